@@ -1,0 +1,58 @@
+// Nanoseconds per status frame through the serial and TCP receive paths: assembling, frame
+// check and dispatch into the status registers.
+#include "app/consolestate.h"
+#include "link/linkengine.h"
+#include "testframes.h"
+
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+
+using namespace qeln;
+
+static void SerialStatusFrame(benchmark::State &bench)
+{
+    ConsoleState state;
+    state.SerialPortOpen = 1;
+    LinkEngine engine(state);
+    int decoded = 0;
+    QObject::connect(&engine, &LinkEngine::statusDecoded, [&decoded] { ++decoded; });
+    const QByteArray frame = testframes::serialStatusFrame(testframes::sampleRegisters());
+    // As a 115200-baud line delivers it: a few reads per frame.
+    const QByteArray parts[] = {frame.left(200), frame.mid(200, 200), frame.mid(400)};
+    for (auto _ : bench) {
+        for (const QByteArray &part : parts)
+            engine.ComPort11AfterRead(part);
+    }
+    if (decoded != int(bench.iterations()))
+        bench.SkipWithError("a frame was not decoded");
+    bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(SerialStatusFrame);
+
+static void TcpStatusFrame(benchmark::State &bench)
+{
+    ConsoleState state;
+    state.LinkIsTcp = 1;
+    state.FrameFunction = 0x04;
+    state.TransactionId = 1;
+    LinkEngine engine(state);
+    int decoded = 0;
+    QObject::connect(&engine, &LinkEngine::statusDecoded, [&decoded] { ++decoded; });
+    const QByteArray response = testframes::tcpStatusResponse(1, testframes::sampleRegisters());
+    for (auto _ : bench)
+        engine.AssembleTcpFrame(response);
+    if (decoded != int(bench.iterations()))
+        bench.SkipWithError("a frame was not decoded");
+    bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(TcpStatusFrame);
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+namespace qeln {
+
+struct LinkSpec {
+    bool tcp = false;
+    QString host;     // TCP
+    quint16 port = 502;
+    QString device;   // serial
+};
+
+struct CliArgs {
+    enum class Command { None, Help, Version, Status, Write };
+    Command command = Command::None;
+    LinkSpec link;
+    bool trace = false;
+    bool json = false;
+    QList<QPair<int, int>> writes; // register, value; in the order given
+};
+
+// Parses the command line (without the program name). On a usage error returns false and
+// puts the message into `error`.
+bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error);
+bool parseLinkSpec(const QString &text, LinkSpec &out, QString &error);
+
+QString cliUsage();
+
+} // namespace qeln

@@ -1,0 +1,176 @@
+#include "clirunner.h"
+
+#include "link/serialtransport.h"
+#include "link/tcptransport.h"
+
+#include <cstdio>
+
+namespace qeln {
+
+namespace {
+
+void printLine(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+CliRunner::CliRunner(const CliArgs &args, QObject *parent)
+    : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
+{
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, &CliRunner::onDeadline);
+    connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
+    connect(&engine_, &LinkEngine::statusDecoded, this, &CliRunner::onStatusDecoded);
+    connect(&engine_, &LinkEngine::messageRequested, this, &CliRunner::onMessage);
+    connect(&engine_, &LinkEngine::tcpRequestFailed, this, &CliRunner::onTcpFailed);
+}
+
+CliRunner::~CliRunner()
+{
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    if (transport_)
+        transport_->close();
+}
+
+void CliRunner::start()
+{
+    if (args_.link.tcp) {
+        auto tcp = std::make_unique<TcpTransport>();
+        tcp->setHost(args_.link.host);
+        tcp->setPort(args_.link.port);
+        transport_ = std::move(tcp);
+        state_.LinkIsTcp = 1;
+        engine_.setTcpTransport(transport_.get());
+    } else {
+        auto serial = std::make_unique<SerialTransport>();
+        serial->setDevice(args_.link.device);
+        transport_ = std::move(serial);
+        state_.LinkIsTcp = 0;
+        engine_.setSerialTransport(transport_.get());
+    }
+    connect(transport_.get(), &Transport::opened, this, &CliRunner::onOpened);
+    connect(transport_.get(), &Transport::openFailed, this, &CliRunner::onOpenFailed);
+    if (args_.trace) {
+        connect(transport_.get(), &Transport::errorOccurred, this, [](const QString &reason) {
+            printLine(stderr, QStringLiteral("link error: ") + reason);
+        });
+    }
+    transport_->open();
+}
+
+void CliRunner::onOpened()
+{
+    if (done_)
+        return;
+    if (!args_.link.tcp)
+        state_.SerialPortOpen = 1;
+
+    if (args_.command == CliArgs::Command::Status) {
+        state_.RequestState = StatePoll;
+        state_.PollReady = 1;
+        engine_.pollTimer()->setInterval(300);
+        engine_.pollTimer()->start();
+        deadline_.start(StatusWaitMs);
+        return;
+    }
+
+    // As a settings dialog does: hold the poll, fill the queue, start the sequence.
+    state_.RequestState = StateWrite;
+    state_.clearWriteQueue();
+    for (const auto &[reg, value] : args_.writes)
+        state_.queueWrite(reg, value);
+    // Each request gets its own wait for the acknowledgement. On TCP the read time-out of
+    // the exchange answers first; the deadline there only guards against a link that
+    // neither answers nor fails.
+    const int wait = args_.link.tcp ? TcpAckGuardMs : SerialAckWaitMs;
+    connect(&engine_, &LinkEngine::requestSent, this, [this, wait] { deadline_.start(wait); });
+    deadline_.start(wait);
+    engine_.StartWriteSequence();
+}
+
+void CliRunner::onOpenFailed(const QString &reason)
+{
+    finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
+}
+
+void CliRunner::onStatusDecoded()
+{
+    if (args_.command != CliArgs::Command::Status || done_)
+        return;
+    printStatus();
+    finish(0);
+}
+
+void CliRunner::printStatus()
+{
+    QString out;
+    const int count = state_.StatusRegisterCount;
+    if (args_.json) {
+        out = QStringLiteral("{\"registers\": [");
+        for (int n = 0; n < count; ++n) {
+            if (n)
+                out += QStringLiteral(", ");
+            out += QString::number(state_.StatusRegisters[n]);
+        }
+        out += QStringLiteral("]}");
+    } else {
+        for (int n = 0; n < count; ++n) {
+            if (n)
+                out += QLatin1Char('\n');
+            out += QString::number(n + 1) + QLatin1Char(' ') + QString::number(state_.StatusRegisters[n]);
+        }
+    }
+    printLine(stdout, out);
+}
+
+void CliRunner::onMessage(MessageKind, const QString &text)
+{
+    if (args_.command == CliArgs::Command::Write && text == QLatin1String(" Setting Sucess!!")) {
+        printLine(stdout, text);
+        finish(0);
+        return;
+    }
+    if (args_.trace)
+        printLine(stderr, QStringLiteral("message: ") + text);
+}
+
+void CliRunner::onTcpFailed(const QString &reason)
+{
+    if (args_.command == CliArgs::Command::Write)
+        finish(1, QStringLiteral("no acknowledgement from %1: %2").arg(transport_->description(), reason));
+    else if (args_.trace)
+        printLine(stderr, QStringLiteral("request failed: ") + reason);
+}
+
+void CliRunner::onDeadline()
+{
+    if (args_.command == CliArgs::Command::Status)
+        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(StatusWaitMs / 1000));
+    else
+        finish(1, QStringLiteral("no acknowledgement from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(deadline_.interval() / 1000));
+}
+
+void CliRunner::finish(int code, const QString &error)
+{
+    if (done_)
+        return;
+    done_ = true;
+    deadline_.stop();
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    if (!error.isEmpty())
+        printLine(stderr, QStringLiteral("qeln-cli: ") + error);
+    Q_EMIT finished(code);
+}
+
+} // namespace qeln

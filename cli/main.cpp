@@ -1,0 +1,39 @@
+#include "cliargs.h"
+#include "clirunner.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qeln-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QELN_VERSION));
+
+    qeln::CliArgs args;
+    QString error;
+    if (!qeln::parseCliArgs(app.arguments().mid(1), args, error)) {
+        std::fprintf(stderr, "qeln-cli: %s\nTry 'qeln-cli --help'.\n", qPrintable(error));
+        return 2;
+    }
+    if (args.command == qeln::CliArgs::Command::Help) {
+        std::fputs(qPrintable(qeln::cliUsage()), stdout);
+        return 0;
+    }
+    if (args.command == qeln::CliArgs::Command::Version) {
+        std::printf("qeln-cli %s\n", QELN_VERSION);
+        return 0;
+    }
+
+    // Without --trace the output is the result alone.
+    QLoggingCategory::setFilterRules(args.trace ? QStringLiteral("qeln.*=true")
+                                                : QStringLiteral("qeln.*=false"));
+
+    qeln::CliRunner runner(args);
+    QObject::connect(&runner, &qeln::CliRunner::finished, &app, &QCoreApplication::exit,
+                     Qt::QueuedConnection);
+    runner.start();
+    return app.exec();
+}

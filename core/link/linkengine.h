@@ -1,0 +1,130 @@
+#pragma once
+
+#include "app/consolestate.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QString>
+#include <QTimer>
+
+namespace qeln {
+
+class Transport;
+class TcpExchange;
+
+// The decoders of the history, event-log and IP-settings responses. They run inside the
+// dispatch, read ResponseText and update the console state before the dispatcher goes on
+// (the dispatcher reads RecordTotal right after DecodeHistoryCount, for instance).
+class ResponseDecoders {
+public:
+    virtual ~ResponseDecoders() = default;
+    virtual void DecodeHistoryCount(ConsoleState &state) = 0;
+    virtual void AdvanceHistoryRecord(ConsoleState &state) = 0;
+    virtual void DecodeIpSettings(ConsoleState &state) = 0;
+};
+
+enum class MessageKind {
+    Information, // information icon and an OK button
+    Plain,
+};
+
+// The link engine: request framing, reception and dispatch, the poll scheduler and the write
+// queue, over a serial transport (Modbus ASCII) and a TCP transport (Modbus TCP). It keeps
+// the console state and talks to the outside only through the transports and its signals.
+class LinkEngine : public QObject {
+    Q_OBJECT
+public:
+    explicit LinkEngine(ConsoleState &state, QObject *parent = nullptr);
+    ~LinkEngine() override;
+
+    ConsoleState &state() { return s_; }
+    const ConsoleState &state() const { return s_; }
+
+    // Transports are not owned. The TCP one is driven through a request/response exchange.
+    void setSerialTransport(Transport *transport);
+    void setTcpTransport(Transport *transport);
+    Transport *serialTransport() const;
+    Transport *tcpTransport() const;
+    TcpExchange *tcpExchange() const { return exchange_; }
+    void setDecoders(ResponseDecoders *decoders) { decoders_ = decoders; }
+
+    QTimer *pollTimer() { return &timer1_; }     // Timer1: 1000 ms, disabled at start
+    QTimer *reminderTimer() { return &timer6_; } // Timer6: 100 ms
+
+    // A TCP request is on the wire or waits for its turn.
+    bool tcpBusy() const;
+    // Drops the TCP request in flight and those waiting (disconnect, link change).
+    void abandonTcpRequests();
+
+    // Request framing. SendFrame returns false when it refuses: a body that is not
+    // hexadecimal, or on TCP a RequestState without a layout; nothing is sent then.
+    bool SendFrame(const QByteArray &body);
+    void SendCommand(const QByteArray &code);
+    void SendReadRequest(const QByteArray &start, const QByteArray &count);
+    void SendWriteRequest(int address, int value);
+    void SendHistoryRequest(const QByteArray &unit, const QByteArray &code, int record);
+
+    // Reception and dispatch.
+    void ComPort11RxChar(const QByteArray &waiting);
+    void ComPort11AfterRead(const QByteArray &bytes);
+    bool CheckFrame();
+    void DispatchSerialResponse();
+    void AssembleTcpFrame(const QByteArray &bytes);
+    void DispatchTcpResponse();
+    void StatusDecode();
+
+    // Poll scheduler and write queue.
+    void Timer1Timer();
+    void StartWriteSequence();
+    void Timer6Timer();
+
+Q_SIGNALS:
+    // A diagnostic console line (without the line break).
+    void consoleLine(const QByteArray &line);
+    // A message for the operator; the UI shows it without blocking the caller.
+    void messageRequested(qeln::MessageKind kind, const QString &text);
+    // A status response was accepted for decoding (menus come alive even if it stops early).
+    void statusDecodeStarted();
+    // All registers of a status response are in StatusRegisters.
+    void statusDecoded();
+    // The conversion stopped at a register that could not be read.
+    void statusDecodeStopped(int registersConverted);
+    // The bytes of a request as they were handed to a transport.
+    void requestSent(const QByteArray &frame, bool tcp);
+    // A TCP request got no (complete) answer: refused connection, read time-out, hang-up.
+    void tcpRequestFailed(const QString &reason);
+    // TCP link lamp: a request found the link up (lime) or down (grey).
+    void tcpLinkUp();
+    void tcpLinkDown();
+    // The alarm-test reminder label is to be shown or hidden.
+    void alarmTestReminderChanged(bool visible);
+
+private:
+    struct PendingTcp {
+        QByteArray frame; // transaction bytes filled in when it goes out
+        int function = 0;
+        int responseLength = 0;
+    };
+
+    void onSerialBytes(const QByteArray &bytes);
+    void onTcpCompleted(const QByteArray &response);
+    void onTcpFailed(const QString &reason);
+    void startNextTcp();
+    void advanceTransaction();
+    void writeAcknowledged(bool tcp);
+    void show(MessageKind kind, const QString &text);
+    void line(const QByteArray &text);
+
+    ConsoleState &s_;
+    QPointer<Transport> serial_;
+    TcpExchange *exchange_;
+    ResponseDecoders *decoders_ = nullptr;
+    QQueue<PendingTcp> tcpQueue_;
+    bool tcpInFlight_ = false;
+    QTimer timer1_;
+    QTimer timer6_;
+};
+
+} // namespace qeln

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace qeln {
+
+struct ConsoleState;
+
+// ":" + body + two LRC digits + CR LF. Throws ConversionError when the body is not hexadecimal.
+QByteArray serialRequestFrame(const QByteArray &body);
+
+// A Modbus TCP request laid out from the console state, with the number of response bytes
+// that answer it.
+struct TcpRequest {
+    QByteArray frame;
+    int function = 0;
+    int responseLength = 0;
+};
+
+// Lays out the TCP request for the state's RequestState (and its companions) with the given
+// transaction number. Empty for a RequestState without a TCP layout, and for an IP-settings
+// payload too long for the one-byte length field.
+std::optional<TcpRequest> tcpRequestFor(const ConsoleState &state, int transactionId);
+
+// The longest IP-settings payload the length byte can announce (length = payload + 2).
+inline constexpr int MaxIpSettingsPayload = 253;
+
+} // namespace qeln

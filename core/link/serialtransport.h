@@ -1,0 +1,48 @@
+#pragma once
+
+#include "link/transport.h"
+
+#include <QSerialPort>
+#include <QStringList>
+
+namespace qeln {
+
+// The RS-232 link: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+class SerialTransport : public Transport {
+    Q_OBJECT
+public:
+    explicit SerialTransport(QObject *parent = nullptr);
+
+    // "/dev/ttyUSB0", "/dev/pts/3" or a bare name such as "ttyUSB0". Refused while open.
+    bool setDevice(const QString &device);
+    QString device() const;
+
+    // Reports opened() or openFailed() before returning.
+    void open() override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const QByteArray &bytes) override;
+    void discardInput() override;
+    QString description() const override;
+
+    // Serial devices that exist and can be opened right now (one nobody else holds).
+    static QStringList availablePorts();
+
+private Q_SLOTS:
+    void onReadyRead();
+    void onBytesWritten(qint64 bytes);
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+
+private:
+    void onDeviceLost(quint64 lostSession);
+
+    QSerialPort *port;
+    QString deviceName;
+    qint64 pendingWrite = 0;
+    // Counts opens, so a loss reported for an earlier session cannot close a newer one.
+    quint64 session = 0;
+    bool opening = false;
+    bool lossReported = false;
+};
+
+} // namespace qeln

@@ -1,0 +1,174 @@
+#include "tcpexchange.h"
+
+#include "link/transport.h"
+
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <utility>
+
+namespace qeln {
+
+namespace {
+Q_LOGGING_CATEGORY(lcExchange, "qeln.link.exchange")
+}
+
+TcpExchange::TcpExchange(QObject *parent)
+    : QObject(parent)
+    , readTimer(new QTimer(this))
+{
+    readTimer->setSingleShot(true);
+    connect(readTimer, &QTimer::timeout, this, &TcpExchange::onReadTimeout);
+}
+
+void TcpExchange::setTransport(Transport *transport)
+{
+    if (transport == link)
+        return;
+    cancel();
+    if (link)
+        disconnect(link, nullptr, this, nullptr);
+    link = transport;
+    if (!link)
+        return;
+    connect(link, &Transport::opened, this, &TcpExchange::onOpened);
+    connect(link, &Transport::openFailed, this, &TcpExchange::onOpenFailed);
+    connect(link, &Transport::bytesReceived, this, &TcpExchange::onBytesReceived);
+    connect(link, &Transport::disconnected, this, &TcpExchange::onDisconnected);
+    connect(link, &QObject::destroyed, this, &TcpExchange::onTransportDestroyed);
+}
+
+Transport *TcpExchange::transport() const
+{
+    return link;
+}
+
+void TcpExchange::setReadTimeout(int ms)
+{
+    readTimeoutMs = qMax(0, ms);
+}
+
+int TcpExchange::readTimeout() const
+{
+    return readTimeoutMs;
+}
+
+bool TcpExchange::busy() const
+{
+    return state != State::Idle;
+}
+
+bool TcpExchange::start(const QByteArray &frame, int expected)
+{
+    if (busy() || !link || expected <= 0)
+        return false;
+    const quint64 request = ++requestSerial;
+    link->discardInput();
+    response.clear();
+    expectedBytes = expected;
+    if (link->isOpen()) {
+        sendFrame(frame);
+        // sendFrame() may already have failed (and a new request may have started from the
+        // failed() slot); linkUp() still describes the link as it was found.
+        Q_EMIT linkUp();
+        return true;
+    }
+    // Busy before anything is emitted, so a receiver cannot slip a second request in; if it
+    // cancels this one (and perhaps starts another), this one stops here.
+    state = State::Connecting;
+    pendingFrame = frame;
+    Q_EMIT linkDown();
+    if (request != requestSerial || !link)
+        return true;
+    qCInfo(lcExchange) << "re-opening" << link->description();
+    link->close();
+    // opened() or openFailed() may arrive inside open(); both are handled by the slots.
+    link->open();
+    return true;
+}
+
+void TcpExchange::cancel()
+{
+    ++requestSerial;
+    readTimer->stop();
+    state = State::Idle;
+    pendingFrame.clear();
+    response.clear();
+}
+
+void TcpExchange::sendFrame(const QByteArray &frame)
+{
+    state = State::Waiting;
+    readTimer->start(readTimeoutMs);
+    if (!link->write(frame)) {
+        const QString reason = QStringLiteral("Cannot send on %1").arg(link->description());
+        finish(&reason);
+    }
+}
+
+void TcpExchange::finish(const QString *failure)
+{
+    readTimer->stop();
+    state = State::Idle;
+    pendingFrame.clear();
+    // Nothing may touch the members after the signal: its receiver may start the next request.
+    if (failure) {
+        response.clear();
+        qCInfo(lcExchange) << "request failed:" << *failure;
+        Q_EMIT failed(*failure);
+    } else {
+        const QByteArray answer = std::exchange(response, QByteArray());
+        Q_EMIT completed(answer);
+    }
+}
+
+void TcpExchange::onOpened()
+{
+    if (state != State::Connecting)
+        return;
+    sendFrame(std::exchange(pendingFrame, QByteArray()));
+}
+
+void TcpExchange::onOpenFailed(const QString &reason)
+{
+    if (state == State::Connecting)
+        finish(&reason);
+}
+
+void TcpExchange::onBytesReceived(const QByteArray &bytes)
+{
+    if (state != State::Waiting)
+        return;
+    response += bytes.left(expectedBytes - response.size());
+    if (response.size() == expectedBytes)
+        finish(nullptr);
+}
+
+void TcpExchange::onDisconnected()
+{
+    if (!busy())
+        return;
+    const QString reason = QStringLiteral("%1 closed the connection").arg(link->description());
+    finish(&reason);
+}
+
+void TcpExchange::onTransportDestroyed()
+{
+    if (!busy())
+        return;
+    const QString reason = QStringLiteral("The link was removed");
+    finish(&reason);
+}
+
+void TcpExchange::onReadTimeout()
+{
+    if (state != State::Waiting)
+        return;
+    const QString reason = QStringLiteral("No response within %1 ms (%2 of %3 bytes)")
+                               .arg(readTimeoutMs)
+                               .arg(response.size())
+                               .arg(expectedBytes);
+    finish(&reason);
+}
+
+} // namespace qeln

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QTimer;
+
+namespace qeln {
+
+class Transport;
+
+// One request at a time over the TCP link: write a frame, then collect exactly the number of
+// bytes the answer must have, or give up after the read time-out. A link found closed is
+// re-opened first. Works over any Transport.
+class TcpExchange : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int DefaultReadTimeout = 1000;
+
+    explicit TcpExchange(QObject *parent = nullptr);
+
+    // Not owned; may be nullptr. Changing it abandons a request in flight.
+    void setTransport(Transport *transport);
+    Transport *transport() const;
+    // Takes effect at the next request.
+    void setReadTimeout(int ms);
+    int readTimeout() const;
+    // A request is in flight: connecting, or waiting for bytes.
+    bool busy() const;
+
+    // Discards stale input, then writes `frame` (re-opening the link first if it is closed)
+    // and collects `expected` bytes; bytes beyond them are dropped. The outcome is completed()
+    // or failed(), possibly before start() returns. Returns false and does nothing when busy,
+    // without a transport, or when `expected` is not positive.
+    bool start(const QByteArray &frame, int expected);
+    // Abandons the request in flight without a signal; its late bytes are dropped.
+    void cancel();
+
+Q_SIGNALS:
+    void linkUp();
+    void linkDown();
+    // Exactly `expected` bytes. busy() is already false, so the receiver may start the next one.
+    void completed(const QByteArray &response);
+    void failed(const QString &reason);
+
+private Q_SLOTS:
+    void onOpened();
+    void onOpenFailed(const QString &reason);
+    void onBytesReceived(const QByteArray &bytes);
+    void onDisconnected();
+    void onTransportDestroyed();
+    void onReadTimeout();
+
+private:
+    enum class State { Idle, Connecting, Waiting };
+
+    void sendFrame(const QByteArray &frame);
+    void finish(const QString *failure);
+
+    QPointer<Transport> link;
+    QTimer *readTimer;
+    int readTimeoutMs = DefaultReadTimeout;
+    State state = State::Idle;
+    QByteArray pendingFrame;
+    QByteArray response;
+    int expectedBytes = 0;
+    // Tells start() whether the request it began is still the one in flight after a signal.
+    quint64 requestSerial = 0;
+};
+
+} // namespace qeln

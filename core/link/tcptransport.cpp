@@ -1,0 +1,193 @@
+#include "tcptransport.h"
+
+#include <QLoggingCategory>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace qeln {
+
+namespace {
+Q_LOGGING_CATEGORY(lcTcp, "qeln.link.tcp")
+}
+
+TcpTransport::TcpTransport(QObject *parent)
+    : Transport(parent)
+    , socket(new QTcpSocket(this))
+    , connectTimer(new QTimer(this))
+{
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, this, &TcpTransport::onConnectTimeout);
+    connect(socket, &QTcpSocket::connected, this, &TcpTransport::onConnected);
+    connect(socket, &QTcpSocket::disconnected, this, &TcpTransport::onSocketDisconnected);
+    connect(socket, &QTcpSocket::readyRead, this, &TcpTransport::onReadyRead);
+    connect(socket, &QTcpSocket::bytesWritten, this, &TcpTransport::onBytesWritten);
+    connect(socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onSocketError);
+}
+
+void TcpTransport::setHost(const QString &host)
+{
+    hostName = host;
+}
+
+QString TcpTransport::host() const
+{
+    return hostName;
+}
+
+void TcpTransport::setPort(quint16 port)
+{
+    portNumber = port;
+}
+
+quint16 TcpTransport::port() const
+{
+    return portNumber;
+}
+
+void TcpTransport::setConnectTimeout(int ms)
+{
+    connectTimeoutMs = qMax(1, ms);
+}
+
+int TcpTransport::connectTimeout() const
+{
+    return connectTimeoutMs;
+}
+
+void TcpTransport::open()
+{
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        Q_EMIT opened();
+        return;
+    }
+    // A connect already under way reports for this call too.
+    if (connectTimer->isActive())
+        return;
+    if (hostName.isEmpty()) {
+        Q_EMIT openFailed(QStringLiteral("No host given"));
+        return;
+    }
+    up = false;
+    socket->abort();
+    pendingWrite = 0;
+    qCInfo(lcTcp) << "connecting to" << description();
+    connectTimer->start(connectTimeoutMs);
+    socket->connectToHost(hostName, portNumber);
+}
+
+void TcpTransport::close()
+{
+    const bool connecting = connectTimer->isActive();
+    connectTimer->stop();
+    if (!up && !connecting && socket->state() == QAbstractSocket::UnconnectedState)
+        return;
+    up = false;
+    socket->abort();
+    pendingWrite = 0;
+}
+
+bool TcpTransport::isOpen() const
+{
+    return socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TcpTransport::write(const QByteArray &bytes)
+{
+    if (!isOpen())
+        return false;
+    if (bytes.isEmpty())
+        return true;
+    Q_EMIT writeStarted();
+    // The socket buffers everything while connected.
+    const qint64 queued = socket->write(bytes);
+    if (queued < 0) {
+        qCWarning(lcTcp) << "write refused" << socket->errorString();
+        if (pendingWrite == 0)
+            Q_EMIT writeFinished();
+        return false;
+    }
+    pendingWrite += queued;
+    return true;
+}
+
+void TcpTransport::discardInput()
+{
+    if (socket->bytesAvailable() > 0)
+        socket->readAll();
+}
+
+QString TcpTransport::description() const
+{
+    return hostName + QLatin1Char(':') + QString::number(portNumber);
+}
+
+void TcpTransport::onConnected()
+{
+    connectTimer->stop();
+    // Requests are a few dozen bytes and each waits for its answer: do not hold them back.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    up = true;
+    pendingWrite = 0;
+    qCInfo(lcTcp) << "connected to" << description();
+    Q_EMIT opened();
+}
+
+void TcpTransport::onSocketDisconnected()
+{
+    if (!up)
+        return;
+    up = false;
+    pendingWrite = 0;
+    qCInfo(lcTcp) << description() << "closed by the peer";
+    Q_EMIT disconnected();
+}
+
+void TcpTransport::onReadyRead()
+{
+    const QByteArray bytes = socket->readAll();
+    if (!bytes.isEmpty())
+        Q_EMIT bytesReceived(bytes);
+}
+
+void TcpTransport::onBytesWritten(qint64 bytes)
+{
+    if (pendingWrite <= 0)
+        return;
+    pendingWrite -= bytes;
+    if (pendingWrite <= 0) {
+        pendingWrite = 0;
+        Q_EMIT writeFinished();
+    }
+}
+
+void TcpTransport::onSocketError(QAbstractSocket::SocketError error)
+{
+    if (connectTimer->isActive()) {
+        failConnect(socket->errorString());
+        return;
+    }
+    // A hang-up is reported through disconnected().
+    if (error == QAbstractSocket::RemoteHostClosedError || !up)
+        return;
+    qCWarning(lcTcp) << description() << socket->errorString();
+    Q_EMIT errorOccurred(socket->errorString());
+}
+
+void TcpTransport::onConnectTimeout()
+{
+    socket->abort();
+    failConnect(QStringLiteral("Connecting to %1 timed out after %2 ms")
+                    .arg(description())
+                    .arg(connectTimeoutMs));
+}
+
+void TcpTransport::failConnect(const QString &reason)
+{
+    // After a socket error the socket has already given up the attempt by itself.
+    connectTimer->stop();
+    up = false;
+    qCInfo(lcTcp) << "cannot connect:" << reason;
+    Q_EMIT openFailed(reason);
+}
+
+} // namespace qeln

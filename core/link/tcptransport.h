@@ -1,0 +1,60 @@
+#pragma once
+
+#include "link/transport.h"
+
+#include <QAbstractSocket>
+
+class QTcpSocket;
+class QTimer;
+
+namespace qeln {
+
+// The Modbus TCP link. open() reports later: opened() once connected, openFailed() on a
+// refused or unreachable host or when the connect time-out runs out.
+class TcpTransport : public Transport {
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultPort = 502;
+    static constexpr int DefaultConnectTimeout = 3000;
+
+    explicit TcpTransport(QObject *parent = nullptr);
+
+    // Take effect at the next connect.
+    void setHost(const QString &host);
+    QString host() const;
+    void setPort(quint16 port);
+    quint16 port() const;
+    void setConnectTimeout(int ms);
+    int connectTimeout() const;
+
+    void open() override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const QByteArray &bytes) override;
+    void discardInput() override;
+    // "host:port"
+    QString description() const override;
+
+private Q_SLOTS:
+    void onConnected();
+    void onSocketDisconnected();
+    void onReadyRead();
+    void onBytesWritten(qint64 bytes);
+    void onSocketError(QAbstractSocket::SocketError error);
+    void onConnectTimeout();
+
+private:
+    void failConnect(const QString &reason);
+
+    QTcpSocket *socket;
+    QTimer *connectTimer;
+    QString hostName;
+    quint16 portNumber = DefaultPort;
+    int connectTimeoutMs = DefaultConnectTimeout;
+    qint64 pendingWrite = 0;
+    // Set between opened() and our own close() or the peer's hang-up; disconnected() is only
+    // emitted for a link that was up and was not closed by us.
+    bool up = false;
+};
+
+} // namespace qeln

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build and the tests need; does nothing when all are
+# there already. Pass --run-only for what running the programs needs alone.
+set -euo pipefail
+
+build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-serialport-dev qt6-5compat-dev
+    libgtest-dev libbenchmark-dev)
+test_pkgs=(socat python3 python3-pymodbus python3-serial-asyncio python3-serial mbpoll
+    clang libclang-rt-14-dev)
+run_pkgs=(libqt6core6 libqt6network6 libqt6serialport6)
+
+case "${1:-}" in
+    --run-only) wanted=("${run_pkgs[@]}") ;;
+    *) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [[ $(id -u) -ne 0 ]]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
