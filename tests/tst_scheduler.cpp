@@ -296,6 +296,69 @@ private Q_SLOTS:
         QCOMPARE(state.WriteCount, 0);
     }
 
+    // Only the echo of the write acknowledges it; any other answer stops the sequence without
+    // a success message, and on TCP fails the request at once.
+    void acknowledgementMustEcho_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<QByteArray>("fields"); // register and value of the answer
+        QTest::addColumn<bool>("acknowledged");
+        for (bool tcp : {false, true}) {
+            const char *link = tcp ? "tcp " : "serial ";
+            QTest::newRow(QByteArray(link + QByteArray("echo")).constData()) << tcp << QByteArray("00378005") << true;
+            QTest::newRow(QByteArray(link + QByteArray("other register")).constData()) << tcp << QByteArray("00388005") << false;
+            QTest::newRow(QByteArray(link + QByteArray("other value")).constData()) << tcp << QByteArray("003780FD") << false;
+        }
+    }
+    void acknowledgementMustEcho()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(QByteArray, fields);
+        QFETCH(bool, acknowledged);
+        ConsoleState state;
+        state.LinkIsTcp = tcp ? 1 : 0;
+        state.SerialPortOpen = 1;
+        state.RequestState = StateWrite;
+        LinkEngine engine(state);
+        FakeTransport link;
+        link.open();
+        if (tcp)
+            engine.setTcpTransport(&link);
+        else
+            engine.setSerialTransport(&link);
+        QSignalSpy messages(&engine, &LinkEngine::messageRequested);
+        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
+        state.clearWriteQueue();
+        state.queueWrite(55, 0x8005);
+        engine.StartWriteSequence();
+        QCOMPARE(link.written().size(), 1);
+        if (tcp)
+            link.injectNow(tcpResponse(1, 0x06, QByteArray::fromHex(fields)));
+        else
+            engine.ComPort11AfterRead(serialFrame("0106" + fields));
+        QCOMPARE(messages.size(), acknowledged ? 1 : 0);
+        QCOMPARE(failed.size(), tcp && !acknowledged ? 1 : 0);
+        QVERIFY(!engine.tcpBusy());
+    }
+
+    void tcpAnswerToAnotherRequestFailsAtOnce()
+    {
+        ConsoleState state;
+        state.LinkIsTcp = 1;
+        LinkEngine engine(state);
+        FakeTransport tcp;
+        tcp.open();
+        engine.setTcpTransport(&tcp);
+        engine.tcpExchange()->setReadTimeout(60000);
+        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
+        QSignalSpy decoded(&engine, &LinkEngine::statusDecoded);
+        engine.Timer1Timer();
+        tcp.injectNow(tcpStatusResponse(7, sampleRegisters()));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(decoded.size(), 0);
+        QVERIFY(!engine.tcpBusy());
+    }
+
     void emptyConfirmSendsNothing()
     {
         ConsoleState state;

@@ -7,6 +7,7 @@
 #include "transport.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace qeln {
 
@@ -72,6 +73,7 @@ bool LinkEngine::tcpBusy() const
 
 void LinkEngine::abandonTcpRequests()
 {
+    outstandingWrite_.pending = false;
     tcpQueue_.clear();
     tcpInFlight_ = false;
     exchange_->cancel();
@@ -149,7 +151,16 @@ void LinkEngine::startNextTcp()
 void LinkEngine::onTcpCompleted(const QByteArray &response)
 {
     tcpInFlight_ = false;
+    // The dispatch may send the next request; a nested answer reports into its own flag.
+    bool taken = false;
+    bool *outer = std::exchange(tcpAnswerTaken_, &taken);
     AssembleTcpFrame(response);
+    tcpAnswerTaken_ = outer;
+    // An answer of the right size that is not the answer to this request (another
+    // transaction, a garbled header, another function) fails the request at once instead of
+    // leaving the caller to wait for an answer that will not come.
+    if (!taken)
+        Q_EMIT tcpRequestFailed(QStringLiteral("the answer does not match the request"));
     startNextTcp();
 }
 
@@ -181,6 +192,7 @@ void LinkEngine::SendReadRequest(const QByteArray &start, const QByteArray &coun
 
 void LinkEngine::SendWriteRequest(int address, int value)
 {
+    outstandingWrite_ = {address & 0xFFFF, value & 0xFFFF, true};
     if (s_.LinkIsTcp == 0) {
         SendFrame("0106" + IntToHexFixed(address, 4) + IntToHexFixed(value, 4));
         return;
@@ -318,7 +330,19 @@ void LinkEngine::DispatchSerialResponse()
         if (decoders_)
             decoders_->DecodeIpSettings(s_);
     } else if (code == "06") {
-        writeAcknowledged(false);
+        // ":" unit(2) function(2) address(4) value(4) LRC(2)
+        const QByteArray &t = s_.ResponseText;
+        int address = -1;
+        int value = -1;
+        if (t.size() == 15) {
+            try {
+                address = HexToInt(QByteArrayView(t).sliced(5, 4));
+                value = HexToInt(QByteArrayView(t).sliced(9, 4));
+            } catch (const ConversionError &) {
+            }
+        }
+        if (echoesOutstandingWrite(address, value))
+            writeAcknowledged(false);
     } else if (code == "C0" || code == "D0") {
         const bool alarms = code == "C0";
         if (decoders_)
@@ -406,6 +430,8 @@ void LinkEngine::DispatchTcpResponse()
     }
     const QByteArray code = BytesToHex(QByteArrayView(frame).sliced(6, 1));
     const QByteArray rest = frame.mid(7);
+    if (tcpAnswerTaken_ && std::uint8_t(frame[6]) == s_.FrameFunction)
+        *tcpAnswerTaken_ = true;
 
     if (code == "04") {
         if (rest.isEmpty())
@@ -440,8 +466,30 @@ void LinkEngine::DispatchTcpResponse()
         else if (kind == 2)
             show(MessageKind::Information, EventInitSuccess);
     } else if (code == "06") {
-        writeAcknowledged(true);
+        const int address = rest.size() == 4 ? (std::uint8_t(rest[0]) << 8) | std::uint8_t(rest[1]) : -1;
+        const int value = rest.size() == 4 ? (std::uint8_t(rest[2]) << 8) | std::uint8_t(rest[3]) : -1;
+        if (echoesOutstandingWrite(address, value))
+            writeAcknowledged(true);
+        else if (tcpAnswerTaken_)
+            *tcpAnswerTaken_ = false;
     }
+}
+
+bool LinkEngine::echoesOutstandingWrite(int address, int value)
+{
+    // A write is acknowledged by the echo of its register and value. An answer that names
+    // another register or value is not the acknowledgement of this write: taking it as one
+    // would report a setting as made that the controller did not make.
+    if (!outstandingWrite_.pending)
+        return true;
+    if (address != outstandingWrite_.address || value != outstandingWrite_.value) {
+        line("Drop >> acknowledgement " + IntToHexFixed(std::max(address, 0), 4) + " "
+             + IntToHexFixed(std::max(value, 0), 4) + " does not echo the write of "
+             + IntToHexFixed(outstandingWrite_.address, 4) + " " + IntToHexFixed(outstandingWrite_.value, 4));
+        return false;
+    }
+    outstandingWrite_.pending = false;
+    return true;
 }
 
 void LinkEngine::StatusDecode()

@@ -114,6 +114,7 @@ private:
     void startNextTcp();
     void advanceTransaction();
     void writeAcknowledged(bool tcp);
+    bool echoesOutstandingWrite(int address, int value);
     void show(MessageKind kind, const QString &text);
     void line(const QByteArray &text);
 
@@ -123,6 +124,13 @@ private:
     ResponseDecoders *decoders_ = nullptr;
     QQueue<PendingTcp> tcpQueue_;
     bool tcpInFlight_ = false;
+    bool *tcpAnswerTaken_ = nullptr; // set while a TCP answer is dispatched
+    // The write request last sent and not yet acknowledged.
+    struct {
+        int address = 0;
+        int value = 0;
+        bool pending = false;
+    } outstandingWrite_;
     QTimer timer1_;
     QTimer timer6_;
 };

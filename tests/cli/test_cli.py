@@ -1,0 +1,446 @@
+#!/usr/bin/python3
+"""qeln-cli against independent peers.
+
+The peers are tests/peers/miniplant.py (a small controller stand-in that logs every request
+and can misbehave on purpose) and pymodbus's Modbus TCP and Modbus ASCII servers, the latter
+on a socat pseudo-terminal pair.
+
+    /usr/bin/python3 tests/cli/test_cli.py --cli build/cli/qeln-cli [unittest options]
+
+The binary can also be given in QELN_CLI. The last line printed is "N passed, N failed".
+"""
+
+import argparse
+import concurrent.futures
+import json
+import os
+import select
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PYTHON = "/usr/bin/python3"
+HERE = os.path.dirname(os.path.abspath(__file__))
+MINIPLANT = os.path.normpath(os.path.join(HERE, "..", "peers", "miniplant.py"))
+
+CLI = None
+RUNTIME_DIR = None
+
+SUCCESS = b" Setting Sucess!!\n"
+STATUS_TCP = bytes.fromhex("000100000006010400010083")
+STATUS_SERIAL = b":01040001008377\r\n"
+
+# Handed to the peer so the output can only have come from it: both ends of the range, the
+# sign bit and mixed patterns.
+REGISTERS = [(n * 0x9E37 + 0x55) & 0xFFFF for n in range(131)]
+REGISTERS[0] = 0xFFFF
+REGISTERS[1] = 0
+REGISTERS[130] = 0x8000
+
+
+def lrc(data):
+    return (-sum(data)) & 0xFF
+
+
+def serial_frame(body):
+    return b":" + (body + bytes([lrc(body)])).hex().upper().encode() + b"\r\n"
+
+
+def tcp_write_frame(tid, reg, value):
+    return bytes([tid >> 8, tid & 0xFF, 0, 0, 0, 6, 1, 6, reg >> 8, reg & 0xFF, value >> 8, value & 0xFF])
+
+
+def write_frame(link, index, reg, value):
+    """The index-th (from 1) write request of a run, as it must appear on the wire."""
+    if link == "tcp":
+        return tcp_write_frame(index, reg, value)
+    return serial_frame(bytes([1, 6, reg >> 8, reg & 0xFF, value >> 8, value & 0xFF]))
+
+
+def status_text(values):
+    return "".join("%d %d\n" % (n, v) for n, v in enumerate(values, 1)).encode()
+
+
+def run_cli(*args, timeout=40):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=RUNTIME_DIR)
+    start = time.monotonic()
+    proc = subprocess.run([CLI, *args], capture_output=True, env=env, timeout=timeout)
+    proc.elapsed = time.monotonic() - start
+    return proc
+
+
+def describe(proc):
+    return "exit %s after %.1f s\nstdout: %r\nstderr: %r" % (
+        proc.returncode, proc.elapsed, proc.stdout[:300], proc.stderr[:600])
+
+
+def start_process(testcase, cmd, workdir, name):
+    """Starts a peer, waits for its "ready" line and returns (process, lines before it)."""
+    errpath = os.path.join(workdir, name + ".stderr")
+    with open(errpath, "wb") as err:
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL)
+    testcase.addCleanup(stop_process, proc)
+    lines, buffer = [], b""
+    deadline = time.monotonic() + 20
+    while True:
+        while b"\n" in buffer:
+            line, buffer = buffer.split(b"\n", 1)
+            line = line.decode().strip()
+            if line == "ready":
+                return proc, lines
+            lines.append(line)
+        left = deadline - time.monotonic()
+        readable = select.select([proc.stdout], [], [], max(left, 0))[0] if left > 0 else []
+        chunk = os.read(proc.stdout.fileno(), 4096) if readable else b""
+        if not chunk:
+            with open(errpath, "rb") as err:
+                raise AssertionError("%s did not start: %r" % (name, err.read()[-2000:]))
+        buffer += chunk
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    if proc.stdout:
+        proc.stdout.close()
+
+
+def temp_dir(testcase):
+    d = tempfile.TemporaryDirectory(prefix="qeln-cli-test-")
+    testcase.addCleanup(d.cleanup)
+    return d.name
+
+
+class MiniPlant:
+    """tests/peers/miniplant.py on one link ("tcp" or "serial")."""
+
+    def __init__(self, testcase, link, *options):
+        self.link = link
+        workdir = temp_dir(testcase)
+        self.logpath = os.path.join(workdir, "requests.log")
+        cmd = [PYTHON, MINIPLANT, "--log", self.logpath, *options]
+        cmd += ["--tcp", "0"] if link == "tcp" else ["--serial"]
+        self.proc, lines = start_process(testcase, cmd, workdir, "miniplant")
+        kind, where = lines[-1].split(" ", 1)
+        assert kind == link, lines
+        self.spec = "tcp:127.0.0.1:" + where if link == "tcp" else "serial:" + where
+
+    def requests(self):
+        """Every request the peer received, in order, as raw bytes."""
+        if not os.path.exists(self.logpath):
+            return []
+        with open(self.logpath) as log:
+            return [bytes.fromhex(line.split()[1]) for line in log if line.strip()]
+
+
+PYMODBUS_SERVER = r"""
+import asyncio, sys
+from pymodbus.datastore import ModbusSequentialDataBlock, ModbusServerContext, ModbusSlaveContext
+from pymodbus.framer.ascii_framer import ModbusAsciiFramer
+from pymodbus.framer.socket_framer import ModbusSocketFramer
+from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
+
+async def main():
+    # Holding registers at wire addresses 0..119, all 0x1111; higher addresses are refused.
+    block = ModbusSequentialDataBlock(0, [0x1111] * 121)
+    context = ModbusServerContext(slaves=ModbusSlaveContext(hr=block), single=True)
+    if sys.argv[1] == "tcp":
+        server = ModbusTcpServer(context, ModbusSocketFramer, None, ("127.0.0.1", 0))
+        task = asyncio.create_task(server.serve_forever())
+        await server.serving
+        print("tcp", server.server.sockets[0].getsockname()[1])
+        print("ready", flush=True)
+        await task
+    else:
+        server = ModbusSerialServer(context, ModbusAsciiFramer, port=sys.argv[2], baudrate=115200)
+        await server.start()
+        print("ready", flush=True)
+        await server.serve_forever()
+
+asyncio.run(main())
+"""
+
+
+def pymodbus_peer(testcase, link):
+    """Starts a pymodbus server; returns (link spec for the CLI, client to read back)."""
+    from pymodbus.client import ModbusSerialClient, ModbusTcpClient
+    from pymodbus.framer.ascii_framer import ModbusAsciiFramer
+
+    workdir = temp_dir(testcase)
+    if link == "tcp":
+        _, lines = start_process(testcase, [PYTHON, "-c", PYMODBUS_SERVER, "tcp"], workdir, "pymodbus")
+        port = int(lines[-1].split()[1])
+        client = ModbusTcpClient("127.0.0.1", port=port, timeout=3)
+        spec = "tcp:127.0.0.1:%d" % port
+    else:
+        testcase.assertTrue(shutil.which("socat"), "socat is needed for the serial peer")
+        server_end, cli_end = os.path.join(workdir, "plant"), os.path.join(workdir, "console")
+        socat = subprocess.Popen(
+            ["socat", "pty,raw,echo=0,link=" + server_end, "pty,raw,echo=0,link=" + cli_end],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        testcase.addCleanup(stop_process, socat)
+        deadline = time.monotonic() + 10
+        while not (os.path.exists(server_end) and os.path.exists(cli_end)):
+            testcase.assertLess(time.monotonic(), deadline, "socat made no pty pair")
+            time.sleep(0.05)
+        start_process(testcase, [PYTHON, "-c", PYMODBUS_SERVER, "serial", server_end], workdir, "pymodbus")
+        # Reads back over the console's end, once the CLI has let go of it.
+        client = ModbusSerialClient(cli_end, framer=ModbusAsciiFramer, baudrate=115200, timeout=3)
+        spec = "serial:" + cli_end
+    testcase.addCleanup(client.close)
+    return spec, client
+
+
+class StatusTest(unittest.TestCase):
+    def test_status_text_and_json(self):
+        for link, first in (("tcp", STATUS_TCP), ("serial", STATUS_SERIAL)):
+            with self.subTest(link=link):
+                plant = MiniPlant(self, link, "--registers", json.dumps(REGISTERS))
+                text = run_cli("--link", plant.spec, "status")
+                self.assertEqual(text.returncode, 0, describe(text))
+                self.assertEqual(text.stdout, status_text(REGISTERS))
+                self.assertEqual(text.stderr, b"")
+                self.assertEqual(plant.requests()[0], first)
+
+                js = run_cli("--link", plant.spec, "status", "--json")
+                self.assertEqual(js.returncode, 0, describe(js))
+                self.assertEqual(json.loads(js.stdout), {"registers": REGISTERS})
+
+    def test_status_from_fragmented_answers(self):
+        # A line delivers the answer in pieces; the MBAP header and the ASCII frame get cut.
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                plant = MiniPlant(self, link, "--chunk", "6", "--registers", json.dumps(REGISTERS))
+                proc = run_cli("--link", plant.spec, "status")
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                self.assertEqual(proc.stdout, status_text(REGISTERS))
+
+    def test_trace_goes_to_stderr_only(self):
+        plant = MiniPlant(self, "serial", "--registers", json.dumps(REGISTERS))
+        proc = run_cli("--trace", "--link", plant.spec, "status")
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertIn(b"Send data >>[17]:01040001008377", proc.stderr)
+        self.assertIn(b"Receive >> :01040106", proc.stderr)
+        self.assertEqual(proc.stdout, status_text(REGISTERS))
+
+    def test_invalid_answers_are_never_taken(self):
+        # Each case waits out the whole status window, so they run side by side.
+        cases = [
+            ("tcp", "--drop"),
+            ("tcp", "--corrupt", "tid"),
+            ("tcp", "--corrupt", "count"),
+            ("tcp", "--corrupt", "length"),
+            ("tcp", "--short"),
+            ("serial", "--drop"),
+            ("serial", "--corrupt", "lrc"),
+            ("serial", "--short"),
+        ]
+        peers = [(" ".join(case), MiniPlant(self, case[0], *case[1:])) for case in cases]
+        # A standard server refuses a read of 131 registers with an exception answer.
+        peers += [("pymodbus " + link, pymodbus_peer(self, link)[0]) for link in ("tcp", "serial")]
+        specs = [peer if isinstance(peer, str) else peer.spec for _, peer in peers]
+        with concurrent.futures.ThreadPoolExecutor(len(specs)) as pool:
+            runs = list(pool.map(lambda spec: run_cli("--link", spec, "status"), specs))
+        for (name, peer), proc in zip(peers, runs):
+            with self.subTest(case=name):
+                self.assertEqual(proc.returncode, 1, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+                self.assertIn(b"no valid status", proc.stderr)
+                self.assertLess(proc.elapsed, 15)
+                if isinstance(peer, str):
+                    continue
+                # It kept asking until the window closed, with the status request only.
+                sent = peer.requests()
+                self.assertGreaterEqual(len(sent), 2, sent)
+                if peer.link == "tcp":
+                    expected = [bytes([0, n]) + STATUS_TCP[2:] for n in range(1, len(sent) + 1)]
+                else:
+                    expected = [STATUS_SERIAL] * len(sent)
+                self.assertEqual(sent, expected)
+
+    def test_link_that_cannot_be_opened(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            refused = s.getsockname()[1]
+        for spec, most in (("tcp:127.0.0.1:%d" % refused, 4), ("serial:/dev/qeln-no-such-tty", 4)):
+            with self.subTest(link=spec):
+                proc = run_cli("--link", spec, "status")
+                self.assertEqual(proc.returncode, 1, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+                self.assertIn(b"qeln-cli: ", proc.stderr)
+                # Fails at once, not at the end of the status window.
+                self.assertLess(proc.elapsed, most, describe(proc))
+
+
+class WriteTest(unittest.TestCase):
+    def read_back(self, client, registers):
+        self.assertTrue(client.connect())
+        values = {}
+        for reg in registers:
+            answer = client.read_holding_registers(reg, 1, slave=1)
+            self.assertFalse(answer.isError(), answer)
+            values[reg] = answer.registers[0]
+        client.close()
+        return values
+
+    def test_write_to_standard_servers(self):
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                spec, client = pymodbus_peer(self, link)
+                proc = run_cli("--link", spec, "write", "48=0x8005", "54=0", "55=65535")
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                self.assertEqual(proc.stdout, SUCCESS)
+                self.assertEqual(proc.stderr, b"")
+                # Register N is wire address N: the neighbours must stay untouched.
+                self.assertEqual(self.read_back(client, [47, 48, 49, 53, 54, 55, 56]),
+                                 {47: 0x1111, 48: 0x8005, 49: 0x1111, 53: 0x1111,
+                                  54: 0, 55: 0xFFFF, 56: 0x1111})
+
+                # The server refuses address 125 (exception answer): that is no success, and
+                # the sequence stops there.
+                proc = run_cli("--link", spec, "write", "48=7", "125=1")
+                self.assertEqual(proc.returncode, 1, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+                self.assertEqual(self.read_back(client, [48]), {48: 0x8005})
+
+    def test_write_order(self):
+        entries = [(10, 1), (20, 0x0200), (30, 0xFFFF)]
+        args = ["%d=%d" % e for e in entries]
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                plant = MiniPlant(self, link)
+                proc = run_cli("--link", plant.spec, "write", *args)
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                self.assertEqual(proc.stdout, SUCCESS)
+                expected = [write_frame(link, i, *e) for i, e in enumerate(reversed(entries), 1)]
+                self.assertEqual(plant.requests(), expected)
+
+    def test_write_full_queue(self):
+        entries = [(n, n * 601) for n in range(1, 101)]
+        plant = MiniPlant(self, "tcp")
+        proc = run_cli("--link", plant.spec, "write", *("%d=%d" % e for e in entries))
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertEqual(proc.stdout, SUCCESS)
+        expected = [write_frame("tcp", i, *e) for i, e in enumerate(reversed(entries), 1)]
+        self.assertEqual(plant.requests(), expected)
+
+    def test_write_without_valid_acknowledgement(self):
+        cases = [
+            ("tcp", "--no-ack"),
+            ("serial", "--no-ack"),
+            ("tcp", "--corrupt", "tid"),
+            ("tcp", "--corrupt", "length"),
+            ("serial", "--corrupt", "lrc"),
+            ("tcp", "--wrong-echo"),
+            ("serial", "--wrong-echo"),
+        ]
+        plants = [MiniPlant(self, case[0], *case[1:]) for case in cases]
+        with concurrent.futures.ThreadPoolExecutor(len(plants)) as pool:
+            runs = list(pool.map(lambda p: run_cli("--link", p.spec, "write", "48=1", "49=2"), plants))
+        for case, plant, proc in zip(cases, plants, runs):
+            with self.subTest(case=" ".join(case)):
+                self.assertEqual(proc.returncode, 1, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+                self.assertIn(b"no acknowledgement", proc.stderr)
+                self.assertEqual(plant.requests(), [write_frame(case[0], 1, 49, 2)])
+
+    def test_usage_errors(self):
+        plant = MiniPlant(self, "tcp")
+        link = ["--link", plant.spec]
+        cases = {
+            "register 0": link + ["write", "0=1"],
+            "register 132": link + ["write", "132=1"],
+            "register 0x84": link + ["write", "0x84=1"],
+            "value 65536": link + ["write", "48=65536"],
+            "value 0x10000": link + ["write", "48=0x10000"],
+            "value -1": link + ["write", "48=-1"],
+            "no value": link + ["write", "48"],
+            "empty value": link + ["write", "48="],
+            "value not a number": link + ["write", "48=abc"],
+            "bad entry after good ones": link + ["write", "48=1", "49=x"],
+            "nothing to write": link + ["write"],
+            "101 entries": link + ["write"] + ["%d=1" % n for n in range(1, 102)],
+            "no --link": ["write", "48=1"],
+            "--link without value": ["--link"],
+            "tcp without host": ["--link", "tcp:", "status"],
+            "port 0": ["--link", "tcp:127.0.0.1:0", "status"],
+            "port 70000": ["--link", "tcp:127.0.0.1:70000", "status"],
+            "serial without device": ["--link", "serial:", "write", "48=1"],
+            "unknown link kind": ["--link", "udp:127.0.0.1", "status"],
+            "unknown command": link + ["reboot"],
+            "status with extra argument": link + ["status", "48=1"],
+        }
+        for name, args in cases.items():
+            with self.subTest(name):
+                proc = run_cli(*args)
+                self.assertEqual(proc.returncode, 2, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+                self.assertIn(b"qeln-cli: ", proc.stderr)
+        self.assertEqual(plant.requests(), [])
+
+
+class CountingResult(unittest.TextTestResult):
+    """Counts every subtest, and every test without subtests, as one case."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.passed = 0
+        self.failed = 0
+        self.with_subtests = set()
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err)
+        self.with_subtests.add(test.id())
+        if err is None:
+            self.passed += 1
+        else:
+            self.failed += 1
+
+    def addSuccess(self, test):
+        super().addSuccess(test)
+        if test.id() not in self.with_subtests:
+            self.passed += 1
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self.failed += 1
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        self.failed += 1
+
+    def addUnexpectedSuccess(self, test):
+        super().addUnexpectedSuccess(test)
+        self.failed += 1
+
+
+def main():
+    global CLI, RUNTIME_DIR
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--cli", default=os.environ.get("QELN_CLI"))
+    args, rest = parser.parse_known_args()
+    if not args.cli or not os.access(args.cli, os.X_OK):
+        print("test_cli.py: give the qeln-cli binary with --cli PATH or QELN_CLI", file=sys.stderr)
+        print("0 passed, 1 failed")
+        return 2
+    CLI = os.path.abspath(args.cli)
+    with tempfile.TemporaryDirectory(prefix="qeln-cli-xdg-") as runtime:
+        os.chmod(runtime, 0o700)
+        RUNTIME_DIR = runtime
+        runner = unittest.TextTestRunner(resultclass=CountingResult, verbosity=2)
+        result = unittest.main(argv=[sys.argv[0]] + rest, testRunner=runner, exit=False).result
+    print("%d passed, %d failed" % (result.passed, result.failed), flush=True)
+    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
