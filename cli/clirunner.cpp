@@ -66,8 +66,11 @@ void CliRunner::start()
 
 void CliRunner::onOpened()
 {
-    if (done_)
+    // Only the first opening starts the command; the link engine re-opens a TCP link that
+    // it finds closed, and that must not start the command over.
+    if (done_ || started_)
         return;
+    started_ = true;
     if (!args_.link.tcp)
         state_.SerialPortOpen = 1;
 

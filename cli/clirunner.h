@@ -49,6 +49,7 @@ private:
     ConsoleLineWriter trace_;
     std::unique_ptr<Transport> transport_;
     QTimer deadline_;
+    bool started_ = false;
     bool done_ = false;
 };
 

@@ -231,6 +231,51 @@ private Q_SLOTS:
         QCOMPARE(completed.count(), 0);
     }
 
+    // A peer that hangs up before any of the answer arrived gets the request once more on a
+    // fresh connection; hanging up again fails the request.
+    void resendsOnceWhenHungUpBeforeTheAnswer_data()
+    {
+        addKindColumn();
+        QTest::addColumn<int>("hangUps");
+        for (const QString &kind : Kinds) {
+            QTest::addRow("%s once", qPrintable(kind)) << kind << 1;
+            QTest::addRow("%s twice", qPrintable(kind)) << kind << 2;
+        }
+    }
+    void resendsOnceWhenHungUpBeforeTheAnswer()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, hangUps);
+        auto peer = openPeer(kind);
+        QVERIFY(peer);
+        int requests = 0;
+        peer->setResponder([&requests](const QByteArray &) {
+            ++requests;
+            return QByteArray();
+        });
+        TcpExchange exchange;
+        exchange.setTransport(peer->transport());
+        exchange.setReadTimeout(60000);
+        QSignalSpy completed(&exchange, &TcpExchange::completed);
+        QSignalSpy failed(&exchange, &TcpExchange::failed);
+        QVERIFY(exchange.start("REQ", 3));
+        for (int i = 1; i <= hangUps; ++i) {
+            QTRY_COMPARE_WITH_TIMEOUT(requests, i, Wait);
+            peer->hangUp();
+        }
+        if (hangUps == 1) {
+            QTRY_COMPARE_WITH_TIMEOUT(requests, 2, Wait);
+            QVERIFY(sendPieces(*peer, {"ANS"}));
+            QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, Wait);
+            QCOMPARE(peer->received(), QByteArray("REQREQ"));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, Wait);
+            QCOMPARE(requests, 2);
+            QCOMPARE(completed.count(), 0);
+        }
+        QVERIFY(!exchange.busy());
+    }
+
     void refusesWhatItCannotStart()
     {
         auto peer = openPeer(QStringLiteral("fake"));

@@ -66,6 +66,8 @@ bool TcpExchange::start(const QByteArray &frame, int expected)
     link->discardInput();
     response.clear();
     expectedBytes = expected;
+    sentFrame = frame;
+    resent = false;
     if (link->isOpen()) {
         sendFrame(frame);
         // sendFrame() may already have failed (and a new request may have started from the
@@ -93,6 +95,7 @@ void TcpExchange::cancel()
     readTimer->stop();
     state = State::Idle;
     pendingFrame.clear();
+    sentFrame.clear();
     response.clear();
 }
 
@@ -148,6 +151,24 @@ void TcpExchange::onDisconnected()
 {
     if (!busy())
         return;
+    // A connection the peer had already closed (idle time-out, a controller that hangs up
+    // after each answer) only shows it when the request is written into it. Nothing of an
+    // answer has arrived, so the request is sent once more on a fresh connection, as one
+    // that finds the link down would be.
+    if (state == State::Waiting && response.isEmpty() && !resent) {
+        resent = true;
+        readTimer->stop();
+        state = State::Connecting;
+        pendingFrame = sentFrame;
+        const quint64 request = requestSerial;
+        Q_EMIT linkDown();
+        if (request != requestSerial || !link)
+            return;
+        qCInfo(lcExchange) << "connection lost before the answer; re-opening" << link->description();
+        link->close();
+        link->open();
+        return;
+    }
     const QString reason = QStringLiteral("%1 closed the connection").arg(link->description());
     finish(&reason);
 }

@@ -64,6 +64,8 @@ private:
     int readTimeoutMs = DefaultReadTimeout;
     State state = State::Idle;
     QByteArray pendingFrame;
+    QByteArray sentFrame; // the request in flight, for one re-send on a fresh connection
+    bool resent = false;
     QByteArray response;
     int expectedBytes = 0;
     // Tells start() whether the request it began is still the one in flight after a signal.

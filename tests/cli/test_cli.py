@@ -324,6 +324,18 @@ class WriteTest(unittest.TestCase):
                 expected = [write_frame(link, i, *e) for i, e in enumerate(reversed(entries), 1)]
                 self.assertEqual(plant.requests(), expected)
 
+    def test_write_to_a_peer_that_hangs_up_after_each_answer(self):
+        # Each next write finds the connection closed by the peer and goes out again on a
+        # fresh one.
+        entries = [(10, 1), (20, 2), (30, 3)]
+        plant = MiniPlant(self, "tcp", "--hang-up")
+        proc = run_cli("--link", plant.spec, "write", *("%d=%d" % e for e in entries))
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertEqual(proc.stdout, SUCCESS)
+        received = [(r[8] << 8 | r[9], r[10] << 8 | r[11]) for r in plant.requests() if r[7] == 0x06]
+        in_order = [e for i, e in enumerate(received) if i == 0 or received[i - 1] != e]
+        self.assertEqual(in_order, list(reversed(entries)))
+
     def test_write_full_queue(self):
         entries = [(n, n * 601) for n in range(1, 101)]
         plant = MiniPlant(self, "tcp")

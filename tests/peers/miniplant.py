@@ -15,6 +15,7 @@ Fault switches make it misbehave the way a broken line or controller would:
   --short           answer the status read with one register too few
   --corrupt KIND    lrc (serial), tid, count, length (TCP): spoil every answer
   --wrong-echo      answer a write with another value than the one written
+  --hang-up         close the TCP connection after each answer
   --chunk N         send answers in pieces of N bytes, 5 ms apart
 """
 
@@ -123,6 +124,9 @@ class Plant:
             answer = self.tcp_answer(request)
             if answer is not None:
                 self.send(conn.sendall, answer)
+                if self.args.hang_up:
+                    return True
+        return False
 
     # ---- Modbus ASCII -------------------------------------------------------------------
 
@@ -201,7 +205,9 @@ class Plant:
                         key.fileobj.close()
                         continue
                     buffer += chunk
-                    self.tcp_received(key.fileobj, buffer)
+                    if self.tcp_received(key.fileobj, buffer):
+                        sel.unregister(key.fileobj)
+                        key.fileobj.close()
                 else:
                     try:
                         chunk = os.read(key.fd, 4096)
@@ -221,6 +227,7 @@ def main():
     parser.add_argument("--drop", action="store_true")
     parser.add_argument("--no-ack", action="store_true")
     parser.add_argument("--short", action="store_true")
+    parser.add_argument("--hang-up", action="store_true", help="close a TCP connection after each answer")
     parser.add_argument("--wrong-echo", action="store_true", help="answer a write with another value")
     parser.add_argument("--corrupt", choices=["lrc", "tid", "count", "length"])
     parser.add_argument("--chunk", type=int, default=0, metavar="N")
