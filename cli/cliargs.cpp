@@ -26,7 +26,7 @@ bool parseNumber(const QString &text, int min, int max, int &out)
 
 } // namespace
 
-bool parseLinkSpec(const QString &text, LinkSpec &out, QString &error)
+bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error)
 {
     if (text.startsWith(QLatin1String("tcp:"))) {
         QString rest = text.mid(4);
@@ -114,7 +114,7 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
             } else {
                 value = a.mid(7);
             }
-            if (!parseLinkSpec(value, out.link, error))
+            if (!parseLinkTarget(value, out.link, error))
                 return false;
             haveLink = true;
         } else if (a.startsWith(QLatin1Char('-'))) {

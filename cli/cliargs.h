@@ -7,7 +7,7 @@
 
 namespace qeln {
 
-struct LinkSpec {
+struct LinkTarget {
     bool tcp = false;
     QString host;     // TCP
     quint16 port = 502;
@@ -17,7 +17,7 @@ struct LinkSpec {
 struct CliArgs {
     enum class Command { None, Help, Version, Status, Write };
     Command command = Command::None;
-    LinkSpec link;
+    LinkTarget link;
     bool trace = false;
     bool json = false;
     QList<QPair<int, int>> writes; // register, value; in the order given
@@ -26,7 +26,7 @@ struct CliArgs {
 // Parses the command line (without the program name). On a usage error returns false and
 // puts the message into `error`.
 bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error);
-bool parseLinkSpec(const QString &text, LinkSpec &out, QString &error);
+bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error);
 
 QString cliUsage();
 

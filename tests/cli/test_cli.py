@@ -132,7 +132,7 @@ class MiniPlant:
         self.proc, lines = start_process(testcase, cmd, workdir, "miniplant")
         kind, where = lines[-1].split(" ", 1)
         assert kind == link, lines
-        self.spec = "tcp:127.0.0.1:" + where if link == "tcp" else "serial:" + where
+        self.target = "tcp:127.0.0.1:" + where if link == "tcp" else "serial:" + where
 
     def requests(self):
         """Every request the peer received, in order, as raw bytes."""
@@ -171,7 +171,7 @@ asyncio.run(main())
 
 
 def pymodbus_peer(testcase, link):
-    """Starts a pymodbus server; returns (link spec for the CLI, client to read back)."""
+    """Starts a pymodbus server; returns (link target for the CLI, client to read back)."""
     from pymodbus.client import ModbusSerialClient, ModbusTcpClient
     from pymodbus.framer.ascii_framer import ModbusAsciiFramer
 
@@ -180,7 +180,7 @@ def pymodbus_peer(testcase, link):
         _, lines = start_process(testcase, [PYTHON, "-c", PYMODBUS_SERVER, "tcp"], workdir, "pymodbus")
         port = int(lines[-1].split()[1])
         client = ModbusTcpClient("127.0.0.1", port=port, timeout=3)
-        spec = "tcp:127.0.0.1:%d" % port
+        target = "tcp:127.0.0.1:%d" % port
     else:
         testcase.assertTrue(shutil.which("socat"), "socat is needed for the serial peer")
         server_end, cli_end = os.path.join(workdir, "plant"), os.path.join(workdir, "console")
@@ -195,9 +195,9 @@ def pymodbus_peer(testcase, link):
         start_process(testcase, [PYTHON, "-c", PYMODBUS_SERVER, "serial", server_end], workdir, "pymodbus")
         # Reads back over the console's end, once the CLI has let go of it.
         client = ModbusSerialClient(cli_end, framer=ModbusAsciiFramer, baudrate=115200, timeout=3)
-        spec = "serial:" + cli_end
+        target = "serial:" + cli_end
     testcase.addCleanup(client.close)
-    return spec, client
+    return target, client
 
 
 class StatusTest(unittest.TestCase):
@@ -205,13 +205,13 @@ class StatusTest(unittest.TestCase):
         for link, first in (("tcp", STATUS_TCP), ("serial", STATUS_SERIAL)):
             with self.subTest(link=link):
                 plant = MiniPlant(self, link, "--registers", json.dumps(REGISTERS))
-                text = run_cli("--link", plant.spec, "status")
+                text = run_cli("--link", plant.target, "status")
                 self.assertEqual(text.returncode, 0, describe(text))
                 self.assertEqual(text.stdout, status_text(REGISTERS))
                 self.assertEqual(text.stderr, b"")
                 self.assertEqual(plant.requests()[0], first)
 
-                js = run_cli("--link", plant.spec, "status", "--json")
+                js = run_cli("--link", plant.target, "status", "--json")
                 self.assertEqual(js.returncode, 0, describe(js))
                 self.assertEqual(json.loads(js.stdout), {"registers": REGISTERS})
 
@@ -220,13 +220,13 @@ class StatusTest(unittest.TestCase):
         for link in ("tcp", "serial"):
             with self.subTest(link=link):
                 plant = MiniPlant(self, link, "--chunk", "6", "--registers", json.dumps(REGISTERS))
-                proc = run_cli("--link", plant.spec, "status")
+                proc = run_cli("--link", plant.target, "status")
                 self.assertEqual(proc.returncode, 0, describe(proc))
                 self.assertEqual(proc.stdout, status_text(REGISTERS))
 
     def test_trace_goes_to_stderr_only(self):
         plant = MiniPlant(self, "serial", "--registers", json.dumps(REGISTERS))
-        proc = run_cli("--trace", "--link", plant.spec, "status")
+        proc = run_cli("--trace", "--link", plant.target, "status")
         self.assertEqual(proc.returncode, 0, describe(proc))
         self.assertIn(b"Send data >>[17]:01040001008377", proc.stderr)
         self.assertIn(b"Receive >> :01040106", proc.stderr)
@@ -247,9 +247,9 @@ class StatusTest(unittest.TestCase):
         peers = [(" ".join(case), MiniPlant(self, case[0], *case[1:])) for case in cases]
         # A standard server refuses a read of 131 registers with an exception answer.
         peers += [("pymodbus " + link, pymodbus_peer(self, link)[0]) for link in ("tcp", "serial")]
-        specs = [peer if isinstance(peer, str) else peer.spec for _, peer in peers]
-        with concurrent.futures.ThreadPoolExecutor(len(specs)) as pool:
-            runs = list(pool.map(lambda spec: run_cli("--link", spec, "status"), specs))
+        targets = [peer if isinstance(peer, str) else peer.target for _, peer in peers]
+        with concurrent.futures.ThreadPoolExecutor(len(targets)) as pool:
+            runs = list(pool.map(lambda target: run_cli("--link", target, "status"), targets))
         for (name, peer), proc in zip(peers, runs):
             with self.subTest(case=name):
                 self.assertEqual(proc.returncode, 1, describe(proc))
@@ -271,9 +271,9 @@ class StatusTest(unittest.TestCase):
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             refused = s.getsockname()[1]
-        for spec, most in (("tcp:127.0.0.1:%d" % refused, 4), ("serial:/dev/qeln-no-such-tty", 4)):
-            with self.subTest(link=spec):
-                proc = run_cli("--link", spec, "status")
+        for target, most in (("tcp:127.0.0.1:%d" % refused, 4), ("serial:/dev/qeln-no-such-tty", 4)):
+            with self.subTest(link=target):
+                proc = run_cli("--link", target, "status")
                 self.assertEqual(proc.returncode, 1, describe(proc))
                 self.assertEqual(proc.stdout, b"")
                 self.assertIn(b"qeln-cli: ", proc.stderr)
@@ -295,8 +295,8 @@ class WriteTest(unittest.TestCase):
     def test_write_to_standard_servers(self):
         for link in ("tcp", "serial"):
             with self.subTest(link=link):
-                spec, client = pymodbus_peer(self, link)
-                proc = run_cli("--link", spec, "write", "48=0x8005", "54=0", "55=65535")
+                target, client = pymodbus_peer(self, link)
+                proc = run_cli("--link", target, "write", "48=0x8005", "54=0", "55=65535")
                 self.assertEqual(proc.returncode, 0, describe(proc))
                 self.assertEqual(proc.stdout, SUCCESS)
                 self.assertEqual(proc.stderr, b"")
@@ -307,7 +307,7 @@ class WriteTest(unittest.TestCase):
 
                 # The server refuses address 125 (exception answer): that is no success, and
                 # the sequence stops there.
-                proc = run_cli("--link", spec, "write", "48=7", "125=1")
+                proc = run_cli("--link", target, "write", "48=7", "125=1")
                 self.assertEqual(proc.returncode, 1, describe(proc))
                 self.assertEqual(proc.stdout, b"")
                 self.assertEqual(self.read_back(client, [48]), {48: 0x8005})
@@ -318,7 +318,7 @@ class WriteTest(unittest.TestCase):
         for link in ("tcp", "serial"):
             with self.subTest(link=link):
                 plant = MiniPlant(self, link)
-                proc = run_cli("--link", plant.spec, "write", *args)
+                proc = run_cli("--link", plant.target, "write", *args)
                 self.assertEqual(proc.returncode, 0, describe(proc))
                 self.assertEqual(proc.stdout, SUCCESS)
                 expected = [write_frame(link, i, *e) for i, e in enumerate(reversed(entries), 1)]
@@ -329,7 +329,7 @@ class WriteTest(unittest.TestCase):
         # fresh one.
         entries = [(10, 1), (20, 2), (30, 3)]
         plant = MiniPlant(self, "tcp", "--hang-up")
-        proc = run_cli("--link", plant.spec, "write", *("%d=%d" % e for e in entries))
+        proc = run_cli("--link", plant.target, "write", *("%d=%d" % e for e in entries))
         self.assertEqual(proc.returncode, 0, describe(proc))
         self.assertEqual(proc.stdout, SUCCESS)
         received = [(r[8] << 8 | r[9], r[10] << 8 | r[11]) for r in plant.requests() if r[7] == 0x06]
@@ -339,7 +339,7 @@ class WriteTest(unittest.TestCase):
     def test_write_full_queue(self):
         entries = [(n, n * 601) for n in range(1, 101)]
         plant = MiniPlant(self, "tcp")
-        proc = run_cli("--link", plant.spec, "write", *("%d=%d" % e for e in entries))
+        proc = run_cli("--link", plant.target, "write", *("%d=%d" % e for e in entries))
         self.assertEqual(proc.returncode, 0, describe(proc))
         self.assertEqual(proc.stdout, SUCCESS)
         expected = [write_frame("tcp", i, *e) for i, e in enumerate(reversed(entries), 1)]
@@ -357,7 +357,7 @@ class WriteTest(unittest.TestCase):
         ]
         plants = [MiniPlant(self, case[0], *case[1:]) for case in cases]
         with concurrent.futures.ThreadPoolExecutor(len(plants)) as pool:
-            runs = list(pool.map(lambda p: run_cli("--link", p.spec, "write", "48=1", "49=2"), plants))
+            runs = list(pool.map(lambda p: run_cli("--link", p.target, "write", "48=1", "49=2"), plants))
         for case, plant, proc in zip(cases, plants, runs):
             with self.subTest(case=" ".join(case)):
                 self.assertEqual(proc.returncode, 1, describe(proc))
@@ -367,7 +367,7 @@ class WriteTest(unittest.TestCase):
 
     def test_usage_errors(self):
         plant = MiniPlant(self, "tcp")
-        link = ["--link", plant.spec]
+        link = ["--link", plant.target]
         cases = {
             "register 0": link + ["write", "0=1"],
             "register 132": link + ["write", "132=1"],
