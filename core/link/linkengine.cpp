@@ -139,8 +139,11 @@ void LinkEngine::startNextTcp()
         s_.RxFrame.clear();
         s_.FrameComplete = 0;
         tcpInFlight_ = true;
+        const quint64 serial = ++tcpSerial_;
         if (exchange_->start(next.frame, next.responseLength)) {
-            Q_EMIT requestSent(next.frame, true);
+            // A request that already failed inside start() was not sent.
+            if (tcpInFlight_ && serial == tcpSerial_)
+                Q_EMIT requestSent(next.frame, true);
         } else {
             tcpInFlight_ = false;
             Q_EMIT tcpRequestFailed(QStringLiteral("no TCP link"));

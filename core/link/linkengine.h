@@ -124,6 +124,7 @@ private:
     ResponseDecoders *decoders_ = nullptr;
     QQueue<PendingTcp> tcpQueue_;
     bool tcpInFlight_ = false;
+    quint64 tcpSerial_ = 0; // counts the TCP requests handed to the exchange
     bool *tcpAnswerTaken_ = nullptr; // set while a TCP answer is dispatched
     // The write request last sent and not yet acknowledged.
     struct {
