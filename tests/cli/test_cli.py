@@ -28,6 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MINIPLANT = os.path.normpath(os.path.join(HERE, "..", "peers", "miniplant.py"))
 
 CLI = None
+SIM = None
 RUNTIME_DIR = None
 
 SUCCESS = b" Setting Sucess!!\n"
@@ -400,6 +401,60 @@ class WriteTest(unittest.TestCase):
         self.assertEqual(plant.requests(), [])
 
 
+class SimulatorTest(unittest.TestCase):
+    """The console's link engine against the simulated controller, which frames and parses
+    with code of its own, on both links."""
+
+    def setUp(self):
+        if not SIM:
+            self.skipTest("no qeln-sim given (--sim PATH or QELN_SIM)")
+        errpath = os.path.join(temp_dir(self), "sim.stderr")
+        with open(errpath, "wb") as err:
+            proc = subprocess.Popen(
+                [SIM, "--tcp-port", "0", "--pty", "--seed", "7", "--clock", "2026-03-04T05:06:07"],
+                stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL)
+        self.addCleanup(stop_process, proc)
+        self.links = {}
+        buffer, deadline = b"", time.monotonic() + 20
+        while len(self.links) < 2:
+            left = deadline - time.monotonic()
+            readable = select.select([proc.stdout], [], [], max(left, 0))[0] if left > 0 else []
+            chunk = os.read(proc.stdout.fileno(), 4096) if readable else b""
+            if not chunk:
+                with open(errpath, "rb") as err:
+                    raise AssertionError("qeln-sim did not start: %r" % err.read()[-2000:])
+            buffer += chunk
+            while b"\n" in buffer:
+                line, buffer = buffer.split(b"\n", 1)
+                kind, _, where = line.decode().strip().partition(" ")
+                if kind in ("tcp", "serial"):
+                    self.links[kind] = kind + ":" + where
+
+    def test_write_then_status_reads_it_back(self):
+        for link, (period, minutes) in (("tcp", (6, 30)), ("serial", (9, 45))):
+            with self.subTest(link=link):
+                proc = run_cli("--link", self.links[link], "write", "74=%d" % period, "79=%d" % minutes)
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                self.assertEqual(proc.stdout, SUCCESS)
+                proc = run_cli("--link", self.links[link], "status", "--json")
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                registers = json.loads(proc.stdout)["registers"]
+                self.assertEqual(len(registers), 131)
+                self.assertEqual(registers[74 - 1], period)
+                self.assertEqual(registers[79 - 1], minutes)
+                self.assertEqual(registers[26 - 1], 3)       # model code
+                self.assertEqual(registers[1 - 1], 2026)     # the plant clock's year
+                self.assertTrue(all(0 <= v <= 0xFFFF for v in registers))
+
+    def test_refused_write_is_not_a_success(self):
+        # A measurement cannot be written: the controller refuses, the CLI says so.
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                proc = run_cli("--link", self.links[link], "write", "9=1")
+                self.assertEqual(proc.returncode, 1, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+
+
 class CountingResult(unittest.TextTestResult):
     """Counts every subtest, and every test without subtests, as one case."""
 
@@ -436,15 +491,17 @@ class CountingResult(unittest.TextTestResult):
 
 
 def main():
-    global CLI, RUNTIME_DIR
+    global CLI, SIM, RUNTIME_DIR
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--cli", default=os.environ.get("QELN_CLI"))
+    parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
     args, rest = parser.parse_known_args()
     if not args.cli or not os.access(args.cli, os.X_OK):
         print("test_cli.py: give the qeln-cli binary with --cli PATH or QELN_CLI", file=sys.stderr)
         print("0 passed, 1 failed")
         return 2
     CLI = os.path.abspath(args.cli)
+    SIM = os.path.abspath(args.sim) if args.sim else None
     with tempfile.TemporaryDirectory(prefix="qeln-cli-xdg-") as runtime:
         os.chmod(runtime, 0o700)
         RUNTIME_DIR = runtime

@@ -1,0 +1,306 @@
+#include "plant.h"
+
+#include <QDateTime>
+#include "simlinks.h"
+#include "simprotocol.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+using namespace qeln::sim;
+
+constexpr int UsageError = 2;
+constexpr int LinkError = 1;
+
+struct Options {
+    QHostAddress bind = QHostAddress(QHostAddress::LocalHost);
+    quint16 tcpPort = 1502;
+    bool tcp = true;
+    bool pty = false;
+    QString serialDevice;
+    int model = 3;
+    double speed = 1.0;
+    int history = 0;
+    QDateTime clock; // invalid: the host's time at start
+    QString scenario;
+    bool trace = false;
+    FaultSettings faults;
+};
+
+void fail(const QString &message)
+{
+    std::fprintf(stderr, "qeln-sim: %s\n", qPrintable(message));
+}
+
+// Parses and range-checks every option; on a fault *error says which.
+bool readOptions(const QCommandLineParser &parser, Options &o, QString *error)
+{
+    auto bad = [error](const QString &option, const QString &value, const char *expected) {
+        *error = QStringLiteral("--%1 '%2': %3").arg(option, value, QLatin1String(expected));
+        return false;
+    };
+    auto integer = [&parser](const QString &name, qint64 low, qint64 high, qint64 &out) {
+        bool ok = false;
+        out = parser.value(name).toLongLong(&ok);
+        return ok && out >= low && out <= high;
+    };
+    auto real = [&parser](const QString &name, double low, double high, double &out) {
+        bool ok = false;
+        out = parser.value(name).toDouble(&ok);
+        return ok && std::isfinite(out) && out >= low && out <= high;
+    };
+
+    if (parser.isSet(QStringLiteral("bind"))) {
+        const QString text = parser.value(QStringLiteral("bind"));
+        if (text == QLatin1String("localhost"))
+            o.bind = QHostAddress(QHostAddress::LocalHost);
+        else if (!o.bind.setAddress(text))
+            return bad(QStringLiteral("bind"), text, "not an IP address");
+    }
+    qint64 n = 0;
+    double x = 0;
+    if (parser.isSet(QStringLiteral("tcp-port"))) {
+        if (!integer(QStringLiteral("tcp-port"), 0, 65535, n))
+            return bad(QStringLiteral("tcp-port"), parser.value(QStringLiteral("tcp-port")), "a port 0..65535 (0: any free port)");
+        o.tcpPort = quint16(n);
+    }
+    o.tcp = !parser.isSet(QStringLiteral("no-tcp"));
+    o.pty = parser.isSet(QStringLiteral("pty"));
+    o.serialDevice = parser.value(QStringLiteral("serial"));
+    if (parser.isSet(QStringLiteral("serial")) && o.serialDevice.isEmpty())
+        return bad(QStringLiteral("serial"), o.serialDevice, "a device path");
+    if (!o.tcp && !o.pty && o.serialDevice.isEmpty()) {
+        *error = QStringLiteral("--no-tcp leaves no link: give --pty or --serial DEVICE");
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("model"))) {
+        if (!integer(QStringLiteral("model"), 1, 4, n))
+            return bad(QStringLiteral("model"), parser.value(QStringLiteral("model")), "a model code 1..4");
+        o.model = int(n);
+    }
+    if (parser.isSet(QStringLiteral("speed"))) {
+        if (!real(QStringLiteral("speed"), 1e-3, 1e6, x))
+            return bad(QStringLiteral("speed"), parser.value(QStringLiteral("speed")), "a factor above 0 (at most 1000000)");
+        o.speed = x;
+    }
+    if (parser.isSet(QStringLiteral("history"))) {
+        if (!integer(QStringLiteral("history"), 0, 5000, n))
+            return bad(QStringLiteral("history"), parser.value(QStringLiteral("history")), "a record count 0..5000");
+        o.history = int(n);
+    }
+    if (parser.isSet(QStringLiteral("clock"))) {
+        const QString text = parser.value(QStringLiteral("clock"));
+        o.clock = QDateTime::fromString(text, Qt::ISODate);
+        if (!o.clock.isValid() || o.clock.date().year() < 2000 || o.clock.date().year() > 2099)
+            return bad(QStringLiteral("clock"), text, "a date and time YYYY-MM-DDTHH:MM:SS in 2000..2099");
+    }
+    o.scenario = parser.value(QStringLiteral("scenario"));
+    if (parser.isSet(QStringLiteral("seed"))) {
+        if (!integer(QStringLiteral("seed"), 0, 0xFFFFFFFFLL, n))
+            return bad(QStringLiteral("seed"), parser.value(QStringLiteral("seed")), "a number 0..4294967295");
+        o.faults.seed = std::uint32_t(n);
+    }
+    for (const char *name : {"drop-rate", "corrupt-rate"}) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option))
+            continue;
+        if (!real(option, 0, 1, x))
+            return bad(option, parser.value(option), "a probability 0..1");
+        (option == QLatin1String("drop-rate") ? o.faults.dropRate : o.faults.corruptRate) = x;
+    }
+    if (parser.isSet(QStringLiteral("delay-ms"))) {
+        if (!integer(QStringLiteral("delay-ms"), 0, 600000, n))
+            return bad(QStringLiteral("delay-ms"), parser.value(QStringLiteral("delay-ms")), "milliseconds 0..600000");
+        o.faults.delayMs = int(n);
+    }
+    if (parser.isSet(QStringLiteral("disconnect-every"))) {
+        if (!real(QStringLiteral("disconnect-every"), 0.001, 86400, x))
+            return bad(QStringLiteral("disconnect-every"), parser.value(QStringLiteral("disconnect-every")), "seconds above 0");
+        o.faults.disconnectEverySeconds = x;
+    }
+    if (parser.isSet(QStringLiteral("pace-baud"))) {
+        if (!integer(QStringLiteral("pace-baud"), 50, 10'000'000, n))
+            return bad(QStringLiteral("pace-baud"), parser.value(QStringLiteral("pace-baud")), "a line speed 50..10000000");
+        o.faults.paceBaud = int(n);
+    }
+    o.trace = parser.isSet(QStringLiteral("trace"));
+    return true;
+}
+
+void setUpParser(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "A simulated QELN plant controller: Modbus TCP on a port and Modbus ASCII on a serial\n"
+        "device. Prints one line per link ('tcp ADDRESS:PORT', 'serial DEVICE') once it\n"
+        "serves; SIGINT or SIGTERM stops it."));
+    auto add = [&parser](const char *name, const char *help, const char *valueName = nullptr,
+                         const char *defaultValue = nullptr) {
+        QCommandLineOption option{QString(QLatin1String(name)), QString(QLatin1String(help))};
+        if (valueName)
+            option.setValueName(QLatin1String(valueName));
+        if (defaultValue)
+            option.setDefaultValue(QLatin1String(defaultValue));
+        parser.addOption(option);
+    };
+    add("bind", "Address the TCP link listens on (default 127.0.0.1).", "ADDRESS", "127.0.0.1");
+    add("tcp-port", "TCP port (default 1502; 0: any free port, printed on start).", "PORT", "1502");
+    add("no-tcp", "Serve no TCP link.");
+    add("pty", "Create a pseudo-terminal and serve Modbus ASCII on it.");
+    add("serial", "Serve Modbus ASCII on this serial device at 115200 8N1.", "DEVICE");
+    add("model", "Controller model code 1..4 (default 3).", "N", "3");
+    add("speed", "Simulated seconds per real second (default 1).", "FACTOR", "1");
+    add("history", "Pre-fill the alarm history with N records (N <= 5000).", "N", "0");
+    add("clock", "Start the plant clock at this time (default: the host's time).", "YYYY-MM-DDTHH:MM:SS");
+    add("scenario", "Plant scenario: a name (normal, ac-fail, battery-alarms, no-battery) or a JSON file.", "NAME|FILE");
+    add("seed", "Seed of the plant noise and of the line faults (default 1).", "N", "1");
+    add("drop-rate", "Share of answers never sent, 0..1.", "P", "0");
+    add("corrupt-rate", "Share of answers spoilt, 0..1: wrong LRC (serial), a garbled byte (TCP).", "P", "0");
+    add("delay-ms", "Delay every answer by D milliseconds.", "D", "0");
+    add("disconnect-every", "TCP: close each connection S seconds after it opened.", "S");
+    add("pace-baud", "Serial: send answers at the pace of a B-baud line (8N1).", "B");
+    add("trace", "Log links and frames on standard error.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// SIGINT and SIGTERM reach the event loop through a pipe: the handler only writes a byte.
+int signalPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+}
+
+bool installStopSignals()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A client that hangs up while an answer is written must not end the process.
+    ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qeln-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QELN_VERSION));
+
+    QCommandLineParser parser;
+    setUpParser(parser);
+    if (!parser.parse(app.arguments())) {
+        fail(parser.errorText() + QStringLiteral("\nTry 'qeln-sim --help'."));
+        return UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("qeln-sim %s\n", QELN_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        fail(QStringLiteral("unexpected argument '%1'\nTry 'qeln-sim --help'.").arg(parser.positionalArguments().first()));
+        return UsageError;
+    }
+    Options options;
+    QString error;
+    if (!readOptions(parser, options, &error)) {
+        fail(error + QStringLiteral("\nTry 'qeln-sim --help'."));
+        return UsageError;
+    }
+
+    qSetMessagePattern(QStringLiteral("qeln-sim: %{message}"));
+    QLoggingCategory::setFilterRules(options.trace
+        ? QStringLiteral("qeln.sim*=true")
+        : QStringLiteral("qeln.sim*.debug=false\nqeln.sim*.info=false"));
+
+    if (!installStopSignals()) {
+        fail(QStringLiteral("cannot set up signal handling"));
+        return LinkError;
+    }
+    QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [] {
+        char drain[16];
+        while (::read(signalPipe[0], drain, sizeof drain) > 0) {
+        }
+        QCoreApplication::quit();
+    });
+
+    Plant plant;
+    plant.setSeed(options.faults.seed);
+    plant.setModel(options.model);
+    // A controller's clock runs whether anyone watches it or not: start from the host's.
+    plant.setClock(options.clock.isValid() ? options.clock : QDateTime::currentDateTime());
+    if (!options.scenario.isEmpty() && !plant.loadScenario(options.scenario, &error)) {
+        fail(QStringLiteral("--scenario '%1': %2").arg(options.scenario, error));
+        return UsageError;
+    }
+    if (options.history > 0)
+        plant.prefillHistory(options.history);
+    plant.setSpeed(options.speed);
+
+    Protocol protocol(plant);
+    Faults faults(options.faults);
+    QStringList lines;
+
+    std::unique_ptr<TcpLink> tcp;
+    if (options.tcp) {
+        tcp = std::make_unique<TcpLink>(protocol, faults);
+        if (!tcp->listen(options.bind, options.tcpPort, &error)) {
+            fail(QStringLiteral("cannot listen on %1:%2: %3")
+                     .arg(options.bind.toString()).arg(options.tcpPort).arg(error));
+            return LinkError;
+        }
+        lines << tcp->description();
+    }
+    std::unique_ptr<SerialLink> pty;
+    if (options.pty) {
+        pty = std::make_unique<SerialLink>(protocol, faults);
+        if (!pty->openPty(&error)) {
+            fail(error);
+            return LinkError;
+        }
+        lines << pty->description();
+    }
+    std::unique_ptr<SerialLink> serial;
+    if (!options.serialDevice.isEmpty()) {
+        serial = std::make_unique<SerialLink>(protocol, faults);
+        if (!serial->openDevice(options.serialDevice, &error)) {
+            fail(QStringLiteral("cannot open %1: %2").arg(options.serialDevice, error));
+            return LinkError;
+        }
+        lines << serial->description();
+    }
+
+    plant.start();
+    for (const QString &line : lines)
+        std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+
+    const int status = app.exec();
+    plant.stop();
+    return status;
+}

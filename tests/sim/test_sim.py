@@ -1,0 +1,687 @@
+#!/usr/bin/python3
+"""qeln-sim against independent Modbus masters and hand-written frames.
+
+The masters are pymodbus's TCP and ASCII serial clients and mbpoll (TCP): implementations
+that share nothing with the simulator and must agree with it on the standard functions. The
+controller's own requests are checked with frames written out here byte by byte, with the
+lengths the console reads.
+
+    /usr/bin/python3 tests/sim/test_sim.py --sim build/sim/qeln-sim [unittest options]
+
+The binary can also be given in QELN_SIM. The last line printed is "N passed, N failed".
+"""
+
+import argparse
+import os
+import re
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import tty
+import unittest
+
+SIM = None
+RUNTIME_DIR = None
+
+MODEL = 2
+HISTORY = 7
+
+
+def lrc(data):
+    return (-sum(data)) & 0xFF
+
+
+def serial_frame(body):
+    """":" + hex(body) + LRC + CR LF; body holds the unit, the function code and the data."""
+    return b":" + (body + bytes([lrc(body)])).hex().upper().encode() + b"\r\n"
+
+
+def serial_body(frame):
+    """The bytes of a well-formed answer frame, LRC checked and removed."""
+    assert frame.startswith(b":") and frame.endswith(b"\r\n"), frame
+    text = frame[1:-2]
+    assert text == text.upper(), frame
+    data = bytes.fromhex(text.decode())
+    assert lrc(data[:-1]) == data[-1], "bad LRC in %r" % frame
+    return data[:-1]
+
+
+def tcp_frame(tid, function, data=b"", unit=1):
+    return tid.to_bytes(2, "big") + b"\0\0" + (len(data) + 2).to_bytes(2, "big") + bytes([unit, function]) + data
+
+
+def word(value):
+    return value.to_bytes(2, "big")
+
+
+def ip_write_block(ip, mask, gateway, site):
+    """The network block as the console writes it: marker, MAC, IP, mask, gateway, flags, IP,
+    zeros, hardware description, serial number, hardware version, MAC, zeros, rectifier ID,
+    zeros, site information."""
+    mac = bytes([0x00, 0x1A, 0x3A, 0xE0, 0x00, 0x07])
+    desc = b"QELN test rack"
+    return (b"\x12\x34\x56\x78" + mac + bytes(ip) + bytes(mask) + bytes(gateway) + bytes([0x7F])
+            + bytes(ip) + bytes(4) + bytes([len(desc)]) + desc + b"2200000042; "
+            + bytes([0, 0, 0, 1]) + mac + bytes(12) + bytes.fromhex("FFFFFFFE") + bytes(12)
+            + bytes([len(site)]) + site)
+
+
+# ---- processes and lines ------------------------------------------------------------------
+
+class Sim:
+    """One qeln-sim process; tcp_port and pty hold where it serves."""
+
+    def __init__(self, testcase, *options, tcp=True, pty=True):
+        args = [SIM, "--model", str(MODEL), "--history", str(HISTORY)]
+        args += ["--tcp-port", "0"] if tcp else ["--no-tcp"]
+        if pty:
+            args.append("--pty")
+        args += list(options)
+        links = int(tcp) + int(pty) + int("--serial" in options)
+        self.errfile = tempfile.TemporaryFile()
+        env = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME_DIR)
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.errfile,
+                                     stdin=subprocess.DEVNULL, env=env)
+        testcase.addCleanup(self.stop)
+        self.lines = read_lines(self.proc, links, self.stderr)
+        self.tcp_port = self.pty = None
+        for line in self.lines:
+            kind, where = line.split(" ", 1)
+            if kind == "tcp":
+                self.tcp_port = int(where.rsplit(":", 1)[1])
+            elif "--serial" not in options:
+                self.pty = where
+
+    def stderr(self):
+        self.errfile.seek(0)
+        return self.errfile.read()
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc.stdout.close()
+        return self.proc.returncode
+
+
+def read_lines(proc, count, stderr, timeout=10):
+    lines, buffer = [], b""
+    deadline = time.monotonic() + timeout
+    while len(lines) < count:
+        left = deadline - time.monotonic()
+        ready = select.select([proc.stdout], [], [], max(left, 0))[0] if left > 0 else []
+        chunk = os.read(proc.stdout.fileno(), 4096) if ready else b""
+        if not chunk:
+            raise AssertionError("qeln-sim did not start: %r" % stderr()[-2000:])
+        buffer += chunk
+        while b"\n" in buffer and len(lines) < count:
+            line, buffer = buffer.split(b"\n", 1)
+            lines.append(line.decode())
+    return lines
+
+
+def collect(read_some, wait, first_timeout, quiet=0.06):
+    """Everything that arrives until the line has been quiet for `quiet` s after the first
+    byte (so a trailing extra byte is caught), or b"" when nothing comes within
+    first_timeout."""
+    data = b""
+    deadline = time.monotonic() + first_timeout
+    while True:
+        timeout = quiet if data else deadline - time.monotonic()
+        if timeout <= 0 or not wait(timeout):
+            return data
+        chunk = read_some()
+        if not chunk:
+            return data
+        data += chunk
+
+
+class TcpPeer:
+    def __init__(self, testcase, port):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        testcase.addCleanup(self.sock.close)
+
+    def ask(self, frame, timeout=2.0):
+        self.sock.sendall(frame)
+        return self.receive(timeout)
+
+    def receive(self, timeout=2.0):
+        return collect(lambda: self.sock.recv(65536),
+                       lambda t: bool(select.select([self.sock], [], [], t)[0]), timeout)
+
+
+class SerialPeer:
+    """The client end of the simulator's pseudo-terminal, raw."""
+
+    def __init__(self, testcase, path):
+        self.fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+        testcase.addCleanup(os.close, self.fd)
+        tty.setraw(self.fd)
+        termios.tcflush(self.fd, termios.TCIOFLUSH)
+
+    def ask(self, frame, timeout=2.0):
+        os.write(self.fd, frame)
+        return self.receive(timeout)
+
+    def receive(self, timeout=2.0):
+        return collect(lambda: os.read(self.fd, 65536),
+                       lambda t: bool(select.select([self.fd], [], [], t)[0]), timeout)
+
+
+def status_registers_tcp(peer, tid=1):
+    answer = peer.ask(tcp_frame(tid, 0x04, word(1) + word(131)))
+    assert len(answer) == 271, answer.hex()
+    return [int.from_bytes(answer[9 + 2 * i:11 + 2 * i], "big") for i in range(131)]
+
+
+# ---- standard functions against independent masters ---------------------------------------
+
+class StandardMastersTest(unittest.TestCase):
+    """pymodbus and mbpoll read and write the standard registers and must agree with the
+    simulator's own status block."""
+
+    # Dry-contact masks: settings that hold any 16-bit value as written.
+    WRITES = {80: 0x8005, 81: 0, 82: 0xFFFF, 83: 0x1234}
+
+    def test_pymodbus_tcp_and_serial(self):
+        from pymodbus.client import ModbusSerialClient, ModbusTcpClient
+        from pymodbus.framer.ascii_framer import ModbusAsciiFramer
+
+        sim = Sim(self)
+        clients = {
+            "tcp": ModbusTcpClient("127.0.0.1", port=sim.tcp_port, timeout=3),
+            "serial": ModbusSerialClient(sim.pty, framer=ModbusAsciiFramer, baudrate=115200, timeout=3),
+        }
+        raw = TcpPeer(self, sim.tcp_port)
+        for offset, (link, client) in enumerate(clients.items()):
+            with self.subTest(link=link):
+                self.assertTrue(client.connect())
+                self.addCleanup(client.close)
+                written = {reg: (value + offset) & 0xFFFF for reg, value in self.WRITES.items()}
+                for reg, value in written.items():
+                    answer = client.write_register(reg, value, slave=1)
+                    self.assertFalse(answer.isError(), answer)
+                    self.assertEqual((answer.address, answer.value), (reg, value))
+
+                before = status_registers_tcp(raw)
+                first = client.read_input_registers(1, 125, slave=1)
+                rest = client.read_input_registers(126, 6, slave=1)
+                after = status_registers_tcp(raw)
+                self.assertFalse(first.isError(), first)
+                self.assertFalse(rest.isError(), rest)
+                got = first.registers + rest.registers
+                self.assertEqual(len(got), 131)
+                # Measurements move between reads; every register that held still across
+                # them must read the same through the standard read.
+                steady = [n for n in range(131) if before[n] == after[n]]
+                self.assertGreater(len(steady), 60)
+                self.assertEqual([got[n] for n in steady], [before[n] for n in steady])
+                self.assertEqual(got[25], MODEL)
+                for reg, value in written.items():
+                    self.assertEqual(got[reg - 1], value, "register %d" % reg)
+
+                # A standard server's refusals: beyond the block, and too many at once.
+                self.assertTrue(client.read_input_registers(131, 2, slave=1).isError())
+                self.assertTrue(client.read_input_registers(1, 126, slave=1).isError())
+                client.close()
+
+    def test_mbpoll(self):
+        self.assertTrue(shutil.which("mbpoll"), "mbpoll is needed")
+        sim = Sim(self, pty=False)
+        base = ["mbpoll", "-m", "tcp", "-a", "1", "-0", "-p", str(sim.tcp_port), "-o", "2"]
+
+        proc = subprocess.run(base + ["-r", "84", "-t", "4", "127.0.0.1", "65534"],
+                              capture_output=True, timeout=20)
+        self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+        self.assertIn(b"Written 1 references", proc.stdout)
+
+        proc = subprocess.run(base + ["-r", "20", "-c", "70", "-t", "3", "-1", "127.0.0.1"],
+                              capture_output=True, timeout=20)
+        self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+        values = {int(n): int(v) for n, v in re.findall(rb"^\[(\d+)\]:\s+(-?\d+)", proc.stdout, re.M)}
+        self.assertEqual(sorted(values), list(range(20, 90)))
+        self.assertEqual(values[26], MODEL)
+        # mbpoll shows 16-bit registers as signed numbers.
+        self.assertEqual(values[84] & 0xFFFF, 0xFFFE)
+
+        raw = status_registers_tcp(TcpPeer(self, sim.tcp_port))
+        self.assertEqual(raw[83], 0xFFFE)
+
+        proc = subprocess.run(base + ["-r", "126", "-c", "10", "-t", "3", "-1", "127.0.0.1"],
+                              capture_output=True, timeout=20)
+        self.assertNotEqual(proc.returncode, 0)
+        self.assertIn(b"Illegal data address", proc.stdout + proc.stderr)
+
+
+# ---- the controller's own requests, byte by byte ------------------------------------------
+
+class TcpFramesTest(unittest.TestCase):
+    def setUp(self):
+        self.sim = Sim(self, pty=False)
+        self.peer = TcpPeer(self, self.sim.tcp_port)
+
+    def test_answer_layouts(self):
+        peer = self.peer
+        cases = [
+            # name, request, expected length, function code of the answer
+            ("status", tcp_frame(1, 0x04, word(1) + word(131)), 271, 0x04),
+            ("ip read", tcp_frame(2, 0x41), 158, 0x41),
+            ("alarm count", tcp_frame(3, 0x43, bytes([1, 0x2C])), 12, 0x43),
+            ("alarm record", tcp_frame(4, 0x44, bytes([1]) + word(HISTORY - 1)), 43, 0x44),
+            ("event count", tcp_frame(5, 0x46, bytes([2, 0])), 12, 0x46),
+            ("read 125", tcp_frame(6, 0x04, word(7) + word(125)), 259, 0x04),
+        ]
+        answers = {}
+        for name, request, length, function in cases:
+            with self.subTest(name):
+                answer = peer.ask(request)
+                answers[name] = answer
+                self.assertEqual(len(answer), length, answer.hex())
+                self.assertEqual(answer[:4], request[:4])  # transaction, protocol
+                self.assertEqual(int.from_bytes(answer[4:6], "big"), length - 6)
+                self.assertEqual(answer[6:8], bytes([1, function]))
+
+        self.assertEqual(answers["status"][8], 0x06)  # 262 bytes, low byte only
+        self.assertEqual(answers["read 125"][8], 250)
+        self.assertEqual(answers["status"][9 + 50:11 + 50], word(MODEL))  # register 26
+        # The pre-filled records, and any the plant has logged since it started.
+        self.assertGreaterEqual(int.from_bytes(answers["alarm count"][8:10], "big"), HISTORY)
+        self.assertEqual(answers["alarm record"][8], 34)  # the byte before the record
+
+        events = int.from_bytes(answers["event count"][8:10], "big")
+        if events:
+            answer = peer.ask(tcp_frame(7, 0x47, bytes([2]) + word(events - 1)))
+            self.assertEqual(len(answer), 19, answer.hex())
+            self.assertEqual(answer[7:9], bytes([0x47, 10]))
+
+    def test_write_single_register_echoes(self):
+        for reg, value in ((85, 0x8005), (86, 0), (87, 0xFFFF)):
+            with self.subTest(register=reg):
+                request = tcp_frame(reg, 0x06, word(reg) + word(value))
+                self.assertEqual(self.peer.ask(request), request)
+        self.assertEqual(status_registers_tcp(self.peer)[84:87], [0x8005, 0, 0xFFFF])
+
+    def test_initialisation_names_the_log(self):
+        for function, kind, count_function in ((0x45, 1, 0x43), (0x48, 2, 0x46)):
+            with self.subTest(function=hex(function)):
+                answer = self.peer.ask(tcp_frame(9, function, bytes([kind])))
+                self.assertEqual(answer, bytes([0, 9, 0, 0, 0, 3, 1, function, kind]))
+                count = self.peer.ask(tcp_frame(10, count_function, bytes([kind, 0])))
+                self.assertEqual(count[8:10], word(0))
+
+    def test_ip_settings_write_and_read_back(self):
+        block = ip_write_block([192, 168, 50, 93], [255, 255, 255, 0], [192, 168, 50, 1], "현장 A".encode())
+        answer = self.peer.ask(tcp_frame(0x1234, 0x42, block))
+        # Nothing of the answer is read but its six bytes: the header with length 0.
+        self.assertEqual(answer, bytes([0x12, 0x34, 0, 0, 0, 0]))
+        answer = self.peer.ask(tcp_frame(0x1235, 0x41))
+        self.assertEqual(len(answer), 158)
+        data = answer[8:]
+        self.assertEqual(data[8:20], bytes([192, 168, 50, 93, 255, 255, 255, 0, 192, 168, 50, 1]))
+
+    def test_refusals(self):
+        cases = [
+            ("unknown function", tcp_frame(1, 0x2B), bytes([0xAB, 0x01])),
+            ("read 126", tcp_frame(1, 0x04, word(1) + word(126)), bytes([0x84, 0x03])),
+            ("read 0 registers", tcp_frame(1, 0x04, word(1) + word(0)), bytes([0x84, 0x03])),
+            ("131 not from 1", tcp_frame(1, 0x04, word(2) + word(131)), bytes([0x84, 0x03])),
+            ("read from 0", tcp_frame(1, 0x04, word(0) + word(1)), bytes([0x84, 0x02])),
+            ("read past 131", tcp_frame(1, 0x04, word(130) + word(3)), bytes([0x84, 0x02])),
+            ("read too short", tcp_frame(1, 0x04, word(1)), bytes([0x84, 0x03])),
+            ("write register 0", tcp_frame(1, 0x06, word(0) + word(1)), bytes([0x86, 0x02])),
+            ("record past the end", tcp_frame(1, 0x44, bytes([1]) + word(0xFFFF)), bytes([0xC4, 0x02])),
+            ("record of the other log", tcp_frame(1, 0x44, bytes([2]) + word(0)), bytes([0xC4, 0x03])),
+            ("count without its byte", tcp_frame(1, 0x43, bytes([1])), bytes([0xC3, 0x03])),
+            ("init of the other log", tcp_frame(1, 0x45, bytes([2])), bytes([0xC5, 0x03])),
+            ("ip write without marker", tcp_frame(1, 0x42, bytes(40)), bytes([0xC2, 0x03])),
+        ]
+        for name, request, pdu in cases:
+            with self.subTest(name):
+                self.assertEqual(self.peer.ask(request), bytes([0, 1, 0, 0, 0, 3, 1]) + pdu)
+
+    def test_stream_framing(self):
+        peer = self.peer
+        write = tcp_frame(40, 0x06, word(88) + word(0x0102))
+        with self.subTest("split byte by byte"):
+            for byte in write[:-1]:
+                peer.sock.sendall(bytes([byte]))
+                time.sleep(0.005)
+            self.assertEqual(peer.ask(write[-1:]), write)
+        with self.subTest("three requests in one packet"):
+            requests = [tcp_frame(41 + i, 0x06, word(88) + word(i)) for i in range(3)]
+            self.assertEqual(peer.ask(b"".join(requests)), b"".join(requests))
+        with self.subTest("another unit gets no answer"):
+            self.assertEqual(peer.ask(tcp_frame(44, 0x04, word(1) + word(1), unit=7), 0.4), b"")
+        with self.subTest("garbage, then a request"):
+            self.assertEqual(peer.ask(b"\x01\x02\x03\x04\xff\xff garbage", 0.4), b"")
+            self.assertEqual(peer.ask(write), write)
+        with self.subTest("a length beyond any request"):
+            self.assertEqual(peer.ask(bytes([0, 50, 0, 0, 0x10, 0, 1, 4]), 0.4), b"")
+            self.assertEqual(peer.ask(write), write)
+
+    def test_noise_then_service(self):
+        # Random bytes, some shaped like headers and frames, on both links; the simulator
+        # must survive them and answer good requests on a fresh connection afterwards.
+        import random
+        rng = random.Random(1234)
+        sim = Sim(self)
+        serial = SerialPeer(self, sim.pty)
+        for _ in range(200):
+            noise = bytes(rng.randrange(256) for _ in range(rng.randrange(1, 300)))
+            if rng.random() < 0.3:
+                noise = bytes([0, 1, 0, 0, 0, rng.randrange(256)]) + noise
+            if rng.random() < 0.3:
+                noise = b":" + noise.hex().upper().encode()[:rng.randrange(600)] + b"\r\n"
+            with socket.create_connection(("127.0.0.1", sim.tcp_port), timeout=5) as s:
+                s.sendall(noise)
+            os.write(serial.fd, noise)
+        self.assertIsNone(sim.proc.poll())
+        serial.receive(0.3)  # whatever the noise made it answer
+        self.assertEqual(len(serial.ask(b":01040001008377\r\n")), 537)
+        self.assertEqual(len(TcpPeer(self, sim.tcp_port).ask(tcp_frame(1, 0x04, word(1) + word(131)))), 271)
+
+    def test_clients_one_after_another_and_together(self):
+        request = tcp_frame(1, 0x04, word(26) + word(1))
+        expected = bytes([0, 1, 0, 0, 0, 5, 1, 4, 2]) + word(MODEL)
+        for n in range(5):
+            with socket.create_connection(("127.0.0.1", self.sim.tcp_port), timeout=5) as s:
+                s.sendall(request)
+                self.assertEqual(s.recv(100), expected, "client %d" % n)
+        others = [TcpPeer(self, self.sim.tcp_port) for _ in range(3)]
+        for peer in [self.peer] + others:
+            self.assertEqual(peer.ask(request), expected)
+
+
+class SerialFramesTest(unittest.TestCase):
+    def setUp(self):
+        self.sim = Sim(self, tcp=True, pty=True)
+        self.peer = SerialPeer(self, self.sim.pty)
+
+    def test_answer_layouts(self):
+        cases = [
+            # name, request body, answer length from ":" to the LRC, answer's code
+            ("status", bytes([1, 4]) + word(1) + word(131), 535, 0x04),
+            ("ip read", bytes([1, 0x22]), 1 + 4 + 300 + 2, 0xB2),
+            ("alarm count", bytes([1, 0x30]), 1 + 4 + 8 + 2, 0xC0),
+            ("alarm record", bytes([1, 0x31]) + word(0), 1 + 4 + 68 + 2, 0xC1),
+            ("event count", bytes([1, 0x40]), 1 + 4 + 8 + 2, 0xD0),
+            ("read 10", bytes([1, 4]) + word(20) + word(10), 1 + 6 + 40 + 2, 0x04),
+        ]
+        answers = {}
+        for name, body, length, code in cases:
+            with self.subTest(name):
+                answer = self.peer.ask(serial_frame(body))
+                self.assertEqual(len(answer), length + 2, answer)
+                data = serial_body(answer)
+                answers[name] = data
+                self.assertEqual(data[:2], bytes([1, code]))
+        self.assertTrue(answers["status"][:4] == bytes([1, 4, 1, 6]))
+        self.assertEqual(answers["status"][4 + 50:6 + 50], word(MODEL))
+        self.assertEqual(answers["read 10"][2], 20)
+        self.assertGreaterEqual(int.from_bytes(answers["alarm count"][2:4], "big"), HISTORY)
+
+        # The same record and network block on both links.
+        tcp = TcpPeer(self, self.sim.tcp_port)
+        self.assertEqual(answers["alarm record"][2:],
+                         tcp.ask(tcp_frame(1, 0x44, bytes([1]) + word(0)))[9:])
+        self.assertEqual(answers["ip read"][2:], tcp.ask(tcp_frame(2, 0x41))[8:])
+        events = int.from_bytes(answers["event count"][2:4], "big")
+        if events:
+            answer = self.peer.ask(serial_frame(bytes([1, 0x41]) + word(events - 1)))
+            self.assertEqual(len(answer), 1 + 4 + 20 + 2 + 2, answer)
+            self.assertEqual(serial_body(answer)[2:],
+                             tcp.ask(tcp_frame(3, 0x47, bytes([2]) + word(events - 1)))[9:])
+
+    def test_status_poll_exact_text(self):
+        answer = self.peer.ask(b":01040001008377\r\n")
+        self.assertEqual(len(answer), 537)
+        self.assertTrue(answer.startswith(b":01040106"), answer[:20])
+        self.assertTrue(re.fullmatch(rb":[0-9A-F]{534}\r\n", answer), answer)
+
+    def test_write_echo_and_acknowledgements(self):
+        cases = [
+            ("write", bytes([1, 6]) + word(89) + word(0x8005), None),
+            ("alarm init", bytes([1, 0x35]), bytes([1, 0xC5])),
+            ("event init", bytes([1, 0x45]), bytes([1, 0xD5])),
+            ("ip write", bytes([1, 0x23]) + bytes(2) + ip_write_block([10, 0, 0, 5], [255, 0, 0, 0], [10, 0, 0, 1], b"rack"),
+             bytes([1, 0xB3])),
+        ]
+        for name, body, expected in cases:
+            with self.subTest(name):
+                frame = serial_frame(body)
+                self.assertEqual(self.peer.ask(frame), serial_frame(expected) if expected else frame)
+        self.assertEqual(serial_body(self.peer.ask(serial_frame(bytes([1, 0x30]))))[2:4], word(0))
+
+    def test_silence_and_refusals(self):
+        good = serial_frame(bytes([1, 4]) + word(26) + word(1))
+        bad_lrc = good[:-4] + (b"00" if good[-4:-2] != b"00" else b"01") + b"\r\n"
+        cases = [
+            ("bad LRC", bad_lrc, None),
+            ("not hex", b":01040G1A0001XX\r\n", None),
+            ("another unit", serial_frame(bytes([2, 4]) + word(26) + word(1)), None),
+            ("cut short by a new frame", b":010400" + good, serial_frame(bytes([1, 4, 2]) + word(MODEL))),
+            ("lower-case hex", good.lower(), serial_frame(bytes([1, 4, 2]) + word(MODEL))),
+            ("unknown function", serial_frame(bytes([1, 0x2B])), serial_frame(bytes([1, 0xAB, 1]))),
+            # An exception to 0x50 would read 0xD0, the event count's answer: no answer.
+            ("unknown function 0x50", serial_frame(bytes([1, 0x50])), None),
+            ("record past the end", serial_frame(bytes([1, 0x31]) + word(0xFFFF)), serial_frame(bytes([1, 0xB1, 2]))),
+            ("read past 131", serial_frame(bytes([1, 4]) + word(131) + word(2)), serial_frame(bytes([1, 0x84, 2]))),
+            ("ip write without its prefix", serial_frame(bytes([1, 0x23]) + bytes([0x12, 0x34, 0x56, 0x78])),
+             serial_frame(bytes([1, 0xA3, 3]))),
+        ]
+        for name, frame, expected in cases:
+            with self.subTest(name):
+                self.assertEqual(self.peer.ask(frame, 0.4 if expected is None else 2.0), expected or b"")
+                # A good frame is still answered afterwards.
+                self.assertEqual(len(self.peer.ask(good)), 15)
+
+    def test_serial_device(self):
+        # --serial opens an existing device (here one end of a socat pseudo-terminal pair)
+        # the way it opens a real port.
+        self.assertTrue(shutil.which("socat"), "socat is needed")
+        workdir = tempfile.mkdtemp(prefix="qeln-sim-test-")
+        self.addCleanup(shutil.rmtree, workdir, True)
+        plant_end, master_end = os.path.join(workdir, "plant"), os.path.join(workdir, "master")
+        socat = subprocess.Popen(
+            ["socat", "pty,raw,echo=0,link=" + plant_end, "pty,raw,echo=0,link=" + master_end],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (socat.terminate(), socat.wait()))
+        deadline = time.monotonic() + 10
+        while not (os.path.exists(plant_end) and os.path.exists(master_end)):
+            self.assertLess(time.monotonic(), deadline, "socat made no pty pair")
+            time.sleep(0.05)
+        sim = Sim(self, "--serial", plant_end, tcp=False, pty=False)
+        self.assertEqual(sim.lines, ["serial " + plant_end])
+        peer = SerialPeer(self, master_end)
+        self.assertEqual(len(peer.ask(b":01040001008377\r\n")), 537)
+
+    def test_reopened_device(self):
+        os.close(os.open(self.sim.pty, os.O_RDWR | os.O_NOCTTY))
+        for _ in range(3):
+            peer = SerialPeer(self, self.sim.pty)
+            self.assertEqual(len(peer.ask(b":01040001008377\r\n")), 537)
+
+
+# ---- faults and the process ---------------------------------------------------------------
+
+class FaultsTest(unittest.TestCase):
+    STATUS = b":01040001008377\r\n"
+    WRITE = tcp_frame(1, 0x06, word(90) + word(0x5A5A))
+
+    def test_drop_everything(self):
+        sim = Sim(self, "--drop-rate", "1")
+        self.assertEqual(SerialPeer(self, sim.pty).ask(self.STATUS, 0.5), b"")
+        self.assertEqual(TcpPeer(self, sim.tcp_port).ask(self.WRITE, 0.5), b"")
+
+    def test_corrupt_everything(self):
+        sim = Sim(self, "--corrupt-rate", "1")
+        answer = SerialPeer(self, sim.pty).ask(self.STATUS)
+        self.assertEqual(len(answer), 537)
+        data = bytes.fromhex(answer[1:-2].decode())
+        self.assertNotEqual(lrc(data[:-1]), data[-1])
+        answer = TcpPeer(self, sim.tcp_port).ask(self.WRITE)
+        self.assertEqual(len(answer), len(self.WRITE))
+        self.assertEqual(sum(a != b for a, b in zip(answer, self.WRITE)), 1)
+
+    def test_seed_makes_drops_reproducible(self):
+        patterns = []
+        for _ in range(2):
+            sim = Sim(self, "--drop-rate", "0.5", "--seed", "7", pty=False)
+            peer = TcpPeer(self, sim.tcp_port)
+            patterns.append([bool(peer.ask(self.WRITE, 0.15)) for _ in range(16)])
+            sim.stop()
+        self.assertEqual(patterns[0], patterns[1])
+        self.assertIn(True, patterns[0])
+        self.assertIn(False, patterns[0])
+
+    def test_delay(self):
+        sim = Sim(self, "--delay-ms", "300")
+        for name, peer, request in (("tcp", TcpPeer(self, sim.tcp_port), self.WRITE),
+                                    ("serial", SerialPeer(self, sim.pty), self.STATUS)):
+            with self.subTest(name):
+                start = time.monotonic()
+                self.assertTrue(peer.ask(request))
+                self.assertGreaterEqual(time.monotonic() - start, 0.29)
+
+    def test_disconnect_every(self):
+        sim = Sim(self, "--disconnect-every", "0.5", pty=False)
+        peer = TcpPeer(self, sim.tcp_port)
+        start = time.monotonic()
+        self.assertEqual(peer.ask(self.WRITE), self.WRITE)
+        peer.sock.settimeout(3)
+        self.assertEqual(peer.sock.recv(10), b"")  # closed by the simulator
+        self.assertGreaterEqual(time.monotonic() - start, 0.45)
+        # A new connection is served.
+        self.assertEqual(TcpPeer(self, sim.tcp_port).ask(self.WRITE), self.WRITE)
+
+    def test_pace_baud(self):
+        # 537 characters at 9600 baud, ten bits each: 0.56 s on the line.
+        sim = Sim(self, "--pace-baud", "9600", tcp=False)
+        peer = SerialPeer(self, sim.pty)
+        start = time.monotonic()
+        answer = peer.ask(self.STATUS, 3.0)
+        elapsed = time.monotonic() - start - 0.06  # less the quiet time of collect()
+        self.assertEqual(len(answer), 537)
+        self.assertGreater(elapsed, 0.5)
+        self.assertLess(elapsed, 1.0)
+
+
+class ProcessTest(unittest.TestCase):
+    def test_start_lines(self):
+        sim = Sim(self)
+        self.assertRegex(sim.lines[0], r"^tcp 127\.0\.0\.1:\d+$")
+        self.assertRegex(sim.lines[1], r"^serial /dev/pts/\d+$")
+        self.assertTrue(os.path.exists(sim.pty))
+
+    def test_signals_stop_cleanly(self):
+        for sig in (signal.SIGTERM, signal.SIGINT):
+            with self.subTest(signal=sig.name):
+                sim = Sim(self)
+                TcpPeer(self, sim.tcp_port)  # a client still connected
+                SerialPeer(self, sim.pty)
+                time.sleep(0.1)
+                self.assertEqual(sim.stop(sig), 0, sim.stderr())
+
+    def run_sim(self, *args):
+        return subprocess.run([SIM, *args], capture_output=True, timeout=10, stdin=subprocess.DEVNULL)
+
+    def test_refused_start(self):
+        with socket.socket() as busy:
+            busy.bind(("127.0.0.1", 0))
+            busy.listen(1)
+            port = busy.getsockname()[1]
+            cases = [
+                ("port in use", ["--tcp-port", str(port)], 1),
+                ("no such serial device", ["--no-tcp", "--serial", "/dev/qeln-no-such-tty"], 1),
+                ("model 5", ["--model", "5"], 2),
+                ("history 5001", ["--history", "5001"], 2),
+                ("drop rate 2", ["--drop-rate", "2"], 2),
+                ("bad address", ["--bind", "not-an-address"], 2),
+                ("no link at all", ["--no-tcp"], 2),
+                ("unknown option", ["--frobnicate"], 2),
+                ("unknown scenario", ["--scenario", "no-such-scenario"], 2),
+            ]
+            for name, args, code in cases:
+                with self.subTest(name):
+                    proc = self.run_sim(*args)
+                    self.assertEqual(proc.returncode, code, proc.stderr)
+                    self.assertEqual(proc.stdout, b"")
+                    self.assertIn(b"qeln-sim: ", proc.stderr)
+
+    def test_help_and_version(self):
+        proc = self.run_sim("--help")
+        self.assertEqual(proc.returncode, 0)
+        for option in (b"--tcp-port", b"--pty", b"--serial", b"--drop-rate", b"--pace-baud", b"--scenario"):
+            self.assertIn(option, proc.stdout)
+        proc = self.run_sim("--version")
+        self.assertEqual(proc.returncode, 0)
+        self.assertRegex(proc.stdout, rb"^qeln-sim \d+\.\d+\.\d+\n$")
+
+
+class CountingResult(unittest.TextTestResult):
+    """Counts every subtest, and every test without subtests, as one case."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.passed = 0
+        self.failed = 0
+        self.with_subtests = set()
+
+    def addSubTest(self, test, subtest, err):
+        super().addSubTest(test, subtest, err)
+        self.with_subtests.add(test.id())
+        if err is None:
+            self.passed += 1
+        else:
+            self.failed += 1
+
+    def addSuccess(self, test):
+        super().addSuccess(test)
+        if test.id() not in self.with_subtests:
+            self.passed += 1
+
+    def addFailure(self, test, err):
+        super().addFailure(test, err)
+        self.failed += 1
+
+    def addError(self, test, err):
+        super().addError(test, err)
+        self.failed += 1
+
+    def addUnexpectedSuccess(self, test):
+        super().addUnexpectedSuccess(test)
+        self.failed += 1
+
+
+def main():
+    global SIM, RUNTIME_DIR
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
+    args, rest = parser.parse_known_args()
+    if not args.sim or not os.access(args.sim, os.X_OK):
+        print("test_sim.py: give the qeln-sim binary with --sim PATH or QELN_SIM", file=sys.stderr)
+        print("0 passed, 1 failed")
+        return 2
+    SIM = os.path.abspath(args.sim)
+    with tempfile.TemporaryDirectory(prefix="qeln-sim-xdg-") as runtime:
+        os.chmod(runtime, 0o700)
+        RUNTIME_DIR = runtime
+        runner = unittest.TextTestRunner(resultclass=CountingResult, verbosity=2)
+        result = unittest.main(argv=[sys.argv[0]] + rest, testRunner=runner, exit=False).result
+    print("%d passed, %d failed" % (result.passed, result.failed), flush=True)
+    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
