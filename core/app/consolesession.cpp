@@ -1,0 +1,435 @@
+#include "consolesession.h"
+
+#include "link/serialtransport.h"
+#include "link/tcptransport.h"
+
+#include <QHostAddress>
+
+#include <utility>
+
+namespace qeln {
+
+namespace {
+
+const QString Password = QStringLiteral("guard7351");
+const QString LanCheckMessage = QStringLiteral("Please, Check PC Lan Port Connection!");
+// Timer1 runs at this interval whichever link is chosen; the scheduler adjusts it later.
+constexpr int PollInterval = 300;
+
+bool isHostChar(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9')
+        || c == u'.' || c == u'-' || c == u'_';
+}
+
+bool parsePort(QStringView text, quint16 *port)
+{
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    const int value = text.toInt();
+    if (value < 1 || value > 65535)
+        return false;
+    *port = quint16(value);
+    return true;
+}
+
+} // namespace
+
+ConsoleSession::ConsoleSession(QObject *parent)
+    : QObject(parent)
+    , engine_(state_)
+    , serial_(std::make_unique<SerialTransport>())
+    , tcp_(std::make_unique<TcpTransport>())
+{
+    tcp_->setPort(TcpTransport::DefaultPort);
+    engine_.setSerialTransport(serial_.get());
+    engine_.setTcpTransport(tcp_.get());
+
+    connect(&engine_, &LinkEngine::consoleLine, &lines_, &ConsoleLineWriter::onLine);
+    connect(&engine_, &LinkEngine::messageRequested, this, &ConsoleSession::messageRequested);
+    connect(&engine_, &LinkEngine::statusDecodeStarted, this, &ConsoleSession::onStatusDecodeStarted);
+    connect(&engine_, &LinkEngine::tcpLinkUp, this, [this] { Q_EMIT tcpLampChanged(true); });
+    connect(&engine_, &LinkEngine::tcpLinkDown, this, [this] { Q_EMIT tcpLampChanged(false); });
+
+    // Connected after the engine's exchange, which re-opens the link for its requests too:
+    // only the outcome of the operator's own connect is reported as a connect failure.
+    connect(tcp_.get(), &Transport::opened, this, &ConsoleSession::onTcpOpened);
+    connect(tcp_.get(), &Transport::openFailed, this, &ConsoleSession::onTcpOpenFailed);
+    connect(tcp_.get(), &Transport::disconnected, this, &ConsoleSession::onTcpDisconnected);
+
+    connect(serial_.get(), &Transport::openFailed, this, &ConsoleSession::onSerialOpenFailed);
+    connect(serial_.get(), &Transport::writeStarted, this, &ConsoleSession::txActivity);
+    connect(serial_.get(), &Transport::writeFinished, this, &ConsoleSession::txActivity);
+    connect(serial_.get(), &Transport::bytesReceived, this, [this] { Q_EMIT rxActivity(); });
+}
+
+ConsoleSession::~ConsoleSession()
+{
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    // The transports go before the engine; detach them so nothing reaches it on the way.
+    engine_.setSerialTransport(nullptr);
+    engine_.setTcpTransport(nullptr);
+    disconnect(tcp_.get(), nullptr, this, nullptr);
+    disconnect(serial_.get(), nullptr, this, nullptr);
+    tcp_->close();
+    serial_->close();
+}
+
+SerialTransport &ConsoleSession::serialPort()
+{
+    return *serial_;
+}
+
+TcpTransport &ConsoleSession::tcpClient()
+{
+    return *tcp_;
+}
+
+void ConsoleSession::setConsoleStream(std::FILE *stream)
+{
+    lines_.setStream(stream);
+}
+
+void ConsoleSession::setMenus(const MenuState &menus)
+{
+    if (menus == menus_)
+        return;
+    menus_ = menus;
+    Q_EMIT menusChanged(menus_);
+}
+
+void ConsoleSession::setLinkText(const QString &text)
+{
+    if (text == linkText_)
+        return;
+    linkText_ = text;
+    Q_EMIT linkTextChanged(linkText_);
+}
+
+// ---- Login and logout ------------------------------------------------------------------
+
+QString ConsoleSession::password()
+{
+    return Password;
+}
+
+bool ConsoleSession::passwordMatches(const QString &text) const
+{
+    // The whole field, case and blanks included.
+    return text == Password;
+}
+
+void ConsoleSession::login()
+{
+    MenuState m = menus_;
+    m.FlatPanel3 = true;
+    m.ComSetting = true;
+    m.pnlConnect = true;
+    m.mConnect = true;
+    m.mDisconnect = false;
+    m.mLogin = false;
+    m.mLogout = true;
+    state_.PollReady = 1;
+    setMenus(m);
+}
+
+void ConsoleSession::logout()
+{
+    MenuState m = menus_;
+    m.mConnect = false;
+    m.mDisconnect = false;
+    m.mLogin = true;
+    m.mLogout = false;
+    // The event log and the alarm test keep their state.
+    m.mFactoryInitial = false;
+    m.mMeasurementSet = false;
+    m.mDataTimeSet = false;
+    m.mIPSet = false;
+    m.mAlarmManager = false;
+    m.mSystemConfiguration = false;
+    m.mAlarmLog = false;
+    m.mInitialLog = false;
+    m.GroupBox1 = false;
+    setMenus(m);
+
+    engine_.pollTimer()->stop();
+    serial_->close();
+    dropTcpLink();
+    Q_EMIT tcpLampChanged(false);
+}
+
+// ---- Main menu commands ----------------------------------------------------------------
+
+void ConsoleSession::connectCommand()
+{
+    MenuState m = menus_;
+    m.mConnect = false;
+    m.mDisconnect = true;
+    m.mMonitor = false;
+    setMenus(m);
+}
+
+void ConsoleSession::disconnectCommand()
+{
+    MenuState m = menus_;
+    m.mConnect = true;
+    m.mDisconnect = false;
+    m.mMonitor = true;
+    m.mMeasurementSet = false;
+    m.mDataTimeSet = false;
+    m.mIPSet = false;
+    m.mAlarmManager = false;
+    m.mSystemConfiguration = false;
+    m.mAlarmLog = false;
+    m.mEventLog = false;
+    m.mInitialLog = false;
+    m.mAlarmTest = false;
+    m.mFactoryInitial = false;
+    m.ComSetting = false;
+    m.GroupBox1 = false;
+
+    engine_.pollTimer()->stop();
+    Q_EMIT dataLogStopRequested();
+    // The port itself stays open: the next character it receives closes it.
+    state_.SerialPortOpen = 0;
+    dropTcpLink();
+    Q_EMIT tcpLampChanged(false);
+    state_.RequestState = StatePoll;
+    setMenus(m);
+}
+
+bool ConsoleSession::exitCommand()
+{
+    engine_.pollTimer()->stop();
+    Q_EMIT dataLogStopRequested();
+    const bool wasUp = tcp_->isOpen();
+    // A connect still under way is dropped as well, so that its outcome cannot report into
+    // a closing window; only a link that was up asks for the closing window.
+    dropTcpLink();
+    return wasUp;
+}
+
+void ConsoleSession::closing()
+{
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    tcpConnectPending_ = false;
+    serial_->close();
+}
+
+void ConsoleSession::dropTcpLink()
+{
+    tcpConnectPending_ = false;
+    engine_.abandonTcpRequests();
+    tcp_->close();
+}
+
+// ---- Connection dialog -----------------------------------------------------------------
+
+void ConsoleSession::dialogCreated()
+{
+    state_.LinkIsTcp = 2;
+    state_.LinkChoice = 0;
+    if (state_.SerialPortOpen == 0)
+        serial_->close();
+}
+
+QStringList ConsoleSession::chooseSerial(QString *error)
+{
+    state_.LinkIsTcp = 0;
+    state_.LinkChoice = 1;
+
+    // A port this dialog opened earlier is released first: it could not be listed while we
+    // hold it, and its device cannot change while it is open.
+    serial_->close();
+    const QStringList ports = SerialTransport::availablePorts();
+    if (!ports.isEmpty())
+        selectPort(ports.first(), error);
+    return ports;
+}
+
+void ConsoleSession::chooseTcp()
+{
+    state_.LinkIsTcp = 1;
+    if (state_.LinkChoice == 1)
+        serial_->close();
+}
+
+bool ConsoleSession::selectPort(const QString &device, QString *error)
+{
+    serial_->close();
+    serial_->setDevice(device.trimmed());
+    return openSerial(error);
+}
+
+bool ConsoleSession::openSerial(QString *error)
+{
+    serialError_.clear();
+    serial_->open();
+    if (serial_->isOpen())
+        return true;
+    if (error)
+        *error = serialError_;
+    return false;
+}
+
+void ConsoleSession::onSerialOpenFailed(const QString &reason)
+{
+    serialError_ = reason;
+}
+
+void ConsoleSession::confirmConnect(const QString &hostText)
+{
+    QTimer *timer1 = engine_.pollTimer();
+    timer1->setInterval(PollInterval);
+    timer1->start();
+    statusSeen_ = false;
+
+    if (state_.LinkIsTcp != 0) {
+        MenuState m = menus_;
+        m.FlatPanel3 = false;
+        m.pnlConnect = true;
+        setMenus(m);
+        serial_->close();
+        state_.SerialPortOpen = 0;
+
+        // A link to an earlier host must not carry the requests to the new one.
+        dropTcpLink();
+        setLinkText(hostText);
+        QString host;
+        quint16 port = TcpTransport::DefaultPort;
+        if (!parseHost(hostText, &host, &port)) {
+            failTcpConnect(QStringLiteral("Not a host or host:port: \"%1\"").arg(hostText));
+            return;
+        }
+        tcp_->setHost(host);
+        tcp_->setPort(port);
+        tcpConnectPending_ = true;
+        // opened() or openFailed() may come before open() returns.
+        tcp_->open();
+        return;
+    }
+
+    QString error;
+    const bool ok = openSerial(&error);
+    state_.SerialPortOpen = ok ? 1 : 0;
+    dropTcpLink();
+    MenuState m = menus_;
+    m.FlatPanel3 = true;
+    m.pnlConnect = false;
+    setMenus(m);
+    setLinkText(serial_->device());
+    if (!ok) {
+        // Polling a port that is not open would only fill the console with sends that go
+        // nowhere: the operator is told why and disconnects to try again.
+        timer1->stop();
+        Q_EMIT messageRequested(MessageKind::Plain, error);
+        Q_EMIT connectFailed(error);
+    }
+}
+
+void ConsoleSession::failTcpConnect(const QString &reason)
+{
+    tcpConnectPending_ = false;
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    Q_EMIT messageRequested(MessageKind::Plain, LanCheckMessage);
+    Q_EMIT connectFailed(reason);
+}
+
+void ConsoleSession::onTcpOpened()
+{
+    if (!tcpConnectPending_)
+        return;
+    tcpConnectPending_ = false;
+    Q_EMIT tcpLampChanged(true);
+}
+
+void ConsoleSession::onTcpOpenFailed(const QString &reason)
+{
+    if (!tcpConnectPending_)
+        return;
+    failTcpConnect(reason);
+}
+
+void ConsoleSession::onTcpDisconnected()
+{
+    Q_EMIT tcpLampChanged(false);
+}
+
+bool ConsoleSession::parseHost(const QString &text, QString *host, quint16 *port)
+{
+    const QString t = text.trimmed();
+    QString name;
+    quint16 number = TcpTransport::DefaultPort;
+
+    if (t.startsWith(u'[')) {
+        const qsizetype close = t.indexOf(u']');
+        if (close < 0)
+            return false;
+        name = t.mid(1, close - 1);
+        const QStringView rest = QStringView(t).sliced(close + 1);
+        if (!rest.isEmpty() && (!rest.startsWith(u':') || !parsePort(rest.sliced(1), &number)))
+            return false;
+        const QHostAddress address(name);
+        if (address.protocol() != QAbstractSocket::IPv6Protocol)
+            return false;
+    } else {
+        const qsizetype colon = t.indexOf(u':');
+        if (colon >= 0 && t.indexOf(u':', colon + 1) >= 0) {
+            // Several colons: only a bare IPv6 address, which takes the default port.
+            const QHostAddress address(t);
+            if (address.protocol() != QAbstractSocket::IPv6Protocol)
+                return false;
+            name = t;
+        } else {
+            name = colon >= 0 ? t.left(colon) : t;
+            if (colon >= 0 && !parsePort(QStringView(t).sliced(colon + 1), &number))
+                return false;
+            if (name.isEmpty() || name.size() > 253)
+                return false;
+            for (const QChar c : std::as_const(name)) {
+                if (!isHostChar(c))
+                    return false;
+            }
+        }
+    }
+    if (name.isEmpty())
+        return false;
+    if (host)
+        *host = name;
+    if (port)
+        *port = number;
+    return true;
+}
+
+// ---- Status ----------------------------------------------------------------------------
+
+void ConsoleSession::onStatusDecodeStarted()
+{
+    MenuState m = menus_;
+    m.mMeasurementSet = true;
+    m.mDataTimeSet = true;
+    m.mIPSet = true;
+    m.mAlarmManager = true;
+    m.mSystemConfiguration = true;
+    m.mAlarmLog = true;
+    m.mEventLog = true;
+    m.mInitialLog = true;
+    m.mAlarmTest = true;
+    m.mFactoryInitial = true;
+    m.ComSetting = true;
+    m.GroupBox1 = true;
+    setMenus(m);
+    if (!statusSeen_) {
+        statusSeen_ = true;
+        Q_EMIT statusArrived();
+    }
+}
+
+} // namespace qeln

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "app/consolelines.h"
+#include "app/consolestate.h"
+#include "app/menustate.h"
+#include "link/linkengine.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace qeln {
+
+class SerialTransport;
+class TcpTransport;
+
+// The console as the main window drives it: the console state, the link engine, the two
+// transports, and the commands of the main menu, the connection dialog, the login and the
+// logout, with what each does to the menus and indicators. No widget in here: the windows
+// call these operations and show what the signals report.
+class ConsoleSession : public QObject {
+    Q_OBJECT
+public:
+    explicit ConsoleSession(QObject *parent = nullptr);
+    ~ConsoleSession() override;
+
+    ConsoleState &state() { return state_; }
+    LinkEngine &engine() { return engine_; }
+    SerialTransport &serialPort();
+    TcpTransport &tcpClient();
+    const MenuState &menus() const { return menus_; }
+
+    // Writes the console lines to this stream (stdout by default; nullptr silences them).
+    void setConsoleStream(std::FILE *stream);
+
+    // ---- Login and logout ----
+    static QString password();                    // "guard7351"
+    bool passwordMatches(const QString &text) const; // exact comparison
+    void login();                                 // after a matching password
+    void logout();                                // the logout dialog's OK
+
+    // ---- Main menu commands ----
+    void connectCommand();    // mConnectClick, before the dialog opens
+    void disconnectCommand(); // mDisconnectClick
+    // mExitClick: stops polling and the data log; true when a TCP link was up and has been
+    // dropped, so the closing window is to be shown.
+    bool exitCommand();
+    // The main window closes: releases the serial port.
+    void closing();
+
+    // ---- Connection dialog ----
+    void dialogCreated();                     // LinkIsTcp = 2, LinkChoice = 0, ...
+    // SerialClick: serial link chosen; lists the ports that can be opened and opens the
+    // first. An empty list means "Can not find the serial port". When the first port cannot
+    // be opened after all, *error says why (the list is still returned).
+    QStringList chooseSerial(QString *error = nullptr);
+    void chooseTcp();                         // TCPClick
+    // PortSelectChange, and a typed device path: closes the port, sets the device, opens
+    // it. False (with a reason) when it cannot be opened.
+    bool selectPort(const QString &device, QString *error = nullptr);
+    // Btn_OK. On TCP the connect is asynchronous: connectFailed() reports a failure.
+    // hostText is "HOST" (port 502) or "HOST:PORT"; a text that is neither fails like an
+    // unreachable host. On serial, a port that cannot be opened reports connectFailed() and
+    // its reason as a message, and polling does not start.
+    void confirmConnect(const QString &hostText);
+    // The link as the third status-bar panel shows it: the port, or the host address.
+    QString linkText() const { return linkText_; }
+
+    // Parses "HOST" or "HOST:PORT" ("[v6]:PORT"); false for anything else.
+    static bool parseHost(const QString &text, QString *host, quint16 *port);
+
+Q_SIGNALS:
+    void menusChanged(const qeln::MenuState &menus);
+    void linkTextChanged(const QString &text);
+    // pnlConnect: lime (true) or grey (false).
+    void tcpLampChanged(bool up);
+    // The serial lamps: txActivity when a write starts and again when it has been handed
+    // over (the window keeps TX lit until 100 ms after the last one), rxActivity on each
+    // arrival.
+    void txActivity();
+    void rxActivity();
+    // "Please, Check PC Lan Port Connection!" and the like: a message box for the operator.
+    void messageRequested(qeln::MessageKind kind, const QString &text);
+    void connectFailed(const QString &reason);
+    // The first good status response after connecting arrived (the configuration menus
+    // are enabled).
+    void statusArrived();
+    // The data log (it lives with the main window) is to stop: on disconnect exactly as its
+    // stop button does; on exit at least its timer (Timer2), as the window closes next.
+    void dataLogStopRequested();
+
+private:
+    void setMenus(const MenuState &menus);
+    void setLinkText(const QString &text);
+    void dropTcpLink();
+    void failTcpConnect(const QString &reason);
+    bool openSerial(QString *error);
+    void onStatusDecodeStarted();
+    void onTcpOpened();
+    void onTcpOpenFailed(const QString &reason);
+    void onTcpDisconnected();
+    void onSerialOpenFailed(const QString &reason);
+
+    ConsoleState state_;
+    LinkEngine engine_;
+    std::unique_ptr<SerialTransport> serial_;
+    std::unique_ptr<TcpTransport> tcp_;
+    ConsoleLineWriter lines_;
+    MenuState menus_;
+    QString linkText_;
+    QString serialError_;            // the reason of the last failed serial open
+    bool tcpConnectPending_ = false; // confirmConnect() waits for the TCP outcome
+    bool statusSeen_ = false;        // a status response arrived on the current link
+};
+
+} // namespace qeln

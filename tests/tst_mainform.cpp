@@ -1,0 +1,438 @@
+// The main window under the offscreen platform, driven through its menu and the real
+// dialogs, against the simulated controller serving TCP and a pseudo-terminal in-process.
+
+#include "app/consolesession.h"
+#include "app/demosimulator.h"
+#include "app/mainform.h"
+#include "app/msgform.h"
+#include "link/serialtransport.h"
+#include "link/tcptransport.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+using qeln::ConsoleSession;
+using qeln::MainForm;
+
+// Catches what the home-page command hands to the desktop.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls << url; }
+};
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startUpItems_data();
+    void startUpItems();
+    void startUpWindow();
+    void loginConnectStatusDisconnectLogout();
+    void refusedConnectShowsLanMessage();
+    void serialLampsFollowTraffic();
+    void exitCommand_data();
+    void exitCommand();
+    void titleBarCloseReleasesSerialPort();
+    void closingWindowProgress();
+    void versionBoxAndHomePage();
+    void demoPresetConnects();
+
+private:
+    QAction *item(const char *name) const { return window->menuItem(QLatin1String(name)); }
+    template <typename T> T *widget(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+    // The visible dialog of that name, opened by the last command.
+    QDialog *dialog(const char *name) const;
+    void login();
+    void connectTcp(const QString &hostText);
+    void connectSerial(const QString &device);
+    QColor colour(const char *lamp) const
+    {
+        return widget<QLabel>(lamp)->palette().color(QPalette::Window);
+    }
+
+    qeln::DemoSimulator simulator;
+    std::unique_ptr<ConsoleSession> session;
+    std::unique_ptr<MainForm> window;
+};
+
+QDialog *TestMainForm::dialog(const char *name) const
+{
+    for (QDialog *d : window->findChildren<QDialog *>(QLatin1String(name))) {
+        if (d->isVisible())
+            return d;
+    }
+    return nullptr;
+}
+
+void TestMainForm::initTestCase()
+{
+    QString error;
+    QVERIFY2(simulator.start(&error), qPrintable(error));
+}
+
+void TestMainForm::init()
+{
+    session = std::make_unique<ConsoleSession>();
+    session->setConsoleStream(nullptr);
+    window = std::make_unique<MainForm>(*session);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+void TestMainForm::cleanup()
+{
+    window.reset();
+    session.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void TestMainForm::login()
+{
+    item("mLogin")->trigger();
+    QDialog *form = dialog("frmRecControl");
+    QVERIFY(form);
+    form->findChild<QLineEdit *>(QStringLiteral("PW_Input"))->setText(QStringLiteral("guard7351"));
+    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("bbtnOK")), Qt::LeftButton);
+    QTRY_VERIFY(!dialog("frmRecControl"));
+}
+
+void TestMainForm::connectTcp(const QString &hostText)
+{
+    item("mConnect")->trigger();
+    QDialog *form = dialog("frmComPort");
+    QVERIFY(form);
+    QTest::mouseClick(form->findChild<QRadioButton *>(QStringLiteral("TCP")), Qt::LeftButton);
+    form->findChild<QLineEdit *>(QStringLiteral("edtHostIP"))->setText(hostText);
+    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
+    QTRY_VERIFY(!dialog("frmComPort"));
+}
+
+void TestMainForm::connectSerial(const QString &device)
+{
+    item("mConnect")->trigger();
+    QDialog *form = dialog("frmComPort");
+    QVERIFY(form);
+    QTest::mouseClick(form->findChild<QRadioButton *>(QStringLiteral("Serial")), Qt::LeftButton);
+    // A pseudo-terminal is never listed: its path is typed.
+    form->findChild<QComboBox *>(QStringLiteral("PortSelect"))->setEditText(device);
+    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
+    QTRY_VERIFY(!dialog("frmComPort"));
+}
+
+void TestMainForm::startUpItems_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("visible");
+
+    auto row = [](const char *name, const char *caption, bool enabled, bool visible) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromUtf8(caption) << enabled << visible;
+    };
+    row("mLogin", "로그인", true, true);
+    row("mLogout", "로그아웃", false, true);
+    row("mConnect", "연결하기", false, true);
+    row("mDisconnect", "연결끊기", false, true);
+    row("mMonitor", "화면보기", true, true);
+    row("mSystemConfiguration", "운용/알람 설정", false, true);
+    row("mAlarmManager", "경보접점 설정", false, true);
+    row("mMeasurementSet", "계측값 설정", false, false);
+    row("mDataTimeSet", "날짜/시간 설정", false, true);
+    row("mIPSet", "IP 설정", false, true);
+    row("mFactoryInitial", "공장 초기화 ", false, false);
+    row("mAlarmLog", "알람 이력", false, true);
+    row("mEventLog", "이벤트 로그", false, false);
+    row("mInitialLog", "이력 초기화", false, true);
+    row("mAlarmTest", "경보 시험", false, true);
+    row("N3", "버전", true, true);
+    row("MarvekPelvart1", "Marvek Pelvart", true, true);
+    row("mExit", "종료", true, true);
+}
+
+void TestMainForm::startUpItems()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(bool, enabled);
+    QFETCH(bool, visible);
+
+    // Found by name under the window, as any window of the console would find it.
+    QAction *action = window->findChild<QAction *>(name);
+    QVERIFY(action);
+    QCOMPARE(action->text(), caption);
+    QCOMPARE(action->isEnabled(), enabled);
+    QCOMPARE(action->isVisible(), visible);
+}
+
+void TestMainForm::startUpWindow()
+{
+    QCOMPARE(window->objectName(), QStringLiteral("Main_Form"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("QELN "));
+    QCOMPARE(window->size(), QSize(878, 824));
+    QCOMPARE(window->palette().color(QPalette::Window), MainForm::SkyBlue);
+
+    QStringList tops;
+    for (QAction *a : window->menuBar()->actions())
+        tops << a->text();
+    QCOMPARE(tops, (QStringList{QStringLiteral("접속"), QStringLiteral("조회/설정"),
+                                QStringLiteral("이력"), QStringLiteral("시험"),
+                                QStringLiteral("버전"), QStringLiteral("홈페이지"),
+                                QStringLiteral("나가기")}));
+
+    for (const char *hidden : {"ComSetting", "GroupBox1", "FlatPanel3", "pnlConnect", "frmMsg", "demoBanner"})
+        QVERIFY2(!widget<QWidget>(hidden)->isVisible(), hidden);
+    QCOMPARE(widget<QGroupBox>("GroupBox1")->geometry(), QRect(1, 33, 856, 704));
+    QCOMPARE(widget<QWidget>("FlatPanel3")->pos(), QPoint(730, 5));
+    QCOMPARE(widget<QLabel>("pnl_TX")->text(), QStringLiteral("TX"));
+    QCOMPARE(widget<QLabel>("pnl_RX")->text(), QStringLiteral("RX"));
+    QCOMPARE(colour("pnl_TX"), MainForm::TxIdle);
+    QCOMPARE(colour("pnl_RX"), MainForm::RxIdle);
+    QVERIFY(widget<QLabel>("pnl_TX")->font().bold() && widget<QLabel>("pnl_TX")->font().italic());
+
+    auto *bar = widget<QStatusBar>("ComSetting");
+    QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("ComSettingPanel0"))->width(), 500);
+    QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("ComSettingPanel1"))->width(), 180);
+    QVERIFY(bar->findChild<QLabel *>(QStringLiteral("ComSettingPanel2"))->minimumWidth() >= 50);
+}
+
+void TestMainForm::loginConnectStatusDisconnectLogout()
+{
+    const char *configuration[] = {"mSystemConfiguration", "mAlarmManager", "mDataTimeSet",
+                                   "mIPSet", "mAlarmLog", "mInitialLog", "mAlarmTest"};
+
+    login();
+    QVERIFY(!item("mLogin")->isEnabled());
+    QVERIFY(item("mLogout")->isEnabled());
+    QVERIFY(item("mConnect")->isEnabled());
+    QVERIFY(!item("mDisconnect")->isEnabled());
+    for (const char *shown : {"ComSetting", "FlatPanel3", "pnlConnect"})
+        QVERIFY2(widget<QWidget>(shown)->isVisible(), shown);
+    for (const char *name : configuration)
+        QVERIFY2(!item(name)->isEnabled(), name);
+
+    QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
+    connectTcp(simulator.hostText());
+    QVERIFY(!item("mConnect")->isEnabled());
+    QVERIFY(item("mDisconnect")->isEnabled());
+    QVERIFY(!item("mMonitor")->isEnabled());
+    QCOMPARE(widget<QLabel>("ComSettingPanel2")->text(), simulator.hostText());
+    QVERIFY(!widget<QWidget>("FlatPanel3")->isVisible());
+
+    QVERIFY(status.wait(5000));
+    QTRY_COMPARE(colour("pnlConnect"), MainForm::LinkUp);
+    for (const char *name : configuration)
+        QVERIFY2(item(name)->isEnabled(), name);
+    QVERIFY(widget<QWidget>("GroupBox1")->isVisible());
+    // Enabled with the others, yet still out of sight.
+    for (const char *name : {"mMeasurementSet", "mEventLog", "mFactoryInitial"})
+        QVERIFY2(!item(name)->isVisible(), name);
+
+    item("mDisconnect")->trigger();
+    QVERIFY(item("mConnect")->isEnabled());
+    QVERIFY(!item("mDisconnect")->isEnabled());
+    QVERIFY(item("mMonitor")->isEnabled());
+    for (const char *name : configuration)
+        QVERIFY2(!item(name)->isEnabled(), name);
+    QVERIFY(!widget<QWidget>("ComSetting")->isVisible());
+    QVERIFY(!widget<QWidget>("GroupBox1")->isVisible());
+    QCOMPARE(colour("pnlConnect"), MainForm::LinkDown);
+    // No status is decoded once the link is dropped: the menus stay withdrawn.
+    QTest::qWait(1200);
+    QVERIFY(!item("mAlarmLog")->isEnabled());
+
+    item("mLogout")->trigger();
+    QDialog *form = dialog("Form3");
+    QVERIFY(form);
+    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("BitBtnI_OK")), Qt::LeftButton);
+    QTRY_VERIFY(!dialog("Form3"));
+    QVERIFY(item("mLogin")->isEnabled());
+    QVERIFY(!item("mLogout")->isEnabled());
+    QVERIFY(!item("mConnect")->isEnabled());
+    QVERIFY(!item("mDisconnect")->isEnabled());
+    // The link indicators stay after logout.
+    QVERIFY(widget<QWidget>("pnlConnect")->isVisible());
+}
+
+void TestMainForm::refusedConnectShowsLanMessage()
+{
+    // A port nobody listens on: bound, then released.
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    login();
+    connectTcp(QStringLiteral("127.0.0.1:%1").arg(port));
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = window->findChild<QMessageBox *>()) && box->isVisible());
+    QCOMPARE(box->text(), QStringLiteral("Please, Check PC Lan Port Connection!"));
+    // The box does not hold the event loop: the window still takes commands.
+    QVERIFY(item("mDisconnect")->isEnabled());
+    QVERIFY(!item("mConnect")->isEnabled());
+    QCOMPARE(colour("pnlConnect"), MainForm::LinkDown);
+    box->close();
+}
+
+void TestMainForm::serialLampsFollowTraffic()
+{
+    // Colours as they stand the moment each event reaches the window.
+    QList<QColor> txSeen;
+    QList<QColor> rxSeen;
+    connect(session.get(), &ConsoleSession::txActivity, this, [&] { txSeen << colour("pnl_TX"); });
+    connect(session.get(), &ConsoleSession::rxActivity, this, [&] { rxSeen << colour("pnl_RX"); });
+
+    QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
+    login();
+    connectSerial(simulator.serialDevice());
+    QVERIFY(status.wait(5000));
+
+    QVERIFY(widget<QWidget>("FlatPanel3")->isVisible());
+    QVERIFY(!widget<QWidget>("pnlConnect")->isVisible());
+    QCOMPARE(widget<QLabel>("ComSettingPanel2")->text(), simulator.serialDevice());
+    QVERIFY(!txSeen.isEmpty());
+    QVERIFY(!rxSeen.isEmpty());
+    QVERIFY(txSeen.contains(MainForm::TxBusy));
+    QVERIFY(rxSeen.contains(MainForm::RxActive));
+
+    // The lamps fall back once the traffic stops.
+    session->disconnectCommand();
+    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_TX"), MainForm::TxIdle, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_RX"), MainForm::RxIdle, 2000);
+}
+
+void TestMainForm::exitCommand_data()
+{
+    QTest::addColumn<bool>("tcpLink");
+    QTest::newRow("TCP link up: closing window") << true;
+    QTest::newRow("no link: no closing window") << false;
+}
+
+void TestMainForm::exitCommand()
+{
+    QFETCH(bool, tcpLink);
+    if (tcpLink) {
+        login();
+        QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
+        connectTcp(simulator.hostText());
+        QVERIFY(status.wait(5000));
+    }
+    QSignalSpy closed(window.get(), &MainForm::closed);
+    QAction *exit = item("mExit");
+    exit->trigger();
+
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(!window->isVisible());
+    auto *msg = widget<qeln::MsgForm>("frmMsg");
+    QCOMPARE(msg->isVisible(), tcpLink);
+    QVERIFY(!session->tcpClient().isOpen());
+    if (tcpLink) {
+        QCOMPARE(msg->findChild<QLabel *>(QStringLiteral("lbMsg"))->text(),
+                 QStringLiteral("Now Closing... Plase, wait 5~20 Seconds!!"));
+        // The progress runs on its own timer.
+        QTRY_VERIFY_WITH_TIMEOUT(msg->closingTicks() >= 1, 2000);
+    }
+}
+
+void TestMainForm::titleBarCloseReleasesSerialPort()
+{
+    login();
+    connectSerial(simulator.serialDevice());
+    QVERIFY(session->serialPort().isOpen());
+
+    QSignalSpy closed(window.get(), &MainForm::closed);
+    QVERIFY(window->close());
+    QCOMPARE(closed.size(), 1);
+    QVERIFY(!session->serialPort().isOpen());
+    QVERIFY(!widget<QWidget>("frmMsg")->isVisible());
+}
+
+void TestMainForm::closingWindowProgress()
+{
+    qeln::MsgForm msg;
+    auto *bar = msg.findChild<QProgressBar *>(QStringLiteral("ProgressBar1"));
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 100);
+    msg.start();
+    msg.tick();
+    QCOMPARE(bar->value(), 11);
+    for (int i = 0; i < 9; ++i)
+        msg.tick();
+    QCOMPARE(bar->value(), 20);
+    // A shutdown longer than the bar foresaw leaves it full.
+    for (int i = 0; i < 200; ++i)
+        msg.tick();
+    QCOMPARE(bar->value(), 100);
+    // Starting again starts from the beginning.
+    msg.start();
+    msg.tick();
+    QCOMPARE(bar->value(), 11);
+}
+
+void TestMainForm::versionBoxAndHomePage()
+{
+    item("N3")->trigger();
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = window->findChild<QMessageBox *>()) && box->isVisible());
+    QCOMPARE(box->text(), QStringLiteral("V2.3  2023-5-13 (배포용)"));
+    QCOMPARE(box->icon(), QMessageBox::NoIcon);
+    box->close();
+
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    item("MarvekPelvart1")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QCOMPARE(catcher.urls, QList<QUrl>{QUrl(QStringLiteral("https://marvek-pelvart.example/"))});
+}
+
+void TestMainForm::demoPresetConnects()
+{
+    window->setDemoLink(simulator.serialDevice(), simulator.hostText());
+    auto *banner = widget<QLabel>("demoBanner");
+    QVERIFY(banner->isVisible());
+    QVERIFY(banner->text().contains(QStringLiteral("DEMO")));
+    QVERIFY(banner->text().contains(simulator.hostText()));
+
+    login();
+    item("mConnect")->trigger();
+    QDialog *form = dialog("frmComPort");
+    QVERIFY(form);
+    QCOMPARE(form->findChild<QLineEdit *>(QStringLiteral("edtHostIP"))->text(), simulator.hostText());
+    // The operator only picks the link and confirms.
+    QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
+    QTest::mouseClick(form->findChild<QRadioButton *>(QStringLiteral("TCP")), Qt::LeftButton);
+    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
+    QVERIFY(status.wait(5000));
+    QVERIFY(item("mAlarmLog")->isEnabled());
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"

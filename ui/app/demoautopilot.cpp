@@ -1,0 +1,132 @@
+#include "app/demoautopilot.h"
+
+#include "app/consolesession.h"
+#include "app/mainform.h"
+
+#include <QFile>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace qeln {
+
+namespace {
+
+// How long the first status is given to show on screen before the picture is taken.
+constexpr int SettleMs = 1500;
+constexpr int FirstStatusLimitMs = 10000;
+
+void report(const QString &line)
+{
+    std::fprintf(stderr, "qeln-console: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+DemoAutopilot::DemoAutopilot(MainForm &window, ConsoleSession &session, QObject *parent)
+    : QObject(parent)
+    , window_(window)
+    , session_(session)
+{
+    connect(&session_, &ConsoleSession::statusArrived, this, &DemoAutopilot::onStatusArrived);
+    connect(&session_, &ConsoleSession::connectFailed, this, &DemoAutopilot::onConnectFailed);
+}
+
+void DemoAutopilot::start(const QString &hostText)
+{
+    session_.login();
+    session_.connectCommand();
+    session_.dialogCreated();
+    session_.chooseTcp();
+    sinceConnect_.start();
+    session_.confirmConnect(hostText);
+    QTimer::singleShot(FirstStatusLimitMs, this, [this] {
+        if (!statusSeen_) {
+            report(QStringLiteral("no status from the demo simulator within %1 ms").arg(FirstStatusLimitMs));
+            Q_EMIT finished(1);
+        }
+    });
+}
+
+void DemoAutopilot::onStatusArrived()
+{
+    if (statusSeen_)
+        return;
+    statusSeen_ = true;
+    report(QStringLiteral("first status decoded %1 ms after Connect").arg(sinceConnect_.elapsed()));
+    if (!screenshot_.isEmpty())
+        QTimer::singleShot(SettleMs, this, &DemoAutopilot::onPictureDue);
+    if (quitAfterSeconds_ > 0)
+        QTimer::singleShot(quitAfterSeconds_ * 1000, this, &DemoAutopilot::onRunOver);
+}
+
+void DemoAutopilot::onConnectFailed(const QString &reason)
+{
+    report(QStringLiteral("connecting to the demo simulator failed: %1").arg(reason));
+    Q_EMIT finished(1);
+}
+
+void DemoAutopilot::onPictureDue()
+{
+    const QPixmap picture = window_.grab();
+    if (picture.isNull() || !picture.save(screenshot_)) {
+        report(QStringLiteral("cannot save the picture to %1").arg(screenshot_));
+        Q_EMIT finished(1);
+        return;
+    }
+    report(QStringLiteral("main window saved to %1 (%2 x %3)")
+               .arg(screenshot_)
+               .arg(picture.width())
+               .arg(picture.height()));
+    if (quitAfterSeconds_ <= 0)
+        Q_EMIT finished(0);
+}
+
+void DemoAutopilot::onRunOver()
+{
+    report(QStringLiteral("resident memory after %1 s of polling: %2 KiB")
+               .arg(quitAfterSeconds_)
+               .arg(residentKiB()));
+    Q_EMIT finished(0);
+}
+
+qint64 DemoAutopilot::residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    // procfs files report size 0: readAll() reads until the end all the same.
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            bool ok = false;
+            const qint64 kib = line.mid(6).trimmed().split(' ').value(0).toLongLong(&ok);
+            return ok ? kib : -1;
+        }
+    }
+    return -1;
+}
+
+qint64 DemoAutopilot::processAgeMs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly))
+        return -1;
+    // The command name may hold blanks: the fields are counted after its closing bracket.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    // Field 22 of the line, the start time in clock ticks after boot, is the 20th here.
+    bool ok = false;
+    const qint64 startTicks = fields.value(19).toLongLong(&ok);
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    bool upOk = false;
+    const double upSeconds = uptime.readAll().split(' ').value(0).toDouble(&upOk);
+    if (!ok || !upOk || ticksPerSecond <= 0)
+        return -1;
+    return qint64(upSeconds * 1000.0) - startTicks * 1000 / ticksPerSecond;
+}
+
+} // namespace qeln

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace qeln {
+
+// The simulated controller of demo mode, run inside the console's own process: the
+// simulator's plant and protocol behind a TCP server on a free 127.0.0.1 port and a
+// pseudo-terminal. The console reaches it only through those two links, as it would a plant.
+class DemoSimulator {
+public:
+    DemoSimulator();
+    ~DemoSimulator();
+    DemoSimulator(const DemoSimulator &) = delete;
+    DemoSimulator &operator=(const DemoSimulator &) = delete;
+
+    // Opens both links and starts the plant; false with a reason when a link cannot open.
+    bool start(QString *error);
+    // "127.0.0.1:PORT", as the connection dialog's address field takes it.
+    QString hostText() const;
+    // The pseudo-terminal's device path, e.g. "/dev/pts/3".
+    QString serialDevice() const;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> d;
+};
+
+} // namespace qeln

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "app/menustate.h"
+#include "link/linkengine.h"
+
+#include <QColor>
+#include <QHash>
+#include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QStatusBar;
+class QTimer;
+
+namespace qeln {
+
+class ConsoleSession;
+class MsgForm;
+
+// The maker's home page, opened by the "홈페이지" menu.
+inline constexpr const char *HomePageUrl = "https://marvek-pelvart.example/";
+// The version box's text.
+inline constexpr const char *VersionText = "V2.3  2023-5-13";
+inline constexpr const char *VersionSuffix = " (배포용)";
+
+// The main window. It shows what the session decides (menu states, link indicators, the
+// link text) and hands every menu command to the session or to a fresh dialog.
+class MainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    static const QColor SkyBlue;
+    static const QColor TxIdle;   // teal
+    static const QColor TxBusy;   // navy
+    static const QColor RxIdle;   // green
+    static const QColor RxActive; // lime
+    static const QColor LinkUp;   // lime
+    static const QColor LinkDown; // grey
+    static constexpr int LampHoldMs = 100;
+
+    explicit MainForm(ConsoleSession &session, QWidget *parent = nullptr);
+    ~MainForm() override;
+
+    ConsoleSession &session() { return session_; }
+
+    // Demo mode: the connection dialog opens preset for the simulator running in this
+    // process, and a banner says that no plant is attached.
+    void setDemoLink(const QString &serialDevice, const QString &hostText);
+    bool isDemo() const { return demo_; }
+
+    // Where data logs and exports go.
+    void setOutputDirectory(const QString &dir) { outputDir_ = dir; }
+    QString outputDirectory() const { return outputDir_; }
+
+    // The menu item by its name (mConnect, N3, ...); nullptr when there is none.
+    QAction *menuItem(const QString &name) const;
+    MsgForm *closingWindow() const { return msgForm_; }
+
+Q_SIGNALS:
+    // The main window has closed: the process is to end.
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenu();
+    void buildIndicators();
+    void buildStatusBar();
+    QAction *addItem(QMenu *menu, const char *name, const QString &caption);
+
+    void applyMenus(const MenuState &menus);
+    void paintLamp(QLabel *lamp, const QColor &colour);
+
+    void onLoginTriggered();
+    void onLogoutTriggered();
+    void onConnectTriggered();
+    void onDisconnectTriggered();
+    void onExitTriggered();
+    void onVersionTriggered();
+    void onHomePageTriggered();
+    void onMenusChanged(const MenuState &menus);
+    void onLinkTextChanged(const QString &text);
+    void onTcpLampChanged(bool up);
+    void onTxActivity();
+    void onRxActivity();
+    void onTxHoldElapsed();
+    void onRxHoldElapsed();
+    void onMessageRequested(MessageKind kind, const QString &text);
+
+    ConsoleSession &session_;
+    QHash<QString, QAction *> items_;
+
+    QWidget *central_ = nullptr;
+    QGroupBox *groupBox1_ = nullptr;
+    QFrame *flatPanel3_ = nullptr;
+    QLabel *pnlTx_ = nullptr;
+    QLabel *pnlRx_ = nullptr;
+    QLabel *pnlConnect_ = nullptr;
+    QLabel *demoBanner_ = nullptr;
+    QStatusBar *comSetting_ = nullptr;
+    QLabel *panels_[3] = {};
+    QTimer *txHold_ = nullptr;
+    QTimer *rxHold_ = nullptr;
+    MsgForm *msgForm_ = nullptr;
+
+    bool demo_ = false;
+    QString demoSerial_;
+    QString demoHost_;
+    QString outputDir_;
+    bool closedOnce_ = false;
+};
+
+} // namespace qeln

@@ -1,0 +1,173 @@
+#include "comportdialog.h"
+
+#include "app/consolesession.h"
+#include "link/serialtransport.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace qeln {
+
+namespace {
+const QString DefaultHost = QStringLiteral("192.168.50.92");
+const QString NoSerialPort = QStringLiteral("Can not find the serial port");
+} // namespace
+
+ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
+    : QDialog(parent)
+    , session_(session)
+    , serial_(new QRadioButton(QStringLiteral("Serial Port"), this))
+    , tcp_(new QRadioButton(QStringLiteral("TCP/IP (HOST)"), this))
+    , portSelect_(new QComboBox(this))
+    , hostIp_(new QLineEdit(DefaultHost, this))
+    , connectButton_(new QPushButton(QStringLiteral("Connect"), this))
+    , closeButton_(new QPushButton(QStringLiteral("Close"), this))
+    , refindButton_(new QPushButton(QStringLiteral("Port Refind"), this))
+{
+    setObjectName(QStringLiteral("frmComPort"));
+    setWindowTitle(QStringLiteral("Connect"));
+
+    serial_->setObjectName(QStringLiteral("Serial"));
+    tcp_->setObjectName(QStringLiteral("TCP"));
+    portSelect_->setObjectName(QStringLiteral("PortSelect"));
+    hostIp_->setObjectName(QStringLiteral("edtHostIP"));
+    connectButton_->setObjectName(QStringLiteral("BitBtn1"));
+    closeButton_->setObjectName(QStringLiteral("BitBtn2"));
+    refindButton_->setObjectName(QStringLiteral("Port"));
+
+    // Besides the listed ports the operator may type any device path (a pseudo-terminal
+    // or an adapter the listing does not show); typing does not add list entries.
+    portSelect_->setEditable(true);
+    portSelect_->setInsertPolicy(QComboBox::NoInsert);
+    portSelect_->setMinimumContentsLength(16);
+    hostIp_->setEnabled(false);
+    connectButton_->setEnabled(false);
+    connectButton_->setDefault(true);
+
+    auto *grid = new QGridLayout;
+    grid->addWidget(serial_, 0, 0);
+    grid->addWidget(portSelect_, 0, 1);
+    grid->addWidget(refindButton_, 0, 2);
+    grid->addWidget(tcp_, 1, 0);
+    grid->addWidget(hostIp_, 1, 1, 1, 2);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(connectButton_);
+    buttons->addWidget(closeButton_);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addLayout(buttons);
+
+    connect(serial_, &QRadioButton::clicked, this, &ComPortDialog::onSerialClicked);
+    connect(tcp_, &QRadioButton::clicked, this, &ComPortDialog::onTcpClicked);
+    connect(portSelect_, &QComboBox::activated, this, &ComPortDialog::onPortActivated);
+    connect(portSelect_->lineEdit(), &QLineEdit::editingFinished, this, &ComPortDialog::onPortEdited);
+    connect(connectButton_, &QPushButton::clicked, this, &ComPortDialog::onConnectClicked);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
+
+    session_.dialogCreated();
+}
+
+void ComPortDialog::preset(const QString &serialDevice, const QString &hostText)
+{
+    portSelect_->setEditText(serialDevice);
+    hostIp_->setText(hostText);
+}
+
+void ComPortDialog::showMessage(const QString &text)
+{
+    // Shown without waiting, so that the dialog's own handler ends first.
+    auto *box = new QMessageBox(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void ComPortDialog::onSerialClicked()
+{
+    serial_->setChecked(true);
+    tcp_->setChecked(false);
+    portSelect_->setEnabled(true);
+    connectButton_->setEnabled(true);
+    hostIp_->setEnabled(false);
+    refreshPorts();
+}
+
+void ComPortDialog::refreshPorts()
+{
+    QString error;
+    const QStringList ports = session_.chooseSerial(&error);
+    if (ports.isEmpty()) {
+        // A path the operator typed (or the preset) stays, so it can still be connected.
+        const QString typed = portSelect_->currentText();
+        const QSignalBlocker blocker(portSelect_);
+        portSelect_->clear();
+        portSelect_->setEditText(typed);
+        showMessage(NoSerialPort);
+        return;
+    }
+    {
+        const QSignalBlocker blocker(portSelect_);
+        portSelect_->clear();
+        portSelect_->addItems(ports);
+        portSelect_->setCurrentIndex(0);
+    }
+    if (!error.isEmpty())
+        showMessage(error);
+}
+
+void ComPortDialog::onTcpClicked()
+{
+    session_.chooseTcp();
+    serial_->setChecked(false);
+    tcp_->setChecked(true);
+    portSelect_->setEnabled(false);
+    hostIp_->setEnabled(true);
+    connectButton_->setEnabled(true);
+}
+
+void ComPortDialog::openPort(const QString &device, bool reportFailure)
+{
+    QString error;
+    if (!session_.selectPort(device, &error) && reportFailure)
+        showMessage(error);
+}
+
+void ComPortDialog::onPortActivated(int index)
+{
+    openPort(portSelect_->itemText(index), true);
+}
+
+void ComPortDialog::onPortEdited()
+{
+    // Only a serial choice opens ports: a path typed before choosing waits for it. The
+    // focus also leaves the field when the dialog closes; Connect has dealt with it then.
+    if (!serial_->isChecked() || !isVisible())
+        return;
+    const QString device = portSelect_->currentText().trimmed();
+    // The device already chosen is open, or failed and was reported: Connect tries again.
+    if (device.isEmpty() || device == session_.serialPort().device())
+        return;
+    openPort(device, true);
+}
+
+void ComPortDialog::onConnectClicked()
+{
+    if (serial_->isChecked()) {
+        // A path typed and confirmed by the button alone has not been opened yet. A port
+        // that will not open is reported once, by the session's connect.
+        const QString device = portSelect_->currentText().trimmed();
+        if (!device.isEmpty() && (device != session_.serialPort().device() || !session_.serialPort().isOpen()))
+            openPort(device, false);
+    }
+    session_.confirmConnect(hostIp_->text());
+    accept();
+}
+
+} // namespace qeln
