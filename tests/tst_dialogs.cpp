@@ -99,6 +99,7 @@ private Q_SLOTS:
     void connectTypedDevicePath();
     void connectTcpHost();
     void presetChoosesNoLink();
+    void presetDeviceHeadsThePortList();
 };
 
 void TestDialogs::cleanup()
@@ -400,6 +401,37 @@ void TestDialogs::presetChoosesNoLink()
     QVERIFY(!child<QPushButton>(&dialog, "BitBtn1")->isEnabled());
     QCOMPARE(session->state().LinkIsTcp, 2);
     QVERIFY(!session->serialPort().isOpen());
+}
+
+// In demo mode the simulator's pseudo-terminal is the port meant: picking the serial link
+// selects and opens it, whatever ports the machine lists, and no "no port" message appears.
+void TestDialogs::presetDeviceHeadsThePortList()
+{
+    int master = -1;
+    int slave = -1;
+    char name[128] = {};
+    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
+    ::close(slave);
+    auto closeMaster = qScopeGuard([master] { ::close(master); });
+    const QString path = QString::fromLocal8Bit(name);
+
+    auto session = newSession();
+    session->login();
+    session->connectCommand();
+    ComPortDialog dialog(*session);
+    dialog.preset(path, QStringLiteral("127.0.0.1:1502"));
+    dialog.show();
+    QTest::mouseClick(child<QRadioButton>(&dialog, "Serial"), Qt::LeftButton);
+    QCOMPARE(takeMessages(), QStringList{});
+    auto *portSelect = child<QComboBox>(&dialog, "PortSelect");
+    QCOMPARE(portSelect->itemText(0), path);
+    QCOMPARE(portSelect->currentText(), path);
+    QVERIFY(session->serialPort().isOpen());
+    QCOMPARE(session->serialPort().device(), path);
+    QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn1"), Qt::LeftButton);
+    QCOMPARE(session->linkText(), path);
+    QCOMPARE(session->state().SerialPortOpen, 1);
+    session->closing();
 }
 
 QTEST_MAIN(TestDialogs)

@@ -77,6 +77,7 @@ ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
 
 void ComPortDialog::preset(const QString &serialDevice, const QString &hostText)
 {
+    presetDevice_ = serialDevice;
     portSelect_->setEditText(serialDevice);
     hostIp_->setText(hostText);
 }
@@ -102,7 +103,17 @@ void ComPortDialog::onSerialClicked()
 void ComPortDialog::refreshPorts()
 {
     QString error;
-    const QStringList ports = session_.chooseSerial(&error);
+    QStringList ports = session_.chooseSerial(&error);
+    if (!presetDevice_.isEmpty()) {
+        // The preset device (the demo's simulator) heads the list and is the one opened:
+        // the machine's own ports are rarely what the operator means then, and a
+        // pseudo-terminal is never among the listed ports.
+        ports.removeAll(presetDevice_);
+        ports.prepend(presetDevice_);
+        error.clear();
+        if (!session_.selectPort(presetDevice_, &error))
+            ports.removeFirst();
+    }
     if (ports.isEmpty()) {
         // A path the operator typed (or the preset) stays, so it can still be connected.
         const QString typed = portSelect_->currentText();

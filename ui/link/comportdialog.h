@@ -40,6 +40,7 @@ private:
     QPushButton *connectButton_;
     QPushButton *closeButton_;
     QPushButton *refindButton_;
+    QString presetDevice_; // demo mode: the simulator's pseudo-terminal
 };
 
 } // namespace qeln
