@@ -68,6 +68,26 @@ void replaceText(QLineEdit *edit, const QString &text)
     QTest::keyClicks(edit, text);
 }
 
+// A pseudo-terminal whose slave path stands for a serial port nobody lists.
+struct PseudoTerminal {
+    PseudoTerminal()
+    {
+        char name[128] = {};
+        int slave = -1;
+        if (::openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            ::close(slave);
+            path = QString::fromLocal8Bit(name);
+        }
+    }
+    ~PseudoTerminal()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    int master = -1;
+    QString path;
+};
+
 std::unique_ptr<ConsoleSession> newSession()
 {
     auto session = std::make_unique<ConsoleSession>();
@@ -333,13 +353,9 @@ void TestDialogs::connectionChoices()
 
 void TestDialogs::connectTypedDevicePath()
 {
-    int master = -1;
-    int slave = -1;
-    char name[128] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    auto closeMaster = qScopeGuard([master] { ::close(master); });
-    const QString path = QString::fromLocal8Bit(name);
+    PseudoTerminal pty;
+    QVERIFY(!pty.path.isEmpty());
+    const QString path = pty.path;
 
     auto session = newSession();
     session->login();
@@ -407,13 +423,9 @@ void TestDialogs::presetChoosesNoLink()
 // selects and opens it, whatever ports the machine lists, and no "no port" message appears.
 void TestDialogs::presetDeviceHeadsThePortList()
 {
-    int master = -1;
-    int slave = -1;
-    char name[128] = {};
-    QVERIFY(::openpty(&master, &slave, name, nullptr, nullptr) == 0);
-    ::close(slave);
-    auto closeMaster = qScopeGuard([master] { ::close(master); });
-    const QString path = QString::fromLocal8Bit(name);
+    PseudoTerminal pty;
+    QVERIFY(!pty.path.isEmpty());
+    const QString path = pty.path;
 
     auto session = newSession();
     session->login();

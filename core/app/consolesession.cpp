@@ -146,14 +146,7 @@ void ConsoleSession::logout()
     m.mLogin = true;
     m.mLogout = false;
     // The event log and the alarm test keep their state.
-    m.mFactoryInitial = false;
-    m.mMeasurementSet = false;
-    m.mDataTimeSet = false;
-    m.mIPSet = false;
-    m.mAlarmManager = false;
-    m.mSystemConfiguration = false;
-    m.mAlarmLog = false;
-    m.mInitialLog = false;
+    m.setConfigurationCommands(false, MenuState::ExceptEventLogAndAlarmTest);
     m.GroupBox1 = false;
     setMenus(m);
 
@@ -180,16 +173,7 @@ void ConsoleSession::disconnectCommand()
     m.mConnect = true;
     m.mDisconnect = false;
     m.mMonitor = true;
-    m.mMeasurementSet = false;
-    m.mDataTimeSet = false;
-    m.mIPSet = false;
-    m.mAlarmManager = false;
-    m.mSystemConfiguration = false;
-    m.mAlarmLog = false;
-    m.mEventLog = false;
-    m.mInitialLog = false;
-    m.mAlarmTest = false;
-    m.mFactoryInitial = false;
+    m.setConfigurationCommands(false);
     m.ComSetting = false;
     m.GroupBox1 = false;
 
@@ -413,16 +397,7 @@ bool ConsoleSession::parseHost(const QString &text, QString *host, quint16 *port
 void ConsoleSession::onStatusDecodeStarted()
 {
     MenuState m = menus_;
-    m.mMeasurementSet = true;
-    m.mDataTimeSet = true;
-    m.mIPSet = true;
-    m.mAlarmManager = true;
-    m.mSystemConfiguration = true;
-    m.mAlarmLog = true;
-    m.mEventLog = true;
-    m.mInitialLog = true;
-    m.mAlarmTest = true;
-    m.mFactoryInitial = true;
+    m.setConfigurationCommands(true);
     m.ComSetting = true;
     m.GroupBox1 = true;
     setMenus(m);

@@ -28,6 +28,17 @@ struct MenuState {
     bool pnlConnect = false; // TCP link lamp
     bool GroupBox1 = false;  // monitoring area
 
+    enum Scope { AllOfThem, ExceptEventLogAndAlarmTest };
+    // The configuration and history commands, which the first good status response enables
+    // and a disconnect or a logout disables.
+    void setConfigurationCommands(bool enabled, Scope scope = AllOfThem)
+    {
+        mSystemConfiguration = mAlarmManager = mMeasurementSet = mDataTimeSet = mIPSet = enabled;
+        mFactoryInitial = mAlarmLog = mInitialLog = enabled;
+        if (scope == AllOfThem)
+            mEventLog = mAlarmTest = enabled;
+    }
+
     bool operator==(const MenuState &) const = default;
 };
 

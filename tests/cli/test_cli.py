@@ -23,6 +23,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+from countingresult import CountingResult  # noqa: E402
+
 PYTHON = "/usr/bin/python3"
 HERE = os.path.dirname(os.path.abspath(__file__))
 MINIPLANT = os.path.normpath(os.path.join(HERE, "..", "peers", "miniplant.py"))
@@ -149,6 +152,7 @@ from pymodbus.datastore import ModbusSequentialDataBlock, ModbusServerContext, M
 from pymodbus.framer.ascii_framer import ModbusAsciiFramer
 from pymodbus.framer.socket_framer import ModbusSocketFramer
 from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
+
 
 async def main():
     # Holding registers at wire addresses 0..119, all 0x1111; higher addresses are refused.
@@ -453,41 +457,6 @@ class SimulatorTest(unittest.TestCase):
                 proc = run_cli("--link", self.links[link], "write", "9=1")
                 self.assertEqual(proc.returncode, 1, describe(proc))
                 self.assertEqual(proc.stdout, b"")
-
-
-class CountingResult(unittest.TextTestResult):
-    """Counts every subtest, and every test without subtests, as one case."""
-
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, **kwargs)
-        self.passed = 0
-        self.failed = 0
-        self.with_subtests = set()
-
-    def addSubTest(self, test, subtest, err):
-        super().addSubTest(test, subtest, err)
-        self.with_subtests.add(test.id())
-        if err is None:
-            self.passed += 1
-        else:
-            self.failed += 1
-
-    def addSuccess(self, test):
-        super().addSuccess(test)
-        if test.id() not in self.with_subtests:
-            self.passed += 1
-
-    def addFailure(self, test, err):
-        super().addFailure(test, err)
-        self.failed += 1
-
-    def addError(self, test, err):
-        super().addError(test, err)
-        self.failed += 1
-
-    def addUnexpectedSuccess(self, test):
-        super().addUnexpectedSuccess(test)
-        self.failed += 1
 
 
 def main():

@@ -26,6 +26,9 @@ import time
 import tty
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
+from countingresult import CountingResult  # noqa: E402
+
 SIM = None
 RUNTIME_DIR = None
 
@@ -627,41 +630,6 @@ class ProcessTest(unittest.TestCase):
         proc = self.run_sim("--version")
         self.assertEqual(proc.returncode, 0)
         self.assertRegex(proc.stdout, rb"^qeln-sim \d+\.\d+\.\d+\n$")
-
-
-class CountingResult(unittest.TextTestResult):
-    """Counts every subtest, and every test without subtests, as one case."""
-
-    def __init__(self, *args, **kwargs):
-        super().__init__(*args, **kwargs)
-        self.passed = 0
-        self.failed = 0
-        self.with_subtests = set()
-
-    def addSubTest(self, test, subtest, err):
-        super().addSubTest(test, subtest, err)
-        self.with_subtests.add(test.id())
-        if err is None:
-            self.passed += 1
-        else:
-            self.failed += 1
-
-    def addSuccess(self, test):
-        super().addSuccess(test)
-        if test.id() not in self.with_subtests:
-            self.passed += 1
-
-    def addFailure(self, test, err):
-        super().addFailure(test, err)
-        self.failed += 1
-
-    def addError(self, test, err):
-        super().addError(test, err)
-        self.failed += 1
-
-    def addUnexpectedSuccess(self, test):
-        super().addUnexpectedSuccess(test)
-        self.failed += 1
 
 
 def main():
