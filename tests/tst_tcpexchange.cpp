@@ -276,6 +276,37 @@ private Q_SLOTS:
         QVERIFY(!exchange.busy());
     }
 
+    // A request made while the link's own connect is under way waits for that connect
+    // instead of cutting it short with a second one.
+    void requestDuringConnectUsesThatConnect()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        int connections = 0;
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+            while (QTcpSocket *s = server.nextPendingConnection()) {
+                ++connections;
+                QObject::connect(s, &QTcpSocket::readyRead, s, [s] {
+                    if (s->readAll() == "REQ")
+                        s->write("ANS");
+                });
+            }
+        });
+        TcpTransport tcp;
+        tcp.setHost(QStringLiteral("127.0.0.1"));
+        tcp.setPort(server.serverPort());
+        TcpExchange exchange;
+        exchange.setTransport(&tcp);
+        QSignalSpy completed(&exchange, &TcpExchange::completed);
+        tcp.open();
+        QVERIFY(!tcp.isOpen());
+        QVERIFY(exchange.start("REQ", 3));
+        QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, Wait);
+        QCOMPARE(completed.at(0).at(0).toByteArray(), QByteArray("ANS"));
+        QTest::qWait(100);
+        QCOMPARE(connections, 1);
+    }
+
     void refusesWhatItCannotStart()
     {
         auto peer = openPeer(QStringLiteral("fake"));

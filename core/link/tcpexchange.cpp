@@ -83,7 +83,8 @@ bool TcpExchange::start(const QByteArray &frame, int expected)
     if (request != requestSerial || !link)
         return true;
     qCInfo(lcExchange) << "re-opening" << link->description();
-    link->close();
+    // open() starts a fresh connection, or lets one already under way (the operator's own
+    // connect, say) report for this request too instead of cutting it short.
     // opened() or openFailed() may arrive inside open(); both are handled by the slots.
     link->open();
     return true;
@@ -165,7 +166,6 @@ void TcpExchange::onDisconnected()
         if (request != requestSerial || !link)
             return;
         qCInfo(lcExchange) << "connection lost before the answer; re-opening" << link->description();
-        link->close();
         link->open();
         return;
     }
