@@ -95,6 +95,15 @@ std::unique_ptr<ConsoleSession> newSession()
     return session;
 }
 
+// Logged in, with the Connect command given: the connection dialog is about to open.
+std::unique_ptr<ConsoleSession> connectingSession()
+{
+    auto session = newSession();
+    session->login();
+    session->connectCommand();
+    return session;
+}
+
 } // namespace
 
 class TestDialogs : public QObject {
@@ -305,9 +314,7 @@ void TestDialogs::logout()
 
 void TestDialogs::connectionChoices()
 {
-    auto session = newSession();
-    session->login();
-    session->connectCommand();
+    auto session = connectingSession();
     const QStringList ports = SerialTransport::availablePorts();
     ComPortDialog dialog(*session);
     dialog.show();
@@ -357,9 +364,7 @@ void TestDialogs::connectTypedDevicePath()
     QVERIFY(!pty.path.isEmpty());
     const QString path = pty.path;
 
-    auto session = newSession();
-    session->login();
-    session->connectCommand();
+    auto session = connectingSession();
     ComPortDialog dialog(*session);
     dialog.show();
     QTest::mouseClick(child<QRadioButton>(&dialog, "Serial"), Qt::LeftButton);
@@ -385,9 +390,7 @@ void TestDialogs::connectTcpHost()
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     const QString target = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
 
-    auto session = newSession();
-    session->login();
-    session->connectCommand();
+    auto session = connectingSession();
     QSignalSpy lamp(session.get(), &ConsoleSession::tcpLampChanged);
     QSignalSpy failed(session.get(), &ConsoleSession::connectFailed);
     ComPortDialog dialog(*session);
@@ -427,9 +430,7 @@ void TestDialogs::presetDeviceHeadsThePortList()
     QVERIFY(!pty.path.isEmpty());
     const QString path = pty.path;
 
-    auto session = newSession();
-    session->login();
-    session->connectCommand();
+    auto session = connectingSession();
     ComPortDialog dialog(*session);
     dialog.preset(path, QStringLiteral("127.0.0.1:1502"));
     dialog.show();

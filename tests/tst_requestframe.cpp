@@ -3,6 +3,7 @@
 #include "link/hextext.h"
 #include "link/linkengine.h"
 #include "link/requestframe.h"
+#include "enginerig.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -40,11 +41,8 @@ private Q_SLOTS:
     {
         QFETCH(int, kind);
         QFETCH(QByteArray, frame);
-        ConsoleState state;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         QSignalSpy lines(&engine, &LinkEngine::consoleLine);
         switch (kind) {
         case 0: engine.SendReadRequest("0001", state.StatusCountHex); break;
@@ -140,13 +138,9 @@ private Q_SLOTS:
     void tcpRefusesUnlistedStates()
     {
         QFETCH(int, requestState);
-        ConsoleState state;
-        state.LinkIsTcp = 1;
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         state.RequestState = std::uint8_t(requestState);
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
         QVERIFY(!engine.SendFrame("0131012C"));
         QVERIFY(tcp.written().isEmpty());
         QCOMPARE(state.TransactionId, 0);
@@ -155,12 +149,8 @@ private Q_SLOTS:
 
     void firstTcpPollCarriesTransactionOne()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         engine.Timer1Timer();
         QCOMPARE(tcp.written(), QList<QByteArray>{hex("000100000006010400010083")});
         QCOMPARE(engine.pollTimer()->interval(), 300);
@@ -168,12 +158,9 @@ private Q_SLOTS:
 
     void transactionCounterWraps()
     {
-        ConsoleState state;
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         state.TransactionId = 0xFFFE;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
         engine.SendReadRequest("0001", "0083");
         QCOMPARE(state.TransactionId, 0xFFFF);
         engine.SendReadRequest("0001", "0083");
@@ -191,13 +178,9 @@ private Q_SLOTS:
 
     void tcpWriteRestoresPendingFields()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         state.RequestState = StateWrite;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
         engine.SendWriteRequest(0x30, 0x8005);
         QCOMPARE(tcp.written().value(0).mid(6), hex("010600308005"));
         QCOMPARE(state.PendingWriteAddr, 0);
@@ -228,11 +211,8 @@ private Q_SLOTS:
 
     void nonHexBodyIsRefused()
     {
-        ConsoleState state;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         QVERIFY(!engine.SendFrame("01XY"));
         QVERIFY(port.written().isEmpty());
         QCOMPARE(state.TransactionId, 0);

@@ -2,6 +2,7 @@
 #include "link/faketransport.h"
 #include "link/linkengine.h"
 #include "link/tcpexchange.h"
+#include "enginerig.h"
 #include "testframes.h"
 
 #include <QSignalSpy>
@@ -142,12 +143,8 @@ private Q_SLOTS:
     // Answers do not speed the rhythm up.
     void answersDoNotTriggerPolls()
     {
-        ConsoleState state;
-        state.SerialPortOpen = 1;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         QSignalSpy decoded(&engine, &LinkEngine::statusDecoded);
         const QByteArray answer = serialStatusFrame(sampleRegisters());
         QList<int> sent;
@@ -165,12 +162,9 @@ private Q_SLOTS:
 
     void ipReadGoesOutOnce()
     {
-        ConsoleState state;
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         state.RequestState = StateIpRead;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
         QCOMPARE(ticksThatSent(engine, port, 4), (QList<int>{1, 4}));
         QCOMPARE(port.written().value(0), QByteArray(":0122DD\r\n"));
         QCOMPARE(port.written().value(1), QByteArray(":01040001008377\r\n"));
@@ -186,12 +180,9 @@ private Q_SLOTS:
     void nothingIsSentWhileADialogHoldsTheLink()
     {
         QFETCH(int, requestState);
-        ConsoleState state;
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         state.RequestState = std::uint8_t(requestState);
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
         QCOMPARE(ticksThatSent(engine, port, 20), QList<int>{});
     }
 
@@ -199,15 +190,12 @@ private Q_SLOTS:
     // with the count-down at 2 it falls to state 20 and stops repeating.
     void serialRecordRepeats()
     {
-        ConsoleState state;
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         state.RequestState = StateSerialHistoryRecords;
         state.RecordTotal = 5;
         state.RecordIndex = 2;
         state.ResponseTimer = 0;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
         QCOMPARE(ticksThatSent(engine, port, 5), (QList<int>{1, 3, 5}));
         QCOMPARE(port.written().value(0), serialFrame("01310003"));
 
@@ -223,12 +211,8 @@ private Q_SLOTS:
 
     void ticksInsideATcpRequestWait()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         engine.tcpExchange()->setReadTimeout(60000);
         QSignalSpy decoded(&engine, &LinkEngine::statusDecoded);
         engine.Timer1Timer();
@@ -257,17 +241,9 @@ private Q_SLOTS:
     void writeQueueOrder()
     {
         QFETCH(bool, tcp);
-        ConsoleState state;
-        state.LinkIsTcp = tcp ? 1 : 0;
-        state.SerialPortOpen = 1;
+        EngineRig rig(tcp);
+        auto &[state, engine, link] = rig;
         state.RequestState = StateWrite;
-        LinkEngine engine(state);
-        FakeTransport link;
-        link.open();
-        if (tcp)
-            engine.setTcpTransport(&link);
-        else
-            engine.setSerialTransport(&link);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
 
         state.clearWriteQueue();
@@ -315,17 +291,9 @@ private Q_SLOTS:
         QFETCH(bool, tcp);
         QFETCH(QByteArray, fields);
         QFETCH(bool, acknowledged);
-        ConsoleState state;
-        state.LinkIsTcp = tcp ? 1 : 0;
-        state.SerialPortOpen = 1;
+        EngineRig rig(tcp);
+        auto &[state, engine, link] = rig;
         state.RequestState = StateWrite;
-        LinkEngine engine(state);
-        FakeTransport link;
-        link.open();
-        if (tcp)
-            engine.setTcpTransport(&link);
-        else
-            engine.setSerialTransport(&link);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
         QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
         state.clearWriteQueue();
@@ -343,12 +311,8 @@ private Q_SLOTS:
 
     void tcpAnswerToAnotherRequestFailsAtOnce()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         engine.tcpExchange()->setReadTimeout(60000);
         QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
         QSignalSpy decoded(&engine, &LinkEngine::statusDecoded);
@@ -361,12 +325,9 @@ private Q_SLOTS:
 
     void emptyConfirmSendsNothing()
     {
-        ConsoleState state;
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
         state.RequestState = StateWrite;
-        LinkEngine engine(state);
-        FakeTransport port;
-        port.open();
-        engine.setSerialTransport(&port);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
         state.clearWriteQueue();
         engine.StartWriteSequence();
@@ -378,13 +339,9 @@ private Q_SLOTS:
 
     void unacknowledgedWriteStopsTheSequence()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         state.RequestState = StateWrite;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
         engine.tcpExchange()->setReadTimeout(50);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
         QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
@@ -402,12 +359,8 @@ private Q_SLOTS:
     // A write started while a status poll is under way waits for it instead of interleaving.
     void writeWaitsForPollInFlight()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.open();
-        engine.setTcpTransport(&tcp);
+        EngineRig rig(true);
+        auto &[state, engine, tcp] = rig;
         engine.tcpExchange()->setReadTimeout(60000);
         engine.Timer1Timer();
         state.RequestState = StateWrite;

@@ -24,7 +24,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
-from countingresult import CountingResult  # noqa: E402
+from countingresult import run_suite  # noqa: E402
 
 PYTHON = "/usr/bin/python3"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -460,7 +460,7 @@ class SimulatorTest(unittest.TestCase):
 
 
 def main():
-    global CLI, SIM, RUNTIME_DIR
+    global CLI, SIM
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--cli", default=os.environ.get("QELN_CLI"))
     parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
@@ -471,13 +471,12 @@ def main():
         return 2
     CLI = os.path.abspath(args.cli)
     SIM = os.path.abspath(args.sim) if args.sim else None
-    with tempfile.TemporaryDirectory(prefix="qeln-cli-xdg-") as runtime:
-        os.chmod(runtime, 0o700)
-        RUNTIME_DIR = runtime
-        runner = unittest.TextTestRunner(resultclass=CountingResult, verbosity=2)
-        result = unittest.main(argv=[sys.argv[0]] + rest, testRunner=runner, exit=False).result
-    print("%d passed, %d failed" % (result.passed, result.failed), flush=True)
-    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+    def use_runtime_dir(path):
+        global RUNTIME_DIR
+        RUNTIME_DIR = path
+
+    return run_suite(rest, "qeln-cli-xdg-", use_runtime_dir)
 
 
 if __name__ == "__main__":

@@ -37,3 +37,18 @@ class CountingResult(unittest.TextTestResult):
     def addUnexpectedSuccess(self, test):
         super().addUnexpectedSuccess(test)
         self.failed += 1
+
+
+def run_suite(rest, runtime_prefix, use_runtime_dir):
+    """Runs the suite's tests (unittest arguments in rest) with a private XDG runtime folder
+    handed to use_runtime_dir, prints the closing line and returns the exit status."""
+    import os
+    import sys
+    import tempfile
+    with tempfile.TemporaryDirectory(prefix=runtime_prefix) as runtime:
+        os.chmod(runtime, 0o700)
+        use_runtime_dir(runtime)
+        runner = unittest.TextTestRunner(resultclass=CountingResult, verbosity=2)
+        result = unittest.main(argv=[sys.argv[0]] + rest, testRunner=runner, exit=False).result
+    print("%d passed, %d failed" % (result.passed, result.failed), flush=True)
+    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1

@@ -27,7 +27,7 @@ import tty
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
-from countingresult import CountingResult  # noqa: E402
+from countingresult import run_suite  # noqa: E402
 
 SIM = None
 RUNTIME_DIR = None
@@ -633,7 +633,7 @@ class ProcessTest(unittest.TestCase):
 
 
 def main():
-    global SIM, RUNTIME_DIR
+    global SIM
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
     args, rest = parser.parse_known_args()
@@ -642,13 +642,12 @@ def main():
         print("0 passed, 1 failed")
         return 2
     SIM = os.path.abspath(args.sim)
-    with tempfile.TemporaryDirectory(prefix="qeln-sim-xdg-") as runtime:
-        os.chmod(runtime, 0o700)
-        RUNTIME_DIR = runtime
-        runner = unittest.TextTestRunner(resultclass=CountingResult, verbosity=2)
-        result = unittest.main(argv=[sys.argv[0]] + rest, testRunner=runner, exit=False).result
-    print("%d passed, %d failed" % (result.passed, result.failed), flush=True)
-    return 0 if result.wasSuccessful() and result.testsRun > 0 else 1
+
+    def use_runtime_dir(path):
+        global RUNTIME_DIR
+        RUNTIME_DIR = path
+
+    return run_suite(rest, "qeln-sim-xdg-", use_runtime_dir)
 
 
 if __name__ == "__main__":
