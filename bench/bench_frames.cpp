@@ -1,7 +1,8 @@
 // Nanoseconds per status frame through the serial and TCP receive paths: assembling, frame
-// check and dispatch into the status registers.
+// check and dispatch into the status registers; and one decode of the registers into texts.
 #include "app/consolestate.h"
 #include "link/linkengine.h"
+#include "monitor/statusview.h"
 #include "testframes.h"
 
 #include <QCoreApplication>
@@ -47,6 +48,24 @@ static void TcpStatusFrame(benchmark::State &bench)
     bench.SetItemsProcessed(bench.iterations());
 }
 BENCHMARK(TcpStatusFrame);
+
+// One whole decode of stored registers into the texts, visibility and alarms of the display.
+static void StatusDecodeIntoTexts(benchmark::State &bench)
+{
+    ConsoleState state;
+    const QList<int> regs = testframes::sampleRegisters();
+    for (int n = 0; n < regs.size(); ++n)
+        state.StatusRegisters[size_t(n)] = regs[n];
+    state.StatusRegisters[25] = 4; // model 4: the CAN texts as well
+    qsizetype texts = 0;
+    for (auto _ : bench) {
+        const StatusView view = decodeStatusView(state);
+        texts += view.texts.size();
+        benchmark::DoNotOptimize(texts);
+    }
+    bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(StatusDecodeIntoTexts);
 
 int main(int argc, char **argv)
 {

@@ -174,6 +174,46 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
             error = QStringLiteral("write: at most %1 registers at a time").arg(WriteQueueCapacity);
             return false;
         }
+    } else if (command == QLatin1String("log")) {
+        out.command = CliArgs::Command::Log;
+        for (; i < args.size(); ++i) {
+            const QString &a = args[i];
+            if (a == QLatin1String("--trace")) {
+                out.trace = true;
+                continue;
+            }
+            QString option = a;
+            QString value;
+            const qsizetype eq = a.indexOf(QLatin1Char('='));
+            if (a.startsWith(QLatin1String("--")) && eq > 0) {
+                option = a.left(eq);
+                value = a.mid(eq + 1);
+            } else if (a == QLatin1String("--interval") || a == QLatin1String("--output-dir")) {
+                if (i + 1 >= args.size()) {
+                    error = QStringLiteral("log: %1 needs a value").arg(a);
+                    return false;
+                }
+                value = args[++i];
+            }
+            if (option == QLatin1String("--interval")) {
+                const qsizetype index = logIntervalNames().indexOf(value);
+                if (index < 0) {
+                    error = QStringLiteral("log: bad interval '%1' (%2)")
+                                .arg(value, logIntervalNames().join(QLatin1Char('|')));
+                    return false;
+                }
+                out.logInterval = int(index);
+            } else if (option == QLatin1String("--output-dir")) {
+                if (value.isEmpty()) {
+                    error = QStringLiteral("log: --output-dir needs a folder");
+                    return false;
+                }
+                out.outputDir = value;
+            } else {
+                error = QStringLiteral("log: unexpected argument '%1'").arg(a);
+                return false;
+            }
+        }
     } else {
         error = QStringLiteral("unknown command '%1'").arg(command);
         return false;
@@ -202,13 +242,26 @@ QString cliUsage()
         "  write REG=VALUE ... write registers (REG 1..131, VALUE 0..65535, decimal or 0x-hex);\n"
         "                      the last one goes first, each next one after the previous\n"
         "                      acknowledgement; prints \" Setting Sucess!!\" at the end\n"
+        "  log [--interval 2s|10s|1m|2m|5m|10m|30m] [--output-dir DIR]\n"
+        "                      data logger: polls the status and writes the console's data-log\n"
+        "                      lines (one per interval, default 2s, and one on each alarm\n"
+        "                      change) to text files in DIR (default: the current folder),\n"
+        "                      a new file after 5000 lines; on SIGINT or SIGTERM it saves what\n"
+        "                      it holds and ends. Prints the path of each file written.\n"
         "\n"
         "OPTIONS:\n"
         "  --trace             write the console lines (requests, frames) to standard error\n"
         "  --help              show this text\n"
         "  --version           show the version\n"
         "\n"
-        "Exit status: 0 done, 1 no valid answer from the controller, 2 usage error.\n");
+        "Exit status: 0 done, 1 no valid answer from the controller (or the data log could\n"
+        "not be saved at the end), 2 usage error or unusable output folder.\n");
+}
+
+QStringList logIntervalNames()
+{
+    return {QStringLiteral("2s"), QStringLiteral("10s"), QStringLiteral("1m"), QStringLiteral("2m"),
+            QStringLiteral("5m"), QStringLiteral("10m"), QStringLiteral("30m")};
 }
 
 } // namespace qeln

@@ -15,13 +15,20 @@ struct LinkTarget {
 };
 
 struct CliArgs {
-    enum class Command { None, Help, Version, Status, Write };
+    enum class Command { None, Help, Version, Status, Write, Log };
     Command command = Command::None;
     LinkTarget link;
     bool trace = false;
     bool json = false;
     QList<QPair<int, int>> writes; // register, value; in the order given
+    // log: the data log's interval item (0 = 2 s ... 6 = 30 min) and output folder
+    // (empty: the current directory).
+    int logInterval = 0;
+    QString outputDir;
 };
+
+// The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".
+QStringList logIntervalNames();
 
 // Parses the command line (without the program name). On a usage error returns false and
 // puts the message into `error`.

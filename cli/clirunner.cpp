@@ -2,6 +2,11 @@
 
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
+#include "monitor/statusview.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -115,13 +120,23 @@ void CliRunner::printStatus()
     QString out;
     const int count = state_.StatusRegisterCount;
     if (args_.json) {
-        out = QStringLiteral("{\"registers\": [");
-        for (int n = 0; n < count; ++n) {
-            if (n)
-                out += QStringLiteral(", ");
-            out += QString::number(state_.StatusRegisters[n]);
-        }
-        out += QStringLiteral("]}");
+        // The texts, visibility and alarms come from the same decode as the window's.
+        const StatusView view = decodeStatusView(state_);
+        QJsonArray registers;
+        for (int n = 0; n < count; ++n)
+            registers.append(state_.StatusRegisters[n]);
+        QJsonObject texts;
+        for (auto it = view.texts.cbegin(); it != view.texts.cend(); ++it)
+            texts.insert(it.key(), it.value());
+        QJsonObject visible;
+        for (auto it = view.visible.cbegin(); it != view.visible.cend(); ++it)
+            visible.insert(it.key(), it.value());
+        QJsonObject root;
+        root.insert(QStringLiteral("registers"), registers);
+        root.insert(QStringLiteral("texts"), texts);
+        root.insert(QStringLiteral("visible"), visible);
+        root.insert(QStringLiteral("alarms"), QJsonArray::fromStringList(view.activeAlarms));
+        out = QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented)).trimmed();
     } else {
         for (int n = 0; n < count; ++n) {
             if (n)

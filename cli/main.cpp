@@ -1,4 +1,5 @@
 #include "cliargs.h"
+#include "clilogger.h"
 #include "clirunner.h"
 
 #include <QCoreApplication>
@@ -30,6 +31,14 @@ int main(int argc, char *argv[])
     // Without --trace the output is the result alone.
     QLoggingCategory::setFilterRules(args.trace ? QStringLiteral("qeln.*=true")
                                                 : QStringLiteral("qeln.*=false"));
+
+    if (args.command == qeln::CliArgs::Command::Log) {
+        qeln::CliLogger logger(args);
+        QObject::connect(&logger, &qeln::CliLogger::finished, &app, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        logger.start();
+        return app.exec();
+    }
 
     qeln::CliRunner runner(args);
     QObject::connect(&runner, &qeln::CliRunner::finished, &app, &QCoreApplication::exit,

@@ -5,8 +5,10 @@
 #include "app/consolesession.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
+#include "openrecorder.h"
 
 #include <QProcess>
+#include <QSerialPortInfo>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -83,8 +85,9 @@ private Q_SLOTS:
     void tcpConnectFailure_data();
     void tcpConnectFailure();
     void serialLinkOverPty();
+    void serialPortThatCannotOpen_data();
     void serialPortThatCannotOpen();
-    void tcpChoiceClosesSerialPort();
+    void listingOpensNoPort();
     void exitCommand_data();
     void exitCommand();
 
@@ -143,9 +146,18 @@ void TestConsoleSession::connectTcp(ConsoleSession &session)
 {
     QSignalSpy lamp(&session, &ConsoleSession::tcpLampChanged);
     QSignalSpy status(&session, &ConsoleSession::statusArrived);
+    QSignalSpy connecting(&session, &ConsoleSession::connectingTo);
     session.chooseTcp();
     session.confirmConnect(tcpTarget);
+    // Under way: the status bar is shown and says so, even after a disconnect hid it.
+    const QString underWay = QStringLiteral("Connecting to %1 ...").arg(tcpTarget);
+    QCOMPARE(session.connectingText(), underWay);
+    QVERIFY(session.menus().ComSetting);
     QTRY_VERIFY_WITH_TIMEOUT(!lamp.isEmpty() && lamp.first().at(0).toBool(), Wait);
+    QCOMPARE(session.connectingText(), QString());
+    QCOMPARE(connecting.size(), 2);
+    QCOMPARE(connecting.at(0).at(0).toString(), underWay);
+    QCOMPARE(connecting.at(1).at(0).toString(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(status.size(), 1, Wait);
 }
 
@@ -153,8 +165,7 @@ void TestConsoleSession::connectSerial(ConsoleSession &session)
 {
     QSignalSpy status(&session, &ConsoleSession::statusArrived);
     session.chooseSerial();
-    QString error;
-    QVERIFY2(session.selectPort(ptyPath, &error), qPrintable(error));
+    session.selectPort(ptyPath);
     session.confirmConnect(QStringLiteral("192.168.50.92"));
     QTRY_COMPARE_WITH_TIMEOUT(status.size(), 1, Wait);
 }
@@ -217,43 +228,65 @@ void TestConsoleSession::passwordMatches()
 void TestConsoleSession::parseHost_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
-    QTest::newRow("preset") << QStringLiteral("192.168.50.92") << true << QStringLiteral("192.168.50.92") << 502;
-    QTest::newRow("with port") << QStringLiteral("127.0.0.1:1502") << true << QStringLiteral("127.0.0.1") << 1502;
-    QTest::newRow("name") << QStringLiteral("plant-7.local") << true << QStringLiteral("plant-7.local") << 502;
-    QTest::newRow("blanks around") << QStringLiteral(" 10.0.0.5:503 ") << true << QStringLiteral("10.0.0.5") << 503;
-    QTest::newRow("v6 with port") << QStringLiteral("[::1]:1502") << true << QStringLiteral("::1") << 1502;
-    QTest::newRow("v6 bracketed") << QStringLiteral("[fe80::1]") << true << QStringLiteral("fe80::1") << 502;
-    QTest::newRow("v6 bare") << QStringLiteral("::1") << true << QStringLiteral("::1") << 502;
-    QTest::newRow("highest port") << QStringLiteral("h:65535") << true << QStringLiteral("h") << 65535;
-    QTest::newRow("empty") << QString() << false << QString() << 0;
-    QTest::newRow("port only") << QStringLiteral(":502") << false << QString() << 0;
-    QTest::newRow("empty port") << QStringLiteral("host:") << false << QString() << 0;
-    QTest::newRow("port 0") << QStringLiteral("host:0") << false << QString() << 0;
-    QTest::newRow("port too big") << QStringLiteral("host:65536") << false << QString() << 0;
-    QTest::newRow("signed port") << QStringLiteral("host:+502") << false << QString() << 0;
-    QTest::newRow("port not a number") << QStringLiteral("host:50x") << false << QString() << 0;
-    QTest::newRow("blank inside") << QStringLiteral("192.168 .50.92") << false << QString() << 0;
-    QTest::newRow("url") << QStringLiteral("tcp://host:502") << false << QString() << 0;
-    QTest::newRow("v6 unclosed") << QStringLiteral("[::1:502") << false << QString() << 0;
-    QTest::newRow("v6 junk after") << QStringLiteral("[::1]x") << false << QString() << 0;
-    QTest::newRow("v4 in brackets") << QStringLiteral("[1.2.3.4]:502") << false << QString() << 0;
+    // What the operator is told when the text names no host (after "'TEXT' is not a host or
+    // host:port: ").
+    QTest::addColumn<QString>("problem");
+    const QString portRange = QStringLiteral("the port must be 1..65535");
+    const QString emptyHost = QStringLiteral("the host is empty");
+    auto ok = [](const char *tag, const char *text, const char *host, int port) {
+        QTest::newRow(tag) << QString::fromLatin1(text) << QString::fromLatin1(host) << port << QString();
+    };
+    auto bad = [](const char *tag, const char *text, const QString &problem) {
+        QTest::newRow(tag) << QString::fromLatin1(text) << QString() << 0 << problem;
+    };
+    ok("preset", "192.168.50.92", "192.168.50.92", 502);
+    ok("with port", "127.0.0.1:1502", "127.0.0.1", 1502);
+    ok("name", "plant-7.local", "plant-7.local", 502);
+    ok("blanks around", " 10.0.0.5:503 ", "10.0.0.5", 503);
+    ok("v6 with port", "[::1]:1502", "::1", 1502);
+    ok("v6 bracketed", "[fe80::1]", "fe80::1", 502);
+    ok("v6 bare", "::1", "::1", 502);
+    ok("highest port", "h:65535", "h", 65535);
+    bad("empty", "", emptyHost);
+    bad("blank", "   ", emptyHost);
+    bad("port only", ":502", emptyHost);
+    bad("empty port", "host:", portRange);
+    bad("port 0", "host:0", portRange);
+    bad("port too big", "abc:99999", portRange);
+    bad("port 65536", "host:65536", portRange);
+    bad("signed port", "host:+502", portRange);
+    bad("port not a number", "host:50x", portRange);
+    bad("v6 port too big", "[::1]:70000", portRange);
+    bad("blank inside", "192.168 .50.92", QStringLiteral("' ' cannot be part of a host name"));
+    bad("slash", "plant/7", QStringLiteral("'/' cannot be part of a host name"));
+    bad("url", "tcp://host:502",
+        QStringLiteral("more than one ':' (an IPv6 address with a port is written [::1]:502)"));
+    bad("v6 unclosed", "[::1:502", QStringLiteral("the ']' after the IPv6 address is missing"));
+    bad("v6 junk after", "[::1]x", QStringLiteral("only :PORT may follow ']'"));
+    bad("v4 in brackets", "[1.2.3.4]:502", QStringLiteral("brackets hold an IPv6 address"));
+    bad("empty brackets", "[]", QStringLiteral("brackets hold an IPv6 address"));
+    QTest::newRow("too long") << QString(254, u'a') << QString() << 0
+                              << QStringLiteral("a host name has at most 253 characters");
 }
 
 void TestConsoleSession::parseHost()
 {
     QFETCH(QString, text);
-    QFETCH(bool, ok);
     QFETCH(QString, host);
     QFETCH(int, port);
+    QFETCH(QString, problem);
     QString gotHost;
     quint16 gotPort = 0;
-    QCOMPARE(ConsoleSession::parseHost(text, &gotHost, &gotPort), ok);
-    if (ok) {
+    QString gotProblem;
+    QCOMPARE(ConsoleSession::parseHost(text, &gotHost, &gotPort, &gotProblem), problem.isEmpty());
+    if (problem.isEmpty()) {
         QCOMPARE(gotHost, host);
         QCOMPARE(int(gotPort), port);
+        QCOMPARE(gotProblem, QString());
+    } else {
+        QCOMPARE(gotProblem, QStringLiteral("'%1' is not a host or host:port: %2").arg(text, problem));
     }
 }
 
@@ -303,32 +336,63 @@ void TestConsoleSession::tcpConnectEnablesMenusOnFirstStatus()
 void TestConsoleSession::tcpConnectFailure_data()
 {
     QTest::addColumn<QString>("hostText");
-    QTest::newRow("refused") << QStringLiteral("127.0.0.1:%1").arg(refusedPort());
-    QTest::newRow("not a host") << QStringLiteral("127.0.0.1:70000");
+    QTest::addColumn<QString>("message");
+    // What the status bar said while the connect was under way; empty when none started.
+    QTest::addColumn<QString>("underWay");
+    const QString lanCheck = QStringLiteral("Please, Check PC Lan Port Connection!");
+    const quint16 port = refusedPort();
+    const QString v4 = QStringLiteral("127.0.0.1:%1").arg(port);
+    QTest::newRow("refused") << v4 << lanCheck << QStringLiteral("Connecting to %1 ...").arg(v4);
+    // Refused, or unreachable where the machine has no IPv6 loopback: the LAN message either way.
+    const QString v6 = QStringLiteral("[::1]:%1").arg(port);
+    QTest::newRow("refused v6") << v6 << lanCheck << QStringLiteral("Connecting to %1 ...").arg(v6);
+    // A text that names no host is not the network's fault: the operator is told what is wrong.
+    QTest::newRow("port over 65535")
+        << QStringLiteral("abc:99999")
+        << QStringLiteral("'abc:99999' is not a host or host:port: the port must be 1..65535") << QString();
+    QTest::newRow("not a host") << QStringLiteral("plant 7")
+                                << QStringLiteral("'plant 7' is not a host or host:port: ' ' cannot be "
+                                                  "part of a host name")
+                                << QString();
 }
 
 void TestConsoleSession::tcpConnectFailure()
 {
     QFETCH(QString, hostText);
+    QFETCH(QString, message);
+    QFETCH(QString, underWay);
     auto session = dialogSession();
     QSignalSpy failed(session.get(), &ConsoleSession::connectFailed);
-    QSignalSpy message(session.get(), &ConsoleSession::messageRequested);
+    QSignalSpy messages(session.get(), &ConsoleSession::messageRequested);
     QSignalSpy lamp(session.get(), &ConsoleSession::tcpLampChanged);
+    QSignalSpy connecting(session.get(), &ConsoleSession::connectingTo);
     session->chooseTcp();
     session->confirmConnect(hostText);
+    QCOMPARE(session->connectingText(), underWay);
     QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, Wait);
-    QCOMPARE(message.size(), 1);
-    QCOMPARE(message.first().at(0).value<MessageKind>(), MessageKind::Plain);
-    QCOMPARE(message.first().at(1).toString(), QStringLiteral("Please, Check PC Lan Port Connection!"));
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().at(0).value<MessageKind>(), MessageKind::Plain);
+    QCOMPARE(messages.first().at(1).toString(), message);
     QVERIFY(!session->engine().pollTimer()->isActive());
-    QCOMPARE(session->linkText(), hostText);
+    QCOMPARE(session->connectingText(), QString());
+    if (underWay.isEmpty()) {
+        // Nothing was started: no connect, no link text, no "Connecting to".
+        QCOMPARE(connecting.size(), 0);
+        QCOMPARE(session->linkText(), QString());
+        QCOMPARE(failed.first().at(0).toString(), message);
+    } else {
+        QCOMPARE(connecting.size(), 2);
+        QCOMPARE(connecting.at(0).at(0).toString(), underWay);
+        QCOMPARE(connecting.at(1).at(0).toString(), QString());
+        QCOMPARE(session->linkText(), hostText);
+    }
     for (const auto &args : lamp)
         QVERIFY(!args.at(0).toBool());
     // Only Disconnect is offered; nothing more is reported later.
     QVERIFY(session->menus().mDisconnect && !session->menus().mConnect);
     QTest::qWait(500);
     QCOMPARE(failed.size(), 1);
-    QCOMPARE(message.size(), 1);
+    QCOMPARE(messages.size(), 1);
 }
 
 void TestConsoleSession::serialLinkOverPty()
@@ -356,41 +420,83 @@ void TestConsoleSession::serialLinkOverPty()
     QVERIFY(!session->serialPort().isOpen());
 }
 
+void TestConsoleSession::serialPortThatCannotOpen_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no such device")
+        << QStringLiteral("/dev/qeln-no-such-port")
+        << QStringLiteral("Cannot open /dev/qeln-no-such-port: No such file or directory");
+    QTest::newRow("not a device") << QStringLiteral("/") << QString();
+    QTest::newRow("none chosen") << QString() << QStringLiteral("Can not find the serial port");
+}
+
+// A device that does not open is reported once, naming it and the reason: by the check the
+// dialog makes on Connect (nothing starts, the dialog stays), or by the connect itself.
 void TestConsoleSession::serialPortThatCannotOpen()
 {
+    QFETCH(QString, device);
+    QFETCH(QString, message);
     auto session = dialogSession();
-    session->chooseSerial();
-    QString error;
-    QVERIFY(!session->selectPort(QStringLiteral("/dev/qeln-no-such-port"), &error));
-    QVERIFY(!error.isEmpty());
-
+    QCOMPARE(session->chooseSerial().contains(device), false);
     QSignalSpy failed(session.get(), &ConsoleSession::connectFailed);
-    QSignalSpy message(session.get(), &ConsoleSession::messageRequested);
+    QSignalSpy messages(session.get(), &ConsoleSession::messageRequested);
+
+    QString problem;
+    QVERIFY(!session->prepareConnect(device, QString(), &problem));
+    if (message.isEmpty())
+        QVERIFY2(problem.startsWith(QStringLiteral("Cannot open %1: ").arg(device)) && problem.size() > 14,
+                 qPrintable(problem));
+    else
+        QCOMPARE(problem, message);
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(messages.size(), 0);
+    QVERIFY(!session->serialPort().isOpen());
+    QVERIFY(!session->engine().pollTimer()->isActive());
+
     session->confirmConnect(QString());
     QCOMPARE(failed.size(), 1);
-    QCOMPARE(message.size(), 1);
-    QVERIFY(!message.first().at(1).toString().isEmpty());
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().at(1).toString(), problem);
     QCOMPARE(session->state().SerialPortOpen, 0);
     QVERIFY(!session->engine().pollTimer()->isActive());
 }
 
-void TestConsoleSession::tcpChoiceClosesSerialPort()
+// Listing the serial ports, choosing the serial link and selecting a port open no device:
+// the machine's own lines (a modem, a UPS, another controller) are neither reconfigured nor
+// flushed, nor have DTR dropped. The port opens when the operator connects.
+void TestConsoleSession::listingOpensNoPort()
 {
-    auto session = dialogSession();
-    session->chooseSerial();
-    QVERIFY(session->selectPort(ptyPath));
-    QVERIFY(session->serialPort().isOpen());
-    session->chooseTcp();
-    QCOMPARE(session->state().LinkIsTcp, 1);
-    QVERIFY(!session->serialPort().isOpen());
+    QStringList listed;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        listed.append(info.systemLocation());
+    // Should a fault try to open them, they stay untouched all the same.
+    openrecorder::refuse(listed);
+    openrecorder::reset();
 
-    // Closing the dialog after picking the serial option keeps the port open, without polling.
-    session->dialogCreated();
+    QCOMPARE(SerialTransport::availablePorts(), listed);
+    auto session = dialogSession();
+    QCOMPARE(session->chooseSerial(), listed);
+    session->selectPort(listed.value(0, ptyPath));
+    session->chooseTcp();
     session->chooseSerial();
-    QVERIFY(session->selectPort(ptyPath));
-    QVERIFY(session->serialPort().isOpen());
+    QCOMPARE(openrecorder::opened(), QStringList{});
     QVERIFY(!session->engine().pollTimer()->isActive());
     QCOMPARE(session->state().SerialPortOpen, 0);
+
+    // The recorder does see the port the operator connects to. Switching to TCP after the
+    // port was opened closes it again.
+    QString problem;
+    QVERIFY2(session->prepareConnect(ptyPath, QString(), &problem), qPrintable(problem));
+    QCOMPARE(openrecorder::opened(), QStringList{ptyPath});
+    session->chooseTcp();
+    QVERIFY(!session->serialPort().isOpen());
+    session->chooseSerial();
+    QVERIFY(session->prepareConnect(ptyPath, QString(), &problem));
+    session->confirmConnect(QString());
+    QCOMPARE(session->state().SerialPortOpen, 1);
+    QCOMPARE(openrecorder::opened(), (QStringList{ptyPath, ptyPath}));
+    session->closing();
 }
 
 void TestConsoleSession::exitCommand_data()

@@ -1,24 +1,30 @@
-// The login, logout and connection dialogs as the operator uses them: widgets found by
-// their names, driven with clicks and keys, checked for texts, messages and what the
-// session did.
+// The login, logout and connection dialogs as the operator uses them, and the main window's
+// messages about the link and the home page: widgets found by their names, driven with
+// clicks and keys, checked for texts, messages, the devices opened and what the session did.
 
 #include "app/consolesession.h"
 #include "app/loginform.h"
 #include "app/logoutform.h"
+#include "app/mainform.h"
 #include "link/comportdialog.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
+#include "openrecorder.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTcpServer>
 #include <QTest>
+#include <QUrl>
 
 #include <memory>
 
@@ -104,12 +110,37 @@ std::unique_ptr<ConsoleSession> connectingSession()
     return session;
 }
 
+QStringList itemTexts(const QComboBox *box)
+{
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i)
+        texts.append(box->itemText(i));
+    return texts;
+}
+
+// A loopback port nobody listens on.
+quint16 refusedPort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
 } // namespace
+
+// Stands in for a browser that the desktop started.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls << url; }
+};
 
 class TestDialogs : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void cleanup();
 
     void captions_data();
@@ -128,8 +159,24 @@ private Q_SLOTS:
     void connectTypedDevicePath();
     void connectTcpHost();
     void presetChoosesNoLink();
-    void presetDeviceHeadsThePortList();
+    void onlyTheChosenPortOpens_data();
+    void onlyTheChosenPortOpens();
+    void deviceThatCannotOpen_data();
+    void deviceThatCannotOpen();
+    void hostTextThatNamesNoHost_data();
+    void hostTextThatNamesNoHost();
+
+    void connectingShownInStatusBar_data();
+    void connectingShownInStatusBar();
+    void homePage_data();
+    void homePage();
 };
+
+void TestDialogs::initTestCase()
+{
+    // The machine's own serial lines are never opened by these tests, whatever a fault tries.
+    openrecorder::refuse(SerialTransport::availablePorts());
+}
 
 void TestDialogs::cleanup()
 {
@@ -422,29 +469,297 @@ void TestDialogs::presetChoosesNoLink()
     QVERIFY(!session->serialPort().isOpen());
 }
 
-// In demo mode the simulator's pseudo-terminal is the port meant: picking the serial link
-// selects and opens it, whatever ports the machine lists, and no "no port" message appears.
-void TestDialogs::presetDeviceHeadsThePortList()
+void TestDialogs::onlyTheChosenPortOpens_data()
 {
-    PseudoTerminal pty;
-    QVERIFY(!pty.path.isEmpty());
-    const QString path = pty.path;
+    QTest::addColumn<bool>("demo");
+    // How the operator goes on after choosing the serial link: "connect" at once, "pick" the
+    // second entry of the list, "type" the simulator's path, or "close" the dialog.
+    QTest::addColumn<QString>("how");
+    // The one device opened: the simulator, the first or the second listed port; none.
+    QTest::addColumn<QString>("opened");
+    const QString sim = QStringLiteral("simulator");
+    const QString first = QStringLiteral("first");
+    const QString second = QStringLiteral("second");
+    QTest::newRow("demo: the simulator heads the list") << true << QStringLiteral("connect") << sim;
+    QTest::newRow("demo: a listed port picked") << true << QStringLiteral("pick") << first;
+    QTest::newRow("demo: closed") << true << QStringLiteral("close") << QString();
+    QTest::newRow("first listed port") << false << QStringLiteral("connect") << first;
+    QTest::newRow("picked from the list") << false << QStringLiteral("pick") << second;
+    QTest::newRow("typed path") << false << QStringLiteral("type") << sim;
+    QTest::newRow("closed") << false << QStringLiteral("close") << QString();
+}
+
+// Choosing the serial link lists ports and opens none; Connect opens the one port the
+// operator chose, and no other line of the machine is opened, reconfigured or flushed. The
+// listed ports are pseudo-terminals standing for the machine's own serial lines (the real
+// ones are listed after them and never opened either).
+void TestDialogs::onlyTheChosenPortOpens()
+{
+    QFETCH(bool, demo);
+    QFETCH(QString, how);
+    QFETCH(QString, opened);
+    PseudoTerminal sim;
+    PseudoTerminal firstPort;
+    PseudoTerminal secondPort;
+    QVERIFY(!sim.path.isEmpty() && !firstPort.path.isEmpty() && !secondPort.path.isEmpty());
+    const QHash<QString, QString> devices{{QStringLiteral("simulator"), sim.path},
+                                          {QStringLiteral("first"), firstPort.path},
+                                          {QStringLiteral("second"), secondPort.path}};
+    const QStringList listed =
+        QStringList{firstPort.path, secondPort.path} + SerialTransport::availablePorts();
 
     auto session = connectingSession();
+    session->setPortLister([&] { return listed; });
+    openrecorder::reset();
     ComPortDialog dialog(*session);
-    dialog.preset(path, QStringLiteral("127.0.0.1:1502"));
+    if (demo)
+        dialog.preset(sim.path, QStringLiteral("127.0.0.1:1502"));
     dialog.show();
     QTest::mouseClick(child<QRadioButton>(&dialog, "Serial"), Qt::LeftButton);
     QCOMPARE(takeMessages(), QStringList{});
     auto *portSelect = child<QComboBox>(&dialog, "PortSelect");
-    QCOMPARE(portSelect->itemText(0), path);
-    QCOMPARE(portSelect->currentText(), path);
-    QVERIFY(session->serialPort().isOpen());
-    QCOMPARE(session->serialPort().device(), path);
+    const QStringList expected = demo ? QStringList{sim.path} + listed : listed;
+    QCOMPARE(itemTexts(portSelect), expected);
+    QCOMPARE(portSelect->currentText(), expected.first());
+
+    if (how == QLatin1String("pick")) {
+        portSelect->setFocus();
+        QTest::keyClick(portSelect, Qt::Key_Down);
+        QCOMPARE(portSelect->currentIndex(), 1);
+    } else if (how == QLatin1String("type")) {
+        replaceText(portSelect->lineEdit(), sim.path);
+    }
+    QCOMPARE(openrecorder::opened(), QStringList{});
+    QVERIFY(!session->serialPort().isOpen());
+
+    if (how == QLatin1String("close")) {
+        QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn2"), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(openrecorder::opened(), QStringList{});
+        QVERIFY(!session->engine().pollTimer()->isActive());
+        QCOMPARE(session->state().SerialPortOpen, 0);
+        return;
+    }
     QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn1"), Qt::LeftButton);
-    QCOMPARE(session->linkText(), path);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(takeMessages(), QStringList{});
+    const QString device = devices.value(opened);
+    QCOMPARE(openrecorder::opened(), QStringList{device});
+    QVERIFY(session->serialPort().isOpen());
+    QCOMPARE(session->serialPort().device(), device);
+    QCOMPARE(session->linkText(), device);
     QCOMPARE(session->state().SerialPortOpen, 1);
     session->closing();
+}
+
+void TestDialogs::deviceThatCannotOpen_data()
+{
+    QTest::addColumn<bool>("byEnter");
+    QTest::newRow("Connect clicked") << false;
+    QTest::newRow("Enter in the field") << true;
+}
+
+// A typed path that does not open is reported once, on Connect, naming the device and the
+// reason; leaving the field says nothing. The dialog stays with the path as typed, and the
+// next Connect, with the path mended, goes through.
+void TestDialogs::deviceThatCannotOpen()
+{
+    QFETCH(bool, byEnter);
+    PseudoTerminal pty;
+    QVERIFY(!pty.path.isEmpty());
+    const QString missing = QStringLiteral("/dev/qeln-no-such-port");
+
+    auto session = connectingSession();
+    session->setPortLister([] { return QStringList{}; });
+    QSignalSpy failed(session.get(), &ConsoleSession::connectFailed);
+    ComPortDialog dialog(*session);
+    dialog.show();
+    // Active, so that the focus really leaves the field.
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QTest::mouseClick(child<QRadioButton>(&dialog, "Serial"), Qt::LeftButton);
+    QCOMPARE(takeMessages(), QStringList{QStringLiteral("Can not find the serial port")});
+    auto *portSelect = child<QComboBox>(&dialog, "PortSelect");
+    auto *connect = child<QPushButton>(&dialog, "BitBtn1");
+    replaceText(portSelect->lineEdit(), missing);
+    QVERIFY(portSelect->lineEdit()->hasFocus());
+    connect->setFocus();
+    QVERIFY(connect->hasFocus());
+    QCOMPARE(takeMessages(), QStringList{});
+
+    const auto pressConnect = [&] {
+        if (byEnter)
+            QTest::keyClick(portSelect->lineEdit(), Qt::Key_Return);
+        else
+            QTest::mouseClick(connect, Qt::LeftButton);
+    };
+    portSelect->lineEdit()->setFocus();
+    pressConnect();
+    QCOMPARE(takeMessages(),
+             QStringList{QStringLiteral("Cannot open %1: No such file or directory").arg(missing)});
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(portSelect->currentText(), missing);
+    QCOMPARE(failed.size(), 0);
+    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->serialPort().isOpen());
+
+    replaceText(portSelect->lineEdit(), pty.path);
+    pressConnect();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(takeMessages(), QStringList{});
+    QVERIFY(session->serialPort().isOpen());
+    QCOMPARE(session->serialPort().device(), pty.path);
+    QVERIFY(session->engine().pollTimer()->isActive());
+    session->closing();
+}
+
+void TestDialogs::hostTextThatNamesNoHost_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("port over 65535")
+        << QStringLiteral("abc:99999")
+        << QStringLiteral("'abc:99999' is not a host or host:port: the port must be 1..65535");
+    QTest::newRow("no port after ':'")
+        << QStringLiteral("192.168.50.92:")
+        << QStringLiteral("'192.168.50.92:' is not a host or host:port: the port must be 1..65535");
+    QTest::newRow("blank inside") << QStringLiteral("192.168 .50.92")
+                                  << QStringLiteral("'192.168 .50.92' is not a host or host:port: ' ' "
+                                                    "cannot be part of a host name");
+    QTest::newRow("empty") << QString()
+                           << QStringLiteral("'' is not a host or host:port: the host is empty");
+}
+
+// Host text that names no host says so on Connect, instead of sending the operator to check
+// the LAN cable; nothing is started, and the dialog stays with the text as typed.
+void TestDialogs::hostTextThatNamesNoHost()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+
+    auto session = connectingSession();
+    QSignalSpy failed(session.get(), &ConsoleSession::connectFailed);
+    QSignalSpy connecting(session.get(), &ConsoleSession::connectingTo);
+    ComPortDialog dialog(*session);
+    dialog.show();
+    QTest::mouseClick(child<QRadioButton>(&dialog, "TCP"), Qt::LeftButton);
+    auto *host = child<QLineEdit>(&dialog, "edtHostIP");
+    replaceText(host, text);
+    QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn1"), Qt::LeftButton);
+
+    QCOMPARE(takeMessages(), QStringList{message});
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(host->text(), text);
+    QCOMPARE(failed.size(), 0);
+    QCOMPARE(connecting.size(), 0);
+    QVERIFY(!session->engine().pollTimer()->isActive());
+    QCOMPARE(session->linkText(), QString());
+
+    const QString target = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
+    replaceText(host, target);
+    QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn1"), Qt::LeftButton);
+    QVERIFY(!dialog.isVisible());
+    QTRY_VERIFY(session->tcpClient().isOpen());
+    QCOMPARE(takeMessages(), QStringList{});
+}
+
+void TestDialogs::connectingShownInStatusBar_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::newRow("accepted") << true;
+    QTest::newRow("refused") << false;
+}
+
+// While the operator's TCP connect is under way the status bar is shown, after a disconnect
+// had hidden it, and says, readable in full, where the console is connecting to; the text
+// goes once the connect is decided. The link panel shows the host all along.
+void TestDialogs::connectingShownInStatusBar()
+{
+    QFETCH(bool, listening);
+    QTcpServer server;
+    quint16 port = 0;
+    if (listening) {
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        port = server.serverPort();
+    } else {
+        port = refusedPort();
+    }
+    const QString target = QStringLiteral("127.0.0.1:%1").arg(port);
+
+    auto session = newSession();
+    MainForm window(*session);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    session->login();
+    session->connectCommand();
+    session->disconnectCommand();
+    auto *bar = window.findChild<QStatusBar *>(QStringLiteral("ComSetting"));
+    auto *panel = window.findChild<QLabel *>(QStringLiteral("ComSettingPanel0"));
+    auto *linkPanel = window.findChild<QLabel *>(QStringLiteral("ComSettingPanel2"));
+    QVERIFY(bar && panel && linkPanel);
+    QVERIFY(!bar->isVisible());
+
+    window.menuItem(QStringLiteral("mConnect"))->trigger();
+    auto *dialog = window.findChild<QDialog *>(QStringLiteral("frmComPort"));
+    QVERIFY(dialog);
+    QTest::mouseClick(child<QRadioButton>(dialog, "TCP"), Qt::LeftButton);
+    replaceText(child<QLineEdit>(dialog, "edtHostIP"), target);
+    QTest::mouseClick(child<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
+
+    QVERIFY(bar->isVisible());
+    QCOMPARE(panel->text(), QStringLiteral("Connecting to %1 ...").arg(target));
+    QCOMPARE(linkPanel->text(), target);
+    QVERIFY(panel->contentsRect().width() >= panel->fontMetrics().horizontalAdvance(panel->text()));
+    QTRY_COMPARE(panel->text(), QString());
+    QCOMPARE(linkPanel->text(), target);
+    QVERIFY(bar->isVisible());
+    if (listening)
+        QTRY_VERIFY(session->tcpClient().isOpen());
+    else
+        QCOMPARE(takeMessages(), QStringList{QStringLiteral("Please, Check PC Lan Port Connection!")});
+}
+
+void TestDialogs::homePage_data()
+{
+    QTest::addColumn<bool>("browser");
+    QTest::newRow("no browser can be started") << false;
+    QTest::newRow("browser started") << true;
+}
+
+// When no browser can be started, the address is shown in a message the operator can copy
+// it from; the message does not hold the window up.
+void TestDialogs::homePage()
+{
+    QFETCH(bool, browser);
+    const QString url = QStringLiteral("https://marvek-pelvart.example/");
+    // Headless, the desktop has no browser to start; anywhere else the catcher stands in,
+    // so no test ever starts a real one.
+    if (!browser && QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QSKIP("a browser could be started on this platform");
+    UrlCatcher catcher;
+    if (browser)
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+
+    auto session = newSession();
+    MainForm window(*session);
+    window.show();
+    window.menuItem(QStringLiteral("MarvekPelvart1"))->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+
+    auto *box = window.findChild<QMessageBox *>(QStringLiteral("homePageBox"));
+    if (browser) {
+        QCOMPARE(catcher.urls, QList<QUrl>{QUrl(url)});
+        QVERIFY(!box);
+        return;
+    }
+    QVERIFY(box && box->isVisible());
+    QVERIFY2(box->text().contains(url), qPrintable(box->text()));
+    QVERIFY(box->textInteractionFlags() & Qt::TextSelectableByMouse);
+    // Shown with open(): the window goes on taking commands meanwhile.
+    QCOMPARE(box->windowModality(), Qt::WindowModal);
+    QVERIFY(window.menuItem(QStringLiteral("N3"))->isEnabled());
 }
 
 QTEST_MAIN(TestDialogs)

@@ -64,7 +64,11 @@ int main(int argc, char *argv[])
     const auto screenshot = option("screenshot", "With --demo: log in, connect, save a picture of the main window to FILE once the plant shows, and exit.", "FILE");
     const auto autoConnect = option("auto-connect", "With --demo: log in and connect to the simulator at start; report the time to the first status.");
     const auto quitAfter = option("quit-after", "With --auto-connect: exit N seconds after the first status, reporting the resident memory.", "N");
-    parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter});
+    const auto fillLog = option("fill-log", "With --auto-connect: start the data log and fill it with N lines once the plant shows (for the figures).", "N");
+    const auto scenario = option("scenario", "With --demo: the simulated plant's scenario: normal, ac-fail, battery-alarms, no-battery, or a scenario file.", "NAME");
+    const auto speed = option("speed", "With --demo: simulated seconds per real second (default 1).", "FACTOR");
+    const auto screenshotDelay = option("screenshot-delay", "With --screenshot: milliseconds between the first status and the picture (default 1500).", "MS");
+    parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter, fillLog, scenario, speed, screenshotDelay});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -98,6 +102,38 @@ int main(int argc, char *argv[])
         }
     }
 
+    if ((parser.isSet(scenario) || parser.isSet(speed)) && !parser.isSet(demo)) {
+        say(QStringLiteral("--scenario and --speed need --demo"));
+        return UsageError;
+    }
+    double speedFactor = 1.0;
+    if (parser.isSet(speed)) {
+        bool ok = false;
+        speedFactor = parser.value(speed).toDouble(&ok);
+        if (!ok || speedFactor <= 0 || speedFactor > 1000) {
+            say(QStringLiteral("--speed needs a factor above 0 and up to 1000"));
+            return UsageError;
+        }
+    }
+    int screenshotDelayMs = 1500;
+    if (parser.isSet(screenshotDelay)) {
+        bool ok = false;
+        screenshotDelayMs = parser.value(screenshotDelay).toInt(&ok);
+        if (!ok || screenshotDelayMs < 0 || screenshotDelayMs > 600000 || !parser.isSet(screenshot)) {
+            say(QStringLiteral("--screenshot-delay needs --screenshot and 0..600000 milliseconds"));
+            return UsageError;
+        }
+    }
+    int fillLogLines = 0;
+    if (parser.isSet(fillLog)) {
+        bool ok = false;
+        fillLogLines = parser.value(fillLog).toInt(&ok);
+        if (!ok || fillLogLines < 1 || fillLogLines > 5000 || !parser.isSet(autoConnect)) {
+            say(QStringLiteral("--fill-log needs --auto-connect and a number of lines 1..5000"));
+            return UsageError;
+        }
+    }
+
     QString folder = QDir::currentPath();
     if (parser.isSet(outputDir)) {
         const QString wanted = parser.value(outputDir);
@@ -117,6 +153,11 @@ int main(int argc, char *argv[])
         QLoggingCategory::setFilterRules(QStringLiteral("qeln.sim*.debug=false\nqeln.sim*.info=false"));
         simulator = std::make_unique<qeln::DemoSimulator>();
         QString error;
+        if (parser.isSet(scenario) && !simulator->setScenario(parser.value(scenario), &error)) {
+            say(QStringLiteral("--scenario: %1").arg(error));
+            return UsageError;
+        }
+        simulator->setSpeed(speedFactor);
         if (!simulator->start(&error)) {
             say(error);
             return 1;
@@ -138,6 +179,8 @@ int main(int argc, char *argv[])
         pilot = std::make_unique<qeln::DemoAutopilot>(window, session);
         pilot->setScreenshot(parser.value(screenshot));
         pilot->setQuitAfter(quitAfterSeconds);
+        pilot->setFillLog(fillLogLines);
+        pilot->setScreenshotDelay(screenshotDelayMs);
         QObject::connect(pilot.get(), &qeln::DemoAutopilot::finished, app.get(), &QCoreApplication::exit, Qt::QueuedConnection);
         QTimer::singleShot(0, pilot.get(), [&] {
             say(QStringLiteral("main window shown %1 ms after main() began, %2 ms after the process started")

@@ -13,6 +13,7 @@ namespace {
 
 const QString Password = QStringLiteral("guard7351");
 const QString LanCheckMessage = QStringLiteral("Please, Check PC Lan Port Connection!");
+const QString NoSerialPort = QStringLiteral("Can not find the serial port");
 // Timer1 runs at this interval whichever link is chosen; the scheduler adjusts it later.
 constexpr int PollInterval = 300;
 
@@ -35,6 +36,14 @@ bool parsePort(QStringView text, quint16 *port)
         return false;
     *port = quint16(value);
     return true;
+}
+
+// "host:port", with an IPv6 address in brackets so that its port stands apart.
+QString hostAndPort(const QString &host, quint16 port)
+{
+    if (host.contains(u':'))
+        return QStringLiteral("[%1]:%2").arg(host).arg(port);
+    return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
 } // namespace
@@ -109,6 +118,14 @@ void ConsoleSession::setLinkText(const QString &text)
         return;
     linkText_ = text;
     Q_EMIT linkTextChanged(linkText_);
+}
+
+void ConsoleSession::setConnectingText(const QString &text)
+{
+    if (text == connectingText_)
+        return;
+    connectingText_ = text;
+    Q_EMIT connectingTo(connectingText_);
 }
 
 // ---- Login and logout ------------------------------------------------------------------
@@ -187,6 +204,14 @@ void ConsoleSession::disconnectCommand()
     setMenus(m);
 }
 
+void ConsoleSession::monitorPreview()
+{
+    MenuState m = menus_;
+    m.GroupBox1 = true;
+    m.FlatPanel3 = true;
+    setMenus(m);
+}
+
 bool ConsoleSession::exitCommand()
 {
     engine_.pollTimer()->stop();
@@ -203,12 +228,14 @@ void ConsoleSession::closing()
     engine_.pollTimer()->stop();
     engine_.abandonTcpRequests();
     tcpConnectPending_ = false;
+    setConnectingText(QString());
     serial_->close();
 }
 
 void ConsoleSession::dropTcpLink()
 {
     tcpConnectPending_ = false;
+    setConnectingText(QString());
     engine_.abandonTcpRequests();
     tcp_->close();
 }
@@ -223,18 +250,16 @@ void ConsoleSession::dialogCreated()
         serial_->close();
 }
 
-QStringList ConsoleSession::chooseSerial(QString *error)
+void ConsoleSession::setPortLister(std::function<QStringList()> lister)
+{
+    portLister_ = std::move(lister);
+}
+
+QStringList ConsoleSession::chooseSerial()
 {
     state_.LinkIsTcp = 0;
     state_.LinkChoice = 1;
-
-    // A port this dialog opened earlier is released first: it could not be listed while we
-    // hold it, and its device cannot change while it is open.
-    serial_->close();
-    const QStringList ports = SerialTransport::availablePorts();
-    if (!ports.isEmpty())
-        selectPort(ports.first(), error);
-    return ports;
+    return portLister_ ? portLister_() : SerialTransport::availablePorts();
 }
 
 void ConsoleSession::chooseTcp()
@@ -244,21 +269,29 @@ void ConsoleSession::chooseTcp()
         serial_->close();
 }
 
-bool ConsoleSession::selectPort(const QString &device, QString *error)
+void ConsoleSession::selectPort(const QString &device)
 {
+    const QString path = device.trimmed();
+    if (serial_->isOpen() && serial_->device() == path)
+        return;
     serial_->close();
-    serial_->setDevice(device.trimmed());
-    return openSerial(error);
+    serial_->setDevice(path);
 }
 
 bool ConsoleSession::openSerial(QString *error)
 {
+    const QString device = serial_->device();
+    if (device.isEmpty()) {
+        if (error)
+            *error = NoSerialPort;
+        return false;
+    }
     serialError_.clear();
     serial_->open();
     if (serial_->isOpen())
         return true;
     if (error)
-        *error = serialError_;
+        *error = QStringLiteral("Cannot open %1: %2").arg(device, serialError_);
     return false;
 }
 
@@ -267,17 +300,45 @@ void ConsoleSession::onSerialOpenFailed(const QString &reason)
     serialError_ = reason;
 }
 
+bool ConsoleSession::prepareConnect(const QString &device, const QString &hostText, QString *problem)
+{
+    QString text;
+    bool ok = false;
+    if (state_.LinkIsTcp != 0) {
+        ok = parseHost(hostText, nullptr, nullptr, &text);
+    } else {
+        selectPort(device);
+        ok = openSerial(&text);
+    }
+    if (!ok && problem)
+        *problem = text;
+    return ok;
+}
+
 void ConsoleSession::confirmConnect(const QString &hostText)
 {
     QTimer *timer1 = engine_.pollTimer();
-    timer1->setInterval(PollInterval);
-    timer1->start();
     statusSeen_ = false;
 
     if (state_.LinkIsTcp != 0) {
+        QString host;
+        quint16 port = TcpTransport::DefaultPort;
+        QString problem;
+        if (!parseHost(hostText, &host, &port, &problem)) {
+            // A text that names no host is the operator's to mend, not the network's: it is
+            // reported as such and nothing starts.
+            timer1->stop();
+            Q_EMIT messageRequested(MessageKind::Plain, problem);
+            Q_EMIT connectFailed(problem);
+            return;
+        }
+        timer1->setInterval(PollInterval);
+        timer1->start();
         MenuState m = menus_;
         m.FlatPanel3 = false;
         m.pnlConnect = true;
+        // The status bar says what is under way, even after a disconnect has hidden it.
+        m.ComSetting = true;
         setMenus(m);
         serial_->close();
         state_.SerialPortOpen = 0;
@@ -285,20 +346,17 @@ void ConsoleSession::confirmConnect(const QString &hostText)
         // A link to an earlier host must not carry the requests to the new one.
         dropTcpLink();
         setLinkText(hostText);
-        QString host;
-        quint16 port = TcpTransport::DefaultPort;
-        if (!parseHost(hostText, &host, &port)) {
-            failTcpConnect(QStringLiteral("Not a host or host:port: \"%1\"").arg(hostText));
-            return;
-        }
         tcp_->setHost(host);
         tcp_->setPort(port);
         tcpConnectPending_ = true;
+        setConnectingText(QStringLiteral("Connecting to %1 ...").arg(hostAndPort(host, port)));
         // opened() or openFailed() may come before open() returns.
         tcp_->open();
         return;
     }
 
+    timer1->setInterval(PollInterval);
+    timer1->start();
     QString error;
     const bool ok = openSerial(&error);
     state_.SerialPortOpen = ok ? 1 : 0;
@@ -320,6 +378,7 @@ void ConsoleSession::confirmConnect(const QString &hostText)
 void ConsoleSession::failTcpConnect(const QString &reason)
 {
     tcpConnectPending_ = false;
+    setConnectingText(QString());
     engine_.pollTimer()->stop();
     engine_.abandonTcpRequests();
     Q_EMIT messageRequested(MessageKind::Plain, LanCheckMessage);
@@ -331,6 +390,7 @@ void ConsoleSession::onTcpOpened()
     if (!tcpConnectPending_)
         return;
     tcpConnectPending_ = false;
+    setConnectingText(QString());
     Q_EMIT tcpLampChanged(true);
 }
 
@@ -346,45 +406,56 @@ void ConsoleSession::onTcpDisconnected()
     Q_EMIT tcpLampChanged(false);
 }
 
-bool ConsoleSession::parseHost(const QString &text, QString *host, quint16 *port)
+bool ConsoleSession::parseHost(const QString &text, QString *host, quint16 *port, QString *problem)
 {
+    const auto fail = [&](const QString &reason) {
+        if (problem)
+            *problem = QStringLiteral("'%1' is not a host or host:port: %2").arg(text, reason);
+        return false;
+    };
+    const QString portRange = QStringLiteral("the port must be 1..65535");
     const QString t = text.trimmed();
     QString name;
     quint16 number = TcpTransport::DefaultPort;
 
+    if (t.isEmpty())
+        return fail(QStringLiteral("the host is empty"));
     if (t.startsWith(u'[')) {
         const qsizetype close = t.indexOf(u']');
         if (close < 0)
-            return false;
+            return fail(QStringLiteral("the ']' after the IPv6 address is missing"));
         name = t.mid(1, close - 1);
         const QStringView rest = QStringView(t).sliced(close + 1);
-        if (!rest.isEmpty() && (!rest.startsWith(u':') || !parsePort(rest.sliced(1), &number)))
-            return false;
+        if (!rest.isEmpty() && !rest.startsWith(u':'))
+            return fail(QStringLiteral("only :PORT may follow ']'"));
+        if (!rest.isEmpty() && !parsePort(rest.sliced(1), &number))
+            return fail(portRange);
         const QHostAddress address(name);
         if (address.protocol() != QAbstractSocket::IPv6Protocol)
-            return false;
+            return fail(QStringLiteral("brackets hold an IPv6 address"));
     } else {
         const qsizetype colon = t.indexOf(u':');
         if (colon >= 0 && t.indexOf(u':', colon + 1) >= 0) {
             // Several colons: only a bare IPv6 address, which takes the default port.
             const QHostAddress address(t);
             if (address.protocol() != QAbstractSocket::IPv6Protocol)
-                return false;
+                return fail(QStringLiteral("more than one ':' (an IPv6 address with a port is "
+                                           "written [::1]:502)"));
             name = t;
         } else {
             name = colon >= 0 ? t.left(colon) : t;
+            if (name.isEmpty())
+                return fail(QStringLiteral("the host is empty"));
             if (colon >= 0 && !parsePort(QStringView(t).sliced(colon + 1), &number))
-                return false;
-            if (name.isEmpty() || name.size() > 253)
-                return false;
+                return fail(portRange);
+            if (name.size() > 253)
+                return fail(QStringLiteral("a host name has at most 253 characters"));
             for (const QChar c : std::as_const(name)) {
                 if (!isHostChar(c))
-                    return false;
+                    return fail(QStringLiteral("'%1' cannot be part of a host name").arg(c));
             }
         }
     }
-    if (name.isEmpty())
-        return false;
     if (host)
         *host = name;
     if (port)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace qeln {
@@ -44,6 +45,8 @@ public:
     // ---- Main menu commands ----
     void connectCommand();    // mConnectClick, before the dialog opens
     void disconnectCommand(); // mDisconnectClick
+    // mMonitorClick: the monitoring area and the lamps are shown without a link.
+    void monitorPreview();
     // mExitClick: stops polling and the data log; true when a TCP link was up and has been
     // dropped, so the closing window is to be shown.
     bool exitCommand();
@@ -51,29 +54,44 @@ public:
     void closing();
 
     // ---- Connection dialog ----
+    // Where the serial ports are listed from: the system's list unless set.
+    void setPortLister(std::function<QStringList()> lister);
     void dialogCreated();                     // LinkIsTcp = 2, LinkChoice = 0, ...
-    // SerialClick: serial link chosen; lists the ports that can be opened and opens the
-    // first. An empty list means "Can not find the serial port". When the first port cannot
-    // be opened after all, *error says why (the list is still returned).
-    QStringList chooseSerial(QString *error = nullptr);
+    // SerialClick: serial link chosen; returns the ports the system lists. Nothing is opened
+    // here: a port opens only once the operator connects to it. An empty list means "Can
+    // not find the serial port".
+    QStringList chooseSerial();
     void chooseTcp();                         // TCPClick
-    // PortSelectChange, and a typed device path: closes the port, sets the device, opens
-    // it. False (with a reason) when it cannot be opened.
-    bool selectPort(const QString &device, QString *error = nullptr);
-    // Btn_OK. On TCP the connect is asynchronous: connectFailed() reports a failure.
-    // hostText is "HOST" (port 502) or "HOST:PORT"; a text that is neither fails like an
-    // unreachable host. On serial, a port that cannot be opened reports connectFailed() and
-    // its reason as a message, and polling does not start.
+    // PortSelectChange, and a typed device path: the device to connect to. A port open on
+    // another device is closed; the new one is not opened yet.
+    void selectPort(const QString &device);
+    // Connect pressed, before the dialog closes: what can be found wrong now is reported
+    // here, so the operator can mend it in the dialog. On serial the device is selected and
+    // opened ("Cannot open DEVICE: reason" when it does not); on TCP the host text is checked
+    // (parseHost). False with the message for the operator in *problem.
+    bool prepareConnect(const QString &device, const QString &hostText, QString *problem);
+    // Btn_OK. On TCP the connect is asynchronous: connectingTo() reports it under way and
+    // connectFailed() a failure. hostText is "HOST" (port 502) or "HOST:PORT"; a text that is
+    // neither is reported as such and nothing starts. On serial, a port that cannot be opened
+    // reports connectFailed() and its reason as a message, and polling does not start.
     void confirmConnect(const QString &hostText);
     // The link as the third status-bar panel shows it: the port, or the host address.
     QString linkText() const { return linkText_; }
+    // "Connecting to HOST:PORT ..." while the operator's TCP connect is under way, else empty.
+    QString connectingText() const { return connectingText_; }
 
-    // Parses "HOST" or "HOST:PORT" ("[v6]:PORT"); false for anything else.
-    static bool parseHost(const QString &text, QString *host, quint16 *port);
+    // Parses "HOST" or "HOST:PORT" ("[v6]:PORT"); false for anything else, with the
+    // operator's message in *problem ("'abc:99999' is not a host or host:port: the port
+    // must be 1..65535").
+    static bool parseHost(const QString &text, QString *host, quint16 *port,
+                          QString *problem = nullptr);
 
 Q_SIGNALS:
     void menusChanged(const qeln::MenuState &menus);
     void linkTextChanged(const QString &text);
+    // The operator's TCP connect started ("Connecting to 192.168.50.92:502 ...") or was
+    // decided (empty text): the status bar shows it meanwhile.
+    void connectingTo(const QString &text);
     // pnlConnect: lime (true) or grey (false).
     void tcpLampChanged(bool up);
     // The serial lamps: txActivity when a write starts and again when it has been handed
@@ -94,6 +112,7 @@ Q_SIGNALS:
 private:
     void setMenus(const MenuState &menus);
     void setLinkText(const QString &text);
+    void setConnectingText(const QString &text);
     void dropTcpLink();
     void failTcpConnect(const QString &reason);
     bool openSerial(QString *error);
@@ -110,6 +129,8 @@ private:
     ConsoleLineWriter lines_;
     MenuState menus_;
     QString linkText_;
+    QString connectingText_;
+    std::function<QStringList()> portLister_;
     QString serialError_;            // the reason of the last failed serial open
     bool tcpConnectPending_ = false; // confirmConnect() waits for the TCP outcome
     bool statusSeen_ = false;        // a status response arrived on the current link

@@ -79,6 +79,17 @@ struct ConsoleState {
     // The 131 registers of the last status response; entry n-1 holds register n.
     std::array<std::int32_t, StatusRegisterSlots> StatusRegisters{};
 
+    // Texts kept by the status decode (empty at start).
+    QString ModelText;          // from ModelCode, status register 26
+    QString SetVoltageText;     // register 61 as the decode shows it
+    QString AlarmWordsText;     // "0001 0080": ALARM1 and ALARM2 in hexadecimal
+    QString LastAlarmWordsText; // AlarmWordsText when it last changed
+    QString StatusTimeText;     // status-bar panel 1: "[  2024-03-07  09:05:00 ]"
+    QString StatusFirmwareText; // status-bar panel 0: ModelText + the firmware text
+    // Registers 80..91 of the last decode: the alarm masks of the six dry contacts.
+    std::array<std::int32_t, 12> ContactAlarmMasks{};
+    int ModelCode() const { return StatusRegisters[25]; }
+
     AlarmNameTable AcAlarms;
     AlarmNameTable OutputAlarms;
     AlarmNameTable ModuleAlarms;

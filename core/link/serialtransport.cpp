@@ -121,16 +121,14 @@ QString SerialTransport::description() const
 
 QStringList SerialTransport::availablePorts()
 {
+    // Listing only reads what the system knows about its ports. Opening a port to see
+    // whether it can be opened would reconfigure the line, flush it and, on close, drop DTR
+    // on a line the operator never chose (a modem, a UPS, another controller): whether a
+    // port opens is found out when the operator connects to it.
     QStringList names;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        QSerialPort probe;
-        probe.setPort(info);
-        if (probe.open(QIODevice::ReadWrite)) {
-            probe.close();
-            names.append(info.systemLocation());
-        }
-    }
+    for (const QSerialPortInfo &info : ports)
+        names.append(info.systemLocation());
     return names;
 }
 

@@ -25,7 +25,7 @@ public:
     void discardInput() override;
     QString description() const override;
 
-    // Serial devices that exist and can be opened right now (one nobody else holds).
+    // The serial devices the system lists, by path. None of them is opened or touched.
     static QStringList availablePorts();
 
 private Q_SLOTS:

@@ -14,8 +14,10 @@ import argparse
 import concurrent.futures
 import json
 import os
+import re
 import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -218,7 +220,77 @@ class StatusTest(unittest.TestCase):
 
                 js = run_cli("--link", plant.target, "status", "--json")
                 self.assertEqual(js.returncode, 0, describe(js))
-                self.assertEqual(json.loads(js.stdout), {"registers": REGISTERS})
+                decoded = json.loads(js.stdout)
+                self.assertEqual(decoded["registers"], REGISTERS)
+                self.assertEqual(sorted(decoded), ["alarms", "registers", "texts", "visible"])
+
+    def test_status_json_texts_visibility_alarms(self):
+        # A model-4 plant on battery with alarms; the expected texts are worked out here, apart
+        # from the console's own formatters.
+        regs = [0] * 131
+
+        def put(n, v):
+            regs[n - 1] = v
+        for n, v in ((1, 2024), (2, 3), (3, 7), (4, 9), (5, 5), (6, 0), (7, 2205), (9, 540),
+                     (10, 0xFFF6), (11, 0xFFDD), (12, 1250), (13, 0x8000), (15, 0x0021),
+                     (16, 0x0080), (26, 4), (27, 0x0102), (28, 0x0005), (29, 0x2023),
+                     (30, 0x0615), (41, 5), (42, 1), (61, 5400), (66, 1), (67, 1), (96, 102),
+                     (98, 0), (110, 354), (124, 7), (131, 1)):
+            put(n, v)
+
+        def tenths(v, unit):
+            if v == 0:
+                return "0.0 " + unit
+            if 1 <= v <= 9:
+                return "0.%d %s" % (v, unit)
+            if 10 <= v <= 9999:
+                return "%d.%d %s" % (v // 10, v % 10, unit)
+            return "%d %s" % (v, unit)
+
+        def hundredths(v, unit):
+            if 1 <= v <= 9999:
+                return "%d.%02d %s" % (v // 100, v % 100, unit)
+            return "%d %s" % (v, unit)
+
+        def signed(v, unit):
+            if v & 0x8000:
+                return "-" + tenths(0x10000 - v, " ") + unit
+            return "+" + tenths(v, " ") + unit
+
+        expected_texts = {
+            "Main_Form": " QELN-2KN(A)",
+            "ComSetting.0": " QELN-2KN(A)  F/W V1.2.0.5  (2023/06/15)",
+            "ComSetting.1": "[  2024-03-07  09:05:00 ]",
+            "Label_ACV": "AC전압 : " + tenths(2205, "V"),
+            "Lable_DCV": "DC전압 : " + tenths(540, "V"),
+            "Lable_DCA": "DC전류 : " + signed(0xFFF6, "A"),
+            "Lable_BCA": "Battery전류 : " + signed(0xFFDD, "A"),
+            "Label_BT": "Battery온도 : Open",
+            "Label_RT": "정류기온도 : -32768  C",
+            "Label_SetV": "설정전압 : " + hundredths(5400, "V"),
+            "Lable_BFW": "FW : V1.2",
+            "Lable_BV": "전압 : 0 V",
+            "Lable_BCV1": "셀전압1 : " + hundredths(354, "V"),
+            "Lable_BCV15": "셀전압15 : 0.07 V",
+            "Lable_BReady": "축전지-NFB : OFF",
+            "LabCanCpuCom": "CPU Com(Fail)",
+        }
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                plant = MiniPlant(self, link, "--registers", json.dumps(regs))
+                proc = run_cli("--link", plant.target, "status", "--json")
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                out = json.loads(proc.stdout)
+                for name, text in expected_texts.items():
+                    self.assertEqual(out["texts"].get(name), text, name)
+                self.assertEqual(out["alarms"], ["AC Input Fail", "DC Over Current", "Battery BMS Alarm"])
+                visible = out["visible"]
+                # Model 4 with TTL output: four contacts; contacts 1 and 3 in alarm.
+                for name, shown in (("Lable_Contact5", False), ("ImDry6Nor", False), ("ImDry1Arm", True),
+                                    ("ImDry1Nor", False), ("ImDry2Nor", True), ("ImDry3Arm", True),
+                                    ("LabelBattCommFail", True), ("FlatGroupBox1", True),
+                                    ("LabCanCpuCom", True), ("Lab_Alarm_Test", False)):
+                    self.assertEqual(visible.get(name), shown, name)
 
     def test_status_from_fragmented_answers(self):
         # A line delivers the answer in pieces; the MBAP header and the ASCII frame get cut.
@@ -457,6 +529,111 @@ class SimulatorTest(unittest.TestCase):
                 proc = run_cli("--link", self.links[link], "write", "9=1")
                 self.assertEqual(proc.returncode, 1, describe(proc))
                 self.assertEqual(proc.stdout, b"")
+
+
+LOG_HEADER = [
+    "".join(["  시간; ", " 입력전압; ", " 입력전류; ", " 출력전압; ", " 출력부하; ", " 축전지전류; ",
+             " 축전지실온도; ", " 랙온도; ", " 출력설정; ", " 알람상태; ", " 배터리 전압; "]
+            + [" 셀전압 %d; " % n for n in range(1, 16)] + [" 배터리 보호;"]),
+    "-" * 178,
+    "ALARM1 //0x0001:AC FAIL, 0x0002:OV, 0x0004:UV, 0x0020:OCA, 0x0100:UF    ",
+    "ALARM2 //0x0002:BLV,     0x0008:OT, 0x0020:BF, 0x0040:BCF",
+    "-" * 178,
+]
+LOG_NAME = re.compile(r"QELN-2KN\(A\)_\d{14}(-\d+)?\.txt$")
+# A record: the time stamp, "; ", then 26 fields joined by " ; ", the last one four hex digits.
+LOG_RECORD = re.compile(r"(\[al\])?\[  \d{4}-\d\d-\d\d  \d\d:\d\d:\d\d \]; ([^;]* ; ){25}[0-9A-F]{4}$")
+
+
+def start_cli(*args):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=RUNTIME_DIR)
+    return subprocess.Popen([CLI, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            stdin=subprocess.DEVNULL, env=env)
+
+
+class LogTest(unittest.TestCase):
+    """qeln-cli log: the console's data log, headless, against the simulated controller."""
+
+    def setUp(self):
+        SimulatorTest.setUp(self)
+
+    def test_log_until_signal(self):
+        runs = []
+        for link, sig in (("tcp", signal.SIGINT), ("serial", signal.SIGTERM)):
+            out = temp_dir(self)
+            proc = start_cli("--link", self.links[link], "log", "--interval", "2s", "--output-dir", out)
+            self.addCleanup(stop_process, proc)
+            runs.append((link, sig, out, proc))
+        time.sleep(5.5)
+        for link, sig, out, proc in runs:
+            with self.subTest(link=link, signal=sig.name):
+                proc.send_signal(sig)
+                stdout, stderr = proc.communicate(timeout=10)
+                self.assertEqual(proc.returncode, 0, stderr)
+                files = os.listdir(out)
+                self.assertEqual(len(files), 1, files)
+                self.assertRegex(files[0], LOG_NAME)
+                self.assertEqual(stdout.decode().splitlines(), [os.path.join(out, files[0])])
+                with open(os.path.join(out, files[0]), "rb") as f:
+                    data = f.read()
+                self.assertTrue(data.endswith(b"\r\n"))
+                self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), "a line not ended by CR LF")
+                lines = data.decode("cp949").split("\r\n")[:-1]
+                self.assertEqual(lines[:5], LOG_HEADER)
+                records = lines[5:]
+                for line in records:
+                    self.assertRegex(line, LOG_RECORD)
+                # The first status opens the log with the alarm words it found; periodic
+                # lines follow every 2 s, stamped with the plant's clock.
+                self.assertTrue(records[0].startswith("[al][  2026-03-04  05:0"), records[0])
+                periodic = [line for line in records if not line.startswith("[al]")]
+                self.assertGreaterEqual(len(periodic), 1, records)
+                self.assertLessEqual(len(periodic), 3, records)
+                self.assertEqual(len(periodic[0].split(" ; ")), 26)
+
+    def test_log_without_answer(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            refused = s.getsockname()[1]
+        with socket.socket() as silent:
+            # Takes the connection and never answers.
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(4)
+            for target, least, most in (("tcp:127.0.0.1:%d" % refused, 0, 4),
+                                        ("tcp:127.0.0.1:%d" % silent.getsockname()[1], 4.5, 10)):
+                with self.subTest(target=target):
+                    out = temp_dir(self)
+                    proc = run_cli("--link", target, "log", "--output-dir", out)
+                    self.assertEqual(proc.returncode, 1, describe(proc))
+                    self.assertEqual(proc.stdout, b"")
+                    self.assertIn(b"qeln-cli: ", proc.stderr)
+                    self.assertGreaterEqual(proc.elapsed, least, describe(proc))
+                    self.assertLess(proc.elapsed, most, describe(proc))
+                    self.assertEqual(os.listdir(out), [])
+
+    def test_log_usage_errors(self):
+        plant = MiniPlant(self, "tcp")
+        out = temp_dir(self)
+        a_file = os.path.join(out, "file.txt")
+        open(a_file, "w").close()
+        cases = {
+            "interval 3s": ["--interval", "3s"],
+            "interval 2S": ["--interval", "2S"],
+            "empty interval": ["--interval="],
+            "interval without value": ["--interval"],
+            "missing output folder": ["--output-dir", os.path.join(out, "missing")],
+            "output folder under a file": ["--output-dir", os.path.join(a_file, "sub")],
+            "output folder is a file": ["--output-dir", a_file],
+            "unknown option": ["--json"],
+        }
+        for name, args in cases.items():
+            with self.subTest(name):
+                proc = run_cli("--link", plant.target, "log", *args)
+                self.assertEqual(proc.returncode, 2, describe(proc))
+                self.assertEqual(proc.stdout, b"")
+                self.assertIn(b"qeln-cli: ", proc.stderr)
+        self.assertEqual(plant.requests(), [])
+        self.assertEqual(os.listdir(out), ["file.txt"])
 
 
 def main():

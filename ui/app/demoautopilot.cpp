@@ -2,6 +2,7 @@
 
 #include "app/consolesession.h"
 #include "app/mainform.h"
+#include "monitor/livemonitor.h"
 
 #include <QFile>
 #include <QPixmap>
@@ -14,8 +15,6 @@ namespace qeln {
 
 namespace {
 
-// How long the first status is given to show on screen before the picture is taken.
-constexpr int SettleMs = 1500;
 constexpr int FirstStatusLimitMs = 10000;
 
 void report(const QString &line)
@@ -57,8 +56,16 @@ void DemoAutopilot::onStatusArrived()
         return;
     statusSeen_ = true;
     report(QStringLiteral("first status decoded %1 ms after Connect").arg(sinceConnect_.elapsed()));
+    if (fillLogLines_ > 0) {
+        DataLog &log = window_.monitor().dataLog();
+        if (!log.LogActive())
+            log.btnLogoClick();
+        while (log.lines().size() < fillLogLines_)
+            log.Timer2Timer();
+        report(QStringLiteral("data log holds %1 lines").arg(log.lines().size()));
+    }
     if (!screenshot_.isEmpty())
-        QTimer::singleShot(SettleMs, this, &DemoAutopilot::onPictureDue);
+        QTimer::singleShot(screenshotDelayMs_, this, &DemoAutopilot::onPictureDue);
     if (quitAfterSeconds_ > 0)
         QTimer::singleShot(quitAfterSeconds_ * 1000, this, &DemoAutopilot::onRunOver);
 }

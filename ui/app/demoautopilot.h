@@ -19,8 +19,12 @@ public:
     DemoAutopilot(MainForm &window, ConsoleSession &session, QObject *parent = nullptr);
 
     void setScreenshot(const QString &file) { screenshot_ = file; }
+    // How long after the first status the picture is taken (default 1500 ms).
+    void setScreenshotDelay(int ms) { screenshotDelayMs_ = ms; }
     // Ends the run this many seconds after the first status (0: does not end it).
     void setQuitAfter(int seconds) { quitAfterSeconds_ = seconds; }
+    // After the first status, starts the data log and fills its page with this many lines.
+    void setFillLog(int lines) { fillLogLines_ = lines; }
     // Logs in and connects to hostText ("127.0.0.1:PORT").
     void start(const QString &hostText);
 
@@ -43,6 +47,8 @@ private:
     ConsoleSession &session_;
     QString screenshot_;
     int quitAfterSeconds_ = 0;
+    int fillLogLines_ = 0;
+    int screenshotDelayMs_ = 1500;
     QElapsedTimer sinceConnect_;
     bool statusSeen_ = false;
 };

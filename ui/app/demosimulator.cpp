@@ -29,6 +29,16 @@ DemoSimulator::~DemoSimulator()
         d->plant.stop();
 }
 
+bool DemoSimulator::setScenario(const QString &nameOrPath, QString *error)
+{
+    return d->plant.loadScenario(nameOrPath, error);
+}
+
+void DemoSimulator::setSpeed(double factor)
+{
+    d->plant.setSpeed(factor);
+}
+
 bool DemoSimulator::start(QString *error)
 {
     d->plant.setModel(3);

@@ -16,6 +16,10 @@ public:
     DemoSimulator(const DemoSimulator &) = delete;
     DemoSimulator &operator=(const DemoSimulator &) = delete;
 
+    // Before start(): a built-in scenario name or a scenario file, and the simulated seconds
+    // per real second. False with a reason for an unknown scenario.
+    bool setScenario(const QString &nameOrPath, QString *error);
+    void setSpeed(double factor);
     // Opens both links and starts the plant; false with a reason when a link cannot open.
     bool start(QString *error);
     // "127.0.0.1:PORT", as the connection dialog's address field takes it.

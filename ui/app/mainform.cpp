@@ -5,6 +5,9 @@
 #include "app/logoutform.h"
 #include "app/msgform.h"
 #include "link/comportdialog.h"
+#include "monitor/livemonitor.h"
+#include "monitor/logpage.h"
+#include "monitor/statuspage.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -14,12 +17,17 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTabWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace qeln {
 
@@ -43,6 +51,26 @@ QLabel *makeLamp(const char *name, const QString &caption, QWidget *parent)
     lamp->setFrameShadow(QFrame::Raised);
     lamp->setAutoFillBackground(true);
     return lamp;
+}
+
+// The console's small emblem at the top right: a power bolt on a navy tile.
+QPixmap makeLogo()
+{
+    QPixmap pixmap(25, 25);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient tile(0, 0, 0, 25);
+    tile.setColorAt(0, QColor(0x2A, 0x4B, 0x8D));
+    tile.setColorAt(1, QColor(0x10, 0x22, 0x4A));
+    p.setPen(QPen(QColor(0x0A, 0x16, 0x30), 1));
+    p.setBrush(tile);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 24, 24), 5, 5);
+    const QPointF bolt[] = {{14, 3}, {6, 14}, {11.5, 14}, {9.5, 22}, {19, 10}, {13.5, 10}, {15.5, 3}};
+    p.setPen(QPen(QColor(0xB0, 0x80, 0x00), 0.8));
+    p.setBrush(QColor(0xFF, 0xD2, 0x3F));
+    p.drawPolygon(bolt, int(std::size(bolt)));
+    return pixmap;
 }
 
 } // namespace
@@ -73,6 +101,7 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     buildMenu();
     buildIndicators();
     buildStatusBar();
+    buildMonitoring();
 
     msgForm_ = new MsgForm(this);
     msgForm_->hide();
@@ -83,9 +112,15 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     connect(&session_, &ConsoleSession::txActivity, this, &MainForm::onTxActivity);
     connect(&session_, &ConsoleSession::rxActivity, this, &MainForm::onRxActivity);
     connect(&session_, &ConsoleSession::messageRequested, this, &MainForm::onMessageRequested);
+    // "Connecting to HOST:PORT ..." goes to the first panel, the one wide enough for it, and
+    // is cleared once the connect is decided; the first status then fills that panel.
+    connect(&session_, &ConsoleSession::connectingTo, this,
+            [this](const QString &text) { panels_[0]->setText(text); });
 
     applyMenus(session_.menus());
     onLinkTextChanged(session_.linkText());
+    // The animation and the alarm-test reminder run from start-up to exit.
+    monitor_->startDisplayTimers();
 }
 
 MainForm::~MainForm() = default;
@@ -115,8 +150,8 @@ void MainForm::buildMenu()
     connect(addItem(link, "mDisconnect", QStringLiteral("연결끊기")), &QAction::triggered, this,
             &MainForm::onDisconnectTriggered);
     link->addSeparator();
-    // The monitor preview arrives with the live-monitoring display.
-    addItem(link, "mMonitor", QStringLiteral("화면보기"));
+    connect(addItem(link, "mMonitor", QStringLiteral("화면보기")), &QAction::triggered, this,
+            &MainForm::onMonitorTriggered);
 
     // The configuration dialogs arrive with their own changes; the items stand here with
     // the states the session gives them.
@@ -344,7 +379,17 @@ void MainForm::onVersionTriggered()
 
 void MainForm::onHomePageTriggered()
 {
-    QDesktopServices::openUrl(QUrl(QLatin1String(HomePageUrl)));
+    const QString url = QLatin1String(HomePageUrl);
+    if (QDesktopServices::openUrl(QUrl(url)))
+        return;
+    // No browser could be started: the operator gets the address to open elsewhere.
+    const QString text = QStringLiteral("No web browser could be started. The home page is:\n%1");
+    auto *box = new QMessageBox(QMessageBox::Information, windowTitle(), text.arg(url),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("homePageBox"));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MainForm::onMenusChanged(const MenuState &menus)
@@ -402,6 +447,119 @@ void MainForm::closeEvent(QCloseEvent *event)
     }
     event->accept();
     Q_EMIT closed();
+}
+
+// ---- Live monitoring -------------------------------------------------------------------
+
+void MainForm::buildMonitoring()
+{
+    monitor_ = new LiveMonitor(session_.engine(), this);
+    monitor_->dataLog().setOutputDirectory(outputDir_);
+
+    auto *area = new QVBoxLayout(groupBox1_);
+    area->setContentsMargins(2, 2, 2, 2);
+    pageControl1_ = new QTabWidget(groupBox1_);
+    pageControl1_->setObjectName(QStringLiteral("PageControl1"));
+    statusPage_ = new StatusPage(*monitor_, session_.state(), pageControl1_);
+    logPage_ = new LogPage(monitor_->dataLog(), pageControl1_);
+    pageControl1_->addTab(statusPage_, QStringLiteral("Status"));
+    pageControl1_->addTab(logPage_, QStringLiteral("log"));
+    area->addWidget(pageControl1_);
+
+    // The firmware counter, behind a click on the small picture at the top right.
+    image1_ = new QLabel(central_);
+    image1_->setObjectName(QStringLiteral("Image1"));
+    image1_->setGeometry(832, 8, 25, 25);
+    image1_->setPixmap(makeLogo());
+    image1_->setCursor(Qt::PointingHandCursor);
+    image1_->setToolTip(QStringLiteral("Firmware counter"));
+    image1_->installEventFilter(this);
+    edtFwCnt_ = new QLineEdit(central_);
+    edtFwCnt_->setObjectName(QStringLiteral("edtFwCnt"));
+    edtFwCnt_->setGeometry(684, 6, 41, 21);
+    edtFwCnt_->setReadOnly(true);
+    edtFwCnt_->hide();
+
+    connect(monitor_, &LiveMonitor::viewDecoded, this, &MainForm::onViewDecoded);
+    connect(monitor_, &LiveMonitor::answerMissing, this, &MainForm::onAnswerMissing);
+    connect(monitor_, &LiveMonitor::answerResumed, this, &MainForm::onAnswerResumed);
+    connect(&session_.engine(), &LinkEngine::alarmTestReminderChanged, statusPage_,
+            &StatusPage::setAlarmTestReminderVisible);
+    connect(&session_, &ConsoleSession::dataLogStopRequested, this, [this] { monitor_->dataLog().stop(); });
+}
+
+void MainForm::setOutputDirectory(const QString &dir)
+{
+    outputDir_ = dir;
+    monitor_->dataLog().setOutputDirectory(dir);
+}
+
+void MainForm::onViewDecoded(const StatusView &view)
+{
+    setWindowTitle(view.texts.value(QStringLiteral("Main_Form")));
+    panels_[0]->setText(view.texts.value(QStringLiteral("ComSetting.0")));
+    panel1Text_ = view.texts.value(QStringLiteral("ComSetting.1"));
+    if (!monitor_->answerOverdue())
+        panels_[1]->setText(panel1Text_);
+    edtFwCnt_->setText(view.texts.value(QStringLiteral("edtFwCnt")));
+    for (QLabel *lamp : {pnlTx_, pnlRx_}) {
+        const auto colour = view.colours.constFind(lamp->objectName());
+        if (colour == view.colours.cend())
+            continue;
+        QPalette p = lamp->palette();
+        p.setColor(QPalette::WindowText, QColor::fromRgb(QRgb(*colour)));
+        lamp->setPalette(p);
+    }
+    if (QAction *factory = items_.value(QStringLiteral("mFactoryInitial")); factory && view.visible.contains(factory->objectName()))
+        factory->setVisible(view.visible.value(factory->objectName()));
+    logPage_->applyTexts(view.texts, view.visible, view.colours);
+}
+
+void MainForm::onMonitorTriggered()
+{
+    // A look at the display without a controller: whatever the registers hold.
+    statusPage_->preview();
+    monitor_->preview();
+    session_.monitorPreview();
+}
+
+void MainForm::onImage1Clicked()
+{
+    edtFwCnt_->setVisible(!edtFwCnt_->isVisible());
+}
+
+bool MainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == image1_ && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        onImage1Clicked();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainForm::onAnswerMissing(const QDateTime &since)
+{
+    // The last values stay on screen, greyed, and the status bar says since when nothing came.
+    const QString text = QStringLiteral("No answer since %1").arg(since.toString(QStringLiteral("HH:mm:ss")));
+    panels_[1]->setText(text);
+    panels_[1]->setToolTip(QStringLiteral("The controller has not answered the status poll since %1. "
+                                          "The values shown are from then. Check the cable or the "
+                                          "network, or disconnect and connect again.")
+                               .arg(since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    QPalette p = panels_[1]->palette();
+    p.setColor(QPalette::WindowText, Qt::red);
+    panels_[1]->setPalette(p);
+    comSetting_->show();
+    statusPage_->setAnswerMissing(true);
+}
+
+void MainForm::onAnswerResumed()
+{
+    panels_[1]->setText(panel1Text_);
+    panels_[1]->setToolTip(QString());
+    panels_[1]->setPalette(QPalette());
+    statusPage_->setAnswerMissing(false);
 }
 
 } // namespace qeln

@@ -2,6 +2,7 @@
 
 #include "app/menustate.h"
 #include "link/linkengine.h"
+#include "monitor/statusview.h"
 
 #include <QColor>
 #include <QHash>
@@ -13,12 +14,17 @@ class QFrame;
 class QGroupBox;
 class QLabel;
 class QStatusBar;
+class QLineEdit;
+class QTabWidget;
 class QTimer;
 
 namespace qeln {
 
 class ConsoleSession;
+class LiveMonitor;
+class LogPage;
 class MsgForm;
+class StatusPage;
 
 // The maker's home page, opened by the "홈페이지" menu.
 inline constexpr const char *HomePageUrl = "https://marvek-pelvart.example/";
@@ -51,12 +57,15 @@ public:
     bool isDemo() const { return demo_; }
 
     // Where data logs and exports go.
-    void setOutputDirectory(const QString &dir) { outputDir_ = dir; }
+    void setOutputDirectory(const QString &dir);
     QString outputDirectory() const { return outputDir_; }
 
     // The menu item by its name (mConnect, N3, ...); nullptr when there is none.
     QAction *menuItem(const QString &name) const;
     MsgForm *closingWindow() const { return msgForm_; }
+    LiveMonitor &monitor() { return *monitor_; }
+    StatusPage *statusPage() const { return statusPage_; }
+    LogPage *logPage() const { return logPage_; }
 
 Q_SIGNALS:
     // The main window has closed: the process is to end.
@@ -89,6 +98,13 @@ private:
     void onTxHoldElapsed();
     void onRxHoldElapsed();
     void onMessageRequested(MessageKind kind, const QString &text);
+    void buildMonitoring();
+    void onViewDecoded(const StatusView &view);
+    void onMonitorTriggered();
+    void onImage1Clicked();
+    void onAnswerMissing(const QDateTime &since);
+    void onAnswerResumed();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     ConsoleSession &session_;
     QHash<QString, QAction *> items_;
@@ -105,6 +121,13 @@ private:
     QTimer *txHold_ = nullptr;
     QTimer *rxHold_ = nullptr;
     MsgForm *msgForm_ = nullptr;
+    LiveMonitor *monitor_ = nullptr;
+    QTabWidget *pageControl1_ = nullptr;
+    StatusPage *statusPage_ = nullptr;
+    LogPage *logPage_ = nullptr;
+    QLabel *image1_ = nullptr;
+    QLineEdit *edtFwCnt_ = nullptr;
+    QString panel1Text_; // the controller's time as last decoded
 
     bool demo_ = false;
     QString demoSerial_;

@@ -1,7 +1,6 @@
 #include "comportdialog.h"
 
 #include "app/consolesession.h"
-#include "link/serialtransport.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -68,7 +67,6 @@ ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
     connect(serial_, &QRadioButton::clicked, this, &ComPortDialog::onSerialClicked);
     connect(tcp_, &QRadioButton::clicked, this, &ComPortDialog::onTcpClicked);
     connect(portSelect_, &QComboBox::activated, this, &ComPortDialog::onPortActivated);
-    connect(portSelect_->lineEdit(), &QLineEdit::editingFinished, this, &ComPortDialog::onPortEdited);
     connect(connectButton_, &QPushButton::clicked, this, &ComPortDialog::onConnectClicked);
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -102,24 +100,22 @@ void ComPortDialog::onSerialClicked()
 
 void ComPortDialog::refreshPorts()
 {
-    QString error;
-    QStringList ports = session_.chooseSerial(&error);
+    // Only a list: no port opens before the operator connects to it.
+    QStringList ports = session_.chooseSerial();
     if (!presetDevice_.isEmpty()) {
-        // The preset device (the demo's simulator) heads the list and is the one opened:
+        // The preset device (the demo's simulator) heads the list and is the one selected:
         // the machine's own ports are rarely what the operator means then, and a
         // pseudo-terminal is never among the listed ports.
         ports.removeAll(presetDevice_);
         ports.prepend(presetDevice_);
-        error.clear();
-        if (!session_.selectPort(presetDevice_, &error))
-            ports.removeFirst();
     }
     if (ports.isEmpty()) {
-        // A path the operator typed (or the preset) stays, so it can still be connected.
+        // A path the operator typed stays, so it can still be connected.
         const QString typed = portSelect_->currentText();
         const QSignalBlocker blocker(portSelect_);
         portSelect_->clear();
         portSelect_->setEditText(typed);
+        session_.selectPort(typed);
         showMessage(NoSerialPort);
         return;
     }
@@ -129,8 +125,7 @@ void ComPortDialog::refreshPorts()
         portSelect_->addItems(ports);
         portSelect_->setCurrentIndex(0);
     }
-    if (!error.isEmpty())
-        showMessage(error);
+    session_.selectPort(ports.first());
 }
 
 void ComPortDialog::onTcpClicked()
@@ -143,39 +138,20 @@ void ComPortDialog::onTcpClicked()
     connectButton_->setEnabled(true);
 }
 
-void ComPortDialog::openPort(const QString &device, bool reportFailure)
-{
-    QString error;
-    if (!session_.selectPort(device, &error) && reportFailure)
-        showMessage(error);
-}
-
 void ComPortDialog::onPortActivated(int index)
 {
-    openPort(portSelect_->itemText(index), true);
-}
-
-void ComPortDialog::onPortEdited()
-{
-    // Only a serial choice opens ports: a path typed before choosing waits for it. The
-    // focus also leaves the field when the dialog closes; Connect has dealt with it then.
-    if (!serial_->isChecked() || !isVisible())
-        return;
-    const QString device = portSelect_->currentText().trimmed();
-    // The device already chosen is open, or failed and was reported: Connect tries again.
-    if (device.isEmpty() || device == session_.serialPort().device())
-        return;
-    openPort(device, true);
+    session_.selectPort(portSelect_->itemText(index));
 }
 
 void ComPortDialog::onConnectClicked()
 {
-    if (serial_->isChecked()) {
-        // A path typed and confirmed by the button alone has not been opened yet. A port
-        // that will not open is reported once, by the session's connect.
-        const QString device = portSelect_->currentText().trimmed();
-        if (!device.isEmpty() && (device != session_.serialPort().device() || !session_.serialPort().isOpen()))
-            openPort(device, false);
+    // What can be found wrong before connecting (a device that does not open, a host text
+    // that names no host) is reported once, here, and the dialog stays with the text as
+    // typed; leaving a field reports nothing, so this click is never taken by a message box.
+    QString problem;
+    if (!session_.prepareConnect(portSelect_->currentText(), hostIp_->text(), &problem)) {
+        showMessage(problem);
+        return;
     }
     session_.confirmConnect(hostIp_->text());
     accept();

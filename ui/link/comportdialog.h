@@ -12,8 +12,10 @@ namespace qeln {
 class ConsoleSession;
 
 // frmComPort: the operator picks the serial port or the controller's TCP address and
-// connects. The dialog closes after Connect whatever the outcome; a TCP connect reports its
-// failure later through the session.
+// connects. A port opens only on Connect. A device that does not open or a host text that
+// names no host is reported on Connect and the dialog stays for the operator to mend it;
+// otherwise the dialog closes, and a TCP connect reports its outcome later through the
+// session.
 class ComPortDialog : public QDialog {
     Q_OBJECT
 public:
@@ -26,10 +28,8 @@ private:
     void onSerialClicked();
     void onTcpClicked();
     void onPortActivated(int index);
-    void onPortEdited();
     void onConnectClicked();
     void refreshPorts();
-    void openPort(const QString &device, bool reportFailure);
     void showMessage(const QString &text);
 
     ConsoleSession &session_;

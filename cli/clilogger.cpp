@@ -1,0 +1,258 @@
+#include "clilogger.h"
+
+#include "link/serialtransport.h"
+#include "link/tcptransport.h"
+#include "monitor/datalog.h"
+#include "monitor/livemonitor.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qeln {
+
+namespace {
+
+// The self-pipe: the signal handler only writes the signal's number into it; the event loop
+// reads it and does the work. write() and errno are all the handler touches.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onTerminationSignal(int signo)
+{
+    const int savedErrno = errno;
+    const char byte = char(signo);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+constexpr int HandledSignals[] = {SIGINT, SIGTERM};
+
+void printLine(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+bool holdsRecords(const QStringList &lines)
+{
+    const QStringList header = DataLog::header();
+    for (const QString &line : lines) {
+        if (!header.contains(line))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+CliLogger::CliLogger(const CliArgs &args, QObject *parent)
+    : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
+{
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, &CliLogger::onDeadline);
+    connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
+    if (args_.trace) {
+        connect(&engine_, &LinkEngine::messageRequested, this, [](MessageKind, const QString &text) {
+            printLine(stderr, QStringLiteral("message: ") + text);
+        });
+        connect(&engine_, &LinkEngine::tcpRequestFailed, this, [](const QString &reason) {
+            printLine(stderr, QStringLiteral("request failed: ") + reason);
+        });
+    }
+
+    monitor_ = std::make_unique<LiveMonitor>(engine_);
+    DataLog &log = monitor_->dataLog();
+    const QString dir = args_.outputDir.isEmpty() ? QDir::currentPath() : args_.outputDir;
+    log.setOutputDirectory(QFileInfo(dir).absoluteFilePath());
+    log.rgLogoTimeClick(args_.logInterval);
+    connect(&log, &DataLog::saved, this, [](const QString &path) { printLine(stdout, path); });
+    connect(&log, &DataLog::saveFailed, this,
+            [](const QString &message) { printLine(stderr, QStringLiteral("qeln-cli: ") + message); });
+    connect(monitor_.get(), &LiveMonitor::viewDecoded, this, &CliLogger::onFirstView);
+    connect(monitor_.get(), &LiveMonitor::answerMissing, this, [this](const QDateTime &since) {
+        if (!answered_ || done_)
+            return; // before the first answer the start deadline speaks
+        silenceReported_ = true;
+        printLine(stderr, QStringLiteral("qeln-cli: no answer from %1 since %2; the log repeats the last values")
+                              .arg(transport_->description(), since.toString(QStringLiteral("HH:mm:ss"))));
+    });
+    connect(monitor_.get(), &LiveMonitor::answerResumed, this, [this] {
+        if (silenceReported_ && !done_)
+            printLine(stderr, QStringLiteral("qeln-cli: %1 answers again").arg(transport_->description()));
+        silenceReported_ = false;
+    });
+}
+
+CliLogger::~CliLogger()
+{
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    if (transport_)
+        transport_->close();
+    if (signals_) {
+        for (const int signo : HandledSignals)
+            std::signal(signo, SIG_DFL);
+        delete signals_;
+        ::close(signalPipe[0]);
+        ::close(signalPipe[1]);
+        signalPipe[0] = signalPipe[1] = -1;
+    }
+}
+
+bool CliLogger::checkOutputFolder(QString &reason) const
+{
+    const QString dir = monitor_->dataLog().outputDirectory();
+    const QFileInfo info(dir);
+    if (!info.exists()) {
+        reason = QStringLiteral("output folder '%1' does not exist").arg(dir);
+        return false;
+    }
+    if (!info.isDir()) {
+        reason = QStringLiteral("output folder '%1' is not a folder").arg(dir);
+        return false;
+    }
+    // Permissions do not tell (root may write anywhere, a file system may be read-only):
+    // the folder is writable when a file can be made in it.
+    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".qeln-cli-XXXXXX")));
+    if (!probe.open()) {
+        reason = QStringLiteral("output folder '%1' is not writable: %2").arg(dir, probe.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool CliLogger::installSignalHandlers(QString &reason)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        reason = QStringLiteral("cannot watch for signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    signals_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(signals_, &QSocketNotifier::activated, this, &CliLogger::onSignal);
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signo : HandledSignals)
+        ::sigaction(signo, &action, nullptr);
+    return true;
+}
+
+void CliLogger::start()
+{
+    QString reason;
+    if (!checkOutputFolder(reason)) {
+        finish(2, reason);
+        return;
+    }
+    if (!installSignalHandlers(reason)) {
+        finish(1, reason);
+        return;
+    }
+    if (args_.link.tcp) {
+        auto tcp = std::make_unique<TcpTransport>();
+        tcp->setHost(args_.link.host);
+        tcp->setPort(args_.link.port);
+        transport_ = std::move(tcp);
+        state_.LinkIsTcp = 1;
+        engine_.setTcpTransport(transport_.get());
+    } else {
+        auto serial = std::make_unique<SerialTransport>();
+        serial->setDevice(args_.link.device);
+        transport_ = std::move(serial);
+        state_.LinkIsTcp = 0;
+        engine_.setSerialTransport(transport_.get());
+    }
+    connect(transport_.get(), &Transport::opened, this, &CliLogger::onOpened);
+    connect(transport_.get(), &Transport::openFailed, this, &CliLogger::onOpenFailed);
+    if (args_.trace) {
+        connect(transport_.get(), &Transport::errorOccurred, this, [](const QString &why) {
+            printLine(stderr, QStringLiteral("link error: ") + why);
+        });
+    }
+    deadline_.start(FirstStatusWaitMs);
+    transport_->open();
+}
+
+void CliLogger::onOpened()
+{
+    // The link engine re-opens a TCP link that it finds closed; the poll runs on.
+    if (done_ || opened_)
+        return;
+    opened_ = true;
+    if (!args_.link.tcp)
+        state_.SerialPortOpen = 1;
+    state_.RequestState = StatePoll;
+    state_.PollReady = 1;
+    engine_.pollTimer()->setInterval(300);
+    engine_.pollTimer()->start();
+}
+
+void CliLogger::onOpenFailed(const QString &reason)
+{
+    if (!answered_)
+        finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
+}
+
+void CliLogger::onFirstView()
+{
+    if (answered_ || done_)
+        return;
+    answered_ = true;
+    deadline_.stop();
+    // Started before the decode's alarm-change step: the first record is an "[al]" line
+    // holding the alarm words the controller starts with.
+    monitor_->dataLog().btnLogoClick();
+}
+
+void CliLogger::onSignal()
+{
+    char bytes[16];
+    while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
+    }
+    if (done_)
+        return;
+    DataLog &log = monitor_->dataLog();
+    log.stop();
+    engine_.pollTimer()->stop();
+    if (holdsRecords(log.lines()) && log.Button1Click().isEmpty()) {
+        finish(1, QStringLiteral("the data log (%1 lines) could not be saved at the end").arg(log.lines().size()));
+        return;
+    }
+    finish(0);
+}
+
+void CliLogger::onDeadline()
+{
+    if (!answered_)
+        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(FirstStatusWaitMs / 1000));
+}
+
+void CliLogger::finish(int code, const QString &error)
+{
+    if (done_)
+        return;
+    done_ = true;
+    deadline_.stop();
+    if (monitor_)
+        monitor_->dataLog().stop();
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    if (!error.isEmpty())
+        printLine(stderr, QStringLiteral("qeln-cli: ") + error);
+    Q_EMIT finished(code);
+}
+
+} // namespace qeln

@@ -1,0 +1,255 @@
+#include "datalog.h"
+
+#include "app/textcodec.h"
+#include "link/hextext.h"
+#include "monitor/formatters.h"
+#include "monitor/statusview.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSaveFile>
+
+Q_LOGGING_CATEGORY(lcDataLog, "qeln.monitor.datalog", QtWarningMsg)
+
+namespace qeln {
+
+namespace {
+
+constexpr int IntervalsMs[DataLog::IntervalCount] = {2000, 10000, 60000, 120000, 300000, 600000, 1800000};
+
+// A folder never holds more log files of one second than this; past it the save fails
+// instead of searching on.
+constexpr int MaxNameSuffix = 9999;
+
+QString fieldSeparator()
+{
+    return QStringLiteral(" ; ");
+}
+
+} // namespace
+
+DataLog::DataLog(const ConsoleState &state, QObject *parent)
+    : QObject(parent), s_(state), outputDir_(QDir::currentPath()),
+      clock_([] { return QDateTime::currentDateTime(); })
+{
+    timer2_.setObjectName(QStringLiteral("Timer2"));
+    timer2_.setInterval(IntervalsMs[0]);
+    // A coarse timer may drift by 5 % of the interval, 90 s at 30 min: the lines keep the
+    // chosen period.
+    timer2_.setTimerType(Qt::PreciseTimer);
+    connect(&timer2_, &QTimer::timeout, this, &DataLog::Timer2Timer);
+}
+
+QString DataLog::buttonCaption() const
+{
+    return active_ ? QStringLiteral("Log 중지") : QStringLiteral("Log 시작");
+}
+
+void DataLog::btnLogoClick()
+{
+    if (active_) {
+        stop();
+        return;
+    }
+    timer2_.start();
+    appendHeader();
+    active_ = true;
+    Q_EMIT activeChanged(true);
+}
+
+void DataLog::stop()
+{
+    timer2_.stop();
+    if (!active_)
+        return;
+    active_ = false;
+    Q_EMIT activeChanged(false);
+}
+
+int DataLog::intervalMs(int index)
+{
+    if (index < 0 || index >= IntervalCount)
+        return 0;
+    return IntervalsMs[index];
+}
+
+QStringList DataLog::intervalCaptions()
+{
+    return {QStringLiteral("2초"), QStringLiteral("10초"), QStringLiteral("1분"), QStringLiteral("2분"),
+            QStringLiteral("5분"), QStringLiteral("10분"), QStringLiteral("30분")};
+}
+
+void DataLog::rgLogoTimeClick(int index)
+{
+    if (index < 0 || index >= IntervalCount)
+        return;
+    intervalIndex_ = index;
+    // A running timer starts its period over with the new interval.
+    timer2_.setInterval(IntervalsMs[index]);
+    if (timer2_.isActive())
+        timer2_.start();
+}
+
+QString DataLog::Button1Click()
+{
+    return save();
+}
+
+void DataLog::Button2Click()
+{
+    lines_.clear();
+    Q_EMIT memoCleared();
+}
+
+void DataLog::Timer2Timer()
+{
+    timer2_.stop();
+    append(record());
+    if (lines_.size() > PeriodicLimit)
+        saveAndRestart();
+    // Logging goes on after a failed save as well: the lines stay in the memo and the next
+    // tick tries the save again. Only a stop in the meantime (a slot of saveFailed, a
+    // disconnect) leaves the timer off.
+    if (active_)
+        timer2_.start();
+}
+
+void DataLog::alarmWordsChanged()
+{
+    if (!active_)
+        return;
+    append(QStringLiteral("[al]") + record());
+    if (lines_.size() > AlarmLimit)
+        saveAndRestart();
+}
+
+QStringList DataLog::header()
+{
+    QString names = QStringLiteral("  시간; ") + QStringLiteral(" 입력전압; ") + QStringLiteral(" 입력전류; ")
+        + QStringLiteral(" 출력전압; ") + QStringLiteral(" 출력부하; ") + QStringLiteral(" 축전지전류; ")
+        + QStringLiteral(" 축전지실온도; ") + QStringLiteral(" 랙온도; ") + QStringLiteral(" 출력설정; ")
+        + QStringLiteral(" 알람상태; ") + QStringLiteral(" 배터리 전압; ");
+    for (int cell = 1; cell <= 15; ++cell)
+        names += QStringLiteral(" 셀전압 %1; ").arg(cell);
+    names += QStringLiteral(" 배터리 보호;");
+    const QString rule(178, QLatin1Char('-'));
+    return {names, rule,
+            QStringLiteral("ALARM1 //0x0001:AC FAIL, 0x0002:OV, 0x0004:UV, 0x0020:OCA, 0x0100:UF    "),
+            QStringLiteral("ALARM2 //0x0002:BLV,     0x0008:OT, 0x0020:BF, 0x0040:BCF"), rule};
+}
+
+QString DataLog::record() const
+{
+    const auto reg = [this](int n) { return statusRegister(s_, n); };
+    QStringList fields;
+    fields.reserve(26);
+    fields << FormatTenthsUnit(reg(7), u'V') << FormatTenthsUnit(reg(8), u'A')
+           << FormatTenthsUnit(reg(9), u'V')
+           // The load current is written unsigned here (0xFFF6 is "65526 A"), unlike the
+           // label on the status page: stored logs read it this way.
+           << FormatTenthsUnit(reg(10), u'A') << FormatSignedTenths(reg(11), QStringLiteral("A"))
+           // No "Open" for 1250 here either: the log keeps the number.
+           << FormatSignedTenths(reg(12), QStringLiteral("C"))
+           << FormatSignedTenths(reg(13), QStringLiteral("C")) << s_.SetVoltageText << s_.AlarmWordsText
+           << FormatHundredthsUnit(reg(97), u'V');
+    for (int n = 110; n <= 124; ++n)
+        fields << FormatHundredthsUnit(reg(n), u'V');
+    fields << QString::fromLatin1(IntToHexFixed(reg(106) & 0xFFFF, 4));
+    return s_.StatusTimeText + QStringLiteral("; ") + fields.join(fieldSeparator());
+}
+
+QString DataLog::LogFileName(const QDateTime &time)
+{
+    return QStringLiteral("QELN-2KN(A)_") + time.toString(QStringLiteral("yyyyMMddhhmmss"))
+        + QStringLiteral(".txt");
+}
+
+QByteArray DataLog::fileBytes(const QStringList &lines)
+{
+    QByteArray bytes;
+    qsizetype size = 0;
+    for (const QString &line : lines)
+        size += line.size() * 2 + 2;
+    bytes.reserve(size);
+    for (const QString &line : lines) {
+        bytes += textcodec::toCp949(line);
+        bytes += "\r\n";
+    }
+    return bytes;
+}
+
+void DataLog::append(const QString &line)
+{
+    lines_.append(line);
+    Q_EMIT linesAppended(QStringList{line});
+}
+
+void DataLog::appendHeader()
+{
+    const QStringList head = header();
+    lines_ += head;
+    Q_EMIT linesAppended(head);
+}
+
+bool DataLog::saveAndRestart()
+{
+    if (save().isEmpty())
+        return false;
+    lines_.clear();
+    Q_EMIT memoCleared();
+    appendHeader();
+    return true;
+}
+
+QString DataLog::failureMessage(const QString &where, const QString &reason)
+{
+    return QStringLiteral("The data log could not be saved in \"%1\": %2. Its lines are kept and logging "
+                          "goes on. Make that folder writable, or choose a writable output folder with "
+                          "--output-dir, then save again.")
+        .arg(QDir::toNativeSeparators(where), reason);
+}
+
+QString DataLog::save()
+{
+    const QString dirPath = outputDir_.isEmpty() ? QDir::currentPath() : outputDir_;
+    const QFileInfo dirInfo(dirPath);
+    if (!dirInfo.exists() || !dirInfo.isDir()) {
+        const QString reason = dirInfo.exists() ? QStringLiteral("it is not a folder")
+                                                : QStringLiteral("the folder does not exist");
+        qCWarning(lcDataLog) << "save failed:" << dirPath << reason;
+        Q_EMIT saveFailed(failureMessage(dirInfo.absoluteFilePath(), reason));
+        return QString();
+    }
+    const QDir dir(dirInfo.absoluteFilePath());
+
+    // A name that is taken (a save earlier in the same second, a file left by someone
+    // else) gets "-2", "-3", ... before the extension: no earlier log is ever replaced.
+    const QString base = LogFileName(clock_());
+    const QString stem = base.chopped(4);
+    QString path = dir.filePath(base);
+    int suffix = 1;
+    while (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        if (++suffix > MaxNameSuffix) {
+            Q_EMIT saveFailed(failureMessage(dir.path(), QStringLiteral("every name for this second is taken")));
+            return QString();
+        }
+        path = dir.filePath(stem + QStringLiteral("-%1.txt").arg(suffix));
+    }
+
+    // Written whole or not at all: the file appears under its name only after the last byte.
+    QSaveFile file(path);
+    const QByteArray bytes = fileBytes(lines_);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        qCWarning(lcDataLog) << "save failed:" << path << reason;
+        Q_EMIT saveFailed(failureMessage(dir.path(), reason));
+        return QString();
+    }
+    qCDebug(lcDataLog) << "saved" << lines_.size() << "lines to" << path;
+    Q_EMIT saved(path, int(lines_.size()));
+    return path;
+}
+
+} // namespace qeln

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "app/consolestate.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+namespace qeln {
+
+// The data log of the "log" page: the memo's lines (mmLogo), the periodic line on Timer2,
+// the "[al]" line on an alarm change, the header, saving to text files in CP949 with CR LF,
+// and the automatic save-and-empty at 5000 lines (periodic) and 1000 lines (alarm change).
+// The page and qeln-cli's logger only present it.
+//
+// Saving never replaces a file: a name that is taken gets "-2", "-3", ... before ".txt";
+// a file counts as saved only when it was written whole. A failed save keeps the lines and
+// the logging going and is reported through saveFailed().
+class DataLog : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int IntervalCount = 7;
+    static constexpr int PeriodicLimit = 5000;
+    static constexpr int AlarmLimit = 1000;
+
+    explicit DataLog(const ConsoleState &state, QObject *parent = nullptr);
+
+    // Where the files go (the output folder).
+    void setOutputDirectory(const QString &dir) { outputDir_ = dir; }
+    QString outputDirectory() const { return outputDir_; }
+    // The clock that names the files (tests set their own).
+    void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
+
+    QTimer *timer2() { return &timer2_; }
+    bool LogActive() const { return active_; }
+    // "Log 시작" while stopped, "Log 중지" while running.
+    QString buttonCaption() const;
+
+    // btnLogoClick: starts (header appended) or stops logging.
+    void btnLogoClick();
+    // Stops logging as "Log 중지" does (disconnect); nothing when already stopped.
+    void stop();
+    // rgLogoTimeClick: interval item 0..6 (2 s, 10 s, 1 min, 2 min, 5 min, 10 min, 30 min).
+    void rgLogoTimeClick(int index);
+    int intervalIndex() const { return intervalIndex_; }
+    static int intervalMs(int index);
+    static QStringList intervalCaptions(); // "2초", "10초", ...
+    // Button1Click ("저장"): saves the memo to a new file; the memo keeps its lines. The path
+    // written, or an empty text on failure (reported through saveFailed() as well).
+    QString Button1Click();
+    // Button2Click ("삭제"): empties the memo.
+    void Button2Click();
+    // Timer2's tick: the periodic line.
+    void Timer2Timer();
+    // The alarm words changed in a status decode: the "[al]" line while logging runs.
+    void alarmWordsChanged();
+
+    const QStringList &lines() const { return lines_; }
+    // The five header lines.
+    static QStringList header();
+    // The record of the last status response (without "[al]").
+    QString record() const;
+    // "QELN-2KN(A)_yyyyMMddhhmmss.txt" for the given local time.
+    static QString LogFileName(const QDateTime &time);
+    // The bytes of a saved file: every line in CP949, each ended by CR LF.
+    static QByteArray fileBytes(const QStringList &lines);
+
+Q_SIGNALS:
+    // Lines were appended to the memo.
+    void linesAppended(const QStringList &lines);
+    // The memo was emptied (by "삭제" or by an automatic save).
+    void memoCleared();
+    // Logging started or stopped (the button caption changes).
+    void activeChanged(bool active);
+    void saved(const QString &path, int lineCount);
+    // Says what failed and what to do; the lines are kept.
+    void saveFailed(const QString &message);
+
+private:
+    void append(const QString &line);
+    void appendHeader();
+    // Saves, and on success empties the memo and appends the header.
+    bool saveAndRestart();
+    // Writes the memo to a new file in the output folder: its path, or an empty text after
+    // reporting the failure through saveFailed().
+    QString save();
+    static QString failureMessage(const QString &where, const QString &reason);
+
+    const ConsoleState &s_;
+    QStringList lines_;
+    QTimer timer2_;
+    bool active_ = false;
+    int intervalIndex_ = 0;
+    QString outputDir_;
+    std::function<QDateTime()> clock_;
+};
+
+} // namespace qeln

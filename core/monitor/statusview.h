@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/consolestate.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+namespace qeln {
+
+// What one status decode shows, as data: the windows only apply it. Every key is the
+// objectName of the control the decode writes; the window caption is "Main_Form" and the
+// status-bar panels are "ComSetting.0" and "ComSetting.1".
+struct StatusView {
+    // Control name -> text, for every text the decode writes.
+    QMap<QString, QString> texts;
+    // Control name -> visible, for every control whose visibility the decode sets
+    // (indicator pairs included: "ImDry1Nor" true and "ImDry1Arm" false for a quiet contact).
+    QMap<QString, bool> visible;
+    // Control name -> text colour as 0xRRGGBB: "LabCanCpuCom" (model 4), "pnl_TX", "pnl_RX".
+    QMap<QString, quint32> colours;
+    // The alarm-test reminder (Timer6) runs: status register 71 is 1.
+    bool alarmTestReminder = false;
+    // Dry contacts shown: 6, or 4 on models 3 and 4 with TTL alarm output.
+    int contactCount = 6;
+    // AlarmWordsText differed from LastAlarmWordsText (the data log writes an "[al]" line).
+    bool alarmWordsChanged = false;
+    // Names of the active alarms, in the order of the alarm table.
+    QStringList activeAlarms;
+};
+
+// Runs the decode steps after the conversion of a complete status response (the registers
+// are in state.StatusRegisters): fills the view and updates the console state's texts
+// (ModelText, SetVoltageText, AlarmWordsText, LastAlarmWordsText, StatusTimeText,
+// StatusFirmwareText) and ContactAlarmMasks. The module-tree step and the data-log line
+// are the caller's (LiveMonitor), in their places in the order.
+StatusView decodeStatusView(ConsoleState &state);
+
+// Status register n (1-based) of the last status response.
+inline int statusRegister(const ConsoleState &state, int n)
+{
+    return state.StatusRegisters[size_t(n - 1)];
+}
+
+} // namespace qeln

@@ -1,0 +1,231 @@
+#include "monitor/logpage.h"
+
+#include "monitor/datalog.h"
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+
+namespace qeln {
+
+namespace {
+
+// How long the "saved" note stays up when nobody closes it.
+constexpr int SavedNoteMs = 8000;
+
+// Controls that the decode may name but that this page never shows.
+bool neverShown(const QString &name)
+{
+    return name == QLatin1String("lbCanCpuVer") || name == QLatin1String("pnlDSPver");
+}
+
+} // namespace
+
+LogPage::LogPage(DataLog &log, QWidget *parent) : QWidget(parent), log_(log)
+{
+    setObjectName(QStringLiteral("TabSheet2"));
+    build();
+
+    connect(&log_, &DataLog::linesAppended, this, &LogPage::onLinesAppended);
+    connect(&log_, &DataLog::memoCleared, this, &LogPage::onMemoCleared);
+    connect(&log_, &DataLog::activeChanged, this, &LogPage::onActiveChanged);
+    connect(&log_, &DataLog::saved, this, &LogPage::onSaved);
+    connect(&log_, &DataLog::saveFailed, this, &LogPage::onSaveFailed);
+    connect(intervals_, &QButtonGroup::idClicked, &log_, &DataLog::rgLogoTimeClick);
+    connect(button1_, &QPushButton::clicked, this, &LogPage::onButton1Clicked);
+    connect(button2_, &QPushButton::clicked, &log_, &DataLog::Button2Click);
+    connect(btnLogo_, &QPushButton::clicked, &log_, &DataLog::btnLogoClick);
+
+    // The log may hold lines already (the page can be built after logging started).
+    onLinesAppended(log_.lines());
+    onActiveChanged();
+    showFolder();
+}
+
+template <typename W> W *LogPage::add(W *widget, const char *name, const QRect &geometry)
+{
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(geometry);
+    controls_.insert(widget->objectName(), widget);
+    return widget;
+}
+
+void LogPage::build()
+{
+    // The page area of the main window's page control is about 848 x 680.
+    rgLogoTime_ = add(new QGroupBox(QStringLiteral("Log Time"), this), "rgLogoTime", QRect(8, 2, 460, 50));
+    auto *row = new QHBoxLayout(rgLogoTime_);
+    row->setContentsMargins(8, 2, 8, 4);
+    row->setSpacing(6);
+    intervals_ = new QButtonGroup(this);
+    const QStringList captions = DataLog::intervalCaptions();
+    for (int i = 0; i < captions.size(); ++i) {
+        auto *item = new QRadioButton(captions[i], rgLogoTime_);
+        item->setObjectName(QStringLiteral("rgLogoTime%1").arg(i));
+        intervals_->addButton(item, i);
+        row->addWidget(item);
+    }
+    intervals_->button(log_.intervalIndex())->setChecked(true);
+
+    button1_ = add(new QPushButton(QStringLiteral("저장"), this), "Button1", QRect(480, 16, 100, 30));
+    button2_ = add(new QPushButton(QStringLiteral("삭제"), this), "Button2", QRect(588, 16, 100, 30));
+    btnLogo_ = add(new QPushButton(this), "btnLogo", QRect(696, 16, 106, 30));
+
+    mmLogo_ = add(new QPlainTextEdit(this), "mmLogo", QRect(8, 58, 794, 441));
+    mmLogo_->setReadOnly(true);
+    mmLogo_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmLogo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmLogo_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmLogo_->setUndoRedoEnabled(false);
+    mmLogo_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+
+    // Where the files go, so that the operator knows before the first save.
+    folder_ = add(new QLabel(this), "lbLogFolder", QRect(8, 502, 794, 18));
+    folder_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPalette grey = folder_->palette();
+    grey.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
+    folder_->setPalette(grey);
+
+    add(new QLabel(QStringLiteral("현재 speed  "), this), "Label50", QRect(8, 532, 90, 20));
+    auto *speed = add(new QLineEdit(this), "edtSpeed", QRect(100, 530, 70, 24));
+    add(new QLabel(QStringLiteral("이더넷 속도  "), this), "Label51", QRect(190, 532, 96, 20));
+    auto *speedSetup = add(new QLineEdit(this), "edtSpeedSetup", QRect(288, 530, 100, 24));
+    add(new QLabel(this), "LabCanFailCnt", QRect(420, 532, 170, 20));
+    add(new QLabel(this), "LabCanCpuCom", QRect(600, 532, 200, 20));
+    auto *fw = add(new QLineEdit(this), "edtFW", QRect(8, 564, 460, 24));
+    for (QLineEdit *edit : {speed, speedSetup, fw})
+        edit->setReadOnly(true);
+    add(new QLabel(this), "lbCanCpuVer", QRect(480, 566, 320, 20))->hide();
+
+    pnlDSPver_ = add(new QFrame(this), "pnlDSPver", QRect(8, 596, 794, 70));
+    pnlDSPver_->setFrameShape(QFrame::StyledPanel);
+    add(new QLabel(pnlDSPver_), "lbDspVer1", QRect(8, 4, 400, 20));
+    add(new QLabel(pnlDSPver_), "lbDspVer2", QRect(8, 24, 400, 20));
+    add(new QLabel(pnlDSPver_), "lbTaskFail", QRect(8, 44, 400, 20));
+    pnlDSPver_->hide();
+}
+
+void LogPage::applyTexts(const QMap<QString, QString> &texts, const QMap<QString, bool> &visible,
+                         const QMap<QString, quint32> &colours)
+{
+    for (auto it = controls_.cbegin(); it != controls_.cend(); ++it) {
+        QWidget *w = it.value();
+        const auto text = texts.constFind(it.key());
+        if (text != texts.cend()) {
+            if (auto *label = qobject_cast<QLabel *>(w))
+                label->setText(*text);
+            else if (auto *edit = qobject_cast<QLineEdit *>(w))
+                edit->setText(*text);
+        }
+        const auto colour = colours.constFind(it.key());
+        if (colour != colours.cend()) {
+            QPalette p = w->palette();
+            p.setColor(qobject_cast<QLineEdit *>(w) ? QPalette::Text : QPalette::WindowText,
+                       QColor::fromRgb(QRgb(*colour)));
+            w->setPalette(p);
+        }
+        const auto shown = visible.constFind(it.key());
+        if (shown != visible.cend() && !neverShown(it.key()))
+            w->setVisible(*shown);
+    }
+}
+
+void LogPage::onLinesAppended(const QStringList &lines)
+{
+    if (lines.isEmpty())
+        return;
+    // One paragraph per line, added in one go; the memo is never set whole again. Following
+    // the newest line must not pull the view sideways to the end of a long record.
+    // An operator who scrolled up to read, or selected text, keeps his place.
+    QScrollBar *across = mmLogo_->horizontalScrollBar();
+    QScrollBar *down = mmLogo_->verticalScrollBar();
+    const int left = across->value();
+    const bool follow = down->value() == down->maximum() && !mmLogo_->textCursor().hasSelection();
+    mmLogo_->appendPlainText(lines.join(QLatin1Char('\n')));
+    if (follow) {
+        QTextCursor cursor = mmLogo_->textCursor();
+        cursor.movePosition(QTextCursor::End);
+        cursor.movePosition(QTextCursor::StartOfBlock);
+        mmLogo_->setTextCursor(cursor);
+    }
+    across->setValue(left);
+}
+
+void LogPage::onMemoCleared()
+{
+    mmLogo_->clear();
+}
+
+void LogPage::onActiveChanged()
+{
+    btnLogo_->setText(log_.buttonCaption());
+}
+
+void LogPage::onButton1Clicked()
+{
+    const int count = int(log_.lines().size());
+    const QString path = log_.Button1Click();
+    if (path.isEmpty())
+        return; // onSaveFailed has said why
+    if (savedBox_)
+        savedBox_->close();
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Log"),
+                                QStringLiteral("%1 lines saved to\n%2").arg(count).arg(QDir::toNativeSeparators(path)),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("logSavedBox"));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QTimer::singleShot(SavedNoteMs, box, &QWidget::close);
+    savedBox_ = box;
+    box->open();
+}
+
+void LogPage::onSaved(const QString &path)
+{
+    lastSaved_ = QFileInfo(path).fileName();
+    showFolder();
+}
+
+void LogPage::onSaveFailed(const QString &message)
+{
+    // An automatic save that keeps failing reports on every line: one box, kept current.
+    if (failedBox_) {
+        failedBox_->setText(message);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Log"), message, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("logSaveFailedBox"));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    failedBox_ = box;
+    box->open();
+}
+
+void LogPage::showEvent(QShowEvent *event)
+{
+    showFolder(); // the output folder may have been chosen after the page was built
+    QWidget::showEvent(event);
+}
+
+void LogPage::showFolder()
+{
+    const QString dir = log_.outputDirectory().isEmpty() ? QDir::currentPath() : log_.outputDirectory();
+    QString text = QStringLiteral("Output folder: ") + QDir::toNativeSeparators(QFileInfo(dir).absoluteFilePath());
+    if (!lastSaved_.isEmpty())
+        text += QStringLiteral("    Last saved: ") + lastSaved_;
+    folder_->setText(text);
+}
+
+} // namespace qeln
