@@ -1,7 +1,7 @@
 #include "clilogger.h"
 
-#include "link/serialtransport.h"
-#include "link/tcptransport.h"
+#include "clilink.h"
+#include "link/transport.h"
 #include "monitor/datalog.h"
 #include "monitor/livemonitor.h"
 
@@ -35,13 +35,6 @@ extern "C" void onTerminationSignal(int signo)
 
 constexpr int HandledSignals[] = {SIGINT, SIGTERM};
 
-void printLine(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
 
 bool holdsRecords(const QStringList &lines)
 {
@@ -159,27 +152,9 @@ void CliLogger::start()
         finish(1, reason);
         return;
     }
-    if (args_.link.tcp) {
-        auto tcp = std::make_unique<TcpTransport>();
-        tcp->setHost(args_.link.host);
-        tcp->setPort(args_.link.port);
-        transport_ = std::move(tcp);
-        state_.LinkIsTcp = 1;
-        engine_.setTcpTransport(transport_.get());
-    } else {
-        auto serial = std::make_unique<SerialTransport>();
-        serial->setDevice(args_.link.device);
-        transport_ = std::move(serial);
-        state_.LinkIsTcp = 0;
-        engine_.setSerialTransport(transport_.get());
-    }
+    transport_ = attachLink(args_, state_, engine_);
     connect(transport_.get(), &Transport::opened, this, &CliLogger::onOpened);
     connect(transport_.get(), &Transport::openFailed, this, &CliLogger::onOpenFailed);
-    if (args_.trace) {
-        connect(transport_.get(), &Transport::errorOccurred, this, [](const QString &why) {
-            printLine(stderr, QStringLiteral("link error: ") + why);
-        });
-    }
     deadline_.start(FirstStatusWaitMs);
     transport_->open();
 }

@@ -1,7 +1,7 @@
 #include "clirunner.h"
 
-#include "link/serialtransport.h"
-#include "link/tcptransport.h"
+#include "clilink.h"
+#include "link/transport.h"
 #include "monitor/statusview.h"
 
 #include <QJsonArray>
@@ -11,18 +11,6 @@
 #include <cstdio>
 
 namespace qeln {
-
-namespace {
-
-void printLine(std::FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
-} // namespace
 
 CliRunner::CliRunner(const CliArgs &args, QObject *parent)
     : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
@@ -45,27 +33,9 @@ CliRunner::~CliRunner()
 
 void CliRunner::start()
 {
-    if (args_.link.tcp) {
-        auto tcp = std::make_unique<TcpTransport>();
-        tcp->setHost(args_.link.host);
-        tcp->setPort(args_.link.port);
-        transport_ = std::move(tcp);
-        state_.LinkIsTcp = 1;
-        engine_.setTcpTransport(transport_.get());
-    } else {
-        auto serial = std::make_unique<SerialTransport>();
-        serial->setDevice(args_.link.device);
-        transport_ = std::move(serial);
-        state_.LinkIsTcp = 0;
-        engine_.setSerialTransport(transport_.get());
-    }
+    transport_ = attachLink(args_, state_, engine_);
     connect(transport_.get(), &Transport::opened, this, &CliRunner::onOpened);
     connect(transport_.get(), &Transport::openFailed, this, &CliRunner::onOpenFailed);
-    if (args_.trace) {
-        connect(transport_.get(), &Transport::errorOccurred, this, [](const QString &reason) {
-            printLine(stderr, QStringLiteral("link error: ") + reason);
-        });
-    }
     transport_->open();
 }
 

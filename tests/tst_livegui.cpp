@@ -12,6 +12,9 @@
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -73,6 +76,7 @@ private Q_SLOTS:
     void acFailure();
     void batteryAlarms();
     void dataLogPage();
+    void silentController();
 };
 
 void TestLiveGui::acFailure()
@@ -132,6 +136,39 @@ void TestLiveGui::dataLogPage()
     rig.session.disconnectCommand();
     QCOMPARE(start->text(), QStringLiteral("Log 시작"));
     QVERIFY(!rig.window.monitor().dataLog().LogActive());
+}
+
+void TestLiveGui::silentController()
+{
+    // A controller that takes the connection and then says nothing: the window must not go on
+    // showing the last values as if they were live.
+    LiveRig rig(QStringLiteral("normal"), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.shown("FlatGroupBox1"), 5000);
+    auto *panel1 = rig.window.findChild<QLabel *>(QStringLiteral("ComSettingPanel1"));
+    QVERIFY(panel1 && panel1->text().startsWith(QStringLiteral("[  ")));
+
+    QTcpServer mute;
+    QVERIFY(mute.listen(QHostAddress::LocalHost));
+    QList<QTcpSocket *> held;
+    connect(&mute, &QTcpServer::newConnection, &mute, [&] { held << mute.nextPendingConnection(); });
+    rig.session.disconnectCommand();
+    rig.session.connectCommand();
+    rig.session.dialogCreated();
+    rig.session.chooseTcp();
+    rig.session.confirmConnect(QStringLiteral("127.0.0.1:%1").arg(mute.serverPort()));
+    // Three poll periods at 300 ms ticks are 2.7 s; the watch looks once a second.
+    QTRY_VERIFY_WITH_TIMEOUT(panel1->text().startsWith(QStringLiteral("No answer since ")), 8000);
+    QVERIFY(rig.window.statusPage()->answerMissing());
+    QVERIFY(rig.window.statusBar()->isVisible());
+
+    // The plant answers again: the clock is back and the values are live.
+    rig.session.disconnectCommand();
+    rig.session.connectCommand();
+    rig.session.dialogCreated();
+    rig.session.chooseTcp();
+    rig.session.confirmConnect(rig.sim.hostText());
+    QTRY_VERIFY_WITH_TIMEOUT(panel1->text().startsWith(QStringLiteral("[  ")), 5000);
+    QVERIFY(!rig.window.statusPage()->answerMissing());
 }
 
 QTEST_MAIN(TestLiveGui)

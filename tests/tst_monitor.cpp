@@ -51,6 +51,20 @@ void load(ConsoleState &s, const QList<int> &regs)
         s.StatusRegisters[size_t(i)] = regs[i];
 }
 
+// Answers the next status poll of a TCP engine rig with the plant's registers changed.
+struct Responder {
+    EngineRig &rig;
+    int transaction = 0;
+    void operator()(const Regs &changes)
+    {
+        rig.engine.Timer1Timer();
+        rig.link.injectNow(testframes::tcpStatusResponse(++transaction, with(plant(), changes)));
+        QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i)
+            rig.engine.Timer1Timer(); // the count-down that readies the next poll
+    }
+};
+
 StatusView decode(const Regs &changes, ConsoleState *state = nullptr)
 {
     ConsoleState local;
@@ -492,14 +506,7 @@ void TestMonitor::treeStateMachine()
     LiveMonitor monitor(rig.engine);
     ModuleTree &tree = monitor.tree();
     QSignalSpy icons(&tree, &ModuleTree::iconsChanged);
-    int transaction = 0;
-    auto respond = [&](const Regs &changes) {
-        rig.engine.Timer1Timer();
-        rig.link.injectNow(testframes::tcpStatusResponse(++transaction, with(plant(), changes)));
-        QCoreApplication::processEvents();
-        for (int i = 0; i < 3; ++i)
-            rig.engine.Timer1Timer(); // the count-down that readies the next poll
-    };
+    Responder respond{rig};
 
     respond({});
     QCOMPARE(tree.TreeState, 1);
@@ -631,14 +638,7 @@ void TestMonitor::reminderAndAnswerWatch()
     QSignalSpy missing(&monitor, &LiveMonitor::answerMissing);
     QSignalSpy resumed(&monitor, &LiveMonitor::answerResumed);
 
-    int transaction = 0;
-    auto respond = [&](const Regs &changes) {
-        rig.engine.Timer1Timer();
-        rig.link.injectNow(testframes::tcpStatusResponse(++transaction, with(plant(), changes)));
-        QCoreApplication::processEvents();
-        for (int i = 0; i < 3; ++i)
-            rig.engine.Timer1Timer();
-    };
+    Responder respond{rig};
     rig.state.AlarmTestBlinkCount = 17;
     respond({{71, 0}});
     QVERIFY(!rig.engine.reminderTimer()->isActive());

@@ -7,17 +7,7 @@ namespace qeln {
 
 QString FormatTenthsUnit(int value, QChar unit)
 {
-    const QString d = QString::number(value);
-    QString number;
-    if (value == 0)
-        number = QStringLiteral("0.0");
-    else if (value >= 1 && value <= 9)
-        number = QStringLiteral("0.") + d;
-    else if (value >= 10 && value <= 9999)
-        number = d.left(d.size() - 1) + QLatin1Char('.') + d.right(1);
-    else
-        number = d;
-    return number + QLatin1Char(' ') + unit;
+    return FormatTenths(value) % QLatin1Char(' ') % unit;
 }
 
 QString FormatHundredthsUnit(int value, QChar unit)

@@ -1,0 +1,42 @@
+#include "clilink.h"
+
+#include "link/linkengine.h"
+#include "link/serialtransport.h"
+#include "link/tcptransport.h"
+
+namespace qeln {
+
+void printLine(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+std::unique_ptr<Transport> attachLink(const CliArgs &args, ConsoleState &state, LinkEngine &engine)
+{
+    std::unique_ptr<Transport> transport;
+    if (args.link.tcp) {
+        auto tcp = std::make_unique<TcpTransport>();
+        tcp->setHost(args.link.host);
+        tcp->setPort(args.link.port);
+        transport = std::move(tcp);
+        state.LinkIsTcp = 1;
+        engine.setTcpTransport(transport.get());
+    } else {
+        auto serial = std::make_unique<SerialTransport>();
+        serial->setDevice(args.link.device);
+        transport = std::move(serial);
+        state.LinkIsTcp = 0;
+        engine.setSerialTransport(transport.get());
+    }
+    if (args.trace) {
+        QObject::connect(transport.get(), &Transport::errorOccurred, transport.get(), [](const QString &reason) {
+            printLine(stderr, QStringLiteral("link error: ") + reason);
+        });
+    }
+    return transport;
+}
+
+} // namespace qeln

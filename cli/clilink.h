@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/consolestate.h"
+#include "cliargs.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <memory>
+
+namespace qeln {
+
+class LinkEngine;
+class Transport;
+
+// One line of text to a stream, flushed at once (scripts read the output as it comes).
+void printLine(std::FILE *stream, const QString &text);
+
+// The transport for the command line's link target, attached to the engine, with LinkIsTcp
+// set as the console sets it; with --trace its errors go to standard error. Not opened yet.
+std::unique_ptr<Transport> attachLink(const CliArgs &args, ConsoleState &state, LinkEngine &engine);
+
+} // namespace qeln
