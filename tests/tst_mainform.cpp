@@ -7,6 +7,7 @@
 #include "app/msgform.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
+#include "monitor/livemonitor.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -25,6 +26,7 @@
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTest>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <memory>
@@ -61,6 +63,8 @@ private Q_SLOTS:
     void closingWindowProgress();
     void versionBoxAndHomePage();
     void demoPresetConnects();
+    void monitorPreviewAndFirmwareCounter();
+    void liveTextsReachTheWindow();
 
 private:
     QAction *item(const char *name) const { return window->menuItem(QLatin1String(name)); }
@@ -248,6 +252,11 @@ void TestMainForm::loginConnectStatusDisconnectLogout()
 
     QVERIFY(status.wait(5000));
     QTRY_COMPARE(colour("pnlConnect"), MainForm::LinkUp);
+    // The window's caption, panels and firmware field follow the decode (the simulator is a
+    // model 3).
+    QTRY_COMPARE(window->windowTitle(), QStringLiteral(" QELN-2KN"));
+    QVERIFY(widget<QLabel>("ComSettingPanel0")->text().startsWith(QStringLiteral(" QELN-2KN  F/W V")));
+    QVERIFY(widget<QLabel>("ComSettingPanel1")->text().startsWith(QStringLiteral("[  ")));
     for (const char *name : configuration)
         QVERIFY2(item(name)->isEnabled(), name);
     QVERIFY(widget<QWidget>("GroupBox1")->isVisible());
@@ -432,6 +441,60 @@ void TestMainForm::demoPresetConnects()
     QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
     QVERIFY(status.wait(5000));
     QVERIFY(item("mAlarmLog")->isEnabled());
+}
+
+void TestMainForm::monitorPreviewAndFirmwareCounter()
+{
+    // 화면보기 needs neither login nor link: the display on the registers as they are.
+    QVERIFY(item("mMonitor")->isEnabled());
+    item("mMonitor")->trigger();
+    for (const char *shown : {"GroupBox1", "FlatPanel3", "FlatGroupBox1", "Lable_BCA", "Image_BattCh", "TreeViewM"})
+        QVERIFY2(widget<QWidget>(shown)->isVisible(), shown);
+    QCOMPARE(session->state().StatusRegisters[65], 1);
+    QVERIFY(!session->engine().reminderTimer()->isActive());
+    QCOMPARE(widget<QTreeWidget>("TreeViewM")->topLevelItemCount(), 1);
+    // The animation runs on from the preview's pictures.
+    QTRY_VERIFY(!widget<QWidget>("Image_Sys1")->isVisible());
+
+    auto *counter = widget<QLineEdit>("edtFwCnt");
+    QVERIFY(!counter->isVisible());
+    QCOMPARE(widget<QLabel>("Image1")->geometry(), QRect(832, 8, 25, 25));
+    QTest::mouseClick(widget<QLabel>("Image1"), Qt::LeftButton);
+    QVERIFY(counter->isVisible());
+    QCOMPARE(counter->geometry(), QRect(684, 6, 41, 21));
+    QTest::mouseClick(widget<QLabel>("Image1"), Qt::LeftButton);
+    QVERIFY(!counter->isVisible());
+}
+
+void TestMainForm::liveTextsReachTheWindow()
+{
+    login();
+    connectTcp(simulator.hostText());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->monitor().view().texts.isEmpty(), 5000);
+    // Every text of the decode is on the control of that name, on whichever page it is.
+    const qeln::StatusView view = window->monitor().view();
+    int checked = 0;
+    for (auto it = view.texts.cbegin(); it != view.texts.cend(); ++it) {
+        const QString &name = it.key();
+        if (name == QLatin1String("Main_Form") || name.startsWith(QLatin1String("ComSetting.")))
+            continue;
+        QWidget *control = window->findChild<QWidget *>(name);
+        QVERIFY2(control, qPrintable(name));
+        const auto *label = qobject_cast<QLabel *>(control);
+        const auto *edit = qobject_cast<QLineEdit *>(control);
+        QVERIFY2(label || edit, qPrintable(name));
+        QCOMPARE(label ? label->text() : edit->text(), it.value());
+        ++checked;
+    }
+    QCOMPARE(checked, 48); // a model 3: no CAN processor texts
+    for (auto it = view.visible.cbegin(); it != view.visible.cend(); ++it) {
+        if (it.key().startsWith(QLatin1Char('m')) || it.key() == QLatin1String("ComSetting"))
+            continue; // menu items and the status bar: the session's
+        QWidget *control = window->findChild<QWidget *>(it.key());
+        QVERIFY2(control, qPrintable(it.key()));
+        // The control's own flag: the battery alarm group that holds some pairs is never shown.
+        QVERIFY2(!control->isHidden() == it.value(), qPrintable(it.key()));
+    }
 }
 
 QTEST_MAIN(TestMainForm)
