@@ -2,6 +2,8 @@
 
 #include "app/consolestate.h"
 
+#include <QFileInfo>
+
 namespace qeln {
 
 namespace {
@@ -214,6 +216,43 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
                 return false;
             }
         }
+    } else if (command == QLatin1String("history") || command == QLatin1String("clear-history")) {
+        const bool clear = command == QLatin1String("clear-history");
+        out.command = clear ? CliArgs::Command::ClearHistory : CliArgs::Command::History;
+        for (; i < args.size(); ++i) {
+            const QString &a = args[i];
+            if (a == QLatin1String("--trace")) {
+                out.trace = true;
+            } else if (!clear && (a == QLatin1String("--out") || a.startsWith(QLatin1String("--out=")))) {
+                if (a == QLatin1String("--out") && i + 1 >= args.size()) {
+                    error = QStringLiteral("history: --out needs a file name");
+                    return false;
+                }
+                out.outFile = a == QLatin1String("--out") ? args[++i] : a.mid(6);
+                const QString suffix = QFileInfo(out.outFile).suffix().toLower();
+                if (suffix != QLatin1String("xlsx") && suffix != QLatin1String("csv")) {
+                    error = QStringLiteral("history: --out '%1' must end in .xlsx or .csv").arg(out.outFile);
+                    return false;
+                }
+                if (QFileInfo::exists(out.outFile)) {
+                    error = QStringLiteral("history: '%1' exists already; no file is overwritten").arg(out.outFile);
+                    return false;
+                }
+                if (!QFileInfo(QFileInfo(out.outFile).absolutePath()).isDir()) {
+                    error = QStringLiteral("history: the folder of '%1' does not exist").arg(out.outFile);
+                    return false;
+                }
+            } else if (out.historyKind == 0 && (a == QLatin1String("alarm") || a == QLatin1String("event"))) {
+                out.historyKind = a == QLatin1String("alarm") ? 1 : 2;
+            } else {
+                error = QStringLiteral("%1: unexpected argument '%2'").arg(command, a);
+                return false;
+            }
+        }
+        if (out.historyKind == 0) {
+            error = QStringLiteral("%1: say which log: alarm or event").arg(command);
+            return false;
+        }
     } else {
         error = QStringLiteral("unknown command '%1'").arg(command);
         return false;
@@ -251,13 +290,24 @@ QString cliUsage()
         "                      a new file after 5000 lines; on SIGINT or SIGTERM it saves what\n"
         "                      it holds and ends. Prints the path of each file written.\n"
         "\n"
+        "  history alarm|event [--out FILE.xlsx|FILE.csv]\n"
+        "                      download the controller's alarm history or event log, as\n"
+        "                      the console's history window does, into a workbook or a\n"
+        "                      CSV file (CSV on standard output without --out); an\n"
+        "                      existing file is never replaced; nothing is written when\n"
+        "                      the download fails\n"
+        "  clear-history alarm|event\n"
+        "                      erase that log in the controller (one request); done when\n"
+        "                      the controller acknowledges it\n"
+        "\n"
         "OPTIONS:\n"
         "  --trace             write the console lines (requests, frames) to standard error\n"
         "  --help              show this text\n"
         "  --version           show the version\n"
         "\n"
         "Exit status: 0 done, 1 no valid answer from the controller (or the data log could\n"
-        "not be saved at the end), 2 usage error or unusable output folder.\n");
+        "not be saved at the end, or a history download was given up), 2 usage error or\n"
+        "unusable output folder or file.\n");
 }
 
 QStringList logIntervalNames()

@@ -15,7 +15,7 @@ struct LinkTarget {
 };
 
 struct CliArgs {
-    enum class Command { None, Help, Version, Status, Write, Log };
+    enum class Command { None, Help, Version, Status, Write, Log, History, ClearHistory };
     Command command = Command::None;
     LinkTarget link;
     bool trace = false;
@@ -25,6 +25,10 @@ struct CliArgs {
     // (empty: the current directory).
     int logInterval = 0;
     QString outputDir;
+    // history and clear-history: 1 alarm history, 2 event log; history's --out file (empty:
+    // CSV on standard output).
+    int historyKind = 0;
+    QString outFile;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".

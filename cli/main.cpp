@@ -1,4 +1,5 @@
 #include "cliargs.h"
+#include "clihistory.h"
 #include "clilogger.h"
 #include "clirunner.h"
 
@@ -37,6 +38,14 @@ int main(int argc, char *argv[])
         QObject::connect(&logger, &qeln::CliLogger::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         logger.start();
+        return app.exec();
+    }
+
+    if (args.command == qeln::CliArgs::Command::History || args.command == qeln::CliArgs::Command::ClearHistory) {
+        qeln::CliHistory command(args);
+        QObject::connect(&command, &qeln::CliHistory::finished, &app, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        command.start();
         return app.exec();
     }
 

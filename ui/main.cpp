@@ -18,6 +18,7 @@
 namespace {
 
 constexpr int UsageError = 2;
+constexpr int HistoryPictureRecords = 250;
 
 void say(const QString &message)
 {
@@ -68,7 +69,10 @@ int main(int argc, char *argv[])
     const auto scenario = option("scenario", "With --demo: the simulated plant's scenario: normal, ac-fail, battery-alarms, no-battery, or a scenario file.", "NAME");
     const auto speed = option("speed", "With --demo: simulated seconds per real second (default 1).", "FACTOR");
     const auto screenshotDelay = option("screenshot-delay", "With --screenshot: milliseconds between the first status and the picture (default 1500).", "MS");
-    parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter, fillLog, scenario, speed, screenshotDelay});
+    // For the README's picture of the alarm-history window: not an operator's option.
+    auto screenshotHistory = option("screenshot-history", "With --demo: download a prefilled alarm history and save a picture of its window to FILE.", "FILE");
+    screenshotHistory.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter, fillLog, scenario, speed, screenshotDelay, screenshotHistory});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -87,7 +91,7 @@ int main(int argc, char *argv[])
         say(QStringLiteral("unexpected argument '%1'\nTry 'qeln-console --help'.").arg(parser.positionalArguments().constFirst()));
         return UsageError;
     }
-    const bool autopilot = parser.isSet(screenshot) || parser.isSet(autoConnect);
+    const bool autopilot = parser.isSet(screenshot) || parser.isSet(autoConnect) || parser.isSet(screenshotHistory);
     if (autopilot && !parser.isSet(demo)) {
         say(QStringLiteral("--screenshot and --auto-connect need --demo"));
         return UsageError;
@@ -119,7 +123,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(screenshotDelay)) {
         bool ok = false;
         screenshotDelayMs = parser.value(screenshotDelay).toInt(&ok);
-        if (!ok || screenshotDelayMs < 0 || screenshotDelayMs > 600000 || !parser.isSet(screenshot)) {
+        if (!ok || screenshotDelayMs < 0 || screenshotDelayMs > 600000
+            || !(parser.isSet(screenshot) || parser.isSet(screenshotHistory))) {
             say(QStringLiteral("--screenshot-delay needs --screenshot and 0..600000 milliseconds"));
             return UsageError;
         }
@@ -162,6 +167,8 @@ int main(int argc, char *argv[])
             say(error);
             return 1;
         }
+        if (parser.isSet(screenshotHistory))
+            simulator->prefillHistory(HistoryPictureRecords);
         say(QStringLiteral("demo: simulated controller on tcp %1 and serial %2 (not a plant)")
                  .arg(simulator->hostText(), simulator->serialDevice()));
     }
@@ -181,6 +188,7 @@ int main(int argc, char *argv[])
         pilot->setQuitAfter(quitAfterSeconds);
         pilot->setFillLog(fillLogLines);
         pilot->setScreenshotDelay(screenshotDelayMs);
+        pilot->setHistoryScreenshot(parser.value(screenshotHistory));
         QObject::connect(pilot.get(), &qeln::DemoAutopilot::finished, app.get(), &QCoreApplication::exit, Qt::QueuedConnection);
         QTimer::singleShot(0, pilot.get(), [&] {
             say(QStringLiteral("main window shown %1 ms after main() began, %2 ms after the process started")

@@ -6,6 +6,8 @@
 #include "tcpexchange.h"
 #include "transport.h"
 
+#include <QMetaMethod>
+
 #include <algorithm>
 #include <utility>
 
@@ -346,6 +348,12 @@ void LinkEngine::DispatchSerialResponse()
         }
         if (echoesOutstandingWrite(address, value))
             writeAcknowledged(false);
+    } else if ((code == "C0" || code == "D0" || code == "C1" || code == "D1") && decoders_
+               && decoders_->sequencesHistory()) {
+        if (code.endsWith('0'))
+            decoders_->DecodeHistoryCount(s_);
+        else
+            decoders_->AdvanceHistoryRecord(s_);
     } else if (code == "C0" || code == "D0") {
         const bool alarms = code == "C0";
         if (decoders_)
@@ -403,7 +411,9 @@ void LinkEngine::AssembleTcpFrame(const QByteArray &bytes)
         s_.RxState = 0;
         if (!s_.RxFrame.isEmpty()) {
             s_.ResponseText = s_.RxFrame;
-            if (s_.FrameFunction == 0x43 || s_.FrameFunction == 0x44)
+            // Built only when someone reads the console lines: a download makes one per record.
+            static const QMetaMethod lineSignal = QMetaMethod::fromSignal(&LinkEngine::consoleLine);
+            if ((s_.FrameFunction == 0x43 || s_.FrameFunction == 0x44) && isSignalConnected(lineSignal))
                 line("TcpStr >> " + s_.ResponseText + " [" + BytesToHex(s_.ResponseText) + "]");
             s_.FrameReady = 1;
         }
@@ -447,6 +457,14 @@ void LinkEngine::DispatchTcpResponse()
         s_.ResponseText = rest;
         if (decoders_)
             decoders_->DecodeIpSettings(s_);
+    } else if ((code == "43" || code == "46" || code == "44" || code == "47") && decoders_
+               && decoders_->sequencesHistory()) {
+        s_.ResponseText = rest;
+        s_.FunctionCodeText = code;
+        if (code == "43" || code == "46")
+            decoders_->DecodeHistoryCount(s_);
+        else
+            decoders_->AdvanceHistoryRecord(s_);
     } else if (code == "43" || code == "46") {
         s_.ResponseText = rest;
         if (decoders_)

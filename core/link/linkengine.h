@@ -23,6 +23,10 @@ public:
     virtual void DecodeHistoryCount(ConsoleState &state) = 0;
     virtual void AdvanceHistoryRecord(ConsoleState &state) = 0;
     virtual void DecodeIpSettings(ConsoleState &state) = 0;
+    // True when the decoder runs the history download itself: it checks each count and
+    // record answer, sends the next request and repeats lost ones; the dispatcher then only
+    // hands the answers over.
+    virtual bool sequencesHistory() const { return false; }
 };
 
 enum class MessageKind {
@@ -49,6 +53,7 @@ public:
     Transport *tcpTransport() const;
     TcpExchange *tcpExchange() const { return exchange_; }
     void setDecoders(ResponseDecoders *decoders) { decoders_ = decoders; }
+    ResponseDecoders *decoders() const { return decoders_; }
 
     QTimer *pollTimer() { return &timer1_; }     // Timer1: 1000 ms, disabled at start
     QTimer *reminderTimer() { return &timer6_; } // Timer6: 100 ms

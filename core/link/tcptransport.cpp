@@ -107,6 +107,9 @@ bool TcpTransport::write(const QByteArray &bytes)
         return false;
     }
     pendingWrite += queued;
+    // A request is a few bytes: hand it to the system now rather than on the next pass of the
+    // event loop, which would add a wake-up to every round trip.
+    socket->flush();
     return true;
 }
 

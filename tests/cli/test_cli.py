@@ -477,34 +477,40 @@ class WriteTest(unittest.TestCase):
         self.assertEqual(plant.requests(), [])
 
 
+def start_simulator(testcase, *extra):
+    """Starts qeln-sim on a free TCP port and a pseudo-terminal; returns {"tcp": ..., "serial": ...}."""
+    if not SIM:
+        testcase.skipTest("no qeln-sim given (--sim PATH or QELN_SIM)")
+    errpath = os.path.join(temp_dir(testcase), "sim.stderr")
+    with open(errpath, "wb") as err:
+        proc = subprocess.Popen(
+            [SIM, "--tcp-port", "0", "--pty", "--seed", "7", "--clock", "2026-03-04T05:06:07", *extra],
+            stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL)
+    testcase.addCleanup(stop_process, proc)
+    links = {}
+    buffer, deadline = b"", time.monotonic() + 20
+    while len(links) < 2:
+        left = deadline - time.monotonic()
+        readable = select.select([proc.stdout], [], [], max(left, 0))[0] if left > 0 else []
+        chunk = os.read(proc.stdout.fileno(), 4096) if readable else b""
+        if not chunk:
+            with open(errpath, "rb") as err:
+                raise AssertionError("qeln-sim did not start: %r" % err.read()[-2000:])
+        buffer += chunk
+        while b"\n" in buffer:
+            line, buffer = buffer.split(b"\n", 1)
+            kind, _, where = line.decode().strip().partition(" ")
+            if kind in ("tcp", "serial"):
+                links[kind] = kind + ":" + where
+    return links
+
+
 class SimulatorTest(unittest.TestCase):
     """The console's link engine against the simulated controller, which frames and parses
     with code of its own, on both links."""
 
     def setUp(self):
-        if not SIM:
-            self.skipTest("no qeln-sim given (--sim PATH or QELN_SIM)")
-        errpath = os.path.join(temp_dir(self), "sim.stderr")
-        with open(errpath, "wb") as err:
-            proc = subprocess.Popen(
-                [SIM, "--tcp-port", "0", "--pty", "--seed", "7", "--clock", "2026-03-04T05:06:07"],
-                stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL)
-        self.addCleanup(stop_process, proc)
-        self.links = {}
-        buffer, deadline = b"", time.monotonic() + 20
-        while len(self.links) < 2:
-            left = deadline - time.monotonic()
-            readable = select.select([proc.stdout], [], [], max(left, 0))[0] if left > 0 else []
-            chunk = os.read(proc.stdout.fileno(), 4096) if readable else b""
-            if not chunk:
-                with open(errpath, "rb") as err:
-                    raise AssertionError("qeln-sim did not start: %r" % err.read()[-2000:])
-            buffer += chunk
-            while b"\n" in buffer:
-                line, buffer = buffer.split(b"\n", 1)
-                kind, _, where = line.decode().strip().partition(" ")
-                if kind in ("tcp", "serial"):
-                    self.links[kind] = kind + ":" + where
+        self.links = start_simulator(self)
 
     def test_write_then_status_reads_it_back(self):
         for link, (period, minutes) in (("tcp", (6, 30)), ("serial", (9, 45))):
@@ -634,6 +640,85 @@ class LogTest(unittest.TestCase):
                 self.assertIn(b"qeln-cli: ", proc.stderr)
         self.assertEqual(plant.requests(), [])
         self.assertEqual(os.listdir(out), ["file.txt"])
+
+
+class HistoryTest(unittest.TestCase):
+    """qeln-cli history and clear-history against the simulated controller's logs."""
+
+    def setUp(self):
+        self.links = start_simulator(self, "--history", "250")
+
+    def read_xlsx(self, path):
+        import openpyxl
+        sheet = openpyxl.load_workbook(path).worksheets[0]
+        return [[c.value for c in row] for row in sheet.iter_rows()]
+
+    def test_download_both_logs_both_links(self):
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                out = temp_dir(self)
+                book = os.path.join(out, "alarms.xlsx")
+                proc = run_cli("--link", self.links[link], "history", "alarm", "--out", book)
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                self.assertEqual(os.listdir(out), ["alarms.xlsx"])
+                rows = self.read_xlsx(book)
+                self.assertEqual(rows[0][0], " QELN-2KNLog Data")
+                self.assertEqual(rows[1][:4], ["순서", "날짜", "시간", "AC전압"])
+                records = [r for r in rows[2:] if any(v is not None for v in r)]
+                self.assertEqual(len(records), 250)
+                self.assertEqual([r[0] for r in records], ["%03d" % k for k in range(1, 251)])
+                # The newest first: the plant's clock runs forward, the rows go back in time.
+                stamps = [(r[1], r[2]) for r in records]
+                self.assertEqual(stamps, sorted(stamps, reverse=True))
+
+                proc = run_cli("--link", self.links[link], "history", "alarm")
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                lines = proc.stdout.decode("utf-8").split("\r\n")
+                self.assertEqual(lines[-1], "")
+                self.assertEqual(len(lines) - 1, 251)
+                self.assertTrue(lines[1].startswith("001,"), lines[1])
+                # The event log of a fresh plant is empty: a header-only file and exit 0.
+                csv_path = os.path.join(out, "events.csv")
+                proc = run_cli("--link", self.links[link], "history", "event", "--out", csv_path)
+                self.assertEqual(proc.returncode, 0, describe(proc))
+                with open(csv_path, "rb") as f:
+                    self.assertEqual(f.read(), "순서,날짜,시간,이벤트 내용,value,\r\n".encode())
+
+    def test_clear_history(self):
+        proc = run_cli("--link", self.links["serial"], "clear-history", "alarm")
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertEqual(proc.stdout, b" Alarm Initial Sucess!!\n")
+        proc = run_cli("--link", self.links["tcp"], "history", "alarm")
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        # The clearing may itself leave a record behind; the 250 old ones are gone.
+        self.assertLess(proc.stdout.count(b"\r\n"), 5, proc.stdout[:400])
+
+    def test_failures_leave_no_file(self):
+        out = temp_dir(self)
+        taken = os.path.join(out, "taken.xlsx")
+        open(taken, "w").close()
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            refused = s.getsockname()[1]
+        cases = [
+            ("existing file", 2, [self.links["tcp"], "history", "alarm", "--out", taken]),
+            ("no log named", 2, [self.links["tcp"], "history"]),
+            ("unknown log", 2, [self.links["tcp"], "history", "events"]),
+            ("other extension", 2, [self.links["tcp"], "history", "alarm", "--out", os.path.join(out, "a.xls")]),
+            ("missing folder", 2, [self.links["tcp"], "history", "alarm", "--out", os.path.join(out, "no", "a.csv")]),
+            ("clear without log", 2, [self.links["tcp"], "clear-history"]),
+            ("clear with --out", 2, [self.links["tcp"], "clear-history", "alarm", "--out", os.path.join(out, "b.csv")]),
+            ("dead link", 1, ["tcp:127.0.0.1:%d" % refused, "history", "alarm", "--out", os.path.join(out, "c.xlsx")]),
+            ("dead link clear", 1, ["tcp:127.0.0.1:%d" % refused, "clear-history", "alarm"]),
+        ]
+        for name, code, args in cases:
+            with self.subTest(name):
+                proc = run_cli("--link", *args)
+                self.assertEqual(proc.returncode, code, describe(proc))
+                self.assertIn(b"qeln-cli: ", proc.stderr)
+        self.assertEqual(os.listdir(out), ["taken.xlsx"])
+        with open(taken, "rb") as f:
+            self.assertEqual(f.read(), b"")
 
 
 def main():

@@ -2,8 +2,11 @@
 
 #include "app/consolesession.h"
 #include "app/mainform.h"
+#include "history/historydownload.h"
+#include "history/historywindow.h"
 #include "monitor/livemonitor.h"
 
+#include <QAction>
 #include <QFile>
 #include <QPixmap>
 #include <QTimer>
@@ -66,6 +69,8 @@ void DemoAutopilot::onStatusArrived()
     }
     if (!screenshot_.isEmpty())
         QTimer::singleShot(screenshotDelayMs_, this, &DemoAutopilot::onPictureDue);
+    if (!historyScreenshot_.isEmpty())
+        QTimer::singleShot(0, this, &DemoAutopilot::startHistoryDownload);
     if (quitAfterSeconds_ > 0)
         QTimer::singleShot(quitAfterSeconds_ * 1000, this, &DemoAutopilot::onRunOver);
 }
@@ -86,6 +91,48 @@ void DemoAutopilot::onPictureDue()
     }
     report(QStringLiteral("main window saved to %1 (%2 x %3)")
                .arg(screenshot_)
+               .arg(picture.width())
+               .arg(picture.height()));
+    if (quitAfterSeconds_ <= 0 && historyScreenshot_.isEmpty())
+        Q_EMIT finished(0);
+}
+
+void DemoAutopilot::startHistoryDownload()
+{
+    history::HistoryDownload &download = window_.historyDownload();
+    connect(&download, &history::HistoryDownload::finished, this,
+            [this] { QTimer::singleShot(screenshotDelayMs_, this, &DemoAutopilot::onHistoryPictureDue); },
+            Qt::SingleShotConnection);
+    connect(&download, &history::HistoryDownload::noData, this, [this](const QString &message) {
+        report(QStringLiteral("history download: %1").arg(message));
+        Q_EMIT finished(1);
+    });
+    connect(&download, &history::HistoryDownload::failed, this,
+            [this](const QString &message, const QString &reason) {
+                report(QStringLiteral("history download:%1: %2").arg(message, reason));
+                Q_EMIT finished(1);
+            });
+    QAction *command = window_.menuItem(QStringLiteral("mAlarmLog"));
+    if (!command->isEnabled()) {
+        report(QStringLiteral("the alarm-history command is not enabled"));
+        Q_EMIT finished(1);
+        return;
+    }
+    command->trigger();
+}
+
+void DemoAutopilot::onHistoryPictureDue()
+{
+    auto *historyWindow = window_.findChild<HistoryWindow *>();
+    const QPixmap picture = historyWindow ? historyWindow->grab() : QPixmap();
+    if (picture.isNull() || !picture.save(historyScreenshot_)) {
+        report(QStringLiteral("cannot save the history picture to %1").arg(historyScreenshot_));
+        Q_EMIT finished(1);
+        return;
+    }
+    report(QStringLiteral("%1 history records downloaded; window saved to %2 (%3 x %4)")
+               .arg(window_.historyDownload().total())
+               .arg(historyScreenshot_)
                .arg(picture.width())
                .arg(picture.height()));
     if (quitAfterSeconds_ <= 0)

@@ -25,6 +25,9 @@ public:
     void setQuitAfter(int seconds) { quitAfterSeconds_ = seconds; }
     // After the first status, starts the data log and fills its page with this many lines.
     void setFillLog(int lines) { fillLogLines_ = lines; }
+    // After the first status, downloads the alarm history into its window and saves a
+    // picture of that window once the download is complete.
+    void setHistoryScreenshot(const QString &file) { historyScreenshot_ = file; }
     // Logs in and connects to hostText ("127.0.0.1:PORT").
     void start(const QString &hostText);
 
@@ -42,10 +45,13 @@ private:
     void onConnectFailed(const QString &reason);
     void onPictureDue();
     void onRunOver();
+    void startHistoryDownload();
+    void onHistoryPictureDue();
 
     MainForm &window_;
     ConsoleSession &session_;
     QString screenshot_;
+    QString historyScreenshot_;
     int quitAfterSeconds_ = 0;
     int fillLogLines_ = 0;
     int screenshotDelayMs_ = 1500;

@@ -75,4 +75,9 @@ QString DemoSimulator::serialDevice() const
     return d->pty ? d->pty->devicePath() : QString();
 }
 
+void DemoSimulator::prefillHistory(int records)
+{
+    d->plant.prefillHistory(records);
+}
+
 } // namespace qeln

@@ -26,6 +26,9 @@ public:
     QString hostText() const;
     // The pseudo-terminal's device path, e.g. "/dev/pts/3".
     QString serialDevice() const;
+    // After start(): puts this many older records (up to 5000 in all) before the alarm
+    // history, so there is a log to download.
+    void prefillHistory(int records);
 
 private:
     struct Parts;

@@ -4,6 +4,10 @@
 #include "app/loginform.h"
 #include "app/logoutform.h"
 #include "app/msgform.h"
+#include "history/historydownload.h"
+#include "history/historyinit.h"
+#include "history/historyinitform.h"
+#include "history/historywindow.h"
 #include "link/comportdialog.h"
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"
@@ -102,6 +106,7 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     buildIndicators();
     buildStatusBar();
     buildMonitoring();
+    buildHistory();
 
     msgForm_ = new MsgForm(this);
     msgForm_->hide();
@@ -560,6 +565,54 @@ void MainForm::onAnswerResumed()
     panels_[1]->setToolTip(QString());
     panels_[1]->setPalette(QPalette());
     statusPage_->setAnswerMissing(false);
+}
+
+// ---- Histories ------------------------------------------------------------------------
+
+void MainForm::buildHistory()
+{
+    historyDownload_ = new history::HistoryDownload(session_.engine(), this);
+    session_.engine().setDecoders(historyDownload_);
+    connect(items_.value(QStringLiteral("mAlarmLog")), &QAction::triggered, this,
+            &MainForm::onAlarmLogTriggered);
+    connect(items_.value(QStringLiteral("mEventLog")), &QAction::triggered, this,
+            &MainForm::onEventLogTriggered);
+    connect(items_.value(QStringLiteral("mInitialLog")), &QAction::triggered, this,
+            &MainForm::onInitialLogTriggered);
+}
+
+void MainForm::onAlarmLogTriggered()
+{
+    openHistoryWindow(history::LogKind::Alarm);
+}
+
+void MainForm::onEventLogTriggered()
+{
+    openHistoryWindow(history::LogKind::Event);
+}
+
+void MainForm::openHistoryWindow(history::LogKind kind)
+{
+    // A controller of an unknown model would leave the window empty and polling paused:
+    // nothing starts, and the operator is told why.
+    if (!historyDownload_->start(kind)) {
+        onMessageRequested(MessageKind::Plain,
+                           QStringLiteral("The controller's model is unknown (model code %1): "
+                                          "its history cannot be read.")
+                               .arg(session_.state().ModelCode()));
+        return;
+    }
+    auto *window = new HistoryWindow(kind, *historyDownload_, session_.state(), outputDir_, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->open();
+}
+
+void MainForm::onInitialLogTriggered()
+{
+    history::beginHistoryInitialisation(session_.state());
+    auto *dialog = new HistoryInitForm(session_.engine(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 } // namespace qeln

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/menustate.h"
+#include "history/historyrecords.h"
 #include "link/linkengine.h"
 #include "monitor/statusview.h"
 
@@ -25,6 +26,10 @@ class LiveMonitor;
 class LogPage;
 class MsgForm;
 class StatusPage;
+
+namespace history {
+class HistoryDownload;
+}
 
 // The maker's home page, opened by the "홈페이지" menu.
 inline constexpr const char *HomePageUrl = "https://marvek-pelvart.example/";
@@ -66,6 +71,8 @@ public:
     LiveMonitor &monitor() { return *monitor_; }
     StatusPage *statusPage() const { return statusPage_; }
     LogPage *logPage() const { return logPage_; }
+    // The download behind the history windows; the engine's history decoder.
+    history::HistoryDownload &historyDownload() { return *historyDownload_; }
 
 Q_SIGNALS:
     // The main window has closed: the process is to end.
@@ -105,6 +112,11 @@ private:
     void onAnswerMissing(const QDateTime &since);
     void onAnswerResumed();
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void buildHistory();
+    void onAlarmLogTriggered();
+    void onEventLogTriggered();
+    void onInitialLogTriggered();
+    void openHistoryWindow(history::LogKind kind);
 
     ConsoleSession &session_;
     QHash<QString, QAction *> items_;
@@ -128,6 +140,7 @@ private:
     QLabel *image1_ = nullptr;
     QLineEdit *edtFwCnt_ = nullptr;
     QString panel1Text_; // the controller's time as last decoded
+    history::HistoryDownload *historyDownload_ = nullptr;
 
     bool demo_ = false;
     QString demoSerial_;

@@ -1,0 +1,236 @@
+#include "clihistory.h"
+
+#include "clilink.h"
+#include "history/historydownload.h"
+#include "history/historyexport.h"
+#include "history/historyinit.h"
+#include "link/transport.h"
+#include "monitor/statusview.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace qeln {
+
+namespace {
+
+const QString AlarmInitSuccess = QStringLiteral(" Alarm Initial Sucess!!");
+const QString EventLogInitSuccess = QStringLiteral(" Event log Initial Sucess!!");
+const QString EventInitSuccess = QStringLiteral(" Event Initial Sucess!!");
+
+history::LogKind kindOf(const CliArgs &args)
+{
+    return args.historyKind == 2 ? history::LogKind::Event : history::LogKind::Alarm;
+}
+
+} // namespace
+
+CliHistory::CliHistory(const CliArgs &args, QObject *parent)
+    : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
+{
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, &CliHistory::onDeadline);
+    if (args_.trace)
+        connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
+    connect(&engine_, &LinkEngine::statusDecoded, this, &CliHistory::onStatusDecoded);
+    connect(&engine_, &LinkEngine::messageRequested, this, &CliHistory::onMessage);
+    if (args_.trace) {
+        connect(&engine_, &LinkEngine::tcpRequestFailed, this, [](const QString &reason) {
+            printLine(stderr, QStringLiteral("request failed: ") + reason);
+        });
+    }
+    download_ = std::make_unique<history::HistoryDownload>(engine_);
+    engine_.setDecoders(download_.get());
+    connect(download_.get(), &history::HistoryDownload::progressChanged, this, &CliHistory::onProgress);
+    connect(download_.get(), &history::HistoryDownload::finished, this, &CliHistory::onDownloadFinished);
+    connect(download_.get(), &history::HistoryDownload::noData, this, &CliHistory::onDownloadFinished);
+    connect(download_.get(), &history::HistoryDownload::failed, this,
+            [this](const QString &message, const QString &reason) {
+                finish(1, QStringLiteral("download given up:%1: %2").arg(message.trimmed().prepend(QLatin1Char(' ')), reason));
+            });
+}
+
+CliHistory::~CliHistory()
+{
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    engine_.setDecoders(nullptr);
+    if (transport_)
+        transport_->close();
+}
+
+void CliHistory::start()
+{
+    transport_ = attachLink(args_, state_, engine_);
+    connect(transport_.get(), &Transport::opened, this, &CliHistory::onOpened);
+    connect(transport_.get(), &Transport::openFailed, this, &CliHistory::onOpenFailed);
+    transport_->open();
+}
+
+void CliHistory::onOpened()
+{
+    // The engine re-opens a TCP link that it finds closed; that must not start over.
+    if (done_ || started_)
+        return;
+    started_ = true;
+    if (!args_.link.tcp)
+        state_.SerialPortOpen = 1;
+
+    if (args_.command == CliArgs::Command::ClearHistory) {
+        history::sendHistoryInitialisation(engine_, kindOf(args_));
+        deadline_.start(AcknowledgementWaitMs);
+        return;
+    }
+    // One status first: the rows are written for the models the console knows, and the
+    // workbook's title and rows name the model.
+    state_.RequestState = StatePoll;
+    state_.PollReady = 1;
+    engine_.pollTimer()->setInterval(300);
+    engine_.pollTimer()->start();
+    engine_.Timer1Timer(); // the first poll now rather than on the first tick
+    deadline_.start(StatusWaitMs);
+}
+
+void CliHistory::onOpenFailed(const QString &reason)
+{
+    finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
+}
+
+void CliHistory::onStatusDecoded()
+{
+    if (done_ || downloading_ || args_.command != CliArgs::Command::History)
+        return;
+    decodeStatusModel();
+}
+
+void CliHistory::decodeStatusModel()
+{
+    // The model text as the window's caption shows it, from the window's own decode.
+    decodeStatusView(state_);
+    const int model = state_.ModelCode();
+    if (model < 1 || model > 4) {
+        finish(1, QStringLiteral("the controller reports model code %1, which this console does not know; "
+                                 "its history cannot be read")
+                      .arg(model));
+        return;
+    }
+    downloading_ = true;
+    if (!download_->start(kindOf(args_))) {
+        finish(1, QStringLiteral("the download could not start"));
+        return;
+    }
+    // No window to draw first: the count request goes out at once.
+    download_->skipStartDelay();
+    deadline_.start(StallMs);
+}
+
+void CliHistory::onProgress(int percent, const QString &label)
+{
+    // Any progress keeps the stall guard off; restarting it per record would cost more than
+    // the record itself.
+    if (deadline_.remainingTime() < StallMs / 2)
+        deadline_.start(StallMs);
+    static const bool terminal = ::isatty(STDERR_FILENO);
+    if (!terminal)
+        return;
+    std::fprintf(stderr, "\r%s (%d %%)   ", qPrintable(label), percent);
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void CliHistory::onDownloadFinished()
+{
+    if (progressShown_) {
+        std::fputc('\n', stderr);
+        progressShown_ = false;
+    }
+    writeResult();
+}
+
+void CliHistory::writeResult()
+{
+    history::HistoryTable table;
+    table.kind = kindOf(args_);
+    table.headers = download_->headers();
+    table.rows = download_->rows();
+    download_->close();
+    engine_.pollTimer()->stop();
+
+    const QString &out = args_.outFile;
+    if (out.isEmpty()) {
+        const QByteArray bytes = history::csvBytes(table);
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fflush(stdout);
+        finish(0);
+        return;
+    }
+    QString error;
+    if (QFileInfo(out).suffix().compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0) {
+        if (!history::writeWorkbookFile(out, state_.ModelText, table, &error)) {
+            finish(1, QStringLiteral("cannot write %1: %2").arg(out, error));
+            return;
+        }
+    } else {
+        if (QFileInfo::exists(out)) {
+            finish(1, QStringLiteral("%1 appeared meanwhile; no file is overwritten").arg(out));
+            return;
+        }
+        QSaveFile file(out);
+        const QByteArray bytes = history::csvBytes(table);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+            finish(1, QStringLiteral("cannot write %1: %2").arg(out, file.errorString()));
+            return;
+        }
+    }
+    printLine(stderr, QStringLiteral("%1 records written to %2").arg(table.rows.size()).arg(out));
+    finish(0);
+}
+
+void CliHistory::onMessage(MessageKind, const QString &text)
+{
+    if (args_.command == CliArgs::Command::ClearHistory
+        && (text == AlarmInitSuccess || text == EventLogInitSuccess || text == EventInitSuccess)) {
+        printLine(stdout, text);
+        finish(0);
+        return;
+    }
+    if (args_.trace)
+        printLine(stderr, QStringLiteral("message: ") + text);
+}
+
+void CliHistory::onDeadline()
+{
+    if (args_.command == CliArgs::Command::ClearHistory)
+        finish(1, QStringLiteral("no acknowledgement from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(AcknowledgementWaitMs / 1000));
+    else if (!downloading_)
+        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(StatusWaitMs / 1000));
+    else
+        finish(1, QStringLiteral("the download from %1 made no progress for %2 s")
+                      .arg(transport_->description())
+                      .arg(StallMs / 1000));
+}
+
+void CliHistory::finish(int code, const QString &error)
+{
+    if (done_)
+        return;
+    done_ = true;
+    deadline_.stop();
+    if (progressShown_)
+        std::fputc('\n', stderr);
+    download_->close();
+    engine_.pollTimer()->stop();
+    engine_.abandonTcpRequests();
+    if (!error.isEmpty())
+        printLine(stderr, QStringLiteral("qeln-cli: ") + error);
+    Q_EMIT finished(code);
+}
+
+} // namespace qeln

@@ -1,0 +1,139 @@
+#!/usr/bin/python3
+"""How fast the history download runs, side by side with a plain Modbus master.
+
+1. TCP loopback, 2000 alarm records from qeln-sim: the wall time of
+   `qeln-cli history alarm --out F.csv` against a libmodbus loop of 2000 read-input-register
+   round trips whose answers have the record answer's size (43 bytes), against the same
+   simulator, in one run (median of --runs each).
+2. The same download over the simulator's pseudo-terminal paced at 115200 baud, against the
+   wire limit: the characters of every record at 10 bits a character (the simulator paces its
+   answers; the requests cross the pseudo-terminal at once).
+
+Usage: scripts/history-speed.py [--records 2000] [--runs 5] [--build build]
+Needs libmodbus-dev and a C compiler for the yardstick (scripts/setup-deps.sh installs them).
+"""
+import argparse
+import os
+import select
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+LOOP_C = r"""
+#include <modbus.h>
+#include <stdio.h>
+#include <stdlib.h>
+int main(int argc, char **argv)
+{
+    modbus_t *ctx = modbus_new_tcp("127.0.0.1", atoi(argv[1]));
+    int n = atoi(argv[2]);
+    uint16_t regs[17];
+    if (!ctx || modbus_connect(ctx) != 0) { fprintf(stderr, "connect failed\n"); return 1; }
+    modbus_set_slave(ctx, 1);
+    for (int i = 0; i < n; ++i) {
+        if (modbus_read_input_registers(ctx, 1, 17, regs) != 17) { fprintf(stderr, "read failed\n"); return 1; }
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+    return 0;
+}
+"""
+
+
+def start_sim(sim, *extra):
+    proc = subprocess.Popen([sim, "--tcp-port", "0", "--pty", "--seed", "3", *extra],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    links, buffer, deadline = {}, b"", time.monotonic() + 20
+    while len(links) < 2 and time.monotonic() < deadline:
+        if select.select([proc.stdout], [], [], 1)[0]:
+            buffer += os.read(proc.stdout.fileno(), 4096)
+        while b"\n" in buffer:
+            line, buffer = buffer.split(b"\n", 1)
+            kind, _, where = line.decode().strip().partition(" ")
+            if kind in ("tcp", "serial"):
+                links[kind] = where
+    if len(links) < 2:
+        proc.kill()
+        sys.exit("history-speed: qeln-sim did not start")
+    return proc, links
+
+
+def timed(cmd):
+    t0 = time.monotonic()
+    done = subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    elapsed = time.monotonic() - t0
+    if done.returncode != 0:
+        sys.exit(f"history-speed: {' '.join(cmd)} failed: {done.stderr.decode(errors='replace')}")
+    return elapsed
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--records", type=int, default=2000)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--build", default="build")
+    args = parser.parse_args()
+    cli = os.path.join(args.build, "cli", "qeln-cli")
+    sim = os.path.join(args.build, "sim", "qeln-sim")
+    work = tempfile.mkdtemp(prefix="qeln-history-speed-")
+    try:
+        loop = os.path.join(work, "modbus-loop")
+        cc = shutil.which("cc") or shutil.which("gcc")
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "libmodbus"], capture_output=True, text=True)
+        if not cc or flags.returncode != 0:
+            sys.exit("history-speed: needs a C compiler and libmodbus-dev (bash scripts/setup-deps.sh)")
+        with open(loop + ".c", "w") as f:
+            f.write(LOOP_C)
+        subprocess.run([cc, "-O2", "-o", loop, loop + ".c", *flags.stdout.split()], check=True)
+
+        proc, links = start_sim(sim, "--history", str(args.records))
+        try:
+            port = links["tcp"].rsplit(":", 1)[1]
+            cli_times, loop_times = [], []
+            for run in range(args.runs):
+                out = os.path.join(work, f"alarms-{run}.csv")
+                cli_times.append(timed([cli, "--link", "tcp:127.0.0.1:" + port, "history", "alarm", "--out", out]))
+                loop_times.append(timed([loop, port, str(args.records)]))
+                with open(out, "rb") as f:
+                    rows = f.read().count(b"\r\n") - 1
+                if rows != args.records:
+                    sys.exit(f"history-speed: {rows} rows instead of {args.records}")
+        finally:
+            proc.terminate()
+            proc.wait()
+        c, l = statistics.median(cli_times), statistics.median(loop_times)
+        print(f"TCP loopback, {args.records} alarm records, median of {args.runs} (whole processes):")
+        print(f"  qeln-cli history alarm      {c:7.3f} s   (min {min(cli_times):.3f}, max {max(cli_times):.3f})")
+        print(f"  libmodbus loop, same sizes  {l:7.3f} s   (min {min(loop_times):.3f}, max {max(loop_times):.3f})")
+        print(f"  ratio qeln-cli / loop       {c / l:7.2f}")
+
+        proc, links = start_sim(sim, "--history", str(args.records), "--pace-baud", "115200")
+        try:
+            out = os.path.join(work, "alarms-serial.csv")
+            t = timed([cli, "--link", "serial:" + links["serial"], "history", "alarm", "--out", out])
+        finally:
+            proc.terminate()
+            proc.wait()
+        # Per record: ":" 01 31 NNNN LRC CR LF (13 characters) out, ":" 01 C1 + 68 digits
+        # + LRC CR LF (75) back; the count exchange and one status poll besides. The simulator
+        # paces what it sends; the pseudo-terminal carries the requests at once, so the limit
+        # of this set-up is the answers' time, and that of a real line both directions'.
+        sent = args.records * 13 + 11 + 17
+        answered = args.records * 75 + 15 + 537
+        line_limit = (sent + answered) * 10 / 115200
+        answer_limit = answered * 10 / 115200
+        print(f"Pseudo-terminal paced at 115200 baud (the simulator's answers), {args.records} alarm records:")
+        print(f"  qeln-cli history alarm      {t:7.3f} s")
+        print(f"  answers at 115200 baud      {answer_limit:7.3f} s   ({answered} characters at 10 bits): "
+              f"{answer_limit / t * 100:.1f} % of the limit here")
+        print(f"  a real line, both ways      {line_limit:7.3f} s   ({sent + answered} characters)")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
