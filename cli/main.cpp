@@ -10,6 +10,10 @@
 
 int main(int argc, char *argv[])
 {
+    // No GUI toolkit shares this event loop: Qt's own dispatcher is leaner per wake-up than the
+    // GLib one, and a history download wakes up once per record.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qeln-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QELN_VERSION));

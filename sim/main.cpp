@@ -1,8 +1,10 @@
+#include "historyfaults.h"
+#include "logcontent.h"
 #include "plant.h"
-
-#include <QDateTime>
 #include "simlinks.h"
 #include "simprotocol.h"
+
+#include <QDateTime>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -33,10 +35,13 @@ struct Options {
     int model = 3;
     double speed = 1.0;
     int history = 0;
+    int eventHistory = 0;
+    QString logFile;
     QDateTime clock; // invalid: the host's time at start
     QString scenario;
     bool trace = false;
     FaultSettings faults;
+    HistoryFaultSettings historyFaults;
 };
 
 void fail(const QString &message)
@@ -100,6 +105,16 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString *error)
             return bad(QStringLiteral("history"), parser.value(QStringLiteral("history")), "a record count 0..5000");
         o.history = int(n);
     }
+    if (parser.isSet(QStringLiteral("event-history"))) {
+        if (!integer(QStringLiteral("event-history"), 0, 5000, n))
+            return bad(QStringLiteral("event-history"), parser.value(QStringLiteral("event-history")), "a record count 0..5000");
+        o.eventHistory = int(n);
+    }
+    if (parser.isSet(QStringLiteral("log-file"))) {
+        o.logFile = parser.value(QStringLiteral("log-file"));
+        if (o.logFile.isEmpty())
+            return bad(QStringLiteral("log-file"), o.logFile, "the path of a JSON file");
+    }
     if (parser.isSet(QStringLiteral("clock"))) {
         const QString text = parser.value(QStringLiteral("clock"));
         o.clock = QDateTime::fromString(text, Qt::ISODate);
@@ -120,10 +135,41 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString *error)
             return bad(option, parser.value(option), "a probability 0..1");
         (option == QLatin1String("drop-rate") ? o.faults.dropRate : o.faults.corruptRate) = x;
     }
-    if (parser.isSet(QStringLiteral("delay-ms"))) {
-        if (!integer(QStringLiteral("delay-ms"), 0, 600000, n))
-            return bad(QStringLiteral("delay-ms"), parser.value(QStringLiteral("delay-ms")), "milliseconds 0..600000");
-        o.faults.delayMs = int(n);
+    if (parser.isSet(QStringLiteral("corrupt-kinds"))) {
+        const QString text = parser.value(QStringLiteral("corrupt-kinds"));
+        o.faults.tcpSpoils = parseTcpSpoils(text);
+        if (o.faults.tcpSpoils == 0)
+            return bad(QStringLiteral("corrupt-kinds"), text, "a list of tid, length, function, cut, exception (comma between)");
+    }
+    for (const char *name : {"delay-ms", "count-delay-ms", "record-delay-ms"}) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option))
+            continue;
+        if (!integer(option, 0, 600000, n))
+            return bad(option, parser.value(option), "milliseconds 0..600000");
+        if (option == QLatin1String("delay-ms"))
+            o.faults.delayMs = int(n);
+        else if (option == QLatin1String("count-delay-ms"))
+            o.historyFaults.countDelayMs = int(n);
+        else
+            o.historyFaults.recordDelayMs = int(n);
+    }
+    const std::pair<const char *, HistoryFaultRule::Target> ruleOptions[] = {
+        {"count-fault", HistoryFaultRule::Target::Count},
+        {"record-fault", HistoryFaultRule::Target::Record},
+        {"request-fault", HistoryFaultRule::Target::Request},
+    };
+    for (const auto &[name, target] : ruleOptions) {
+        const QString option = QLatin1String(name);
+        for (const QString &text : parser.values(option)) {
+            HistoryFaultRule rule;
+            QString why;
+            if (!parseHistoryFault(text, target, &rule, &why)) {
+                *error = QStringLiteral("--%1 '%2': %3").arg(option, text, why);
+                return false;
+            }
+            o.historyFaults.rules.append(rule);
+        }
     }
     if (parser.isSet(QStringLiteral("disconnect-every"))) {
         if (!real(QStringLiteral("disconnect-every"), 0.001, 86400, x))
@@ -142,9 +188,7 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString *error)
 void setUpParser(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QStringLiteral(
-        "A simulated QELN plant controller: Modbus TCP on a port and Modbus ASCII on a serial\n"
-        "device. Prints one line per link ('tcp ADDRESS:PORT', 'serial DEVICE') once it\n"
-        "serves; SIGINT or SIGTERM stops it."));
+        "A simulated QELN plant controller: Modbus TCP on a port and Modbus ASCII on a serial device. Prints one line per link ('tcp ADDRESS:PORT', 'serial DEVICE') once it serves; SIGINT or SIGTERM stops it."));
     auto add = [&parser](const char *name, const char *help, const char *valueName = nullptr,
                          const char *defaultValue = nullptr) {
         QCommandLineOption option{QString(QLatin1String(name)), QString(QLatin1String(help))};
@@ -161,13 +205,45 @@ void setUpParser(QCommandLineParser &parser)
     add("serial", "Serve Modbus ASCII on this serial device at 115200 8N1.", "DEVICE");
     add("model", "Controller model code 1..4 (default 3).", "N", "3");
     add("speed", "Simulated seconds per real second (default 1).", "FACTOR", "1");
-    add("history", "Pre-fill the alarm history with N records (N <= 5000).", "N", "0");
+    add("history",
+        "Pre-fill the alarm history with N records (N <= 5000), the same for the same --seed "
+        "and --clock.", "N", "0");
+    add("event-history",
+        "Pre-fill the event log with N records (N <= 5000), the same for the same --seed and "
+        "--clock.", "N", "0");
+    add("log-file",
+        "Start with the alarm history and/or event log of this JSON file, every record as "
+        "given: {\"alarm\": [...], \"event\": [...]}, record 0 (the oldest) first. A record is "
+        "its bytes as hex text, or an object: alarm time (YYYY-MM-DDTHH:MM:SS), acVoltage, "
+        "acCurrent, dcVoltage, dcCurrent, batteryCurrent, rackTemperature, words (5), bytes "
+        "(3), detail, code, occurred; event time, code, value. --history and --event-history "
+        "add older records before them.", "FILE");
     add("clock", "Start the plant clock at this time (default: the host's time).", "YYYY-MM-DDTHH:MM:SS");
-    add("scenario", "Plant scenario: a name (normal, ac-fail, battery-alarms, no-battery) or a JSON file.", "NAME|FILE");
+    add("scenario",
+        "Plant scenario: a name (normal, ac-fail, battery-alarms, no-battery) or a JSON file.", "NAME|FILE");
     add("seed", "Seed of the plant noise and of the line faults (default 1).", "N", "1");
     add("drop-rate", "Share of answers never sent, 0..1.", "P", "0");
-    add("corrupt-rate", "Share of answers spoilt, 0..1: wrong LRC (serial), a garbled byte (TCP).", "P", "0");
+    add("corrupt-rate",
+        "Share of answers spoilt, 0..1. Serial: a wrong LRC. TCP: one of a changed "
+        "transaction id, a wrong length field, another function code, an answer cut short "
+        "(nothing more follows) or an exception answer (code 04).", "P", "0");
+    add("corrupt-kinds",
+        "TCP: what a spoilt answer may get wrong, chosen by the seed among these: "
+        "tid,length,function,cut,exception (default all).", "LIST");
     add("delay-ms", "Delay every answer by D milliseconds.", "D", "0");
+    add("count-fault",
+        "History: the first TIMES count answers of each log (default 1, 'all': every one) get"
+        " the fault KIND: drop (no answer), corrupt (as --corrupt-rate spoils), short or long"
+        " (one data byte less or more, well framed), other-log (the other log's answer).", "KIND[:TIMES]");
+    add("record-fault",
+        "History: the first TIMES answers for record number N in each download (from its "
+        "count request on) get the fault KIND (as --count-fault; other-log: the other log's "
+        "code and record size). Repeatable.", "N:KIND[:TIMES]");
+    add("request-fault",
+        "History: the answers to the K-th record request of each download and the TIMES-1 "
+        "requests after it get the fault KIND. Repeatable.", "K:KIND[:TIMES]");
+    add("count-delay-ms", "History: count answers leave D milliseconds late.", "D", "0");
+    add("record-delay-ms", "History: answers to record requests leave D milliseconds late.", "D", "0");
     add("disconnect-every", "TCP: close each connection S seconds after it opened.", "S");
     add("pace-baud", "Serial: send answers at the pace of a B-baud line (8N1).", "B");
     add("trace", "Log links and frames on standard error.");
@@ -258,11 +334,25 @@ int main(int argc, char *argv[])
         fail(QStringLiteral("--scenario '%1': %2").arg(options.scenario, error));
         return UsageError;
     }
+    if (!options.logFile.isEmpty()) {
+        LogContent logs;
+        if (!readLogFile(options.logFile, &logs, &error)) {
+            fail(QStringLiteral("--log-file: %1").arg(error));
+            return UsageError;
+        }
+        if (logs.hasAlarm)
+            plant.setLog(Plant::AlarmLog, logs.alarm);
+        if (logs.hasEvent)
+            plant.setLog(Plant::EventLog, logs.event);
+    }
     if (options.history > 0)
         plant.prefillHistory(options.history);
+    if (options.eventHistory > 0)
+        plant.prefillEvents(options.eventHistory);
     plant.setSpeed(options.speed);
 
     Protocol protocol(plant);
+    protocol.setHistoryFaults(options.historyFaults);
     Faults faults(options.faults);
     QStringList lines;
 

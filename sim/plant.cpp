@@ -1,4 +1,5 @@
 #include "plant.h"
+#include "logcontent.h"
 #include "scenario.h"
 
 #include <QDate>
@@ -1152,6 +1153,18 @@ void Plant::prefillHistory(int records)
         m->alarmLog.remove(0, m->alarmLog.size() - MaxLogRecords);
 }
 
+void Plant::prefillEvents(int records)
+{
+    records = std::clamp(records, 0, MaxLogRecords);
+    if (records == 0)
+        return;
+    const QDateTime now(QDate(m->year, m->month, std::min(m->day, daysInMonth(m->year, m->month))),
+                        QTime(m->hour, m->minute, m->second), Qt::UTC);
+    m->eventLog = sampleEventLog(records, now, m->random.next()) + m->eventLog;
+    if (m->eventLog.size() > MaxLogRecords)
+        m->eventLog.remove(0, m->eventLog.size() - MaxLogRecords);
+}
+
 void Plant::start()
 {
     m->timer.start();
@@ -1214,6 +1227,14 @@ QByteArray Plant::logRecord(LogKind kind, int number) const
 void Plant::clearLog(LogKind kind)
 {
     (kind == AlarmLog ? m->alarmLog : m->eventLog).clear();
+}
+
+void Plant::setLog(LogKind kind, const QList<QByteArray> &records)
+{
+    QList<QByteArray> &log = kind == AlarmLog ? m->alarmLog : m->eventLog;
+    log = records.mid(std::max<qsizetype>(0, records.size() - MaxLogRecords));
+    for (QByteArray &r : log)
+        r.resize(kind == AlarmLog ? 34 : 10, '\0');
 }
 
 QByteArray Plant::ipSettingsReadBack() const

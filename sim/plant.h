@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -29,6 +30,8 @@ public:
     // "normal", "ac-fail", "battery-alarms", "no-battery", or the path of a JSON file.
     bool loadScenario(const QString &nameOrPath, QString *error);
     void prefillHistory(int records); // up to 5000 alarm records
+    // Up to 5000 event records of everyday settings and commands before the present ones.
+    void prefillEvents(int records);
 
     void start();                     // real-time stepping (100 ms ticks)
     void stop();
@@ -45,6 +48,9 @@ public:
     int logCount(LogKind kind) const;
     QByteArray logRecord(LogKind kind, int number) const; // empty when out of range
     void clearLog(LogKind kind);
+    // Replaces a log with these records (record 0 first), each cut or padded to its log's
+    // size; the newest 5000 are kept.
+    void setLog(LogKind kind, const QList<QByteArray> &records);
 
     // The network block: what the read answers (the data after the function code) and what a
     // write brings (the block with its 0x12345678 marker).

@@ -22,10 +22,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcLink, "qeln.sim.link")
 Q_LOGGING_CATEGORY(lcFrames, "qeln.sim.frames")
 
-// Answers waiting for a peer that does not read are bounded: past this the line is taken
-// to be blocked and further answers are lost, as on a real line with a full buffer.
-constexpr qsizetype MaxUnsentBytes = 256 * 1024;
-
 QByteArray lineText(QByteArray frame)
 {
     while (frame.endsWith('\n') || frame.endsWith('\r'))
@@ -33,139 +29,6 @@ QByteArray lineText(QByteArray frame)
     return frame;
 }
 } // namespace
-
-// ---- Faults -----------------------------------------------------------------------------
-
-Faults::Faults(const FaultSettings &settings)
-    : config(settings)
-    , rng(settings.seed)
-{
-}
-
-bool Faults::chance(double rate)
-{
-    if (rate <= 0)
-        return false;
-    if (rate >= 1)
-        return true;
-    return std::uniform_real_distribution<double>(0.0, 1.0)(rng) < rate;
-}
-
-bool Faults::dropNow()
-{
-    return chance(config.dropRate);
-}
-
-bool Faults::corruptNow()
-{
-    return chance(config.corruptRate);
-}
-
-std::uint8_t Faults::lrcOffset()
-{
-    return std::uint8_t(std::uniform_int_distribution<int>(1, 255)(rng));
-}
-
-void Faults::garble(QByteArray &bytes)
-{
-    if (bytes.isEmpty())
-        return;
-    const auto at = std::uniform_int_distribution<qsizetype>(0, bytes.size() - 1)(rng);
-    bytes[at] = char(bytes[at] ^ std::uniform_int_distribution<int>(1, 255)(rng));
-}
-
-// ---- DelayLine --------------------------------------------------------------------------
-
-DelayLine::DelayLine(int delayMs, Sink sink, QObject *owner)
-    : delayMs(delayMs)
-    , sink(std::move(sink))
-    , timer(new QTimer(owner))
-{
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, timer, [this] { release(); });
-    clock.start();
-}
-
-DelayLine::~DelayLine()
-{
-    delete timer;
-}
-
-void DelayLine::push(const QByteArray &bytes)
-{
-    if (queuedBytes + bytes.size() > MaxUnsentBytes)
-        return;
-    queue.append({clock.elapsed() + delayMs, bytes});
-    queuedBytes += bytes.size();
-    if (!timer->isActive())
-        timer->start(delayMs);
-}
-
-void DelayLine::release()
-{
-    const qint64 now = clock.elapsed();
-    while (!queue.isEmpty() && queue.first().due <= now) {
-        Pending p = queue.takeFirst();
-        queuedBytes -= p.bytes.size();
-        sink(p.bytes);
-    }
-    if (!queue.isEmpty())
-        timer->start(int(queue.first().due - now));
-}
-
-// ---- Pacer ------------------------------------------------------------------------------
-
-Pacer::Pacer(int baud, Sink sink, QObject *owner)
-    : byteNs(10'000'000'000LL / baud)
-    , sink(std::move(sink))
-    , timer(new QTimer(owner))
-{
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, timer, [this] { pump(); });
-    clock.start();
-}
-
-Pacer::~Pacer()
-{
-    delete timer;
-}
-
-void Pacer::push(const QByteArray &bytes)
-{
-    if (queue.size() + bytes.size() > MaxUnsentBytes)
-        return;
-    // An idle line starts the next byte now, not in the past.
-    if (queue.isEmpty())
-        lineFreeAtNs = std::max(lineFreeAtNs, clock.nsecsElapsed());
-    queue.append(bytes);
-    if (!timer->isActive())
-        pump();
-}
-
-void Pacer::pump()
-{
-    const qint64 now = clock.nsecsElapsed();
-    // Every byte whose start bit is due goes now, also those a late timer held back: the
-    // line keeps its rate on average whatever the timer's granularity.
-    qint64 start = lineFreeAtNs;
-    qsizetype ready = 0;
-    while (ready < queue.size() && start <= now) {
-        ++ready;
-        start += byteNs;
-    }
-    if (ready > 0) {
-        lineFreeAtNs = start;
-        const QByteArray out = queue.left(ready);
-        queue.remove(0, ready);
-        sink(out);
-    }
-    if (!queue.isEmpty()) {
-        const qint64 waitNs = lineFreeAtNs - clock.nsecsElapsed();
-        timer->start(int(std::max<qint64>(0, (waitNs + 999'999) / 1'000'000)));
-    }
-}
 
 // ---- TCP --------------------------------------------------------------------------------
 
@@ -185,9 +48,7 @@ public:
         peer = socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
         qCInfo(lcLink).noquote() << "tcp client" << peer << "connected";
 
-        if (faults.settings().delayMs > 0)
-            delay = std::make_unique<DelayLine>(faults.settings().delayMs,
-                                                [this](const QByteArray &b) { send(b); }, this);
+        delay = std::make_unique<DelayLine>([this](const QByteArray &b) { send(b); }, this);
         if (faults.settings().disconnectEverySeconds > 0) {
             const auto ms = qint64(faults.settings().disconnectEverySeconds * 1000);
             QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(1, ms)), this, [this] {
@@ -233,12 +94,13 @@ private:
                 qCDebug(lcFrames).noquote() << "tcp> (dropped)" << ascii::hexEncode(out);
                 continue;
             }
-            if (faults.corruptNow())
-                faults.garble(out);
-            if (delay)
-                delay->push(out);
-            else
-                send(out);
+            // The dice are rolled for every answer, so that a history fault does not change
+            // which of the other answers the seed spoils.
+            if (faults.corruptNow() || reply.spoil) {
+                const TcpSpoil way = faults.spoilTcp(out, std::uint8_t(adu->message.pdu.at(0)));
+                qCDebug(lcFrames).noquote() << "tcp> (spoilt:" << tcpSpoilName(way) << ")";
+            }
+            delay->push(out, faults.settings().delayMs + reply.delayMs);
         }
         if (reader.resyncs() != reportedResyncs) {
             reportedResyncs = reader.resyncs();
@@ -348,8 +210,7 @@ SerialLink::SerialLink(Protocol &protocol, Faults &faults, QObject *parent)
         pacer = std::make_unique<Pacer>(faults.settings().paceBaud, out, this);
         out = [this](const QByteArray &bytes) { pacer->push(bytes); };
     }
-    if (faults.settings().delayMs > 0)
-        delay = std::make_unique<DelayLine>(faults.settings().delayMs, out, this);
+    delay = std::make_unique<DelayLine>(out, this);
 }
 
 SerialLink::~SerialLink()
@@ -461,7 +322,9 @@ void SerialLink::answerFrame(const QByteArray &text)
     const Reply reply = protocol.answer(LinkKind::Serial, request->pdu);
     if (reply.kind != Reply::Kind::Pdu)
         return;
-    const bool spoil = faults.corruptNow();
+    // The dice are rolled for every answer, so that a history fault does not change which of
+    // the other answers the seed spoils.
+    const bool spoil = faults.corruptNow() || reply.spoil;
     const QByteArray frame = ascii::buildFrame({request->unit, reply.pdu}, spoil,
                                                spoil ? faults.lrcOffset() : 1);
     if (faults.dropNow()) {
@@ -469,17 +332,12 @@ void SerialLink::answerFrame(const QByteArray &text)
         return;
     }
     qCDebug(lcFrames).noquote() << "serial>" << lineText(frame);
-    transmit(frame);
+    transmit(frame, reply.delayMs);
 }
 
-void SerialLink::transmit(const QByteArray &bytes)
+void SerialLink::transmit(const QByteArray &bytes, int extraDelayMs)
 {
-    if (delay)
-        delay->push(bytes);
-    else if (pacer)
-        pacer->push(bytes);
-    else
-        writeOut(bytes);
+    delay->push(bytes, faults.settings().delayMs + extraDelayMs);
 }
 
 void SerialLink::writeOut(const QByteArray &bytes)

@@ -5,107 +5,25 @@
 // has the protocol answer them and sends the answers, through the line faults that the
 // robustness tests ask for.
 
+#include "linefaults.h"
 #include "simframing.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
 
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <random>
 
 class QSerialPort;
 class QSocketNotifier;
 class QTcpServer;
-class QTimer;
 
 namespace qeln::sim {
 
 class Protocol;
 class TcpSession;
-
-struct FaultSettings {
-    double dropRate = 0;     // share of answers that are never sent
-    double corruptRate = 0;  // share of answers spoilt: wrong LRC (serial), a garbled byte (TCP)
-    int delayMs = 0;         // every answer leaves this much later
-    double disconnectEverySeconds = 0; // TCP: each connection is closed this long after it opened
-    int paceBaud = 0;        // serial: answers leave at the pace of this line speed (8N1)
-    std::uint32_t seed = 1;
-};
-
-// The seeded dice behind the faults, shared by the links so a run is reproducible.
-class Faults {
-public:
-    explicit Faults(const FaultSettings &settings);
-    const FaultSettings &settings() const { return config; }
-
-    bool dropNow();
-    bool corruptNow();
-    // 1..255: how far a spoilt LRC is off.
-    std::uint8_t lrcOffset();
-    // Flips bits in one byte of a TCP answer.
-    void garble(QByteArray &bytes);
-
-private:
-    bool chance(double rate);
-
-    FaultSettings config;
-    std::mt19937 rng;
-};
-
-// Hands blocks of bytes on after a fixed delay, in the order they came.
-class DelayLine {
-public:
-    using Sink = std::function<void(const QByteArray &)>;
-    DelayLine(int delayMs, Sink sink, QObject *owner);
-    ~DelayLine();
-    DelayLine(const DelayLine &) = delete;
-    DelayLine &operator=(const DelayLine &) = delete;
-    void push(const QByteArray &bytes);
-
-private:
-    void release();
-
-    struct Pending {
-        qint64 due;
-        QByteArray bytes;
-    };
-    int delayMs;
-    Sink sink;
-    QTimer *timer;
-    QElapsedTimer clock;
-    QList<Pending> queue;
-    qsizetype queuedBytes = 0;
-};
-
-// Hands bytes on no faster than a serial line of the given speed (8N1: ten bit times a
-// byte) would carry them, so that answer timings over a pseudo-terminal are those of a
-// real line.
-class Pacer {
-public:
-    using Sink = std::function<void(const QByteArray &)>;
-    Pacer(int baud, Sink sink, QObject *owner);
-    ~Pacer();
-    Pacer(const Pacer &) = delete;
-    Pacer &operator=(const Pacer &) = delete;
-    void push(const QByteArray &bytes);
-    qsizetype backlog() const { return queue.size(); }
-
-private:
-    void pump();
-
-    qint64 byteNs;
-    Sink sink;
-    QTimer *timer;
-    QElapsedTimer clock;
-    QByteArray queue;
-    qint64 lineFreeAtNs = 0; // when the byte now on the line has left
-};
 
 class TcpLink : public QObject {
     Q_OBJECT
@@ -148,7 +66,7 @@ public:
 private:
     void received(QByteArrayView bytes);
     void answerFrame(const QByteArray &text);
-    void transmit(const QByteArray &bytes);
+    void transmit(const QByteArray &bytes, int extraDelayMs);
     void writeOut(const QByteArray &bytes);
     void onMasterReadable();
     void onMasterWritable();

@@ -2,11 +2,15 @@
 
 #include "plant.h"
 
+#include <QLoggingCategory>
+
 #include <array>
 
 namespace qeln::sim {
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcHistory, "qeln.sim.history")
 
 // Function codes of the controller's own requests.
 namespace serialfn {
@@ -147,31 +151,99 @@ QByteArray Protocol::ipBlock() const
     return block;
 }
 
-Reply Protocol::logCount(LinkKind, int kind, std::uint8_t answerCode)
+namespace {
+
+int otherLog(int kind)
 {
-    QByteArray data;
-    appendWord(data, plant.logCount(Plant::LogKind(kind)));
-    // The second word of the count answer carries nothing the console uses.
-    appendWord(data, 0);
-    return Reply::answer(withCode(answerCode, data));
+    return kind == Plant::AlarmLog ? Plant::EventLog : Plant::AlarmLog;
 }
 
-Reply Protocol::logRecord(LinkKind link, int kind, int number, std::uint8_t answerCode,
-                          std::uint8_t function)
+std::uint8_t countAnswerCode(LinkKind link, int kind)
 {
+    const bool alarm = kind == Plant::AlarmLog;
+    if (link == LinkKind::Serial)
+        return serialfn::answerTo(alarm ? serialfn::AlarmCount : serialfn::EventCount);
+    return alarm ? tcpfn::AlarmCount : tcpfn::EventCount;
+}
+
+std::uint8_t recordAnswerCode(LinkKind link, int kind)
+{
+    const bool alarm = kind == Plant::AlarmLog;
+    if (link == LinkKind::Serial)
+        return serialfn::answerTo(alarm ? serialfn::AlarmRecord : serialfn::EventRecord);
+    return alarm ? tcpfn::AlarmRecord : tcpfn::EventRecord;
+}
+
+int recordSize(int kind)
+{
+    return kind == Plant::AlarmLog ? 34 : 10;
+}
+
+} // namespace
+
+void Protocol::setHistoryFaults(const HistoryFaultSettings &settings)
+{
+    historyFaults = HistoryFaults(settings);
+}
+
+Reply Protocol::logCount(LinkKind link, int kind)
+{
+    const HistoryFault fault = historyFaults.countAnswered(kind);
+    if (fault != HistoryFault::None)
+        qCInfo(lcHistory).noquote() << "count answer of log" << kind << "gets the fault" << historyFaultName(fault);
+    if (fault == HistoryFault::Drop)
+        return Reply::silent();
+    // The other log's answer: its code and its count.
+    const int answered = fault == HistoryFault::OtherLog ? otherLog(kind) : kind;
+    QByteArray data;
+    appendWord(data, plant.logCount(Plant::LogKind(answered)));
+    // The second word of the count answer carries nothing the console uses.
+    appendWord(data, 0);
+    if (fault == HistoryFault::Short)
+        data.chop(1);
+    else if (fault == HistoryFault::Long)
+        data.append('\0');
+    Reply reply = Reply::answer(withCode(countAnswerCode(link, answered), data));
+    reply.spoil = fault == HistoryFault::Corrupt;
+    reply.delayMs = historyFaults.settings().countDelayMs;
+    return reply;
+}
+
+Reply Protocol::logRecord(LinkKind link, int kind, int number, std::uint8_t function)
+{
+    const HistoryFault fault = historyFaults.recordAnswered(kind, number);
     QByteArray record = plant.logRecord(Plant::LogKind(kind), number);
-    if (record.isEmpty())
-        return exception(link, function, IllegalDataAddress);
-    // The console reads records at their fixed size.
-    record.resize(kind == Plant::AlarmLog ? 34 : 10, '\0');
+    if (record.isEmpty()) {
+        // A record that is not there: the refusal, as late as any answer to a record request.
+        Reply reply = exception(link, function, IllegalDataAddress);
+        reply.delayMs = historyFaults.settings().recordDelayMs;
+        return reply;
+    }
+    if (fault != HistoryFault::None)
+        qCInfo(lcHistory).noquote() << "answer for record" << number << "of log" << kind << "gets the fault"
+                                    << historyFaultName(fault);
+    if (fault == HistoryFault::Drop)
+        return Reply::silent();
+    // Records go out at their log's fixed size, or a byte off it, or at the other log's size
+    // under the other log's code (the first bytes of this record, or this record padded).
+    const int answered = fault == HistoryFault::OtherLog ? otherLog(kind) : kind;
+    int size = recordSize(answered);
+    if (fault == HistoryFault::Short)
+        --size;
+    else if (fault == HistoryFault::Long)
+        ++size;
+    record.resize(size, '\0');
     QByteArray pdu;
-    pdu.append(char(answerCode));
+    pdu.append(char(recordAnswerCode(link, answered)));
     // On TCP one byte precedes the record; it carries the record's size, as a byte count
     // would, and the console skips it. The serial answer has no byte count.
     if (link == LinkKind::Tcp)
         pdu.append(char(record.size()));
     pdu.append(record);
-    return Reply::answer(pdu);
+    Reply reply = Reply::answer(pdu);
+    reply.spoil = fault == HistoryFault::Corrupt;
+    reply.delayMs = historyFaults.settings().recordDelayMs;
+    return reply;
 }
 
 Reply Protocol::serialRequest(std::uint8_t function, QByteArrayView data)
@@ -194,14 +266,13 @@ Reply Protocol::serialRequest(std::uint8_t function, QByteArrayView data)
     case EventCount:
         if (!data.isEmpty())
             return exception(link, function, IllegalDataValue);
-        return logCount(link, function == AlarmCount ? Plant::AlarmLog : Plant::EventLog,
-                        answerTo(function));
+        return logCount(link, function == AlarmCount ? Plant::AlarmLog : Plant::EventLog);
     case AlarmRecord:
     case EventRecord:
         if (data.size() != 2)
             return exception(link, function, IllegalDataValue);
         return logRecord(link, function == AlarmRecord ? Plant::AlarmLog : Plant::EventLog,
-                         wordAt(data, 0), answerTo(function), function);
+                         wordAt(data, 0), function);
     case AlarmInit:
     case EventInit:
         if (!data.isEmpty())
@@ -236,12 +307,12 @@ Reply Protocol::tcpRequest(std::uint8_t function, QByteArrayView data)
         // The second byte is whatever record number the console asked for last.
         if (data.size() != 2 || std::uint8_t(data[0]) != kindOf(function))
             return exception(link, function, IllegalDataValue);
-        return logCount(link, kindOf(function), function);
+        return logCount(link, kindOf(function));
     case AlarmRecord:
     case EventRecord:
         if (data.size() != 3 || std::uint8_t(data[0]) != kindOf(function))
             return exception(link, function, IllegalDataValue);
-        return logRecord(link, kindOf(function), wordAt(data, 1), function, function);
+        return logRecord(link, kindOf(function), wordAt(data, 1), function);
     case AlarmInit:
     case EventInit: {
         const Plant::LogKind kind = kindOf(function);

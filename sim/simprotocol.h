@@ -5,6 +5,8 @@
 // requests have their own function codes and answer layouts on each link, and the status read
 // of 131 registers carries a byte count of its own on each.
 
+#include "historyfaults.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
@@ -24,6 +26,10 @@ struct Reply {
     };
     Kind kind = Kind::Silent;
     QByteArray pdu;
+    // Set by the history faults: the link spoils this answer as it spoils any, and sends it
+    // this much later than it otherwise would.
+    bool spoil = false;
+    int delayMs = 0;
 
     static Reply silent() { return {}; }
     static Reply answer(QByteArray pdu) { return {Kind::Pdu, std::move(pdu)}; }
@@ -50,6 +56,9 @@ public:
 
     explicit Protocol(Plant &plant);
 
+    // The faults of the history download; none unless set.
+    void setHistoryFaults(const HistoryFaultSettings &settings);
+
     // The answer to one request PDU (function code and data) received on the given link.
     Reply answer(LinkKind link, QByteArrayView request);
 
@@ -63,13 +72,13 @@ private:
     Reply writeSingleRegister(LinkKind link, QByteArrayView request);
     Reply serialRequest(std::uint8_t function, QByteArrayView data);
     Reply tcpRequest(std::uint8_t function, QByteArrayView data);
-    Reply logCount(LinkKind link, int kind, std::uint8_t answerCode);
-    Reply logRecord(LinkKind link, int kind, int number, std::uint8_t answerCode,
-                    std::uint8_t function);
+    Reply logCount(LinkKind link, int kind);
+    Reply logRecord(LinkKind link, int kind, int number, std::uint8_t function);
     QByteArray ipBlock() const;
     static Reply exception(LinkKind link, std::uint8_t function, ExceptionCode code);
 
     Plant &plant;
+    HistoryFaults historyFaults;
 };
 
 } // namespace qeln::sim

@@ -4,6 +4,8 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcHistory, "qeln.history", QtInfoMsg)
 
 namespace qeln::history {
@@ -80,6 +82,7 @@ bool HistoryDownload::start(LogKind kind)
     outstanding_ = 0;
     draining_ = false;
     retryPending_ = false;
+    answerWaitMs_ = answerMs_;
     engine_.abandonTcpRequests(); // a poll still in flight must not answer into the download
     startTimer_.start();
     return true;
@@ -130,9 +133,11 @@ void HistoryDownload::requestCount()
     waitingForCount_ = true;
     outstanding_ = serial() ? outstanding_ + 1 : 1;
     const Codes &c = codes(kind_);
+    if (outstanding_ == 1)
+        firstAsked_.start();
     engine_.SendHistoryRequest("01", serial() ? c.serialCount : c.tcpCount, 0);
     if (serial())
-        answerTimer_.start(answerMs_);
+        answerTimer_.start(answerWaitMs_);
 }
 
 void HistoryDownload::requestRecord()
@@ -141,9 +146,11 @@ void HistoryDownload::requestRecord()
     // On TCP an answer belongs to its request: one that failed cannot answer later.
     outstanding_ = serial() ? outstanding_ + 1 : 1;
     const Codes &c = codes(kind_);
+    if (outstanding_ == 1)
+        firstAsked_.start();
     engine_.SendHistoryRequest("01", serial() ? c.serialRecord : c.tcpRecord, s.RecordTotal - s.RecordIndex);
     if (serial())
-        answerTimer_.start(answerMs_);
+        answerTimer_.start(answerWaitMs_);
 }
 
 void HistoryDownload::DecodeHistoryCount(ConsoleState &s)
@@ -229,9 +236,14 @@ void HistoryDownload::AdvanceHistoryRecord(ConsoleState &s)
     ++s.RecordIndex;
     if (outstanding_ > 0) {
         // The record was asked for more than once and another answer may still come: it must
-        // not be taken for the next record. Wait for it, or for a quiet spell.
+        // not be taken for the next record. The answers to the repeats come about as far apart
+        // as the repeats went out: wait for them that long and half as much again.
         draining_ = true;
-        answerTimer_.start(answerMs_);
+        answerTimer_.start(answerWaitMs_ * 3 / 2);
+        // This controller answers slower than the wait: the next requests wait longer, so it
+        // is not asked twice for every record.
+        answerWaitMs_ = int(std::min<qint64>(std::max<qint64>(answerWaitMs_, firstAsked_.elapsed() * 3 / 2),
+                                             MaxAnswerWaitMs));
         return;
     }
     requestRecord();
@@ -267,7 +279,7 @@ void HistoryDownload::onAnswerOverdue()
         endDrain();
         return;
     }
-    askAgain(QStringLiteral("no answer within %1 ms").arg(answerMs_));
+    askAgain(QStringLiteral("no answer within %1 ms").arg(answerWaitMs_));
 }
 
 void HistoryDownload::onTcpFailed(const QString &reason)

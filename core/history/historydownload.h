@@ -3,6 +3,7 @@
 #include "history/historyrecords.h"
 #include "link/linkengine.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -26,6 +27,7 @@ public:
     static constexpr int StartTicks = 4;        // start timer ticks before the count request
     static constexpr int SerialAnswerMs = 1600; // a serial answer missing this long is asked again
     static constexpr int MaxRepeats = 3;        // repeats of one request before giving up
+    static constexpr int MaxAnswerWaitMs = 10000; // the longest a slow controller is waited for
 
     explicit HistoryDownload(LinkEngine &engine, QObject *parent = nullptr);
     ~HistoryDownload() override;
@@ -99,6 +101,8 @@ private:
     bool waitingForCount_ = false;
     bool completed_ = false;
     int answerMs_ = SerialAnswerMs;
+    int answerWaitMs_ = SerialAnswerMs; // grows for a controller that answers slower
+    QElapsedTimer firstAsked_;          // when the current count or record was first asked for
     int startTicks_ = 0;       // HistoryStartTicks
     int repeats_ = 0;          // repeats of the current request
     int outstanding_ = 0;      // requests for the current count or record not answered yet

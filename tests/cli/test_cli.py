@@ -693,6 +693,51 @@ class HistoryTest(unittest.TestCase):
         # The clearing may itself leave a record behind; the 250 old ones are gone.
         self.assertLess(proc.stdout.count(b"\r\n"), 5, proc.stdout[:400])
 
+    def csv_rows(self, proc):
+        lines = proc.stdout.decode("utf-8").split("\r\n")[1:-1]
+        return [line.split(",") for line in lines]
+
+    def test_faults_mid_download_leave_rows_exact(self):
+        # The same log twice: clean, and with a spoilt answer half-way. Each row must hold the
+        # same record as without the fault: no duplicate, no gap, no shift.
+        clean = {}
+        for link in ("tcp", "serial"):
+            proc = run_cli("--link", self.links[link], "history", "alarm")
+            self.assertEqual(proc.returncode, 0, describe(proc))
+            clean[link] = self.csv_rows(proc)
+        self.assertEqual(clean["tcp"], clean["serial"])
+        self.assertEqual(len(clean["tcp"]), 250)
+        for fault in ("drop", "corrupt", "short", "long", "other-log", "drop:3"):
+            links = start_simulator(self, "--history", "250", "--record-fault", "120:" + fault)
+            for link in ("tcp", "serial"):
+                with self.subTest(fault=fault, link=link):
+                    proc = run_cli("--link", links[link], "history", "alarm")
+                    self.assertEqual(proc.returncode, 0, describe(proc))
+                    self.assertEqual(self.csv_rows(proc), clean[link])
+
+    def test_slow_answers_on_serial(self):
+        # Record answers later than the 1.6 s repeat: the record is asked again and both
+        # answers come; the second must not become the next row.
+        links = start_simulator(self, "--history", "4", "--record-delay-ms", "2000")
+        proc = run_cli("--link", links["serial"], "history", "alarm", timeout=120)
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        rows = self.csv_rows(proc)
+        self.assertEqual([r[0] for r in rows], ["001", "002", "003", "004"])
+        stamps = [(r[1], r[2]) for r in rows]
+        self.assertEqual(stamps, sorted(set(stamps), reverse=True))
+
+    def test_download_given_up_writes_nothing(self):
+        links = start_simulator(self, "--history", "30", "--record-fault", "12:drop:all", "--count-fault", "drop:1")
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                out = temp_dir(self)
+                for name in ("a.xlsx", "a.csv"):
+                    proc = run_cli("--link", links[link], "history", "alarm", "--out", os.path.join(out, name),
+                                   timeout=120)
+                    self.assertEqual(proc.returncode, 1, describe(proc))
+                    self.assertIn(b"Please try again", proc.stderr)
+                self.assertEqual(os.listdir(out), [])
+
     def test_failures_leave_no_file(self):
         out = temp_dir(self)
         taken = os.path.join(out, "taken.xlsx")

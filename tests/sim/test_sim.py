@@ -80,15 +80,17 @@ def ip_write_block(ip, mask, gateway, site):
 class Sim:
     """One qeln-sim process; tcp_port and pty hold where it serves."""
 
-    def __init__(self, testcase, *options, tcp=True, pty=True):
-        args = [SIM, "--model", str(MODEL), "--history", str(HISTORY)]
+    def __init__(self, testcase, *options, tcp=True, pty=True, history=HISTORY, env=None):
+        args = [SIM, "--model", str(MODEL)]
+        if history:
+            args += ["--history", str(history)]
         args += ["--tcp-port", "0"] if tcp else ["--no-tcp"]
         if pty:
             args.append("--pty")
         args += list(options)
         links = int(tcp) + int(pty) + int("--serial" in options)
         self.errfile = tempfile.TemporaryFile()
-        env = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME_DIR)
+        env = dict(os.environ, XDG_RUNTIME_DIR=RUNTIME_DIR, **(env or {}))
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=self.errfile,
                                      stdin=subprocess.DEVNULL, env=env)
         testcase.addCleanup(self.stop)
@@ -163,6 +165,22 @@ class TcpPeer:
         return collect(lambda: self.sock.recv(65536),
                        lambda t: bool(select.select([self.sock], [], [], t)[0]), timeout)
 
+    def ask_upto(self, frame, size, timeout=2.0, quiet=0.05):
+        """Sends a request and reads its answer: `size` bytes, or fewer when the line has
+        been quiet for `quiet` s after the first byte (a cut or shorter answer)."""
+        self.sock.sendall(frame)
+        data = b""
+        deadline = time.monotonic() + timeout
+        while len(data) < size:
+            wait = quiet if data else deadline - time.monotonic()
+            if wait <= 0 or not select.select([self.sock], [], [], wait)[0]:
+                break
+            chunk = self.sock.recv(size - len(data))
+            if not chunk:
+                break
+            data += chunk
+        return data
+
 
 class SerialPeer:
     """The client end of the simulator's pseudo-terminal, raw."""
@@ -186,6 +204,120 @@ def status_registers_tcp(peer, tid=1):
     answer = peer.ask(tcp_frame(tid, 0x04, word(1) + word(131)))
     assert len(answer) == 271, answer.hex()
     return [int.from_bytes(answer[9 + 2 * i:11 + 2 * i], "big") for i in range(131)]
+
+
+def tcp_spoil_of(expected, answer, function):
+    """What a spoilt TCP answer gets wrong, as a master can tell from the answer alone:
+    "tid", "length", "function", "cut" or "exception"; None when it would pass for the
+    expected answer or is spoilt in some other way."""
+    if answer == expected[:4] + bytes([0, 3, 1, function | 0x80, 4]):
+        return "exception"
+    if len(answer) < len(expected):
+        return "cut" if answer and expected.startswith(answer) else None
+    if len(answer) != len(expected):
+        return None
+    changed = {i for i in range(len(answer)) if answer[i] != expected[i]}
+    if changed and changed <= {0, 1}:
+        return "tid"
+    if changed and changed <= {4, 5} and int.from_bytes(answer[4:6], "big") <= 260:
+        return "length"
+    if changed == {7} and not (answer[7] ^ expected[7]) & 0x80:
+        return "function"
+    return None
+
+
+# The history requests of both links: function codes by log (1 alarm, 2 event).
+SERIAL_COUNT, SERIAL_RECORD = {1: 0x30, 2: 0x40}, {1: 0x31, 2: 0x41}
+TCP_COUNT, TCP_RECORD = {1: 0x43, 2: 0x46}, {1: 0x44, 2: 0x47}
+RECORD_SIZE = {1: 34, 2: 10}
+
+
+class HistoryPeer:
+    """Count and record requests on one link; answers come back as (code, data after the
+    code) once their framing has been checked: the LRC on serial, the transaction id,
+    protocol, length field and unit on TCP. An answer that is not well framed fails the
+    test; no answer gives None."""
+
+    def __init__(self, testcase, sim, link):
+        self.testcase, self.link = testcase, link
+        self.tid = 0
+        self.peer = SerialPeer(testcase, sim.pty) if link == "serial" else TcpPeer(testcase, sim.tcp_port)
+
+    def count(self, log, timeout=1.0):
+        if self.link == "serial":
+            return self.ask(bytes([SERIAL_COUNT[log]]), timeout)
+        return self.ask(bytes([TCP_COUNT[log], log, 0]), timeout)
+
+    def record(self, log, number, timeout=1.0):
+        if self.link == "serial":
+            return self.ask(bytes([SERIAL_RECORD[log]]) + word(number), timeout)
+        return self.ask(bytes([TCP_RECORD[log], log]) + word(number), timeout)
+
+    def send(self, pdu):
+        """Sends without waiting; the answer is read with take()."""
+        self.tid += 1
+        frame = serial_frame(bytes([1]) + pdu) if self.link == "serial" else tcp_frame(self.tid, pdu[0], pdu[1:])
+        if self.link == "serial":
+            os.write(self.peer.fd, frame)
+        else:
+            self.peer.sock.sendall(frame)
+
+    def take(self, timeout=1.0, tid=None):
+        """One answer, cut out of the stream as a master would: up to the line end (serial),
+        by its length field (TCP)."""
+        if self.link == "serial":
+            return self.framed(self.read_until(lambda data: data.endswith(b"\n"), timeout), tid)
+        header = self.read_until(lambda data: len(data) >= 6, timeout)
+        if len(header) == 6:
+            length = int.from_bytes(header[4:6], "big")
+            header += self.read_until(lambda data: len(data) >= length, 1.0, length)
+        return self.framed(header, tid)
+
+    def read_until(self, done, timeout, size=None):
+        sock = self.peer.sock if self.link == "tcp" else None
+        data = b""
+        deadline = time.monotonic() + timeout
+        while not done(data):
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([sock or self.peer.fd], [], [], left)[0]:
+                break
+            want = 1 if size is None else size - len(data)
+            chunk = sock.recv(want) if sock else os.read(self.peer.fd, 1)
+            if not chunk:
+                break
+            data += chunk
+        return data
+
+    def ask(self, pdu, timeout=1.0):
+        self.send(pdu)
+        return self.take(timeout)
+
+    def framed(self, answer, tid=None):
+        if not answer:
+            return None
+        if self.link == "serial":
+            data = serial_body(answer)
+            self.testcase.assertEqual(data[0], 1)
+            return data[1], data[2:]
+        tid = self.tid if tid is None else tid
+        self.testcase.assertEqual(answer[:4], tid.to_bytes(2, "big") + b"\0\0", answer.hex())
+        self.testcase.assertEqual(int.from_bytes(answer[4:6], "big"), len(answer) - 6, answer.hex())
+        self.testcase.assertEqual(answer[6], 1)
+        return answer[7], answer[8:]
+
+    def count_code(self, log):
+        return SERIAL_COUNT[log] + 0x90 if self.link == "serial" else TCP_COUNT[log]
+
+    def record_code(self, log):
+        return SERIAL_RECORD[log] + 0x90 if self.link == "serial" else TCP_RECORD[log]
+
+    def record_bytes(self, data):
+        """The record of a record answer's data: on TCP after the byte that gives its size,
+        which must agree with it."""
+        if self.link == "serial":
+            return data
+        self.testcase.assertEqual(data[0], len(data) - 1)
+        return data[1:]
 
 
 # ---- standard functions against independent masters ---------------------------------------
@@ -527,15 +659,57 @@ class FaultsTest(unittest.TestCase):
         self.assertEqual(SerialPeer(self, sim.pty).ask(self.STATUS, 0.5), b"")
         self.assertEqual(TcpPeer(self, sim.tcp_port).ask(self.WRITE, 0.5), b"")
 
+    def spoilt_tcp_answers(self, *options, requests=200, request=None):
+        """The answers to `requests` register writes (each its own transaction id, the
+        answer an echo) at --corrupt-rate 1, and what each gets wrong."""
+        sim = Sim(self, "--corrupt-rate", "1", *options, pty=False)
+        peer = TcpPeer(self, sim.tcp_port)
+        answers, spoils = [], []
+        for n in range(requests):
+            frame = request(n) if request else tcp_frame(n + 1, 0x06, word(90) + word(n))
+            expected = frame if not request else bytes([frame[0], frame[1], 0, 0, 0, 0])
+            # At least an exception answer's nine bytes, so that none is left for the next.
+            answer = peer.ask_upto(frame, max(len(expected), 9))
+            answers.append(answer)
+            spoils.append(tcp_spoil_of(expected, answer, frame[7]))
+        sim.stop()
+        return answers, spoils
+
     def test_corrupt_everything(self):
         sim = Sim(self, "--corrupt-rate", "1")
         answer = SerialPeer(self, sim.pty).ask(self.STATUS)
         self.assertEqual(len(answer), 537)
         data = bytes.fromhex(answer[1:-2].decode())
         self.assertNotEqual(lrc(data[:-1]), data[-1])
-        answer = TcpPeer(self, sim.tcp_port).ask(self.WRITE)
-        self.assertEqual(len(answer), len(self.WRITE))
-        self.assertEqual(sum(a != b for a, b in zip(answer, self.WRITE)), 1)
+
+        # On TCP every spoilt answer is one a master can catch, in each of the ways.
+        answers, spoils = self.spoilt_tcp_answers()
+        for n, (answer, spoil) in enumerate(zip(answers, spoils)):
+            self.assertIsNotNone(spoil, "answer %d passes for a good one or is spoilt otherwise: %s" % (n, answer.hex()))
+        self.assertEqual(set(spoils), {"tid", "length", "function", "cut", "exception"})
+        # A cut answer is followed by nothing: the next answer starts a frame of its own.
+        self.assertTrue(any(a == "cut" and b != "cut" for a, b in zip(spoils, spoils[1:])))
+
+    def test_corrupt_kinds(self):
+        bare = lambda n: tcp_frame(n + 1, 0x42, ip_write_block([10, 0, 0, 5], [255, 0, 0, 0], [10, 0, 0, 1], b"x"))
+        cases = [
+            ("cut only", ["--corrupt-kinds", "cut"], None, {"cut"}),
+            ("tid and length", ["--corrupt-kinds", "length,tid"], None, {"tid", "length"}),
+            ("function", ["--corrupt-kinds", "function"], None, {"function"}),
+            # The IP write's answer is a header alone: no function code to change.
+            ("function on a bare header", ["--corrupt-kinds", "function"], bare, {"tid"}),
+            ("bare header, any", [], bare, {"tid", "length", "cut", "exception"}),
+        ]
+        for name, options, request, kinds in cases:
+            with self.subTest(name):
+                answers, spoils = self.spoilt_tcp_answers(*options, requests=40, request=request)
+                self.assertNotIn(None, spoils, [a.hex() for a in answers])
+                self.assertEqual(set(spoils), kinds)
+
+    def test_seed_makes_tcp_spoils_reproducible(self):
+        runs = [self.spoilt_tcp_answers("--seed", seed, requests=30)[0] for seed in ("11", "11", "12")]
+        self.assertEqual(runs[0], runs[1])
+        self.assertNotEqual(runs[0], runs[2])
 
     def test_seed_makes_drops_reproducible(self):
         patterns = []
@@ -580,6 +754,251 @@ class FaultsTest(unittest.TestCase):
         self.assertLess(elapsed, 1.0)
 
 
+# ---- history: known logs and the download's faults ----------------------------------------
+
+# A log file in both of its forms (named fields, whole records as hex), and the same records
+# byte by byte as worked out by hand.
+LOG = {
+    "alarm": [
+        {"time": "2024-03-05T14:07:09", "acVoltage": 2205, "acCurrent": 52, "dcVoltage": 540,
+         "dcCurrent": 1234, "batteryCurrent": -200, "rackTemperature": 0, "detail": 9, "code": 24,
+         "occurred": True},
+        bytes(range(1, 35)).hex().upper(),
+        {"time": "2000-01-01T00:00:00", "words": [1, 2, 3, 4, 5], "bytes": [6, 7, 8], "code": 1,
+         "occurred": 0},
+    ],
+    "event": [
+        {"time": "2024-12-31T23:59:59", "code": 15, "value": -10},
+        bytes([24, 3, 5, 14, 7, 9, 0, 54, 0xC0, 0xA8]).hex(),
+        {"time": "2024-03-05T14:07:09", "code": 3},
+    ],
+}
+RECORDS = {
+    1: [bytes([24, 3, 5, 14, 7, 9]) + word(2205) + word(52) + word(540) + word(1234) + word(0xFF38)
+        + word(0) + bytes(10) + bytes(3) + bytes([9, 24, 1]),
+        bytes(range(1, 35)),
+        bytes([0, 1, 1, 0, 0, 0]) + bytes(12) + b"".join(word(w) for w in (1, 2, 3, 4, 5))
+        + bytes([6, 7, 8, 0, 1, 0])],
+    2: [bytes([24, 12, 31, 23, 59, 59]) + word(15) + word(0xFFF6),
+        bytes([24, 3, 5, 14, 7, 9, 0, 54, 0xC0, 0xA8]),
+        bytes([24, 3, 5, 14, 7, 9]) + word(3) + word(0)],
+}
+LINKS = ("serial", "tcp")
+
+
+def log_file(testcase, content):
+    import json
+    folder = tempfile.mkdtemp(prefix="qeln-sim-log-")
+    testcase.addCleanup(shutil.rmtree, folder, True)
+    path = os.path.join(folder, "log.json")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(content if isinstance(content, str) else json.dumps(content))
+    return path
+
+
+class HistoryTest(unittest.TestCase):
+    def sim(self, *options, **kwargs):
+        return Sim(self, "--log-file", log_file(self, LOG), *options, history=None, **kwargs)
+
+    def test_log_file_records_on_both_links(self):
+        sim = self.sim()
+        for link in LINKS:
+            peer = HistoryPeer(self, sim, link)
+            for log in (1, 2):
+                with self.subTest(link=link, log=log):
+                    self.assertEqual(peer.count(log), (peer.count_code(log), word(3) + word(0)))
+                    for number, expected in enumerate(RECORDS[log]):
+                        code, data = peer.record(log, number)
+                        self.assertEqual(code, peer.record_code(log))
+                        self.assertEqual(peer.record_bytes(data), expected, "record %d" % number)
+
+    def test_wrong_size_and_other_log_records(self):
+        # Record 0 one byte short, record 1 one byte long, record 2 in the other log's layout:
+        # well framed each, once in every download; a count request starts the next download.
+        sim = self.sim("--record-fault", "0:short", "--record-fault", "1:long", "--record-fault", "2:other-log")
+        for link in LINKS:
+            peer = HistoryPeer(self, sim, link)
+            for log in (1, 2):
+                other = 3 - log
+                faulty = [(peer.record_code(log), RECORDS[log][0][:-1]),
+                          (peer.record_code(log), RECORDS[log][1] + b"\0"),
+                          (peer.record_code(other), (RECORDS[log][2] + bytes(34))[:RECORD_SIZE[other]])]
+                good = [(peer.record_code(log), r) for r in RECORDS[log]]
+                for download in range(2):
+                    with self.subTest(link=link, log=log, download=download):
+                        peer.count(log)
+                        for expected in (faulty, good):
+                            got = []
+                            for number in range(3):
+                                code, data = peer.record(log, number)
+                                got.append((code, peer.record_bytes(data)))
+                            self.assertEqual(got, expected)
+
+    def test_count_faults(self):
+        for link in LINKS:
+            for log in (1, 2):
+                # The other log holds two records, so its count is told from this one's.
+                content = dict(LOG, **{"event" if log == 1 else "alarm": LOG["event" if log == 1 else "alarm"][:2]})
+                cases = [
+                    ("short", lambda p: (p.count_code(log), word(3) + b"\0")),
+                    ("long", lambda p: (p.count_code(log), word(3) + word(0) + b"\0")),
+                    ("other-log", lambda p: (p.count_code(3 - log), word(2) + word(0))),
+                    ("drop", lambda p: None),
+                ]
+                for kind, expected in cases:
+                    with self.subTest(link=link, log=log, fault=kind):
+                        sim = Sim(self, "--log-file", log_file(self, content), "--count-fault", kind,
+                                  history=None, tcp=link == "tcp", pty=link == "serial")
+                        peer = HistoryPeer(self, sim, link)
+                        self.assertEqual(peer.count(log, 0.4 if kind == "drop" else 1.0), expected(peer))
+                        # Once only: the next count answer is the true one.
+                        self.assertEqual(peer.count(log), (peer.count_code(log), word(3) + word(0)))
+                        sim.stop()
+
+    def test_dropped_and_spoilt_answers(self):
+        sim = self.sim("--record-fault", "1:drop:2", "--record-fault", "2:drop:all", "--record-fault", "0:corrupt",
+                       "--count-fault", "corrupt:all")
+        for link in LINKS:
+            with self.subTest(link=link):
+                peer = HistoryPeer(self, sim, link)
+                expected = (peer.record_code(1), RECORDS[1][1])
+                for download in range(2):
+                    peer.send(bytes([TCP_COUNT[1], 1, 0]) if link == "tcp" else bytes([SERIAL_COUNT[1]]))
+                    self.assert_spoilt(link, peer, peer.peer.receive(1.0), bytes([0x43]) + word(3) + word(0))
+                    self.assertIsNone(peer.record(1, 1, 0.3))
+                    self.assertIsNone(peer.record(1, 1, 0.3))
+                    code, data = peer.record(1, 1)
+                    self.assertEqual((code, peer.record_bytes(data)), expected)
+                    for _ in range(3):
+                        self.assertIsNone(peer.record(1, 2, 0.3))
+                    peer.send(bytes([TCP_RECORD[1], 1, 0, 0]) if link == "tcp" else bytes([SERIAL_RECORD[1], 0, 0]))
+                    self.assert_spoilt(link, peer, peer.peer.receive(1.0), bytes([0x44, 34]) + RECORDS[1][0])
+                    code, data = peer.record(1, 0)
+                    self.assertEqual((code, peer.record_bytes(data)), (peer.record_code(1), RECORDS[1][0]))
+
+    def assert_spoilt(self, link, peer, answer, tcp_pdu):
+        if link == "serial":
+            data = bytes.fromhex(answer[1:-2].decode())
+            self.assertNotEqual(lrc(data[:-1]), data[-1], answer)
+        else:
+            expected = tcp_frame(peer.tid, tcp_pdu[0], tcp_pdu[1:])
+            self.assertIsNotNone(tcp_spoil_of(expected, answer, tcp_pdu[0]), answer.hex())
+
+    def test_request_faults(self):
+        # The second and third record requests of each download go unanswered, whatever
+        # record they ask for: here the same record again, as a master's repeat would.
+        sim = self.sim("--request-fault", "2:drop:2")
+        for link in LINKS:
+            with self.subTest(link=link):
+                peer = HistoryPeer(self, sim, link)
+                for download in range(2):
+                    peer.count(2)
+                    answered = [peer.record(2, 2, 0.3) is not None for _ in range(5)]
+                    self.assertEqual(answered, [True, False, False, True, True])
+
+    def test_delays(self):
+        sim = self.sim("--count-delay-ms", "900", "--record-delay-ms", "700")
+        for link in LINKS:
+            with self.subTest(link=link):
+                peer = HistoryPeer(self, sim, link)
+                start = time.monotonic()
+                self.assertEqual(peer.count(1, 3.0), (peer.count_code(1), word(3) + word(0)))
+                self.assertGreaterEqual(time.monotonic() - start, 0.89)
+                start = time.monotonic()
+                code, _ = peer.record(1, 0, 3.0)
+                self.assertGreaterEqual(time.monotonic() - start, 0.69)
+                self.assertEqual(code, peer.record_code(1))
+                # Other answers are prompt: a status read sent after a record request is
+                # answered before the record.
+                peer.send(bytes([TCP_RECORD[1] if link == "tcp" else SERIAL_RECORD[1]])
+                          + (bytes([1]) if link == "tcp" else b"") + word(2))
+                peer.send(bytes([4]) + word(26) + word(1))
+                first, second = peer.take(3.0), peer.take(3.0, peer.tid - 1)
+                self.assertEqual(first[0], 4)
+                self.assertEqual(second[0], peer.record_code(1))
+
+    def test_seed_makes_history_spoils_reproducible(self):
+        runs = []
+        for seed in ("5", "5", "6"):
+            sim = self.sim("--record-fault", "0:corrupt:all", "--seed", seed, pty=False)
+            peer = HistoryPeer(self, sim, "tcp")
+            answers = []
+            for _ in range(12):
+                peer.send(bytes([TCP_RECORD[1], 1, 0, 0]))
+                answers.append(peer.peer.receive(0.5))
+            runs.append(answers)
+            sim.stop()
+        self.assertEqual(runs[0], runs[1])
+        self.assertNotEqual(runs[0], runs[2])
+
+    def test_prefilled_logs_follow_seed_and_clock(self):
+        def records(seed, count=60):
+            sim = Sim(self, "--event-history", str(count), "--history", str(count), "--clock", "2024-03-07T09:00:00",
+                      "--seed", seed, history=None, pty=False)
+            peer = HistoryPeer(self, sim, "tcp")
+            got = {}
+            for log in (1, 2):
+                self.assertEqual(peer.count(log), (TCP_COUNT[log], word(count) + word(0)))
+                got[log] = [peer.record_bytes(peer.record(log, n)[1]) for n in range(count)]
+            sim.stop()
+            return got
+        first = records("3")
+        self.assertEqual(records("3"), first)
+        other = records("4")
+        for log in (1, 2):
+            with self.subTest(log=log):
+                self.assertNotEqual(other[log], first[log])
+                times = [tuple(r[:6]) for r in first[log]]
+                self.assertEqual(times, sorted(times))  # record 0 is the oldest
+                self.assertLess(times[-1], (24, 3, 7, 9, 0, 0))
+        self.assertGreater(len({int.from_bytes(r[6:8], "big") for r in first[2]}), 10)  # event codes
+
+    def test_log_file_time_is_the_controllers(self):
+        # A wall-clock time that the host's zone skips (the spring change) is still the
+        # controller's time, byte for byte.
+        content = {"event": [{"time": "2024-03-31T02:30:00", "code": 1, "value": 2024}]}
+        sim = Sim(self, "--log-file", log_file(self, content), history=None, pty=False,
+                  env={"TZ": "Europe/Berlin"})
+        peer = HistoryPeer(self, sim, "tcp")
+        self.assertEqual(peer.record_bytes(peer.record(2, 0)[1]), bytes([24, 3, 31, 2, 30, 0]) + word(1) + word(2024))
+
+    def test_log_file_after_prefilled_records(self):
+        sim = Sim(self, "--log-file", log_file(self, LOG), "--history", "4", "--event-history", "2", pty=False)
+        peer = HistoryPeer(self, sim, "tcp")
+        for log, older in ((1, 4), (2, 2)):
+            self.assertEqual(peer.count(log)[1][:2], word(older + 3))
+            self.assertEqual(peer.record_bytes(peer.record(log, older)[1]), RECORDS[log][0])
+
+    def test_bad_log_files(self):
+        alarm = LOG["alarm"][0]
+        cases = [
+            ("not JSON", "{\"alarm\": [", b"not JSON"),
+            ("not an object", [], b"JSON object"),
+            ("unknown log", {"alarms": []}, b"unknown key"),
+            ("not a list", {"event": {}}, b"list"),
+            ("unknown field", {"alarm": [dict(alarm, voltage=1)]}, b"unknown field"),
+            ("no time", {"event": [{"code": 1}]}, b"time"),
+            ("bad time", {"event": [{"time": "2024-02-30T00:00:00", "code": 1}]}, b"time"),
+            ("year before 2000", {"event": [{"time": "1999-12-31T23:59:59", "code": 1}]}, b"time"),
+            ("no code", {"event": [{"time": "2024-01-01T00:00:00"}]}, b"code"),
+            ("word too big", {"alarm": [dict(alarm, acVoltage=65536)]}, b"acVoltage"),
+            ("signed too small", {"event": [{"time": "2024-01-01T00:00:00", "code": 1, "value": -32769}]}, b"value"),
+            ("fraction", {"alarm": [dict(alarm, dcVoltage=54.5)]}, b"dcVoltage"),
+            ("text for a number", {"alarm": [dict(alarm, code="24")]}, b"code"),
+            ("four words", {"alarm": [dict(alarm, words=[1, 2, 3, 4])]}, b"words"),
+            ("hex of the wrong length", {"event": ["00" * 11]}, b"20 hex digits"),
+            ("not hex", {"alarm": ["zz" * 34]}, b"68 hex digits"),
+        ]
+        for name, content, message in cases:
+            with self.subTest(name):
+                proc = subprocess.run([SIM, "--tcp-port", "0", "--log-file", log_file(self, content)],
+                                      capture_output=True, timeout=10, stdin=subprocess.DEVNULL)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertEqual(proc.stdout, b"")
+                self.assertIn(b"qeln-sim: --log-file", proc.stderr)
+                self.assertIn(message, proc.stderr)
+
+
 class ProcessTest(unittest.TestCase):
     def test_start_lines(self):
         sim = Sim(self)
@@ -614,6 +1033,21 @@ class ProcessTest(unittest.TestCase):
                 ("no link at all", ["--no-tcp"], 2),
                 ("unknown option", ["--frobnicate"], 2),
                 ("unknown scenario", ["--scenario", "no-such-scenario"], 2),
+                ("event history 5001", ["--event-history", "5001"], 2),
+                ("corrupt kinds unknown", ["--corrupt-kinds", "tid,flip"], 2),
+                ("corrupt kinds empty", ["--corrupt-kinds", ""], 2),
+                ("record fault kind", ["--record-fault", "3:lost"], 2),
+                ("record fault number", ["--record-fault", "5000:drop"], 2),
+                ("record fault negative", ["--record-fault", "-1:drop"], 2),
+                ("record fault no number", ["--record-fault", "drop"], 2),
+                ("record fault times 0", ["--record-fault", "3:drop:0"], 2),
+                ("record fault times word", ["--record-fault", "3:drop:often"], 2),
+                ("record fault extra part", ["--record-fault", "3:drop:2:1"], 2),
+                ("request fault 0", ["--request-fault", "0:drop"], 2),
+                ("count fault numbered", ["--count-fault", "1:drop"], 2),
+                ("count delay negative", ["--count-delay-ms", "-5"], 2),
+                ("record delay huge", ["--record-delay-ms", "600001"], 2),
+                ("log file missing", ["--log-file", "/nonexistent/qeln-log.json"], 2),
             ]
             for name, args, code in cases:
                 with self.subTest(name):
@@ -625,7 +1059,9 @@ class ProcessTest(unittest.TestCase):
     def test_help_and_version(self):
         proc = self.run_sim("--help")
         self.assertEqual(proc.returncode, 0)
-        for option in (b"--tcp-port", b"--pty", b"--serial", b"--drop-rate", b"--pace-baud", b"--scenario"):
+        for option in (b"--tcp-port", b"--pty", b"--serial", b"--drop-rate", b"--pace-baud", b"--scenario",
+                       b"--corrupt-kinds", b"--count-fault", b"--record-fault", b"--request-fault",
+                       b"--count-delay-ms", b"--record-delay-ms", b"--event-history", b"--log-file"):
             self.assertIn(option, proc.stdout)
         proc = self.run_sim("--version")
         self.assertEqual(proc.returncode, 0)

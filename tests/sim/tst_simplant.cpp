@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QSet>
 #include <QTest>
 
 #include <functional>
@@ -84,6 +85,8 @@ private Q_SLOTS:
     void calibrationAndFactoryReset();
     void clearLog();
     void prefillHistory();
+    void prefillEvents();
+    void setLog();
     void ipBlock_data();
     void ipBlock();
     void badScenarioFile_data();
@@ -644,6 +647,63 @@ void TestSimPlant::prefillHistory()
     QCOMPARE(p.logCount(Plant::AlarmLog), 5000);
     QCOMPARE(p.logRecord(Plant::AlarmLog, 0), second);
     QCOMPARE(byte(p.logRecord(Plant::AlarmLog, 4999), 32), 20);
+}
+
+void TestSimPlant::prefillEvents()
+{
+    auto filled = [](quint32 seed, int records) {
+        Plant p;
+        p.setSeed(seed);
+        p.setClock(QDateTime(QDate(2024, 3, 7), QTime(9, 0)));
+        p.advance(2000);
+        // A present record stays the newest; the pre-filled ones go before it.
+        [[maybe_unused]] const bool written = p.writeRegister(60, 540);
+        p.prefillEvents(records);
+        QList<QByteArray> log;
+        for (int i = 0; i < p.logCount(Plant::EventLog); ++i)
+            log << p.logRecord(Plant::EventLog, i);
+        return log;
+    };
+    const QList<QByteArray> log = filled(3, 5000);
+    QCOMPARE(log.size(), 5000); // the oldest pre-filled record made room for the present one
+    QCOMPARE(log.last(), bytes({24, 3, 7, 9, 0, 2, 0, 16, 0x02, 0x1C}));
+    QByteArray last;
+    QSet<int> codes;
+    for (const QByteArray &r : log.first(4999)) {
+        QCOMPARE(r.size(), 10);
+        const QDateTime t(QDate(2000 + byte(r, 0), byte(r, 1), byte(r, 2)), QTime(byte(r, 3), byte(r, 4), byte(r, 5)));
+        QVERIFY2(t.isValid(), r.toHex().constData());
+        QVERIFY(r.left(6) >= last); // record 0 is the oldest
+        last = r.left(6);
+        codes << word(r, 6);
+    }
+    QVERIFY(last < bytes({24, 3, 7, 9, 0, 0}));
+    QVERIFY(codes.size() > 30);
+    QCOMPARE(filled(3, 40), filled(3, 40));
+    QVERIFY(filled(3, 40) != filled(4, 40));
+    QCOMPARE(filled(3, 0).size(), 1);
+}
+
+void TestSimPlant::setLog()
+{
+    Plant p;
+    QList<QByteArray> records = {QByteArray(3, '\x11'), QByteArray(40, '\x22'), QByteArray(10, '\x33')};
+    p.setLog(Plant::EventLog, records);
+    QCOMPARE(p.logCount(Plant::EventLog), 3);
+    QCOMPARE(p.logRecord(Plant::EventLog, 0), QByteArray(3, '\x11') + QByteArray(7, '\0'));
+    QCOMPARE(p.logRecord(Plant::EventLog, 1), QByteArray(10, '\x22'));
+    QCOMPARE(p.logRecord(Plant::EventLog, 2), QByteArray(10, '\x33'));
+    QCOMPARE(p.logCount(Plant::AlarmLog), 0);
+
+    records.clear();
+    for (int i = 0; i < 5003; ++i)
+        records << QByteArray(34, char(i % 251));
+    p.setLog(Plant::AlarmLog, records);
+    QCOMPARE(p.logCount(Plant::AlarmLog), 5000); // the newest are kept
+    QCOMPARE(p.logRecord(Plant::AlarmLog, 0), records.at(3));
+    QCOMPARE(p.logRecord(Plant::AlarmLog, 4999), records.last());
+    p.setLog(Plant::AlarmLog, {});
+    QCOMPARE(p.logCount(Plant::AlarmLog), 0);
 }
 
 void TestSimPlant::ipBlock_data()

@@ -95,6 +95,9 @@ HistoryWindow::HistoryWindow(history::LogKind kind, history::HistoryDownload &do
     connect(&download, &history::HistoryDownload::countReceived, this, &HistoryWindow::onCountReceived);
     connect(&download, &history::HistoryDownload::rowStored, this, &HistoryWindow::onRowStored);
     connect(&download, &history::HistoryDownload::progressChanged, this, &HistoryWindow::onProgressChanged);
+    progressRedraw_.setSingleShot(true);
+    progressRedraw_.setInterval(ProgressRedrawMs);
+    connect(&progressRedraw_, &QTimer::timeout, this, &HistoryWindow::showProgress);
     connect(&download, &history::HistoryDownload::finished, this, &HistoryWindow::onFinished);
     connect(&download, &history::HistoryDownload::noData, this, &HistoryWindow::onNoData);
     connect(&download, &history::HistoryDownload::failed, this, &HistoryWindow::onFailed);
@@ -219,6 +222,7 @@ void HistoryWindow::onCountReceived(int total)
     const int indexWidth = indexColumnWidth(grid_, total);
     if (indexWidth > grid_->columnWidth(0))
         grid_->setColumnWidth(0, indexWidth);
+    pendingLabel_.clear();
     gauge_->setValue(0);
     labAlarm_->setText(QStringLiteral("Total : 0 /0"));
 }
@@ -230,13 +234,28 @@ void HistoryWindow::onRowStored(int row, const QStringList &cells)
 
 void HistoryWindow::onProgressChanged(int percent, const QString &label)
 {
-    gauge_->setValue(std::clamp(percent, 0, 100));
-    labAlarm_->setText(label);
+    // Records come faster than a screen can show them: the gauge and the counter are drawn at
+    // most every ProgressRedrawMs (each redraw would otherwise cost more than a record).
+    pendingPercent_ = std::clamp(percent, 0, 100);
+    pendingLabel_ = label;
+    if (!progressRedraw_.isActive())
+        progressRedraw_.start();
+}
+
+void HistoryWindow::showProgress()
+{
+    progressRedraw_.stop();
+    if (pendingLabel_.isEmpty())
+        return;
+    gauge_->setValue(pendingPercent_);
+    labAlarm_->setText(pendingLabel_);
+    pendingLabel_.clear();
 }
 
 void HistoryWindow::onFinished(const QString &message)
 {
     model_->flush();
+    showProgress();
     bbtFileSave_->setEnabled(true);
     bbtClose_->setEnabled(true);
     showBox(QMessageBox::Information, displayText(message));
@@ -250,6 +269,7 @@ void HistoryWindow::onNoData(const QString &message)
 void HistoryWindow::onFailed(const QString &message, const QString &reason)
 {
     model_->flush();
+    showProgress();
     showBox(QMessageBox::Warning, message, reason);
 }
 

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 
 class QFrame;
 class QLabel;
@@ -46,6 +47,7 @@ private:
     void onCountReceived(int total);
     void onRowStored(int row, const QStringList &cells);
     void onProgressChanged(int percent, const QString &label);
+    void showProgress();
     void onFinished(const QString &message);
     void onNoData(const QString &message);
     void onFailed(const QString &message, const QString &reason);
@@ -66,6 +68,10 @@ private:
     QTableView *grid_ = nullptr;
     HistoryTableModel *model_ = nullptr;
     bool closed_ = false;
+    static constexpr int ProgressRedrawMs = 50;
+    QTimer progressRedraw_;
+    int pendingPercent_ = 0;
+    QString pendingLabel_;
 };
 
 } // namespace qeln
