@@ -2,7 +2,8 @@
 """How fast the history download runs, side by side with a plain Modbus master.
 
 1. TCP loopback, 2000 alarm records from qeln-sim: the wall time of
-   `qeln-cli history alarm --out F.csv` against a libmodbus loop of 2000 read-input-register
+   `qeln-cli history alarm --out F.csv`, and of the history window (build/bench/history_window),
+   against a libmodbus loop of 2000 read-input-register
    round trips whose answers have the record answer's size (43 bytes), against the same
    simulator, in one run (median of --runs each).
 2. The same download over the simulator's pseudo-terminal paced at 115200 baud, against the
@@ -38,6 +39,41 @@ int main(int argc, char **argv)
     }
     modbus_close(ctx);
     modbus_free(ctx);
+    return 0;
+}
+"""
+
+# The same record requests as the console's (function 0x44, alarm log, record numbers from
+# the top down) over a plain socket: what the simulator itself needs per record answer.
+RAW_C = r"""
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+int main(int argc, char **argv)
+{
+    int n = atoi(argv[2]), one = 1, fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in a = {0};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(atoi(argv[1]));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, (struct sockaddr *)&a, sizeof a) != 0) { perror("connect"); return 1; }
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    for (int i = 0; i < n; ++i) {
+        int record = n - 1 - i, tid = i + 1;
+        unsigned char q[12] = {tid >> 8, tid & 0xFF, 0, 0, 0, 5, 1, 0x44, 1, record >> 8, record & 0xFF};
+        if (write(fd, q, 11) != 11) { perror("write"); return 1; }
+        unsigned char r[43];
+        for (int got = 0; got < 43;) {
+            int k = read(fd, r + got, 43 - got);
+            if (k <= 0) { fprintf(stderr, "read failed\n"); return 1; }
+            got += k;
+        }
+    }
+    close(fd);
     return 0;
 }
 """
@@ -88,19 +124,34 @@ def main():
         with open(loop + ".c", "w") as f:
             f.write(LOOP_C)
         subprocess.run([cc, "-O2", "-o", loop, loop + ".c", *flags.stdout.split()], check=True)
+        raw = os.path.join(work, "raw-loop")
+        with open(raw + ".c", "w") as f:
+            f.write(RAW_C)
+        subprocess.run([cc, "-O2", "-o", raw, raw + ".c"], check=True)
 
         proc, links = start_sim(sim, "--history", str(args.records))
         try:
             port = links["tcp"].rsplit(":", 1)[1]
-            cli_times, loop_times = [], []
+            cli_times, loop_times, raw_times = [], [], []
             for run in range(args.runs):
                 out = os.path.join(work, f"alarms-{run}.csv")
                 cli_times.append(timed([cli, "--link", "tcp:127.0.0.1:" + port, "history", "alarm", "--out", out]))
                 loop_times.append(timed([loop, port, str(args.records)]))
+                raw_times.append(timed([raw, port, str(args.records)]))
                 with open(out, "rb") as f:
                     rows = f.read().count(b"\r\n") - 1
                 if rows != args.records:
                     sys.exit(f"history-speed: {rows} rows instead of {args.records}")
+            window = os.path.join(args.build, "bench", "history_window")
+            window_lines = []
+            if os.access(window, os.X_OK):
+                env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+                env.setdefault("XDG_RUNTIME_DIR", work)
+                for run in range(args.runs):
+                    done = subprocess.run([window, "127.0.0.1:" + port], env=env, capture_output=True, text=True)
+                    if done.returncode != 0:
+                        sys.exit(f"history-speed: history_window failed: {done.stderr}")
+                    window_lines.append(done.stdout.strip())
         finally:
             proc.terminate()
             proc.wait()
@@ -109,6 +160,16 @@ def main():
         print(f"  qeln-cli history alarm      {c:7.3f} s   (min {min(cli_times):.3f}, max {max(cli_times):.3f})")
         print(f"  libmodbus loop, same sizes  {l:7.3f} s   (min {min(loop_times):.3f}, max {max(loop_times):.3f})")
         print(f"  ratio qeln-cli / loop       {c / l:7.2f}")
+        r = statistics.median(raw_times)
+        print(f"  plain-socket loop of the console's own record requests (0x44): {r:.3f} s; "
+              f"qeln-cli / that loop {c / r:.2f}")
+        if window_lines:
+            # "N records: A s from the command, B s from the count answer; longest ... gap G ms"
+            from_count = [float(line.split(", ")[1].split(" s")[0]) for line in window_lines]
+            w = statistics.median(from_count)
+            print(f"  history window (offscreen)  {w:7.3f} s from the count answer, after the window's 400 ms start delay")
+            print(f"  ratio window / loop         {w / l:7.2f}")
+            print(f"  runs: {window_lines}")
 
         proc, links = start_sim(sim, "--history", str(args.records), "--pace-baud", "115200")
         try:
