@@ -29,19 +29,10 @@ history::LogKind kindOf(const CliArgs &args)
 } // namespace
 
 CliHistory::CliHistory(const CliArgs &args, QObject *parent)
-    : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
+    : CliCommand(args, parent)
 {
-    deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, &CliHistory::onDeadline);
-    if (args_.trace)
-        connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
     connect(&engine_, &LinkEngine::statusDecoded, this, &CliHistory::onStatusDecoded);
     connect(&engine_, &LinkEngine::messageRequested, this, &CliHistory::onMessage);
-    if (args_.trace) {
-        connect(&engine_, &LinkEngine::tcpRequestFailed, this, [](const QString &reason) {
-            printLine(stderr, QStringLiteral("request failed: ") + reason);
-        });
-    }
     download_ = std::make_unique<history::HistoryDownload>(engine_);
     engine_.setDecoders(download_.get());
     connect(download_.get(), &history::HistoryDownload::progressChanged, this, &CliHistory::onProgress);
@@ -55,58 +46,30 @@ CliHistory::CliHistory(const CliArgs &args, QObject *parent)
 
 CliHistory::~CliHistory()
 {
-    engine_.pollTimer()->stop();
-    engine_.abandonTcpRequests();
     engine_.setDecoders(nullptr);
-    if (transport_)
-        transport_->close();
 }
 
-void CliHistory::start()
+void CliHistory::linkOpened()
 {
-    transport_ = attachLink(args_, state_, engine_);
-    connect(transport_.get(), &Transport::opened, this, &CliHistory::onOpened);
-    connect(transport_.get(), &Transport::openFailed, this, &CliHistory::onOpenFailed);
-    transport_->open();
-}
-
-void CliHistory::onOpened()
-{
-    // The engine re-opens a TCP link that it finds closed; that must not start over.
-    if (done_ || started_)
-        return;
-    started_ = true;
-    if (!args_.link.tcp)
-        state_.SerialPortOpen = 1;
-
     if (args_.command == CliArgs::Command::ClearHistory) {
         history::sendHistoryInitialisation(engine_, kindOf(args_));
         deadline_.start(AcknowledgementWaitMs);
         return;
     }
     // One status first: the rows are written for the models the console knows, and the
-    // workbook's title and rows name the model.
-    state_.RequestState = StatePoll;
-    state_.PollReady = 1;
-    engine_.pollTimer()->setInterval(300);
-    engine_.pollTimer()->start();
-    engine_.Timer1Timer(); // the first poll now rather than on the first tick
+    // workbook's title and rows name the model. The first poll goes out at once.
+    startStatusPoll(true);
     deadline_.start(StatusWaitMs);
-}
-
-void CliHistory::onOpenFailed(const QString &reason)
-{
-    finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
 }
 
 void CliHistory::onStatusDecoded()
 {
-    if (done_ || downloading_ || args_.command != CliArgs::Command::History)
+    if (done() || downloading_ || args_.command != CliArgs::Command::History)
         return;
-    decodeStatusModel();
+    startDownload();
 }
 
-void CliHistory::decodeStatusModel()
+void CliHistory::startDownload()
 {
     // The model text as the window's caption shows it, from the window's own decode.
     decodeStatusView(state_);
@@ -201,7 +164,7 @@ void CliHistory::onMessage(MessageKind, const QString &text)
         printLine(stderr, QStringLiteral("message: ") + text);
 }
 
-void CliHistory::onDeadline()
+void CliHistory::deadlinePassed()
 {
     if (args_.command == CliArgs::Command::ClearHistory)
         finish(1, QStringLiteral("no acknowledgement from %1 within %2 s")
@@ -217,20 +180,12 @@ void CliHistory::onDeadline()
                       .arg(StallMs / 1000));
 }
 
-void CliHistory::finish(int code, const QString &error)
+void CliHistory::stopping()
 {
-    if (done_)
-        return;
-    done_ = true;
-    deadline_.stop();
     if (progressShown_)
         std::fputc('\n', stderr);
+    progressShown_ = false;
     download_->close();
-    engine_.pollTimer()->stop();
-    engine_.abandonTcpRequests();
-    if (!error.isEmpty())
-        printLine(stderr, QStringLiteral("qeln-cli: ") + error);
-    Q_EMIT finished(code);
 }
 
 } // namespace qeln

@@ -1,18 +1,11 @@
 #pragma once
 
-#include "app/consolelines.h"
-#include "app/consolestate.h"
-#include "cliargs.h"
-#include "link/linkengine.h"
-
-#include <QObject>
-#include <QTimer>
+#include "clicommand.h"
 
 #include <memory>
 
 namespace qeln {
 
-class Transport;
 namespace history {
 class HistoryDownload;
 }
@@ -22,13 +15,11 @@ class HistoryDownload;
 // download and writes it as .xlsx or .csv (CSV on standard output without --out). Nothing is
 // written when the download fails: a partial file would look complete to a script.
 // clear-history sends one initialisation request and waits for its acknowledgement.
-class CliHistory : public QObject {
+class CliHistory : public CliCommand {
     Q_OBJECT
 public:
     explicit CliHistory(const CliArgs &args, QObject *parent = nullptr);
     ~CliHistory() override;
-
-    void start();
 
     static constexpr int StatusWaitMs = 5000;
     static constexpr int AcknowledgementWaitMs = 3000;
@@ -36,31 +27,21 @@ public:
     // end long before; this only guards against a link that neither answers nor fails).
     static constexpr int StallMs = 20000;
 
-Q_SIGNALS:
-    void finished(int exitCode);
+protected:
+    void linkOpened() override;
+    void stopping() override;
+    void deadlinePassed() override;
 
 private:
-    void onOpened();
-    void onOpenFailed(const QString &reason);
     void onStatusDecoded();
-    void decodeStatusModel();
+    void startDownload();
     void onProgress(int percent, const QString &label);
     void onDownloadFinished();
     void onMessage(MessageKind kind, const QString &text);
-    void onDeadline();
     void writeResult();
-    void finish(int code, const QString &error = QString());
 
-    CliArgs args_;
-    ConsoleState state_;
-    LinkEngine engine_;
-    ConsoleLineWriter trace_;
     std::unique_ptr<history::HistoryDownload> download_;
-    std::unique_ptr<Transport> transport_;
-    QTimer deadline_;
-    bool started_ = false;
     bool downloading_ = false;
-    bool done_ = false;
     bool progressShown_ = false;
 };
 

@@ -49,17 +49,11 @@ bool holdsRecords(const QStringList &lines)
 } // namespace
 
 CliLogger::CliLogger(const CliArgs &args, QObject *parent)
-    : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
+    : CliCommand(args, parent)
 {
-    deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, &CliLogger::onDeadline);
-    connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
     if (args_.trace) {
         connect(&engine_, &LinkEngine::messageRequested, this, [](MessageKind, const QString &text) {
             printLine(stderr, QStringLiteral("message: ") + text);
-        });
-        connect(&engine_, &LinkEngine::tcpRequestFailed, this, [](const QString &reason) {
-            printLine(stderr, QStringLiteral("request failed: ") + reason);
         });
     }
 
@@ -73,14 +67,14 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
             [](const QString &message) { printLine(stderr, QStringLiteral("qeln-cli: ") + message); });
     connect(monitor_.get(), &LiveMonitor::viewDecoded, this, &CliLogger::onFirstView);
     connect(monitor_.get(), &LiveMonitor::answerMissing, this, [this](const QDateTime &since) {
-        if (!answered_ || done_)
+        if (!answered_ || done())
             return; // before the first answer the start deadline speaks
         silenceReported_ = true;
         printLine(stderr, QStringLiteral("qeln-cli: no answer from %1 since %2; the log repeats the last values")
                               .arg(transport_->description(), since.toString(QStringLiteral("HH:mm:ss"))));
     });
     connect(monitor_.get(), &LiveMonitor::answerResumed, this, [this] {
-        if (silenceReported_ && !done_)
+        if (silenceReported_ && !done())
             printLine(stderr, QStringLiteral("qeln-cli: %1 answers again").arg(transport_->description()));
         silenceReported_ = false;
     });
@@ -88,10 +82,6 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
 
 CliLogger::~CliLogger()
 {
-    engine_.pollTimer()->stop();
-    engine_.abandonTcpRequests();
-    if (transport_)
-        transport_->close();
     if (signals_) {
         for (const int signo : HandledSignals)
             std::signal(signo, SIG_DFL);
@@ -152,36 +142,25 @@ void CliLogger::start()
         finish(1, reason);
         return;
     }
-    transport_ = attachLink(args_, state_, engine_);
-    connect(transport_.get(), &Transport::opened, this, &CliLogger::onOpened);
-    connect(transport_.get(), &Transport::openFailed, this, &CliLogger::onOpenFailed);
     deadline_.start(FirstStatusWaitMs);
-    transport_->open();
+    CliCommand::start();
 }
 
-void CliLogger::onOpened()
+void CliLogger::linkOpened()
 {
     // The link engine re-opens a TCP link that it finds closed; the poll runs on.
-    if (done_ || opened_)
-        return;
-    opened_ = true;
-    if (!args_.link.tcp)
-        state_.SerialPortOpen = 1;
-    state_.RequestState = StatePoll;
-    state_.PollReady = 1;
-    engine_.pollTimer()->setInterval(300);
-    engine_.pollTimer()->start();
+    startStatusPoll(false);
 }
 
-void CliLogger::onOpenFailed(const QString &reason)
+void CliLogger::linkFailed(const QString &reason)
 {
     if (!answered_)
-        finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
+        CliCommand::linkFailed(reason);
 }
 
 void CliLogger::onFirstView()
 {
-    if (answered_ || done_)
+    if (answered_ || done())
         return;
     answered_ = true;
     deadline_.stop();
@@ -195,7 +174,7 @@ void CliLogger::onSignal()
     char bytes[16];
     while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
     }
-    if (done_)
+    if (done())
         return;
     DataLog &log = monitor_->dataLog();
     log.stop();
@@ -207,7 +186,7 @@ void CliLogger::onSignal()
     finish(0);
 }
 
-void CliLogger::onDeadline()
+void CliLogger::deadlinePassed()
 {
     if (!answered_)
         finish(1, QStringLiteral("no valid status response from %1 within %2 s")
@@ -215,19 +194,10 @@ void CliLogger::onDeadline()
                       .arg(FirstStatusWaitMs / 1000));
 }
 
-void CliLogger::finish(int code, const QString &error)
+void CliLogger::stopping()
 {
-    if (done_)
-        return;
-    done_ = true;
-    deadline_.stop();
     if (monitor_)
         monitor_->dataLog().stop();
-    engine_.pollTimer()->stop();
-    engine_.abandonTcpRequests();
-    if (!error.isEmpty())
-        printLine(stderr, QStringLiteral("qeln-cli: ") + error);
-    Q_EMIT finished(code);
 }
 
 } // namespace qeln

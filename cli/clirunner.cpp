@@ -13,47 +13,17 @@
 namespace qeln {
 
 CliRunner::CliRunner(const CliArgs &args, QObject *parent)
-    : QObject(parent), args_(args), engine_(state_), trace_(args.trace ? stderr : nullptr)
+    : CliCommand(args, parent)
 {
-    deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, &CliRunner::onDeadline);
-    connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
     connect(&engine_, &LinkEngine::statusDecoded, this, &CliRunner::onStatusDecoded);
     connect(&engine_, &LinkEngine::messageRequested, this, &CliRunner::onMessage);
     connect(&engine_, &LinkEngine::tcpRequestFailed, this, &CliRunner::onTcpFailed);
 }
 
-CliRunner::~CliRunner()
+void CliRunner::linkOpened()
 {
-    engine_.pollTimer()->stop();
-    engine_.abandonTcpRequests();
-    if (transport_)
-        transport_->close();
-}
-
-void CliRunner::start()
-{
-    transport_ = attachLink(args_, state_, engine_);
-    connect(transport_.get(), &Transport::opened, this, &CliRunner::onOpened);
-    connect(transport_.get(), &Transport::openFailed, this, &CliRunner::onOpenFailed);
-    transport_->open();
-}
-
-void CliRunner::onOpened()
-{
-    // Only the first opening starts the command; the link engine re-opens a TCP link that
-    // it finds closed, and that must not start the command over.
-    if (done_ || started_)
-        return;
-    started_ = true;
-    if (!args_.link.tcp)
-        state_.SerialPortOpen = 1;
-
     if (args_.command == CliArgs::Command::Status) {
-        state_.RequestState = StatePoll;
-        state_.PollReady = 1;
-        engine_.pollTimer()->setInterval(300);
-        engine_.pollTimer()->start();
+        startStatusPoll(false);
         deadline_.start(StatusWaitMs);
         return;
     }
@@ -72,14 +42,9 @@ void CliRunner::onOpened()
     engine_.StartWriteSequence();
 }
 
-void CliRunner::onOpenFailed(const QString &reason)
-{
-    finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
-}
-
 void CliRunner::onStatusDecoded()
 {
-    if (args_.command != CliArgs::Command::Status || done_)
+    if (args_.command != CliArgs::Command::Status || done())
         return;
     printStatus();
     finish(0);
@@ -132,11 +97,9 @@ void CliRunner::onTcpFailed(const QString &reason)
 {
     if (args_.command == CliArgs::Command::Write)
         finish(1, QStringLiteral("no acknowledgement from %1: %2").arg(transport_->description(), reason));
-    else if (args_.trace)
-        printLine(stderr, QStringLiteral("request failed: ") + reason);
 }
 
-void CliRunner::onDeadline()
+void CliRunner::deadlinePassed()
 {
     if (args_.command == CliArgs::Command::Status)
         finish(1, QStringLiteral("no valid status response from %1 within %2 s")
@@ -146,19 +109,6 @@ void CliRunner::onDeadline()
         finish(1, QStringLiteral("no acknowledgement from %1 within %2 s")
                       .arg(transport_->description())
                       .arg(deadline_.interval() / 1000));
-}
-
-void CliRunner::finish(int code, const QString &error)
-{
-    if (done_)
-        return;
-    done_ = true;
-    deadline_.stop();
-    engine_.pollTimer()->stop();
-    engine_.abandonTcpRequests();
-    if (!error.isEmpty())
-        printLine(stderr, QStringLiteral("qeln-cli: ") + error);
-    Q_EMIT finished(code);
 }
 
 } // namespace qeln

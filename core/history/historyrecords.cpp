@@ -284,6 +284,18 @@ QList<int> eventColumnWidths()
 
 // ---- Records
 
+// The six bytes of date and time that both records begin with.
+template <typename Record>
+void readStamp(FieldReader &f, Record &r)
+{
+    r.year = f.byte();
+    r.month = f.byte();
+    r.day = f.byte();
+    r.hour = f.byte();
+    r.minute = f.byte();
+    r.second = f.byte();
+}
+
 std::optional<AlarmRecord> decodeAlarmRecord(const QByteArray &response, bool tcp)
 {
     const auto bytes = payload(response, tcp, AlarmRecordBytes, 1);
@@ -291,12 +303,7 @@ std::optional<AlarmRecord> decodeAlarmRecord(const QByteArray &response, bool tc
         return std::nullopt;
     FieldReader f(*bytes);
     AlarmRecord r;
-    r.year = f.byte();
-    r.month = f.byte();
-    r.day = f.byte();
-    r.hour = f.byte();
-    r.minute = f.byte();
-    r.second = f.byte();
+    readStamp(f, r);
     r.acVoltage = f.word();
     r.acCurrent = f.word();
     r.dcVoltage = f.word();
@@ -317,12 +324,7 @@ std::optional<EventRecord> decodeEventRecord(const QByteArray &response, bool tc
         return std::nullopt;
     FieldReader f(*bytes);
     EventRecord r;
-    r.year = f.byte();
-    r.month = f.byte();
-    r.day = f.byte();
-    r.hour = f.byte();
-    r.minute = f.byte();
-    r.second = f.byte();
+    readStamp(f, r);
     r.code = f.word();
     r.value = f.word();
     return r;

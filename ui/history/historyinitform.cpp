@@ -1,5 +1,7 @@
 #include "history/historyinitform.h"
 
+#include "app/mainform.h"
+
 #include "history/historyinit.h"
 #include "link/linkengine.h"
 
@@ -10,10 +12,6 @@
 #include <QScreen>
 
 namespace qeln {
-
-namespace {
-const QColor SkyBlue{0xA6, 0xCA, 0xF0};
-} // namespace
 
 HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     : QDialog(parent)
@@ -29,7 +27,7 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     panel->setFrameShadow(QFrame::Raised);
     panel->setGeometry(8, 8, 202, 150);
     QPalette sky = panel->palette();
-    sky.setColor(QPalette::Window, SkyBlue);
+    sky.setColor(QPalette::Window, MainForm::SkyBlue);
     panel->setPalette(sky);
     panel->setAutoFillBackground(true);
 

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/consolelines.h"
+#include "app/consolestate.h"
+#include "cliargs.h"
+#include "link/linkengine.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+namespace qeln {
+
+class Transport;
+
+// What every qeln-cli command that talks to a controller shares: the console state and link
+// engine, the link of --link, the trace of --trace, one deadline, and the end with an exit
+// code. Nothing in it blocks; the command runs on the event loop and reports through
+// finished().
+class CliCommand : public QObject {
+    Q_OBJECT
+public:
+    explicit CliCommand(const CliArgs &args, QObject *parent = nullptr);
+    ~CliCommand() override;
+
+    // Attaches and opens the link; linkOpened() follows (or the command ends with exit 1).
+    virtual void start();
+
+Q_SIGNALS:
+    void finished(int exitCode);
+
+protected:
+    // The link is open for the first time (the engine re-opens a TCP link by itself later;
+    // that does not start the command over).
+    virtual void linkOpened() = 0;
+    virtual void linkFailed(const QString &reason);
+    // Called once as the command ends, before the poll stops and the link's requests are
+    // dropped.
+    virtual void stopping() {}
+    virtual void deadlinePassed() {}
+
+    // Polls the status as the console does (300 ms ticks); the first poll goes out at once
+    // when `now`, else on the first tick as in the window.
+    void startStatusPoll(bool now);
+    void finish(int code, const QString &error = QString());
+    bool done() const { return done_; }
+
+    CliArgs args_;
+    ConsoleState state_;
+    LinkEngine engine_;
+    ConsoleLineWriter trace_;
+    std::unique_ptr<Transport> transport_;
+    QTimer deadline_;
+
+private:
+    void onOpened();
+
+    bool started_ = false;
+    bool done_ = false;
+};
+
+} // namespace qeln
