@@ -5,6 +5,8 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace qeln {
@@ -17,7 +19,7 @@ TcpExchange::TcpExchange(QObject *parent)
     : QObject(parent)
     , readTimer(new QTimer(this))
 {
-    readTimer->setSingleShot(true);
+    readTimer->setSingleShot(false);
     connect(readTimer, &QTimer::timeout, this, &TcpExchange::onReadTimeout);
 }
 
@@ -103,7 +105,11 @@ void TcpExchange::cancel()
 void TcpExchange::sendFrame(const QByteArray &frame)
 {
     state = State::Waiting;
-    readTimer->start(readTimeoutMs);
+    readDeadline.setRemainingTime(readTimeoutMs);
+    // Checked a few times per time-out, so it fails at most a quarter of it late.
+    const int check = std::clamp(readTimeoutMs / 4, 1, 100);
+    if (!readTimer->isActive() || readTimer->interval() != check)
+        readTimer->start(check);
     if (!link->write(frame)) {
         const QString reason = QStringLiteral("Cannot send on %1").arg(link->description());
         finish(&reason);
@@ -112,7 +118,8 @@ void TcpExchange::sendFrame(const QByteArray &frame)
 
 void TcpExchange::finish(const QString *failure)
 {
-    readTimer->stop();
+    // The check timer runs on until it finds the exchange idle: the next request of a
+    // download usually follows at once.
     state = State::Idle;
     pendingFrame.clear();
     // Nothing may touch the members after the signal: its receiver may start the next request.
@@ -183,7 +190,12 @@ void TcpExchange::onTransportDestroyed()
 
 void TcpExchange::onReadTimeout()
 {
-    if (state != State::Waiting)
+    if (state != State::Waiting) {
+        if (state == State::Idle)
+            readTimer->stop();
+        return;
+    }
+    if (!readDeadline.hasExpired())
         return;
     const QString reason = QStringLiteral("No response within %1 ms (%2 of %3 bytes)")
                                .arg(readTimeoutMs)

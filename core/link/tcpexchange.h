@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -60,7 +61,11 @@ private:
     void finish(const QString *failure);
 
     QPointer<Transport> link;
+    // The read time-out is a deadline checked by a timer that keeps running while requests
+    // follow one another: re-arming a timer for every request of a download costs more than
+    // the request itself.
     QTimer *readTimer;
+    QDeadlineTimer readDeadline;
     int readTimeoutMs = DefaultReadTimeout;
     State state = State::Idle;
     QByteArray pendingFrame;
