@@ -18,7 +18,9 @@
 namespace {
 
 constexpr int UsageError = 2;
-constexpr int HistoryPictureRecords = 250;
+// Records the demo plant's logs hold at start.
+constexpr int DemoHistoryRecords = 250;
+constexpr int DemoEventRecords = 60;
 
 void say(const QString &message)
 {
@@ -167,8 +169,9 @@ int main(int argc, char *argv[])
             say(error);
             return 1;
         }
-        if (parser.isSet(screenshotHistory))
-            simulator->prefillHistory(HistoryPictureRecords);
+        // A plant that has run for a while: its logs hold something to download and export.
+        simulator->prefillHistory(DemoHistoryRecords);
+        simulator->prefillEvents(DemoEventRecords);
         say(QStringLiteral("demo: simulated controller on tcp %1 and serial %2 (not a plant)")
                  .arg(simulator->hostText(), simulator->serialDevice()));
     }

@@ -80,4 +80,9 @@ void DemoSimulator::prefillHistory(int records)
     d->plant.prefillHistory(records);
 }
 
+void DemoSimulator::prefillEvents(int records)
+{
+    d->plant.prefillEvents(records);
+}
+
 } // namespace qeln

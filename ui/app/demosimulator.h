@@ -29,6 +29,7 @@ public:
     // After start(): puts this many older records (up to 5000 in all) before the alarm
     // history, so there is a log to download.
     void prefillHistory(int records);
+    void prefillEvents(int records);
 
 private:
     struct Parts;
