@@ -1,5 +1,6 @@
 #include "clihistory.h"
 
+#include "app/newfile.h"
 #include "clilink.h"
 #include "history/historydownload.h"
 #include "history/historyexport.h"
@@ -8,7 +9,7 @@
 #include "monitor/statusview.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QDir>
 
 #include <cstdio>
 #include <unistd.h>
@@ -137,14 +138,13 @@ void CliHistory::writeResult()
             return;
         }
     } else {
-        if (QFileInfo::exists(out)) {
-            finish(1, QStringLiteral("%1 appeared meanwhile; no file is overwritten").arg(out));
-            return;
-        }
-        QSaveFile file(out);
-        const QByteArray bytes = history::csvBytes(table);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-            finish(1, QStringLiteral("cannot write %1: %2").arg(out, file.errorString()));
+        const QFileInfo info(out);
+        const QString name = info.fileName();
+        QString reason;
+        if (newfile::writeUnderFreeName(QDir(info.absolutePath()), [&name](int) { return name; }, 1,
+                                        newfile::bytesWriter(history::csvBytes(table)), &reason)
+                .isEmpty()) {
+            finish(1, QStringLiteral("cannot write %1: %2").arg(out, reason));
             return;
         }
     }

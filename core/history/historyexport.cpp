@@ -1,5 +1,7 @@
 #include "historyexport.h"
 
+#include "app/newfile.h"
+
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -39,7 +41,6 @@ constexpr int DateDisplayUnits = 10;
 constexpr int MaxNameSuffix = 9999;
 // The widest column a spreadsheet allows.
 constexpr double MaxColumnWidth = 255.0;
-constexpr int MaxTemporaryAttempts = 100;
 
 // East Asian wide characters take about two columns of a spreadsheet's default font.
 bool isWide(char32_t u)
@@ -83,82 +84,6 @@ QString safeFileName(QString name)
             c = QLatin1Char('_');
     }
     return name;
-}
-
-QString systemReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-// Creates an empty, unused file in dir to write the workbook into. The name is hidden and
-// does not end in ".xlsx", so a file left by a crash is never taken for an export.
-QString createTemporary(const QDir &dir, const QString &finalName, QString *reason)
-{
-    for (int attempt = 0; attempt < MaxTemporaryAttempts; ++attempt) {
-        const QString tag = QString::number(QRandomGenerator::global()->generate(), 36);
-        const QString path = dir.filePath(QLatin1Char('.') + finalName + QLatin1Char('.') + tag + QStringLiteral(".tmp"));
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return path;
-        }
-        if (errno != EEXIST) {
-            *reason = systemReason(errno);
-            return QString();
-        }
-    }
-    *reason = QStringLiteral("no free temporary name");
-    return QString();
-}
-
-// Removes the temporary file unless it was moved to its final name.
-class TemporaryGuard
-{
-public:
-    explicit TemporaryGuard(QString path) : path_(std::move(path)) {}
-    ~TemporaryGuard()
-    {
-        if (!path_.isEmpty())
-            ::unlink(QFile::encodeName(path_).constData());
-    }
-    TemporaryGuard(const TemporaryGuard &) = delete;
-    TemporaryGuard &operator=(const TemporaryGuard &) = delete;
-    void release() { path_.clear(); }
-
-private:
-    QString path_;
-};
-
-bool taken(const QByteArray &path)
-{
-    struct stat st;
-    return ::lstat(path.constData(), &st) == 0 || errno != ENOENT;
-}
-
-// Gives `from` the name `to` unless `to` exists; a file that appeared there in the meantime
-// is never replaced. Returns 0, or the errno (EEXIST: the name is taken).
-int moveNoReplace(const QString &from, const QString &to)
-{
-    const QByteArray src = QFile::encodeName(from);
-    const QByteArray dst = QFile::encodeName(to);
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP)
-        return errno;
-#endif
-    // A file system without the atomic rename: a hard link fails as well when the name is
-    // taken.
-    if (::link(src.constData(), dst.constData()) == 0) {
-        ::unlink(src.constData());
-        return 0;
-    }
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS)
-        return errno;
-    // Neither (some removable-media file systems): look, then rename.
-    if (taken(dst))
-        return EEXIST;
-    return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
 }
 
 // Writes the whole workbook to path. Returns an empty text, or the reason it failed.
@@ -239,38 +164,27 @@ QString failure(const QString &where, QString reason)
 QString writeUnderFreeName(const QDir &dir, const std::function<QString(int)> &nameFor, int lastSuffix,
                            const QString &modelText, const HistoryTable &table, QString *error)
 {
-    const auto fail = [error](const QString &text) {
+    QString reason;
+    QString where;
+    const QString path = newfile::writeUnderFreeName(
+        dir, nameFor, lastSuffix, [&](const QString &file) { return buildWorkbook(file, modelText, table); },
+        &reason, &where);
+    if (path.isEmpty()) {
+        const QString text = failure(where, reason);
         qCWarning(lcHistoryExport) << "export failed:" << text;
         if (error)
             *error = text;
         return QString();
-    };
-
-    const QString firstName = nameFor(1);
-    QString reason;
-    const QString temporary = createTemporary(dir, firstName, &reason);
-    if (temporary.isEmpty())
-        return fail(failure(dir.path(), QStringLiteral("no file can be created in that folder (%1)").arg(reason)));
-    TemporaryGuard guard(temporary);
-
-    reason = buildWorkbook(temporary, modelText, table);
-    if (!reason.isEmpty())
-        return fail(failure(dir.filePath(firstName), reason));
-
-    for (int suffix = 1; suffix <= lastSuffix; ++suffix) {
-        const QString path = dir.filePath(nameFor(suffix));
-        if (taken(QFile::encodeName(path)))
-            continue;
-        const int err = moveNoReplace(temporary, path);
-        if (err == 0) {
-            guard.release();
-            qCDebug(lcHistoryExport) << "exported" << table.rows.size() << "rows to" << path;
-            return path;
-        }
-        if (err != EEXIST)
-            return fail(failure(path, systemReason(err)));
     }
-    return fail(failure(dir.filePath(firstName), QStringLiteral("the name and every numbered variant of it are taken")));
+    qCDebug(lcHistoryExport) << "exported" << table.rows.size() << "rows to" << path;
+    return path;
+}
+
+// Why a folder cannot take an export, as the operator reads it; empty when it can.
+QString folderFailure(const QString &dir)
+{
+    const QString problem = newfile::folderProblem(dir);
+    return problem.isEmpty() ? QString() : failure(QFileInfo(dir).absoluteFilePath(), problem);
 }
 
 QString csvField(const QString &cell)
@@ -296,48 +210,30 @@ QString exportWorkbook(const QString &dir, const QString &modelText, const Histo
                        const QDateTime &now, QString *error)
 {
     const QString dirPath = dir.isEmpty() ? QDir::currentPath() : dir;
-    const QFileInfo dirInfo(dirPath);
-    if (!dirInfo.exists() || !dirInfo.isDir()) {
-        const QString text = failure(dirInfo.absoluteFilePath(), dirInfo.exists() ? QStringLiteral("it is not a folder")
-                                                                                  : QStringLiteral("the folder does not exist"));
+    if (const QString text = folderFailure(dirPath); !text.isEmpty()) {
         qCWarning(lcHistoryExport) << "export failed:" << text;
         if (error)
             *error = text;
         return QString();
     }
-
     // A name that is taken (an export earlier in the same second, a file left by someone
     // else) gets "-2", "-3", ... before the extension: no earlier file is ever replaced.
     const QString base = safeFileName(exportFileName(modelText, table.kind, now.time()));
-    const QString stem = base.chopped(5);
-    const auto nameFor = [&base, &stem](int suffix) {
-        return suffix == 1 ? base : stem + QStringLiteral("-%1.xlsx").arg(suffix);
-    };
-    return writeUnderFreeName(QDir(dirInfo.absoluteFilePath()), nameFor, MaxNameSuffix, modelText, table, error);
+    return writeUnderFreeName(QDir(QFileInfo(dirPath).absoluteFilePath()), newfile::numberedNames(base), MaxNameSuffix,
+                              modelText, table, error);
 }
 
 bool writeWorkbookFile(const QString &path, const QString &modelText, const HistoryTable &table, QString *error)
 {
     const QFileInfo info(path);
-    const QFileInfo dirInfo(info.absolutePath());
-    if (!dirInfo.exists() || !dirInfo.isDir()) {
+    if (const QString text = folderFailure(info.absolutePath()); !text.isEmpty()) {
         if (error)
-            *error = failure(dirInfo.absoluteFilePath(), dirInfo.exists() ? QStringLiteral("it is not a folder")
-                                                                         : QStringLiteral("the folder does not exist"));
-        return false;
-    }
-    if (taken(QFile::encodeName(info.absoluteFilePath()))) {
-        if (error)
-            *error = failure(info.absoluteFilePath(), QStringLiteral("a file of that name exists"));
+            *error = text;
         return false;
     }
     const QString name = info.fileName();
     const auto nameFor = [&name](int) { return name; };
-    QString reason;
-    const QString written = writeUnderFreeName(QDir(dirInfo.absoluteFilePath()), nameFor, 1, modelText, table, &reason);
-    if (written.isEmpty() && error)
-        *error = reason;
-    return !written.isEmpty();
+    return !writeUnderFreeName(QDir(info.absolutePath()), nameFor, 1, modelText, table, error).isEmpty();
 }
 
 QByteArray csvBytes(const HistoryTable &table)

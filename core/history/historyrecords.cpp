@@ -1,5 +1,7 @@
 #include "historyrecords.h"
 
+#include "monitor/alarmmodel.h"
+
 #include "link/hextext.h"
 #include "monitor/formatters.h"
 
@@ -125,21 +127,12 @@ QString FormatHundredths(int value)
 
 QString alarmCodeText(int code)
 {
+    // The alarms are named as on the status page; the controller's two reset records have no
+    // alarm bit.
     switch (code) {
-    case 1: return QStringLiteral("AC Input Fail");
-    case 2: return QStringLiteral("Output Voltage High");
-    case 3: return QStringLiteral("Output Voltage Low");
-    case 6: return QStringLiteral("DC Over Current");
-    case 7: return QStringLiteral("Battery Disconnect");
-    case 9: return QStringLiteral("Module Fail");
-    case 18: return QStringLiteral("Battery Discharge");
-    case 20: return QStringLiteral("Temperature High");
-    case 22: return QStringLiteral("Battery Quality Low");
-    case 23: return QStringLiteral("Battery Cell Fail");
-    case 24: return QStringLiteral("Battery BMS Alarm");
     case 25: return QStringLiteral("Reset");
     case 26: return QStringLiteral("Remote Reset");
-    default: return QString();
+    default: return alarmNameOfHistoryCode(code);
     }
 }
 

@@ -54,6 +54,16 @@ QString alarmName(const ConsoleState &state, const AlarmBit &alarm)
     return slotText(state, alarm.table, alarm.slot);
 }
 
+QString alarmNameOfHistoryCode(int code)
+{
+    static const ConsoleState tables; // the name tables as every console fills them
+    for (const AlarmBit &a : alarmBits()) {
+        if (a.historyCode == code && code != 0)
+            return alarmName(tables, a);
+    }
+    return QString();
+}
+
 QStringList activeAlarmNames(const ConsoleState &state, int alarm1, int alarm2)
 {
     QStringList names;

@@ -29,6 +29,10 @@ const std::array<AlarmBit, 16> &alarmBits();
 // The name of an alarm bit, from the console state's name tables.
 QString alarmName(const ConsoleState &state, const AlarmBit &alarm);
 
+// The name of the alarm the history records under this code (the console's own name
+// tables); empty for a code no alarm bit has.
+QString alarmNameOfHistoryCode(int code);
+
 // Names of the alarms whose bits are set, in the order of alarmBits().
 QStringList activeAlarmNames(const ConsoleState &state, int alarm1, int alarm2);
 

@@ -1,5 +1,6 @@
 #include "datalog.h"
 
+#include "app/newfile.h"
 #include "app/textcodec.h"
 #include "link/hextext.h"
 #include "monitor/formatters.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 Q_LOGGING_CATEGORY(lcDataLog, "qeln.monitor.datalog", QtWarningMsg)
 
@@ -212,39 +212,21 @@ QString DataLog::failureMessage(const QString &where, const QString &reason)
 
 QString DataLog::save()
 {
-    const QString dirPath = outputDir_.isEmpty() ? QDir::currentPath() : outputDir_;
-    const QFileInfo dirInfo(dirPath);
-    if (!dirInfo.exists() || !dirInfo.isDir()) {
-        const QString reason = dirInfo.exists() ? QStringLiteral("it is not a folder")
-                                                : QStringLiteral("the folder does not exist");
-        qCWarning(lcDataLog) << "save failed:" << dirPath << reason;
-        Q_EMIT saveFailed(failureMessage(dirInfo.absoluteFilePath(), reason));
+    const QString dirPath = QFileInfo(outputDir_.isEmpty() ? QDir::currentPath() : outputDir_).absoluteFilePath();
+    if (const QString problem = newfile::folderProblem(dirPath); !problem.isEmpty()) {
+        qCWarning(lcDataLog) << "save failed:" << dirPath << problem;
+        Q_EMIT saveFailed(failureMessage(dirPath, problem));
         return QString();
     }
-    const QDir dir(dirInfo.absoluteFilePath());
-
-    // A name that is taken (a save earlier in the same second, a file left by someone
-    // else) gets "-2", "-3", ... before the extension: no earlier log is ever replaced.
-    const QString base = LogFileName(clock_());
-    const QString stem = base.chopped(4);
-    QString path = dir.filePath(base);
-    int suffix = 1;
-    while (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
-        if (++suffix > MaxNameSuffix) {
-            Q_EMIT saveFailed(failureMessage(dir.path(), QStringLiteral("every name for this second is taken")));
-            return QString();
-        }
-        path = dir.filePath(stem + QStringLiteral("-%1.txt").arg(suffix));
-    }
-
-    // Written whole or not at all: the file appears under its name only after the last byte.
-    QSaveFile file(path);
-    const QByteArray bytes = fileBytes(lines_);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        qCWarning(lcDataLog) << "save failed:" << path << reason;
-        Q_EMIT saveFailed(failureMessage(dir.path(), reason));
+    // A name that is taken (a save earlier in the same second, a file left by someone else)
+    // gets "-2", "-3", ... before ".txt": no earlier log is ever replaced, and the file
+    // appears under its name only when it is written whole.
+    QString reason;
+    const QString path = newfile::writeUnderFreeName(QDir(dirPath), newfile::numberedNames(LogFileName(clock_())),
+                                                     MaxNameSuffix, newfile::bytesWriter(fileBytes(lines_)), &reason);
+    if (path.isEmpty()) {
+        qCWarning(lcDataLog) << "save failed:" << dirPath << reason;
+        Q_EMIT saveFailed(failureMessage(dirPath, reason));
         return QString();
     }
     qCDebug(lcDataLog) << "saved" << lines_.size() << "lines to" << path;

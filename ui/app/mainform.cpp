@@ -23,7 +23,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 #include <QTabWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -78,6 +80,16 @@ QPixmap makeLogo()
 }
 
 } // namespace
+
+void centreOnScreen(QWidget *window)
+{
+    const QWidget *parent = window->parentWidget();
+    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+}
 
 MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     : QMainWindow(parent)

@@ -31,6 +31,9 @@ namespace history {
 class HistoryDownload;
 }
 
+// Places a window that has no place of its own in the middle of its parent's screen.
+void centreOnScreen(QWidget *window);
+
 // The maker's home page, opened by the "홈페이지" menu.
 inline constexpr const char *HomePageUrl = "https://marvek-pelvart.example/";
 // The version box's text.

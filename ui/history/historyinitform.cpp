@@ -56,11 +56,7 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     connect(okButton_, &QPushButton::clicked, this, &HistoryInitForm::BitBtnI_OKClick);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
-    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    centreOnScreen(this);
 }
 
 HistoryInitForm::~HistoryInitForm()

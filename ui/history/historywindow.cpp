@@ -1,5 +1,7 @@
 #include "history/historywindow.h"
 
+#include "app/mainform.h"
+
 #include "app/consolestate.h"
 #include "history/historydownload.h"
 #include "history/historyexport.h"
@@ -86,11 +88,7 @@ HistoryWindow::HistoryWindow(history::LogKind kind, history::HistoryDownload &do
     layout->addWidget(grid_, 1);
 
     resize(alarms ? QSize(1440, 565) : QSize(645, 564));
-    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    centreOnScreen(this);
 
     connect(&download, &history::HistoryDownload::countReceived, this, &HistoryWindow::onCountReceived);
     connect(&download, &history::HistoryDownload::rowStored, this, &HistoryWindow::onRowStored);

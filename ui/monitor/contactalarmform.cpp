@@ -1,5 +1,6 @@
 #include "monitor/contactalarmform.h"
 
+#include "app/mainform.h"
 #include "monitor/alarmmodel.h"
 
 #include <QCheckBox>
@@ -10,7 +11,6 @@
 namespace qeln {
 
 namespace {
-const QColor SkyBlue{0xA6, 0xCA, 0xF0};
 constexpr int RowPitch = 26;
 } // namespace
 
@@ -24,7 +24,7 @@ ContactAlarmForm::ContactAlarmForm(const ConsoleState &state, int selectedContac
     setSizeGripEnabled(false);
 
     QPalette sky = palette();
-    sky.setColor(QPalette::Window, SkyBlue);
+    sky.setColor(QPalette::Window, MainForm::SkyBlue);
     setPalette(sky);
     setAutoFillBackground(true);
 
@@ -49,12 +49,7 @@ ContactAlarmForm::ContactAlarmForm(const ConsoleState &state, int selectedContac
 
     FormCreate(state);
 
-    // Centred on the screen, as the window has no place of its own.
-    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
-    }
+    centreOnScreen(this);
 }
 
 void ContactAlarmForm::FormCreate(const ConsoleState &state)
