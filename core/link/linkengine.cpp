@@ -575,14 +575,51 @@ void LinkEngine::StartWriteSequence()
     if (n <= 0 || n > WriteQueueCapacity)
         return;
     s_.WriteCount = n - 1;
+    writeSequence_ = {true, n};
     SendWriteRequest(s_.WriteAddr[n - 1], s_.WriteValue[n - 1]);
+}
+
+bool LinkEngine::startWrites(const QList<RegisterWrite> &writes)
+{
+    if (writes.isEmpty() || writes.size() > WriteQueueCapacity || writeSequence_.running)
+        return false;
+    for (const RegisterWrite &w : writes) {
+        if (w.address < 0 || w.address > 0xFFFF || w.value < 0 || w.value > 0xFFFF)
+            return false;
+    }
+    s_.clearWriteQueue();
+    for (const RegisterWrite &w : writes)
+        s_.queueWrite(w.address, w.value);
+    StartWriteSequence();
+    return true;
+}
+
+void LinkEngine::endWriteSequence(bool ok, const QString &message)
+{
+    writeSequence_.running = false;
+    outstandingWrite_.pending = false;
+    Q_EMIT writeSequenceEnded(ok, message);
+    show(ok ? MessageKind::Information : MessageKind::Warning, message);
 }
 
 void LinkEngine::writeAcknowledged(bool tcp)
 {
     if (s_.WriteCount > WriteQueueCapacity)
         return;
+    if (writeSequence_.running) {
+        const int done = writeSequence_.total - s_.WriteCount - 1;
+        if (done >= 0 && done < writeSequence_.total) {
+            const int index = s_.WriteCount; // the entry just acknowledged
+            Q_EMIT writeConfirmed({s_.WriteAddr[index], s_.WriteValue[index]});
+        }
+    }
     if (s_.WriteCount > 0) {
+        if (!writeSequence_.running) {
+            // A queue that no sequence has started (a dialog that stopped before sending)
+            // is not sent by a stray acknowledgement.
+            line("Drop >> acknowledgement with no write sequence running");
+            return;
+        }
         if (tcp) {
             --s_.WriteCount;
             SendWriteRequest(s_.WriteAddr[s_.WriteCount], s_.WriteValue[s_.WriteCount]);
@@ -591,7 +628,10 @@ void LinkEngine::writeAcknowledged(bool tcp)
             --s_.WriteCount;
         }
     } else if (s_.WriteCount == 0) {
-        show(MessageKind::Information, SettingSuccess);
+        if (writeSequence_.running)
+            endWriteSequence(true, SettingSuccess);
+        else
+            show(MessageKind::Information, SettingSuccess);
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/consolestate.h"
+#include "link/registerwrite.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
@@ -32,6 +34,7 @@ public:
 enum class MessageKind {
     Information, // information icon and an OK button
     Plain,
+    Warning, // something failed or was refused: warning icon and an OK button
 };
 
 // The link engine: request framing, reception and dispatch, the poll scheduler and the write
@@ -85,6 +88,15 @@ public:
     void StartWriteSequence();
     void Timer6Timer();
 
+    // Commits `writes` to the write queue in this order and starts the sequence: the last
+    // entry goes first, each acknowledgement sends the one before it, " Setting Sucess!!"
+    // follows the last. Returns false and sends nothing when the list is empty, longer than
+    // the queue, names a register or value outside 0..65535, or a sequence is still running.
+    bool startWrites(const QList<RegisterWrite> &writes);
+    bool writeSequenceRunning() const { return writeSequence_.running; }
+    // How long a serial write waits for its acknowledgement before the sequence fails.
+    static constexpr int SerialAckTimeoutMs = 3000;
+
 Q_SIGNALS:
     // A diagnostic console line (without the line break).
     void consoleLine(const QByteArray &line);
@@ -105,6 +117,12 @@ Q_SIGNALS:
     void tcpLinkDown();
     // The alarm-test reminder label is to be shown or hidden.
     void alarmTestReminderChanged(bool visible);
+    // A write sequence ended: every write acknowledged (ok, message " Setting Sucess!!"), or
+    // stopped by a refusal, a failed link or a missing acknowledgement (the message says
+    // which register and why; it is also shown through messageRequested).
+    void writeSequenceEnded(bool ok, const QString &message);
+    // The controller acknowledged one write of a running sequence.
+    void writeConfirmed(qeln::RegisterWrite write);
 
 private:
     struct PendingTcp {
@@ -137,6 +155,13 @@ private:
         int value = 0;
         bool pending = false;
     } outstandingWrite_;
+    // The write sequence the queue is running: started by StartWriteSequence, ended by the
+    // last acknowledgement or a failure. Only a running sequence sends on acknowledgements.
+    struct {
+        bool running = false;
+        int total = 0;
+    } writeSequence_;
+    void endWriteSequence(bool ok, const QString &message);
     QTimer timer1_;
     QTimer timer6_;
 };

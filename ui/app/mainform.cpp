@@ -8,6 +8,8 @@
 #include "history/historyinit.h"
 #include "history/historyinitform.h"
 #include "history/historywindow.h"
+#include "config/configdialog.h"
+#include "config/configdialogs.h"
 #include "link/comportdialog.h"
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"
@@ -591,6 +593,21 @@ void MainForm::buildHistory()
             &MainForm::onEventLogTriggered);
     connect(items_.value(QStringLiteral("mInitialLog")), &QAction::triggered, this,
             &MainForm::onInitialLogTriggered);
+
+    for (const char *name : {"mSystemConfiguration", "mAlarmManager", "mMeasurementSet",
+                             "mDataTimeSet", "mAlarmTest", "mFactoryInitial"}) {
+        const QString item = QLatin1String(name);
+        connect(items_.value(item), &QAction::triggered, this, [this, item] { openConfigDialog(item); });
+    }
+}
+
+void MainForm::openConfigDialog(const QString &menuName)
+{
+    ConfigDialog *dialog = createConfigDialog(menuName, session_.engine(), this);
+    if (!dialog)
+        return;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void MainForm::onAlarmLogTriggered()

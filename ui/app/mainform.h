@@ -120,6 +120,7 @@ private:
     void onEventLogTriggered();
     void onInitialLogTriggered();
     void openHistoryWindow(history::LogKind kind);
+    void openConfigDialog(const QString &menuName);
 
     ConsoleSession &session_;
     QHash<QString, QAction *> items_;

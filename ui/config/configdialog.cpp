@@ -1,0 +1,64 @@
+#include "configdialog.h"
+
+#include "link/linkengine.h"
+
+#include <QMessageBox>
+
+namespace qeln {
+
+ConfigDialog::ConfigDialog(LinkEngine &engine, QWidget *parent, bool resumesPolling)
+    : QDialog(parent), engine_(engine), resumesPolling_(resumesPolling),
+      pollTimerWasActive_(engine.pollTimer()->isActive())
+{
+    setModal(true);
+    engine_.state().RequestState = StateWrite;
+}
+
+ConfigDialog::~ConfigDialog()
+{
+    // Destroyed without being closed (its parent went first): polling must not stay held.
+    resumePolling();
+}
+
+void ConfigDialog::done(int result)
+{
+    resumePolling();
+    QDialog::done(result);
+}
+
+void ConfigDialog::holdPollTimer()
+{
+    engine_.pollTimer()->stop();
+}
+
+void ConfigDialog::resumePolling()
+{
+    if (resumed_ || !resumesPolling_)
+        return;
+    resumed_ = true;
+    ConsoleState &s = engine_.state();
+    if (pollTimerWasActive_ && !engine_.pollTimer()->isActive())
+        engine_.pollTimer()->start();
+    if (s.RequestState == StateWrite)
+        s.RequestState = StatePoll;
+    s.PollReady = 1;
+}
+
+bool ConfigDialog::submit(const config::WritePlan &plan)
+{
+    bool sent = false;
+    if (plan.refused()) {
+        auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), plan.refusal,
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QLatin1String(RefusalBoxName));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    } else if (!plan.writes.isEmpty()) {
+        sent = engine_.startWrites(plan.writes);
+    }
+    engine_.state().ResponseTimer = 3;
+    engine_.state().PollReady = 1;
+    return sent;
+}
+
+} // namespace qeln

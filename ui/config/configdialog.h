@@ -1,0 +1,49 @@
+#pragma once
+
+#include "config/writeplan.h"
+
+#include <QDialog>
+
+namespace qeln {
+
+class LinkEngine;
+
+// What every configuration dialog shares. Opening one holds the status poll
+// (RequestState 20); closing it by any way ("닫기", Escape, the close box, or its parent
+// going first) hands the link back to the poll: the poll timer runs again if it ran when the
+// dialog opened, RequestState 0, PollReady 1. A dialog opened on top of another one (the
+// contact's alarm assignment over the contact list) passes resumesPolling = false and leaves
+// that to the one below.
+//
+// A dialog never talks to the link: its "설정" turns the operator's values into a WritePlan
+// (core/config) and hands it to submit().
+class ConfigDialog : public QDialog {
+    Q_OBJECT
+public:
+    ConfigDialog(LinkEngine &engine, QWidget *parent, bool resumesPolling = true);
+    ~ConfigDialog() override;
+
+    void done(int result) override;
+
+    // Object name of the box that shows a refused plan.
+    static constexpr const char *RefusalBoxName = "refusalBox";
+
+protected:
+    // A refused plan shows its message (without blocking) and sends nothing; a plan with
+    // writes starts the write sequence. Either way ResponseTimer 3 and PollReady 1, as every
+    // dialog's "설정" ends. Returns true when writes went out.
+    bool submit(const config::WritePlan &plan);
+    // The poll timer is held for as long as the dialog is open (the clock dialog).
+    void holdPollTimer();
+
+    LinkEngine &engine_;
+
+private:
+    void resumePolling();
+
+    bool resumesPolling_;
+    bool pollTimerWasActive_;
+    bool resumed_ = false;
+};
+
+} // namespace qeln

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace qeln {
+
+class ConfigDialog;
+class LinkEngine;
+
+// The configuration dialog that the main menu item `menuName` opens ("mSystemConfiguration",
+// "mAlarmManager", "mMeasurementSet", "mDataTimeSet", "mAlarmTest", "mFactoryInitial"), new
+// for every opening; nullptr for any other name. Creating it holds the status poll.
+ConfigDialog *createConfigDialog(const QString &menuName, LinkEngine &engine, QWidget *parent);
+
+} // namespace qeln
