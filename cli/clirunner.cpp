@@ -18,6 +18,7 @@ CliRunner::CliRunner(const CliArgs &args, QObject *parent)
     connect(&engine_, &LinkEngine::statusDecoded, this, &CliRunner::onStatusDecoded);
     connect(&engine_, &LinkEngine::messageRequested, this, &CliRunner::onMessage);
     connect(&engine_, &LinkEngine::tcpRequestFailed, this, &CliRunner::onTcpFailed);
+    connect(&engine_, &LinkEngine::writeSequenceEnded, this, &CliRunner::onWriteSequenceEnded);
 }
 
 void CliRunner::linkOpened()
@@ -28,18 +29,32 @@ void CliRunner::linkOpened()
         return;
     }
 
-    // As a settings dialog does: hold the poll, fill the queue, start the sequence.
+    // As a settings dialog does: hold the poll, then the writes in the order given; the last
+    // one goes first.
     state_.RequestState = StateWrite;
-    state_.clearWriteQueue();
+    QList<RegisterWrite> writes;
     for (const auto &[reg, value] : args_.writes)
-        state_.queueWrite(reg, value);
+        writes.append({reg, value});
     // Each request gets its own wait for the acknowledgement. On TCP the read time-out of
     // the exchange answers first; the deadline there only guards against a link that
     // neither answers nor fails.
     const int wait = args_.link.tcp ? TcpAckGuardMs : SerialAckWaitMs;
     connect(&engine_, &LinkEngine::requestSent, this, [this, wait] { deadline_.start(wait); });
     deadline_.start(wait);
-    engine_.StartWriteSequence();
+    if (!engine_.startWrites(writes))
+        finish(2, QStringLiteral("the writes could not be queued"));
+}
+
+void CliRunner::onWriteSequenceEnded(bool ok, const QString &message)
+{
+    if (args_.command != CliArgs::Command::Write || done())
+        return;
+    if (ok) {
+        printLine(stdout, message);
+        finish(0);
+    } else {
+        finish(1, message);
+    }
 }
 
 void CliRunner::onStatusDecoded()
@@ -84,11 +99,6 @@ void CliRunner::printStatus()
 
 void CliRunner::onMessage(MessageKind, const QString &text)
 {
-    if (args_.command == CliArgs::Command::Write && text == QLatin1String(" Setting Sucess!!")) {
-        printLine(stdout, text);
-        finish(0);
-        return;
-    }
     if (args_.trace)
         printLine(stderr, QStringLiteral("message: ") + text);
 }

@@ -23,6 +23,7 @@ protected:
 private:
     void onStatusDecoded();
     void onMessage(qeln::MessageKind kind, const QString &text);
+    void onWriteSequenceEnded(bool ok, const QString &message);
     void onTcpFailed(const QString &reason);
     void printStatus();
 };

@@ -255,7 +255,8 @@ private Q_SLOTS:
         const QList<QByteArray> serialExpected{serialFrame("01060038000C"), serialFrame("01060037000B"),
                                                serialFrame("01060036000A")};
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(link.written().size(), i + 1);
+            // On TCP a write follows an answer after the connection has settled a moment.
+            QTRY_COMPARE(link.written().size(), i + 1);
             QCOMPARE(messages.size(), 0);
             const QByteArray request = link.written().at(i);
             if (tcp) {
@@ -273,40 +274,72 @@ private Q_SLOTS:
     }
 
     // Only the echo of the write acknowledges it; any other answer stops the sequence without
-    // a success message, and on TCP fails the request at once.
+    // a success message, and on TCP fails the request at once and says so. A TCP length field
+    // that the assembler's end offset still completes (7 for a write) is an acknowledgement.
+    // An exception answer ends the sequence at once, naming the register and the exception.
     void acknowledgementMustEcho_data()
     {
         QTest::addColumn<bool>("tcp");
-        QTest::addColumn<QByteArray>("fields"); // register and value of the answer
-        QTest::addColumn<bool>("acknowledged");
+        QTest::addColumn<QByteArray>("answer"); // function and fields of the answer
+        QTest::addColumn<int>("lengthDelta");   // added to the TCP length field
+        QTest::addColumn<QString>("message");   // what the operator is shown, if anything
+        const QString ok = QStringLiteral(" Setting Sucess!!");
+        const QString failed = QStringLiteral("The write of register 55 (value 32773) failed: ");
+        const QString refused = QStringLiteral("The controller refused the write of register 55 "
+                                               "(value 32773): exception 02 (illegal data address). "
+                                               "0 of 1 settings were written; the rest were not sent.");
         for (bool tcp : {false, true}) {
             const char *link = tcp ? "tcp " : "serial ";
-            QTest::newRow(QByteArray(link + QByteArray("echo")).constData()) << tcp << QByteArray("00378005") << true;
-            QTest::newRow(QByteArray(link + QByteArray("other register")).constData()) << tcp << QByteArray("00388005") << false;
-            QTest::newRow(QByteArray(link + QByteArray("other value")).constData()) << tcp << QByteArray("003780FD") << false;
+            auto row = [&](const char *name) -> QTestData & { return QTest::newRow((QByteArray(link) + name).constData()) << tcp; };
+            row("echo") << QByteArray("0600378005") << 0 << ok;
+            row("other register") << QByteArray("0600388005") << 0 << (tcp ? failed : QString());
+            row("other value") << QByteArray("06003780FD") << 0 << (tcp ? failed : QString());
+            row("exception 02") << QByteArray("8602") << 0 << refused;
         }
+        QTest::newRow("tcp length 7") << true << QByteArray("0600378005") << 1 << ok;
+        QTest::newRow("tcp length 8") << true << QByteArray("0600378005") << 2 << QString();
     }
     void acknowledgementMustEcho()
     {
         QFETCH(bool, tcp);
-        QFETCH(QByteArray, fields);
-        QFETCH(bool, acknowledged);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, lengthDelta);
+        QFETCH(QString, message);
         EngineRig rig(tcp);
         auto &[state, engine, link] = rig;
+        engine.tcpExchange()->setReadTimeout(100);
         state.RequestState = StateWrite;
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
-        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
-        state.clearWriteQueue();
-        state.queueWrite(55, 0x8005);
-        engine.StartWriteSequence();
+        QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
+        QVERIFY(engine.startWrites({{55, 0x8005}}));
         QCOMPARE(link.written().size(), 1);
-        if (tcp)
-            link.injectNow(tcpResponse(1, 0x06, QByteArray::fromHex(fields)));
+        if (tcp) {
+            QByteArray frame = tcpResponse(1, std::uint8_t(QByteArray::fromHex(answer.left(2))[0]),
+                                           QByteArray::fromHex(answer.mid(2)));
+            frame[5] = char(frame[5] + lengthDelta);
+            link.injectNow(frame);
+        } else {
+            engine.ComPort11AfterRead(serialFrame("01" + answer));
+        }
+        if (tcp && message.isEmpty()) // a length that never completes: the read time-out
+            QTRY_COMPARE(ended.size(), 1);
+        if (message.isEmpty() && !tcp) {
+            QVERIFY(messages.isEmpty());
+            QVERIFY(engine.writeSequenceRunning()); // until the acknowledgement time-out
+            return;
+        }
+        QCOMPARE(messages.size(), 1);
+        const QString shown = messages.at(0).at(1).toString();
+        if (message.isEmpty())
+            QVERIFY2(shown.startsWith(QStringLiteral("The write of register 55")), qPrintable(shown));
         else
-            engine.ComPort11AfterRead(serialFrame("0106" + fields));
-        QCOMPARE(messages.size(), acknowledged ? 1 : 0);
-        QCOMPARE(failed.size(), tcp && !acknowledged ? 1 : 0);
+            QVERIFY2(message.endsWith(QLatin1String(": ")) ? shown.startsWith(message) : shown == message, qPrintable(shown));
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended.at(0).at(0).toBool(), message == QLatin1String(" Setting Sucess!!"));
+        QCOMPARE(ended.at(0).at(1).toString(), shown);
+        QVERIFY(!engine.writeSequenceRunning());
         QVERIFY(!engine.tcpBusy());
+        QCOMPARE(link.written().size(), 1);
     }
 
     void tcpAnswerToAnotherRequestFailsAtOnce()
@@ -337,23 +370,178 @@ private Q_SLOTS:
         QVERIFY(messages.isEmpty());
     }
 
+    // A write that is never acknowledged ends the sequence with a message that says how far
+    // it got; nothing is sent again.
+    void unacknowledgedWriteStopsTheSequence_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("serial") << false;
+        QTest::newRow("tcp") << true;
+    }
     void unacknowledgedWriteStopsTheSequence()
     {
-        EngineRig rig(true);
-        auto &[state, engine, tcp] = rig;
+        QFETCH(bool, tcp);
+        EngineRig rig(tcp);
+        auto &[state, engine, link] = rig;
         state.RequestState = StateWrite;
         engine.tcpExchange()->setReadTimeout(50);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
-        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
-        state.clearWriteQueue();
-        state.queueWrite(1, 1);
-        state.queueWrite(2, 2);
-        engine.StartWriteSequence();
-        QTRY_COMPARE(failed.size(), 1);
+        QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
+        QVERIFY(engine.startWrites({{1, 1}, {2, 2}}));
+        QVERIFY(!engine.startWrites({{3, 3}})); // one sequence at a time
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, LinkEngine::SerialAckTimeoutMs + 2000);
         QTest::qWait(150);
-        QCOMPARE(tcp.written().size(), 1);
-        QVERIFY(messages.isEmpty());
+        QCOMPARE(link.written().size(), 1);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages.at(0).at(0).value<MessageKind>(), MessageKind::Warning);
+        const QString text = messages.at(0).at(1).toString();
+        QVERIFY2(text.contains(QLatin1String("register 2 (value 2)")) && text.contains(QLatin1String("0 of 2 settings")),
+                 qPrintable(text));
         QVERIFY(!engine.tcpBusy());
+        QVERIFY(engine.startWrites({{3, 3}})); // the next sequence may start
+    }
+
+    // Only a sequence that was started sends on acknowledgements: a dialog that stopped before
+    // sending (a conversion error, nothing ticked) leaves nothing for a stray one to send.
+    void strayAcknowledgementSendsNothing_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<int>("queued"); // entries filled in, never started; -1: queue untouched
+        QTest::addColumn<bool>("success"); // the old queue state still shows the success box
+        for (bool tcp : {false, true}) {
+            const char *link = tcp ? "tcp " : "serial ";
+            QTest::newRow((QByteArray(link) + "cleared").constData()) << tcp << 0 << false;
+            QTest::newRow((QByteArray(link) + "filled").constData()) << tcp << 2 << false;
+            QTest::newRow((QByteArray(link) + "after a sequence").constData()) << tcp << -1 << true;
+        }
+    }
+    void strayAcknowledgementSendsNothing()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(int, queued);
+        QFETCH(bool, success);
+        EngineRig rig(tcp);
+        auto &[state, engine, link] = rig;
+        state.RequestState = StateWrite;
+        if (queued >= 0) {
+            state.clearWriteQueue();
+            for (int i = 0; i < queued; ++i)
+                state.queueWrite(60 + i, 540);
+        }
+        QSignalSpy messages(&engine, &LinkEngine::messageRequested);
+        if (tcp) {
+            // Nothing was asked on TCP, so the answer can only come through the assembler.
+            state.FrameFunction = 6;
+            engine.AssembleTcpFrame(tcpResponse(state.TransactionId, 0x06, QByteArray::fromHex("00000000")));
+        } else {
+            engine.ComPort11AfterRead(serialFrame("010600000000"));
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(link.written().isEmpty());
+        QCOMPARE(messages.size(), success ? 1 : 0);
+    }
+
+    // Writes are framed as writes whatever RequestState says (the dialog may have closed and
+    // polling resumed while its writes still go out), and each is acknowledged in turn.
+    void tcpWritesStayWritesAfterTheDialogCloses()
+    {
+        EngineRig rig(true);
+        auto &[state, engine, link] = rig;
+        link.setResponder([](const QByteArray &request) {
+            QByteArray answer = request.left(12);
+            return answer.size() == 12 && request[7] == 0x06 ? answer : QByteArray();
+        });
+        state.RequestState = StateWrite;
+        QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
+        QVERIFY(engine.startWrites({{54, 170}, {55, 270}, {56, 460}}));
+        state.RequestState = StatePoll; // the dialog closed
+        QTRY_COMPARE(ended.size(), 1);
+        QVERIFY(ended.at(0).at(0).toBool());
+        const QList<QByteArray> sent = link.written();
+        QCOMPARE(sent.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(int(sent[i][7]), 0x06);
+            QCOMPARE(int(sent[i][9]), 56 - i);
+        }
+    }
+
+    // A hang-up before any answer: a read goes out once more with a new transaction number,
+    // a write is reported as failed and never repeated. A connection the peer closed while it
+    // was idle is noticed before a write goes out, which then takes a fresh connection once.
+    void hangUpResendsOnlyReads_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<bool>("closedWhileIdle");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("read, hang-up on the request") << false << false << 2 << true;
+        QTest::newRow("write, hang-up on the request") << true << false << 1 << false;
+        QTest::newRow("read, closed while idle") << false << true << 1 << true;
+        QTest::newRow("write, closed while idle") << true << true << 1 << true;
+    }
+    void hangUpResendsOnlyReads()
+    {
+        QFETCH(bool, write);
+        QFETCH(bool, closedWhileIdle);
+        QFETCH(int, sent);
+        QFETCH(bool, answered);
+        EngineRig rig(true);
+        auto &[state, engine, link] = rig;
+        engine.tcpExchange()->setReadTimeout(60000);
+        int opens = 0;
+        connect(&link, &Transport::opened, &link, [&opens] { ++opens; });
+        bool hangUpNext = !closedWhileIdle;
+        link.setResponder([&](const QByteArray &request) -> QByteArray {
+            if (std::exchange(hangUpNext, false)) {
+                QMetaObject::invokeMethod(&link, &FakeTransport::simulateDisconnect, Qt::QueuedConnection);
+                return {};
+            }
+            if (request[7] == 0x06)
+                return request.left(12);
+            return tcpStatusResponse((std::uint8_t(request[0]) << 8) | std::uint8_t(request[1]), sampleRegisters());
+        });
+        if (closedWhileIdle)
+            link.simulatePeerClose();
+        QSignalSpy decoded(&engine, &LinkEngine::statusDecoded);
+        QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
+        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
+        if (write) {
+            state.RequestState = StateWrite;
+            QVERIFY(engine.startWrites({{127, 1}}));
+            QTRY_COMPARE(ended.size(), 1);
+            QCOMPARE(ended.at(0).at(0).toBool(), answered);
+        } else {
+            engine.Timer1Timer();
+            QTRY_COMPARE(decoded.size() + failed.size(), 1);
+            QCOMPARE(decoded.size(), answered ? 1 : 0);
+        }
+        QCOMPARE(link.written().size(), sent);
+        QCOMPARE(opens, sent == 2 || closedWhileIdle ? 1 : 0);
+        if (sent == 2) {
+            const QList<QByteArray> frames = link.written();
+            QCOMPARE(frames[1].mid(2), frames[0].mid(2));
+            QCOMPARE(std::uint8_t(frames[1][1]), std::uint8_t(frames[0][1] + 1));
+        }
+    }
+
+    // After a verified acknowledgement of a contact's masks the console holds what was
+    // written; an answer that does not echo the write changes nothing.
+    void contactMasksFollowTheAcknowledgement()
+    {
+        EngineRig rig(false);
+        auto &[state, engine, port] = rig;
+        state.RequestState = StateWrite;
+        state.ContactAlarmMasks.fill(0x1111);
+        QVERIFY(engine.startWrites({{86, 0x0040}, {87, 0x3B60}}));
+        engine.ComPort11AfterRead(serialFrame("010600573B61")); // not the echo
+        QCOMPARE(state.ContactAlarmMasks[7], 0x1111);
+        engine.ComPort11AfterRead(serialFrame("010600573B60"));
+        engine.ComPort11AfterRead(serialFrame("0106005600" "40"));
+        QCOMPARE(state.ContactAlarmMasks[6], 0x0040);
+        QCOMPARE(state.ContactAlarmMasks[7], 0x3B60);
+        QCOMPARE(state.ContactAlarmMasks[5], 0x1111);
+        QVERIFY(!engine.writeSequenceRunning());
+        QCOMPARE(engine.pollTimer()->timerType(), Qt::PreciseTimer);
     }
 
     // A write started while a status poll is under way waits for it instead of interleaving.
@@ -369,7 +557,7 @@ private Q_SLOTS:
         engine.StartWriteSequence();
         QCOMPARE(tcp.written().size(), 1);
         tcp.injectNow(tcpStatusResponse(1, sampleRegisters()));
-        QCOMPARE(tcp.written().size(), 2);
+        QTRY_COMPARE(tcp.written().size(), 2);
         QCOMPARE(tcp.written().at(1).toHex(), QByteArray("000200000006010600308005"));
     }
 

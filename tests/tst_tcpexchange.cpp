@@ -231,21 +231,25 @@ private Q_SLOTS:
         QCOMPARE(completed.count(), 0);
     }
 
-    // A peer that hangs up before any of the answer arrived gets the request once more on a
-    // fresh connection; hanging up again fails the request.
+    // A peer that hangs up before any of the answer arrived gets a read once more on a
+    // fresh connection, in the frame the resend hook gives; hanging up again fails it. A
+    // request that must not run twice fails at the first hang-up.
     void resendsOnceWhenHungUpBeforeTheAnswer_data()
     {
         addKindColumn();
         QTest::addColumn<int>("hangUps");
+        QTest::addColumn<bool>("read");
         for (const QString &kind : Kinds) {
-            QTest::addRow("%s once", qPrintable(kind)) << kind << 1;
-            QTest::addRow("%s twice", qPrintable(kind)) << kind << 2;
+            QTest::addRow("%s once", qPrintable(kind)) << kind << 1 << true;
+            QTest::addRow("%s twice", qPrintable(kind)) << kind << 2 << true;
+            QTest::addRow("%s once, not a read", qPrintable(kind)) << kind << 1 << false;
         }
     }
     void resendsOnceWhenHungUpBeforeTheAnswer()
     {
         QFETCH(QString, kind);
         QFETCH(int, hangUps);
+        QFETCH(bool, read);
         auto peer = openPeer(kind);
         QVERIFY(peer);
         int requests = 0;
@@ -256,18 +260,24 @@ private Q_SLOTS:
         TcpExchange exchange;
         exchange.setTransport(peer->transport());
         exchange.setReadTimeout(60000);
+        exchange.setResendHook([](const QByteArray &frame) { return frame + "2"; });
         QSignalSpy completed(&exchange, &TcpExchange::completed);
         QSignalSpy failed(&exchange, &TcpExchange::failed);
-        QVERIFY(exchange.start("REQ", 3));
+        QVERIFY(exchange.start("REQ", 3, read ? TcpExchange::Resend::OnceAfterHangUp : TcpExchange::Resend::Never));
         for (int i = 1; i <= hangUps; ++i) {
             QTRY_COMPARE_WITH_TIMEOUT(requests, i, Wait);
             peer->hangUp();
         }
-        if (hangUps == 1) {
+        if (!read) {
+            QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, Wait);
+            QTest::qWait(100);
+            QCOMPARE(requests, 1);
+            QCOMPARE(peer->received(), QByteArray("REQ"));
+        } else if (hangUps == 1) {
             QTRY_COMPARE_WITH_TIMEOUT(requests, 2, Wait);
             QVERIFY(sendPieces(*peer, {"ANS"}));
             QTRY_COMPARE_WITH_TIMEOUT(completed.count(), 1, Wait);
-            QCOMPARE(peer->received(), QByteArray("REQREQ"));
+            QCOMPARE(peer->received(), QByteArray("REQREQ2"));
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, Wait);
             QCOMPARE(requests, 2);

@@ -17,6 +17,7 @@ void FakeTransport::open()
         return;
     }
     up = true;
+    peerClosed = false;
     Q_EMIT opened();
 }
 
@@ -40,6 +41,11 @@ bool FakeTransport::write(const QByteArray &bytes)
     writes.append(bytes);
     Q_EMIT writeStarted();
     QMetaObject::invokeMethod(this, &FakeTransport::writeFinished, Qt::QueuedConnection);
+    if (peerClosed) {
+        // The bytes leave, nobody reads them, and the link learns that it is gone.
+        QMetaObject::invokeMethod(this, &FakeTransport::simulateDisconnect, Qt::QueuedConnection);
+        return true;
+    }
     if (responder) {
         // The answer is queued behind writeFinished, so a receiver sees the same order as
         // with a real device: the request leaves, then the reply comes in.
@@ -115,6 +121,17 @@ void FakeTransport::simulateDisconnect()
         return;
     close();
     Q_EMIT disconnected();
+}
+
+void FakeTransport::simulatePeerClose()
+{
+    if (up)
+        peerClosed = true;
+}
+
+bool FakeTransport::peerHasClosed() const
+{
+    return up && peerClosed;
 }
 
 void FakeTransport::deliverNext()

@@ -42,6 +42,10 @@ public:
     void injectNow(const QByteArray &bytes);
     // Drops the link as a peer would: closes it and emits disconnected() (only while open).
     void simulateDisconnect();
+    // The peer closes its end without the link noticing yet (peerHasClosed() becomes true);
+    // the next write then finds it gone: disconnected() instead of a delivery.
+    void simulatePeerClose();
+    bool peerHasClosed() const override;
 
 private:
     void deliverNext();
@@ -54,6 +58,7 @@ private:
     QList<QByteArray> pendingInput;
     qsizetype staleDeliveries = 0;
     bool up = false;
+    bool peerClosed = false;
 };
 
 } // namespace qeln

@@ -32,7 +32,26 @@ LinkEngine::LinkEngine(ConsoleState &state, QObject *parent)
     : QObject(parent), s_(state), exchange_(new TcpExchange(this))
 {
     timer1_.setInterval(1000);
+    // The poll rhythm is the controller's timing: 600 ms on serial, not 570..630.
+    timer1_.setTimerType(Qt::PreciseTimer);
     timer6_.setInterval(100);
+    serialAckTimer_.setSingleShot(true);
+    serialAckTimer_.setInterval(SerialAckTimeoutMs);
+    connect(&serialAckTimer_, &QTimer::timeout, this, &LinkEngine::onSerialAckTimeout);
+    // A read sent again after a hang-up is a new request: it takes a new transaction number,
+    // and the assembler waits for that one.
+    exchange_->setResendHook([this](const QByteArray &frame) {
+        QByteArray again = frame;
+        advanceTransaction();
+        if (again.size() >= 2) {
+            again[0] = char((s_.TransactionId >> 8) & 0xFF);
+            again[1] = char(s_.TransactionId & 0xFF);
+        }
+        s_.RxState = 0;
+        s_.RxFrame.clear();
+        s_.FrameComplete = 0;
+        return again;
+    });
     connect(&timer1_, &QTimer::timeout, this, &LinkEngine::Timer1Timer);
     connect(&timer6_, &QTimer::timeout, this, &LinkEngine::Timer6Timer);
     connect(exchange_, &TcpExchange::completed, this, &LinkEngine::onTcpCompleted);
@@ -75,10 +94,14 @@ bool LinkEngine::tcpBusy() const
 
 void LinkEngine::abandonTcpRequests()
 {
+    const bool writing = s_.LinkIsTcp != 0 && writeSequence_.running;
     outstandingWrite_.pending = false;
     tcpQueue_.clear();
     tcpInFlight_ = false;
     exchange_->cancel();
+    if (writing)
+        endWriteSequence(false, QStringLiteral("The link was closed before every setting was acknowledged; "
+                                               "check the controller's settings."));
 }
 
 void LinkEngine::line(const QByteArray &text)
@@ -121,9 +144,14 @@ bool LinkEngine::SendFrame(const QByteArray &body)
         line("Drop >> no TCP request for state " + IntToHexFixed(s_.RequestState, 2));
         return false;
     }
-    tcpQueue_.enqueue({request->frame, request->function, request->responseLength});
-    startNextTcp();
+    enqueueTcp({request->frame, request->function, request->responseLength});
     return true;
+}
+
+void LinkEngine::enqueueTcp(const PendingTcp &request)
+{
+    tcpQueue_.enqueue(request);
+    startNextTcp();
 }
 
 void LinkEngine::startNextTcp()
@@ -141,14 +169,17 @@ void LinkEngine::startNextTcp()
         s_.RxFrame.clear();
         s_.FrameComplete = 0;
         tcpInFlight_ = true;
+        tcpInFlightFunction_ = next.function;
         const quint64 serial = ++tcpSerial_;
-        if (exchange_->start(next.frame, next.responseLength)) {
+        const auto resend = tcpRequestIsRead(next.function) ? TcpExchange::Resend::OnceAfterHangUp
+                                                            : TcpExchange::Resend::Never;
+        if (exchange_->start(next.frame, next.responseLength, resend)) {
             // A request that already failed inside start() was not sent.
             if (tcpInFlight_ && serial == tcpSerial_)
                 Q_EMIT requestSent(next.frame, true);
         } else {
             tcpInFlight_ = false;
-            Q_EMIT tcpRequestFailed(QStringLiteral("no TCP link"));
+            tcpRequestFailedInFlight(QStringLiteral("no TCP link"));
         }
     }
 }
@@ -165,15 +196,33 @@ void LinkEngine::onTcpCompleted(const QByteArray &response)
     // transaction, a garbled header, another function) fails the request at once instead of
     // leaving the caller to wait for an answer that will not come.
     if (!taken)
-        Q_EMIT tcpRequestFailed(QStringLiteral("the answer does not match the request"));
+        tcpRequestFailedInFlight(QStringLiteral("the answer does not match the request"));
     startNextTcp();
 }
 
 void LinkEngine::onTcpFailed(const QString &reason)
 {
     tcpInFlight_ = false;
-    Q_EMIT tcpRequestFailed(reason);
+    tcpRequestFailedInFlight(reason);
     startNextTcp();
+}
+
+void LinkEngine::tcpRequestFailedInFlight(const QString &reason)
+{
+    const int function = std::exchange(tcpInFlightFunction_, 0);
+    Q_EMIT tcpRequestFailed(reason);
+    // A status poll that fails stays silent (the next one follows); a write that fails ends
+    // its sequence, and the operator learns why and how far it got.
+    if (function == 0x06 && writeSequence_.running && outstandingWrite_.pending) {
+        const int done = writeSequence_.total - s_.WriteCount - 1;
+        endWriteSequence(false, QStringLiteral("The write of register %1 (value %2) failed: %3. "
+                                               "%4 of %5 settings were written; the rest were not sent.")
+                                    .arg(outstandingWrite_.address)
+                                    .arg(outstandingWrite_.value)
+                                    .arg(reason)
+                                    .arg(std::max(done, 0))
+                                    .arg(writeSequence_.total));
+    }
 }
 
 void LinkEngine::SendCommand(const QByteArray &code)
@@ -200,13 +249,14 @@ void LinkEngine::SendWriteRequest(int address, int value)
     outstandingWrite_ = {address & 0xFFFF, value & 0xFFFF, true};
     if (s_.LinkIsTcp == 0) {
         SendFrame("0106" + IntToHexFixed(address, 4) + IntToHexFixed(value, 4));
+        if (writeSequence_.running)
+            serialAckTimer_.start();
         return;
     }
-    s_.PendingWriteAddr = address;
-    s_.PendingWriteValue = value;
-    SendFrame(QByteArray());
-    s_.PendingWriteAddr = 0;
-    s_.PendingWriteValue = 0;
+    // Laid out as a write whatever RequestState says: writes still queued when a dialog has
+    // closed (RequestState back at 0) must not leave as status reads.
+    const TcpRequest request = tcpWriteRequest(address & 0xFFFF, value & 0xFFFF, 0);
+    enqueueTcp({request.frame, request.function, request.responseLength});
 }
 
 void LinkEngine::SendHistoryRequest(const QByteArray &unit, const QByteArray &code, int record)
@@ -348,6 +398,16 @@ void LinkEngine::DispatchSerialResponse()
         }
         if (echoesOutstandingWrite(address, value))
             writeAcknowledged(false);
+    } else if (code == "86") {
+        // ":" unit(2) function(2) exception(2) LRC(2)
+        int exception = -1;
+        if (s_.ResponseText.size() >= 7) {
+            try {
+                exception = HexToInt(QByteArrayView(s_.ResponseText).sliced(5, 2));
+            } catch (const ConversionError &) {
+            }
+        }
+        writeRefused(0x86, exception);
     } else if ((code == "C0" || code == "D0" || code == "C1" || code == "D1") && decoders_
                && decoders_->sequencesHistory()) {
         if (code.endsWith('0'))
@@ -433,17 +493,20 @@ void LinkEngine::DispatchTcpResponse()
         line("Drop >> TCP response too short: [" + BytesToHex(frame) + "]");
         return;
     }
-    // The length field counts the unit, the function and the data: a response whose bytes
-    // do not agree with it was cut or garbled on the way and must not be read as data.
+    // The length field is taken as the assembler takes it: the answer is complete once the
+    // byte at the length plus the function's end offset has arrived. Controllers in the
+    // field announce a write acknowledgement with 7 and are answered; a length that points
+    // beyond the bytes received never completes and is refused.
     const int length = std::uint8_t(frame[3]) * 256 + std::uint8_t(frame[4]);
-    if (length != frame.size() - 5) {
-        line("Drop >> TCP length field " + QByteArray::number(length) + " does not match "
-             + QByteArray::number(frame.size() - 5) + " bytes");
+    const int end = s_.FrameFunction == 6 ? 5 : 6;
+    if (length + end > frame.size() + 1) {
+        line("Drop >> TCP length field " + QByteArray::number(length) + " points beyond the "
+             + QByteArray::number(frame.size() + 1) + " bytes received");
         return;
     }
     const QByteArray code = BytesToHex(QByteArrayView(frame).sliced(6, 1));
     const QByteArray rest = frame.mid(7);
-    if (tcpAnswerTaken_ && std::uint8_t(frame[6]) == s_.FrameFunction)
+    if (tcpAnswerTaken_ && (std::uint8_t(frame[6]) & 0x7F) == s_.FrameFunction)
         *tcpAnswerTaken_ = true;
 
     if (code == "04") {
@@ -493,7 +556,48 @@ void LinkEngine::DispatchTcpResponse()
             writeAcknowledged(true);
         else if (tcpAnswerTaken_)
             *tcpAnswerTaken_ = false;
+    } else if (code == "86") {
+        writeRefused(0x86, rest.isEmpty() ? -1 : std::uint8_t(rest[0]));
     }
+}
+
+void LinkEngine::writeRefused(int function, int exceptionCode)
+{
+    if (!(writeSequence_.running && outstandingWrite_.pending)) {
+        line("Drop >> exception answer " + IntToHexFixed(function, 2) + " with no write in flight");
+        return;
+    }
+    serialAckTimer_.stop();
+    static const char *const names[] = {"", "illegal function", "illegal data address",
+                                        "illegal data value", "server device failure",
+                                        "acknowledge", "server device busy"};
+    const QString code = exceptionCode < 0 ? QStringLiteral("?") : QString::number(exceptionCode, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+    const QString name = exceptionCode > 0 && exceptionCode < 7 ? QLatin1String(names[exceptionCode])
+                                                                : QStringLiteral("unknown exception");
+    const int done = writeSequence_.total - s_.WriteCount - 1;
+    endWriteSequence(false, QStringLiteral("The controller refused the write of register %1 (value %2): "
+                                           "exception %3 (%4). %5 of %6 settings were written; the rest "
+                                           "were not sent.")
+                                .arg(outstandingWrite_.address)
+                                .arg(outstandingWrite_.value)
+                                .arg(code, name)
+                                .arg(std::max(done, 0))
+                                .arg(writeSequence_.total));
+}
+
+void LinkEngine::onSerialAckTimeout()
+{
+    if (!(writeSequence_.running && outstandingWrite_.pending) || s_.LinkIsTcp != 0)
+        return;
+    const int done = writeSequence_.total - s_.WriteCount - 1;
+    endWriteSequence(false, QStringLiteral("No acknowledgement of the write of register %1 (value %2) "
+                                           "within %3 s. %4 of %5 settings were written; the rest were "
+                                           "not sent. Check the link and the controller.")
+                                .arg(outstandingWrite_.address)
+                                .arg(outstandingWrite_.value)
+                                .arg(SerialAckTimeoutMs / 1000)
+                                .arg(std::max(done, 0))
+                                .arg(writeSequence_.total));
 }
 
 bool LinkEngine::echoesOutstandingWrite(int address, int value)
@@ -501,6 +605,7 @@ bool LinkEngine::echoesOutstandingWrite(int address, int value)
     // A write is acknowledged by the echo of its register and value. An answer that names
     // another register or value is not the acknowledgement of this write: taking it as one
     // would report a setting as made that the controller did not make.
+    ackMatched_ = false;
     if (!outstandingWrite_.pending)
         return true;
     if (address != outstandingWrite_.address || value != outstandingWrite_.value) {
@@ -510,6 +615,7 @@ bool LinkEngine::echoesOutstandingWrite(int address, int value)
         return false;
     }
     outstandingWrite_.pending = false;
+    ackMatched_ = true;
     return true;
 }
 
@@ -596,6 +702,7 @@ bool LinkEngine::startWrites(const QList<RegisterWrite> &writes)
 
 void LinkEngine::endWriteSequence(bool ok, const QString &message)
 {
+    serialAckTimer_.stop();
     writeSequence_.running = false;
     outstandingWrite_.pending = false;
     Q_EMIT writeSequenceEnded(ok, message);
@@ -606,12 +713,17 @@ void LinkEngine::writeAcknowledged(bool tcp)
 {
     if (s_.WriteCount > WriteQueueCapacity)
         return;
-    if (writeSequence_.running) {
-        const int done = writeSequence_.total - s_.WriteCount - 1;
-        if (done >= 0 && done < writeSequence_.total) {
-            const int index = s_.WriteCount; // the entry just acknowledged
-            Q_EMIT writeConfirmed({s_.WriteAddr[index], s_.WriteValue[index]});
-        }
+    if (ackMatched_) {
+        ackMatched_ = false;
+        serialAckTimer_.stop();
+        const RegisterWrite done{outstandingWrite_.address, outstandingWrite_.value};
+        // The controller holds what it echoed: the contact dialogs show it from now on, not
+        // the masks of the last status decode.
+        constexpr int FirstMask = 80;
+        if (done.address >= FirstMask && done.address < FirstMask + int(s_.ContactAlarmMasks.size()))
+            s_.ContactAlarmMasks[done.address - FirstMask] = done.value;
+        if (writeSequence_.running)
+            Q_EMIT writeConfirmed(done);
     }
     if (s_.WriteCount > 0) {
         if (!writeSequence_.running) {

@@ -130,6 +130,12 @@ private:
         int function = 0;
         int responseLength = 0;
     };
+    void enqueueTcp(const PendingTcp &request);
+    // The TCP request in flight failed, or its answer was not its answer.
+    void tcpRequestFailedInFlight(const QString &reason);
+    void onSerialAckTimeout();
+    // A Modbus exception answer (function | 0x80) to the write in flight ends its sequence.
+    void writeRefused(int function, int exceptionCode);
 
     void onSerialBytes(const QByteArray &bytes);
     void onTcpCompleted(const QByteArray &response);
@@ -148,6 +154,7 @@ private:
     QQueue<PendingTcp> tcpQueue_;
     bool tcpInFlight_ = false;
     quint64 tcpSerial_ = 0; // counts the TCP requests handed to the exchange
+    int tcpInFlightFunction_ = 0;
     bool *tcpAnswerTaken_ = nullptr; // set while a TCP answer is dispatched
     // The write request last sent and not yet acknowledged.
     struct {
@@ -155,6 +162,8 @@ private:
         int value = 0;
         bool pending = false;
     } outstandingWrite_;
+    bool ackMatched_ = false; // the acknowledgement being handled echoed the write in flight
+    QTimer serialAckTimer_;
     // The write sequence the queue is running: started by StartWriteSequence, ended by the
     // last acknowledgement or a failure. Only a running sequence sends on acknowledgements.
     struct {

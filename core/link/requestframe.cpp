@@ -28,6 +28,46 @@ void appendWord(QByteArray &out, int value)
 
 } // namespace
 
+namespace {
+
+void frameHeader(TcpRequest &r, const QByteArray &fields, int transactionId)
+{
+    const int length = int(fields.size()) + 2; // unit identifier, function code, fields
+    r.frame.reserve(6 + length);
+    appendWord(r.frame, transactionId);
+    r.frame.append('\0');
+    r.frame.append('\0');
+    r.frame.append('\0');
+    r.frame.append(char(length & 0xFF));
+    r.frame.append(char(0x01));
+    r.frame.append(char(r.function));
+    r.frame.append(fields);
+}
+
+} // namespace
+
+TcpRequest tcpWriteRequest(int address, int value, int transactionId)
+{
+    TcpRequest r;
+    QByteArray fields;
+    r.function = 0x06;
+    appendWord(fields, address);
+    appendWord(fields, value);
+    r.responseLength = 12;
+    frameHeader(r, fields, transactionId);
+    return r;
+}
+
+bool tcpRequestIsRead(int function)
+{
+    switch (function) {
+    case 0x04: case 0x41: case 0x43: case 0x44: case 0x46: case 0x47:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::optional<TcpRequest> tcpRequestFor(const ConsoleState &s, int transactionId)
 {
     TcpRequest r;
@@ -44,11 +84,7 @@ std::optional<TcpRequest> tcpRequestFor(const ConsoleState &s, int transactionId
         r.responseLength = 158;
         break;
     case StateWrite:
-        r.function = 0x06;
-        appendWord(fields, s.PendingWriteAddr);
-        appendWord(fields, s.PendingWriteValue);
-        r.responseLength = 12;
-        break;
+        return tcpWriteRequest(s.PendingWriteAddr, s.PendingWriteValue, transactionId);
     case StateIpWrite:
         if (s.IpSettingsPayload.size() > MaxIpSettingsPayload)
             return std::nullopt;
@@ -79,16 +115,7 @@ std::optional<TcpRequest> tcpRequestFor(const ConsoleState &s, int transactionId
         return std::nullopt;
     }
 
-    const int length = int(fields.size()) + 2; // unit identifier, function code, fields
-    r.frame.reserve(6 + length);
-    appendWord(r.frame, transactionId);
-    r.frame.append('\0');
-    r.frame.append('\0');
-    r.frame.append('\0');
-    r.frame.append(char(length & 0xFF));
-    r.frame.append(char(0x01));
-    r.frame.append(char(r.function));
-    r.frame.append(fields);
+    frameHeader(r, fields, transactionId);
     return r;
 }
 

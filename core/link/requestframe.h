@@ -24,6 +24,13 @@ struct TcpRequest {
 // payload too long for the one-byte length field.
 std::optional<TcpRequest> tcpRequestFor(const ConsoleState &state, int transactionId);
 
+// A single-register write (function 06), whatever the RequestState.
+TcpRequest tcpWriteRequest(int address, int value, int transactionId);
+
+// A request whose answer is only read, so sending it twice is harmless: status and IP
+// settings reads, history counts and records.
+bool tcpRequestIsRead(int function);
+
 // The longest IP-settings payload the length byte can announce (length = payload + 2).
 inline constexpr int MaxIpSettingsPayload = 253;
 

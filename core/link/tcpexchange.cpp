@@ -18,7 +18,10 @@ Q_LOGGING_CATEGORY(lcExchange, "qeln.link.exchange")
 TcpExchange::TcpExchange(QObject *parent)
     : QObject(parent)
     , readTimer(new QTimer(this))
+    , settleTimer(new QTimer(this))
 {
+    settleTimer->setSingleShot(true);
+    connect(settleTimer, &QTimer::timeout, this, &TcpExchange::onSettled);
     readTimer->setSingleShot(false);
     connect(readTimer, &QTimer::timeout, this, &TcpExchange::onReadTimeout);
 }
@@ -60,7 +63,12 @@ bool TcpExchange::busy() const
     return state != State::Idle;
 }
 
-bool TcpExchange::start(const QByteArray &frame, int expected)
+void TcpExchange::setResendHook(std::function<QByteArray(const QByteArray &)> hook)
+{
+    resendHook = std::move(hook);
+}
+
+bool TcpExchange::start(const QByteArray &frame, int expected, Resend resend)
 {
     if (busy() || !link || expected <= 0)
         return false;
@@ -70,12 +78,51 @@ bool TcpExchange::start(const QByteArray &frame, int expected)
     expectedBytes = expected;
     sentFrame = frame;
     resent = false;
+    resendPolicy = resend;
+    // A peer that hangs up right after its answer is seen to do so only a moment later. A
+    // request that must not run twice waits for the connection to have been quiet that long
+    // after the last answer, so it is not written into a connection that is going away.
+    if (resend == Resend::Never && link->isOpen() && lastAnswer.isValid()
+        && lastAnswer.elapsed() < SettleMs) {
+        state = State::Settling;
+        pendingFrame = frame;
+        settleTimer->start(int(SettleMs - lastAnswer.elapsed()));
+        return true;
+    }
+    pendingFrame = frame;
+    proceed(request);
+    return true;
+}
+
+void TcpExchange::onSettled()
+{
+    if (state != State::Settling)
+        return;
+    state = State::Idle;
+    proceed(requestSerial);
+}
+
+void TcpExchange::proceed(quint64 request)
+{
+    const QByteArray frame = std::exchange(pendingFrame, QByteArray());
+    if (!link) {
+        const QString reason = QStringLiteral("The link was removed");
+        finish(&reason);
+        return;
+    }
+    if (link->isOpen() && link->peerHasClosed()) {
+        // An idle connection the peer closed (its time-out, or a controller that hangs up
+        // after each answer): a request written into it would be lost, and one that must not
+        // run twice could not be sent again. A fresh connection takes it instead.
+        qCInfo(lcExchange) << "peer closed the idle connection" << link->description();
+        link->close();
+    }
     if (link->isOpen()) {
         sendFrame(frame);
         // sendFrame() may already have failed (and a new request may have started from the
         // failed() slot); linkUp() still describes the link as it was found.
         Q_EMIT linkUp();
-        return true;
+        return;
     }
     // Busy before anything is emitted, so a receiver cannot slip a second request in; if it
     // cancels this one (and perhaps starts another), this one stops here.
@@ -83,19 +130,19 @@ bool TcpExchange::start(const QByteArray &frame, int expected)
     pendingFrame = frame;
     Q_EMIT linkDown();
     if (request != requestSerial || !link)
-        return true;
+        return;
     qCInfo(lcExchange) << "re-opening" << link->description();
     // open() starts a fresh connection, or lets one already under way (the operator's own
     // connect, say) report for this request too instead of cutting it short.
     // opened() or openFailed() may arrive inside open(); both are handled by the slots.
     link->open();
-    return true;
 }
 
 void TcpExchange::cancel()
 {
     ++requestSerial;
     readTimer->stop();
+    settleTimer->stop();
     state = State::Idle;
     pendingFrame.clear();
     sentFrame.clear();
@@ -128,6 +175,7 @@ void TcpExchange::finish(const QString *failure)
         qCInfo(lcExchange) << "request failed:" << *failure;
         Q_EMIT failed(*failure);
     } else {
+        lastAnswer.start();
         const QByteArray answer = std::exchange(response, QByteArray());
         Q_EMIT completed(answer);
     }
@@ -151,22 +199,34 @@ void TcpExchange::onBytesReceived(const QByteArray &bytes)
     if (state != State::Waiting)
         return;
     response += bytes.left(expectedBytes - response.size());
+    // MBAP header (7 bytes), then the function; an exception answer is function | 0x80 and
+    // one exception code.
+    constexpr int ExceptionAnswer = 9;
+    if (response.size() >= ExceptionAnswer && response.size() < expectedBytes && sentFrame.size() > 7
+        && std::uint8_t(response[7]) == (std::uint8_t(sentFrame[7]) | 0x80)) {
+        response.truncate(ExceptionAnswer);
+        finish(nullptr);
+        return;
+    }
     if (response.size() == expectedBytes)
         finish(nullptr);
 }
 
 void TcpExchange::onDisconnected()
 {
-    if (!busy())
+    // Nothing was written yet: the request takes a fresh connection when it goes on.
+    if (!busy() || state == State::Settling)
         return;
     // A connection the peer had already closed (idle time-out, a controller that hangs up
-    // after each answer) only shows it when the request is written into it. Nothing of an
-    // answer has arrived, so the request is sent once more on a fresh connection, as one
-    // that finds the link down would be.
-    if (state == State::Waiting && response.isEmpty() && !resent) {
+    // after each answer) may only show it when the request is written into it. Nothing of an
+    // answer has arrived: a read is sent once more on a fresh connection, as one that finds
+    // the link down would be; anything else fails, for the controller may have done it.
+    if (state == State::Waiting && response.isEmpty() && !resent && resendPolicy == Resend::OnceAfterHangUp) {
         resent = true;
         readTimer->stop();
         state = State::Connecting;
+        if (resendHook)
+            sentFrame = resendHook(sentFrame);
         pendingFrame = sentFrame;
         const quint64 request = requestSerial;
         Q_EMIT linkDown();

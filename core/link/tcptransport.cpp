@@ -1,6 +1,13 @@
 #include "tcptransport.h"
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 #include <QLoggingCategory>
+#include <QtGlobal>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -89,6 +96,24 @@ void TcpTransport::close()
 bool TcpTransport::isOpen() const
 {
     return socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool TcpTransport::peerHasClosed() const
+{
+    if (!isOpen())
+        return false;
+    // The socket is non-blocking: a peek finds the peer's end-of-stream (0) without
+    // waiting, and "no data yet" is an error return that leaves the connection alone.
+    const qintptr fd = socket->socketDescriptor();
+    if (fd < 0)
+        return false;
+    char byte = 0;
+#ifdef Q_OS_WIN
+    const int got = ::recv(SOCKET(fd), &byte, 1, MSG_PEEK);
+#else
+    const auto got = ::recv(int(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+#endif
+    return got == 0;
 }
 
 bool TcpTransport::write(const QByteArray &bytes)

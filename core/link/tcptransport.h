@@ -34,6 +34,7 @@ public:
     void discardInput() override;
     // "host:port"
     QString description() const override;
+    bool peerHasClosed() const override;
 
 private Q_SLOTS:
     void onConnected();

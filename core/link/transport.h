@@ -27,6 +27,9 @@ public:
     virtual void discardInput() = 0;
     // What the operator knows the link by: "/dev/ttyUSB0", "192.168.50.92:502".
     virtual QString description() const = 0;
+    // The peer has closed its end although the link still looks open (its end-of-stream is
+    // waiting to be noticed). Asked before a request that must not be sent twice goes out.
+    virtual bool peerHasClosed() const { return false; }
 
 Q_SIGNALS:
     void opened();

@@ -402,16 +402,35 @@ class WriteTest(unittest.TestCase):
                 self.assertEqual(plant.requests(), expected)
 
     def test_write_to_a_peer_that_hangs_up_after_each_answer(self):
-        # Each next write finds the connection closed by the peer and goes out again on a
-        # fresh one.
+        # Each next write finds the connection closed by the peer, notices it before sending,
+        # and goes out once on a fresh connection: no write ever reaches the plant twice.
         entries = [(10, 1), (20, 2), (30, 3)]
         plant = MiniPlant(self, "tcp", "--hang-up")
         proc = run_cli("--link", plant.target, "write", *("%d=%d" % e for e in entries))
         self.assertEqual(proc.returncode, 0, describe(proc))
         self.assertEqual(proc.stdout, SUCCESS)
         received = [(r[8] << 8 | r[9], r[10] << 8 | r[11]) for r in plant.requests() if r[7] == 0x06]
-        in_order = [e for i, e in enumerate(received) if i == 0 or received[i - 1] != e]
-        self.assertEqual(in_order, list(reversed(entries)))
+        self.assertEqual(received, list(reversed(entries)))
+
+    def test_write_refused_with_an_exception(self):
+        # The plant refuses register 49: the sequence ends at once with the register and the
+        # exception named, and the entries after it are not sent.
+        for link in ("tcp", "serial"):
+            with self.subTest(link=link):
+                plant = MiniPlant(self, link, "--refuse", "49")
+                started = time.monotonic()
+                proc = run_cli("--link", plant.target, "write", "48=1", "49=2", "50=3")
+                self.assertEqual(proc.returncode, 1, describe(proc))
+                self.assertLess(time.monotonic() - started, 1.9)
+                self.assertIn(b"The controller refused the write of register 49 (value 2): exception 02 "
+                              b"(illegal data address). 1 of 3 settings were written", proc.stderr)
+                self.assertEqual(plant.requests(), [write_frame(link, 1, 50, 3), write_frame(link, 2, 49, 2)])
+
+    def test_write_acknowledged_with_a_length_field_one_too_high(self):
+        plant = MiniPlant(self, "tcp", "--corrupt", "length")
+        proc = run_cli("--link", plant.target, "write", "48=1", "49=2")
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertEqual(proc.stdout, SUCCESS)
 
     def test_write_full_queue(self):
         entries = [(n, n * 601) for n in range(1, 101)]
@@ -427,7 +446,7 @@ class WriteTest(unittest.TestCase):
             ("tcp", "--no-ack"),
             ("serial", "--no-ack"),
             ("tcp", "--corrupt", "tid"),
-            ("tcp", "--corrupt", "length"),
+            ("tcp", "--corrupt", "long-length"),
             ("serial", "--corrupt", "lrc"),
             ("tcp", "--wrong-echo"),
             ("serial", "--wrong-echo"),

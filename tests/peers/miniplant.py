@@ -13,8 +13,11 @@ Fault switches make it misbehave the way a broken line or controller would:
   --drop            never answer
   --no-ack          take writes but never acknowledge them
   --short           answer the status read with one register too few
-  --corrupt KIND    lrc (serial), tid, count, length (TCP): spoil every answer
+  --corrupt KIND    lrc (serial), tid, count, length, long-length (TCP): spoil every
+                    answer (length: the length field one too high, as some firmware
+                    sends it; long-length: two too high)
   --wrong-echo      answer a write with another value than the one written
+  --refuse REG      answer a write of register REG with exception 02
   --hang-up         close the TCP connection after each answer
   --chunk N         send answers in pieces of N bytes, 5 ms apart
 """
@@ -76,6 +79,8 @@ class Plant:
         if function == 0x06 and len(pdu) == 5:
             if self.args.no_ack:
                 return None
+            if self.args.refuse is not None and int.from_bytes(pdu[1:3], "big") == self.args.refuse:
+                return bytes([0x86, 0x02])
             self.holding[int.from_bytes(pdu[1:3], "big")] = int.from_bytes(pdu[3:5], "big")
             if self.args.wrong_echo:
                 return bytes(pdu[:4]) + bytes([pdu[4] ^ 0xFF])
@@ -109,6 +114,8 @@ class Plant:
             tid = (tid + 1) & 0xFFFF
         elif self.args.corrupt == "length":
             length += 1
+        elif self.args.corrupt == "long-length":
+            length += 2
         return tid.to_bytes(2, "big") + b"\0\0" + length.to_bytes(2, "big") + bytes([unit]) + pdu
 
     def tcp_received(self, conn, buffer):
@@ -229,7 +236,8 @@ def main():
     parser.add_argument("--short", action="store_true")
     parser.add_argument("--hang-up", action="store_true", help="close a TCP connection after each answer")
     parser.add_argument("--wrong-echo", action="store_true", help="answer a write with another value")
-    parser.add_argument("--corrupt", choices=["lrc", "tid", "count", "length"])
+    parser.add_argument("--corrupt", choices=["lrc", "tid", "count", "length", "long-length"])
+    parser.add_argument("--refuse", type=int, help="answer a write of this register with exception 02")
     parser.add_argument("--chunk", type=int, default=0, metavar="N")
     args = parser.parse_args()
     if args.tcp is None and not args.serial:
