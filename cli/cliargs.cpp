@@ -3,6 +3,7 @@
 #include "app/consolestate.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace qeln {
 
@@ -23,6 +24,124 @@ bool parseNumber(const QString &text, int min, int max, int &out)
     if (value < min || value > max)
         return false;
     out = value;
+    return true;
+}
+
+// settings, clock, calibrate and factory; `rest` follows the command word.
+bool parseConfigCommand(const QString &command, const QStringList &rest, CliArgs &out, QString &error)
+{
+    QStringList words;
+    for (const QString &a : rest) {
+        if (a == QLatin1String("--trace"))
+            out.trace = true;
+        else if (a == QLatin1String("--help") && command == QLatin1String("settings"))
+            out.command = CliArgs::Command::SettingsHelp;
+        else
+            words << a;
+    }
+    if (out.command == CliArgs::Command::SettingsHelp)
+        return true;
+    const QString sub = words.value(0);
+    const QStringList tail = words.mid(1);
+    const auto unexpected = [&](const QString &what) {
+        error = QStringLiteral("%1 %2: unexpected argument '%3'").arg(command, sub, what);
+        return false;
+    };
+
+    if (command == QLatin1String("settings")) {
+        if (sub == QLatin1String("show")) {
+            out.command = CliArgs::Command::SettingsShow;
+            for (const QString &a : tail) {
+                if (a != QLatin1String("--json"))
+                    return unexpected(a);
+                out.json = true;
+            }
+        } else if (sub == QLatin1String("diff")) {
+            out.command = CliArgs::Command::SettingsDiff;
+            if (tail.size() != 1 || tail[0].startsWith(QLatin1Char('-'))) {
+                error = QStringLiteral("settings diff: give one settings file (FILE.json)");
+                return false;
+            }
+            out.settingsFile = tail[0];
+        } else if (sub == QLatin1String("apply")) {
+            out.command = CliArgs::Command::SettingsApply;
+            // One file, or KEY=VALUE assignments; not both.
+            for (const QString &a : tail) {
+                if (a.startsWith(QLatin1Char('-')))
+                    return unexpected(a);
+                if (a.contains(QLatin1Char('=')))
+                    out.assignments << a;
+                else if (out.settingsFile.isEmpty())
+                    out.settingsFile = a;
+                else
+                    return unexpected(a);
+            }
+            if (out.settingsFile.isEmpty() == out.assignments.isEmpty()) {
+                error = QStringLiteral("settings apply: give one settings file or KEY=VALUE assignments");
+                return false;
+            }
+        } else {
+            error = sub.isEmpty() ? QStringLiteral("settings: say show, diff or apply")
+                                  : QStringLiteral("settings: unknown subcommand '%1' (show, diff, apply)").arg(sub);
+            return false;
+        }
+    } else if (command == QLatin1String("clock")) {
+        if (sub == QLatin1String("sync")) {
+            out.command = CliArgs::Command::ClockSync;
+            if (!tail.isEmpty())
+                return unexpected(tail[0]);
+        } else if (sub == QLatin1String("set")) {
+            out.command = CliArgs::Command::ClockSet;
+            static const QRegularExpression form(
+                QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}$"));
+            if (tail.size() != 1 || !form.match(tail[0]).hasMatch()) {
+                error = QStringLiteral("clock set: give the time as YYYY-MM-DDTHH:MM:SS");
+                return false;
+            }
+            out.clockTime = tail[0];
+        } else {
+            error = QStringLiteral("clock: say set YYYY-MM-DDTHH:MM:SS or sync");
+            return false;
+        }
+    } else if (command == QLatin1String("calibrate")) {
+        out.command = CliArgs::Command::Calibrate;
+        for (const QString &a : words) {
+            if (a.indexOf(QLatin1Char('=')) <= 0) {
+                error = QStringLiteral("calibrate: '%1' is not KEY=VALUE").arg(a);
+                return false;
+            }
+            out.assignments << a;
+        }
+        if (out.assignments.isEmpty()) {
+            error = QStringLiteral("calibrate: nothing to calibrate (KEY=VALUE ...)");
+            return false;
+        }
+    } else {
+        out.command = CliArgs::Command::Factory;
+        bool yes = false;
+        for (const QString &a : words) {
+            if (a == QLatin1String("--yes"))
+                yes = true;
+            else if (out.factoryChoice.isEmpty() && (a == QLatin1String("reset") || a == QLatin1String("config")))
+                out.factoryChoice = a;
+            else {
+                error = QStringLiteral("factory: unexpected argument '%1'").arg(a);
+                return false;
+            }
+        }
+        if (out.factoryChoice.isEmpty()) {
+            error = QStringLiteral("factory: say reset or config");
+            return false;
+        }
+        if (!yes) {
+            error = QStringLiteral("factory %1: nothing was sent; add --yes to confirm (%2)")
+                        .arg(out.factoryChoice,
+                             out.factoryChoice == QLatin1String("reset")
+                                 ? QStringLiteral("the controller restarts")
+                                 : QStringLiteral("the controller's settings return to their factory values"));
+            return false;
+        }
+    }
     return true;
 }
 
@@ -253,6 +372,12 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
             error = QStringLiteral("%1: say which log: alarm or event").arg(command);
             return false;
         }
+    } else if (command == QLatin1String("settings") || command == QLatin1String("clock")
+               || command == QLatin1String("calibrate") || command == QLatin1String("factory")) {
+        if (!parseConfigCommand(command, args.mid(i), out, error))
+            return false;
+        if (out.command == CliArgs::Command::SettingsHelp)
+            return true;
     } else {
         error = QStringLiteral("unknown command '%1'").arg(command);
         return false;
@@ -300,14 +425,35 @@ QString cliUsage()
         "                      erase that log in the controller (one request); done when\n"
         "                      the controller acknowledges it\n"
         "\n"
+        "  settings show [--json]\n"
+        "                      one status poll, then every setting with its value, unit and\n"
+        "                      range (operation and alarm settings, contact options, the\n"
+        "                      contacts' alarms, the alarm test)\n"
+        "  settings diff FILE.json\n"
+        "                      what apply would change; nothing is sent\n"
+        "  settings apply FILE.json | KEY=VALUE ...\n"
+        "                      write the changed settings as the dialogs write them, then\n"
+        "                      read every written register back\n"
+        "  settings --help     every key with its unit and range, and the file format\n"
+        "  clock set YYYY-MM-DDTHH:MM:SS | clock sync\n"
+        "                      set the controller's clock to this time or to the PC's clock\n"
+        "  calibrate KEY=VALUE ...\n"
+        "                      measurement calibration: the value a quantity should read\n"
+        "                      (keys: ac_voltage, ac_current, dc_voltage, dc_current,\n"
+        "                      battery_charge_current, battery_discharge_current)\n"
+        "  factory reset|config --yes\n"
+        "                      restart the controller (reset) or return its settings to the\n"
+        "                      factory values (config); nothing is sent without --yes\n"
+        "\n"
         "OPTIONS:\n"
         "  --trace             write the console lines (requests, frames) to standard error\n"
         "  --help              show this text\n"
         "  --version           show the version\n"
         "\n"
-        "Exit status: 0 done, 1 no valid answer from the controller (or the data log could\n"
-        "not be saved at the end, or a history download was given up), 2 usage error or\n"
-        "unusable output folder or file.\n");
+        "Exit status: 0 done, 1 no valid answer from the controller, a write it refused or\n"
+        "a setting that did not read back as written (or the data log could not be saved\n"
+        "at the end, or a history download was given up), 2 usage error, bad setting or\n"
+        "value (nothing sent), or unusable output folder or file.\n");
 }
 
 QStringList logIntervalNames()

@@ -15,7 +15,10 @@ struct LinkTarget {
 };
 
 struct CliArgs {
-    enum class Command { None, Help, Version, Status, Write, Log, History, ClearHistory };
+    enum class Command {
+        None, Help, Version, Status, Write, Log, History, ClearHistory,
+        SettingsHelp, SettingsShow, SettingsDiff, SettingsApply, ClockSet, ClockSync, Calibrate, Factory,
+    };
     Command command = Command::None;
     LinkTarget link;
     bool trace = false;
@@ -29,6 +32,14 @@ struct CliArgs {
     // CSV on standard output).
     int historyKind = 0;
     QString outFile;
+    // settings diff/apply: the settings document (empty for apply with assignments);
+    // settings apply and calibrate: the KEY=VALUE arguments in the order given.
+    QString settingsFile;
+    QStringList assignments;
+    // clock set: YYYY-MM-DDTHH:MM:SS as given (the form is checked, the ranges are not).
+    QString clockTime;
+    // factory: "reset" or "config"; only with --yes.
+    QString factoryChoice;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".

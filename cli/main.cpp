@@ -2,6 +2,7 @@
 #include "clihistory.h"
 #include "clilogger.h"
 #include "clirunner.h"
+#include "clisettings.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -33,6 +34,11 @@ int main(int argc, char *argv[])
         return 0;
     }
 
+    if (args.command == qeln::CliArgs::Command::SettingsHelp) {
+        std::fputs(qeln::CliSettings::helpText().toUtf8().constData(), stdout);
+        return 0;
+    }
+
     // Without --trace the output is the result alone.
     QLoggingCategory::setFilterRules(args.trace ? QStringLiteral("qeln.*=true")
                                                 : QStringLiteral("qeln.*=false"));
@@ -48,6 +54,15 @@ int main(int argc, char *argv[])
     if (args.command == qeln::CliArgs::Command::History || args.command == qeln::CliArgs::Command::ClearHistory) {
         qeln::CliHistory command(args);
         QObject::connect(&command, &qeln::CliHistory::finished, &app, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        command.start();
+        return app.exec();
+    }
+
+    using Command = qeln::CliArgs::Command;
+    if (args.command >= Command::SettingsShow && args.command <= Command::Factory) {
+        qeln::CliSettings command(args);
+        QObject::connect(&command, &qeln::CliSettings::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         command.start();
         return app.exec();

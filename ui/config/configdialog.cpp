@@ -47,14 +47,18 @@ void ConfigDialog::resumePolling()
 bool ConfigDialog::submit(const config::WritePlan &plan)
 {
     bool sent = false;
-    if (plan.refused()) {
-        auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), plan.refusal,
-                                    QMessageBox::Ok, this);
+    QString refusal = plan.refusal;
+    if (!plan.refused() && !plan.writes.isEmpty()) {
+        sent = engine_.startWrites(plan.writes);
+        if (!sent)
+            refusal = QStringLiteral("The previous settings are still being written; nothing was "
+                                     "sent. Press the button again when they are done.");
+    }
+    if (!refusal.isEmpty()) {
+        auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), refusal, QMessageBox::Ok, this);
         box->setObjectName(QLatin1String(RefusalBoxName));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
-    } else if (!plan.writes.isEmpty()) {
-        sent = engine_.startWrites(plan.writes);
     }
     engine_.state().ResponseTimer = 3;
     engine_.state().PollReady = 1;

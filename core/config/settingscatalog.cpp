@@ -1,0 +1,684 @@
+#include "settingscatalog.h"
+
+#include "config/alarmcontacts.h"
+#include "config/alarmtest.h"
+#include "config/operationsettings.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qeln::config::settings {
+
+namespace {
+
+const QString OperationDialog = QStringLiteral("frmPoint_Setting");
+const QString RepairDialog = QStringLiteral("frmRepair");
+const QString DefineDialog = QStringLiteral("frmDefine");
+const QString AlarmTestDialog = QStringLiteral("frmAlarmTest");
+
+const QString ContactStateKey = QStringLiteral("contact_normal_state");
+const QString AlarmTypeKey = QStringLiteral("alarm_output_type");
+const QString AlarmTestKey = QStringLiteral("alarm_test");
+const QString AlarmTestAlarmsKey = QStringLiteral("alarm_test_alarms");
+
+bool isCommandRow(const OperationSetting &s)
+{
+    return s.row == ForcedDischargeRow || s.row == TaskFailResetRow;
+}
+
+QString contactKey(int contact)
+{
+    return QStringLiteral("contact_%1_alarms").arg(contact);
+}
+
+SettingInfo listInfo(const QString &key, const QString &caption, const QString &dialog, int reg,
+                     const QStringList &entries)
+{
+    SettingInfo i;
+    i.key = key;
+    i.kind = Kind::List;
+    i.caption = caption.trimmed();
+    i.dialog = dialog;
+    i.registers = {reg};
+    i.entries = entries;
+    i.range = entries.join(QStringLiteral(" | "));
+    return i;
+}
+
+SettingInfo alarmSetInfo(const QString &key, const QString &caption, const QString &dialog,
+                         QList<int> registers)
+{
+    SettingInfo i;
+    i.key = key;
+    i.kind = Kind::AlarmSet;
+    i.caption = caption;
+    i.dialog = dialog;
+    i.registers = std::move(registers);
+    i.entries = alarmKeys();
+    i.range = QStringLiteral("alarm keys");
+    return i;
+}
+
+QList<SettingInfo> buildCatalog(bool testMode)
+{
+    QList<SettingInfo> list;
+    for (const OperationSetting &s : operationSettings(testMode)) {
+        if (isCommandRow(s))
+            continue;
+        if (s.isList()) {
+            SettingInfo i = listInfo(s.key, s.caption, OperationDialog, s.registerAddress, s.entries);
+            i.unit = s.unit;
+            list << i;
+            continue;
+        }
+        SettingInfo i;
+        i.key = s.key;
+        i.kind = Kind::Number;
+        i.unit = s.unit;
+        i.caption = s.caption.trimmed();
+        i.dialog = OperationDialog;
+        i.registers = {s.registerAddress};
+        i.range = rangeText(s);
+        i.tenths = s.encoding == Encoding::Tenths ? 1 : 0;
+        list << i;
+    }
+    list << listInfo(ContactStateKey, dryContactCaption(), RepairDialog, DryContactRegister,
+                     dryContactEntries());
+    list << listInfo(AlarmTypeKey, alarmTypeCaption(), RepairDialog, AlarmTypeRegister,
+                     alarmTypeEntries());
+    for (const DryContact &c : dryContacts()) {
+        list << alarmSetInfo(contactKey(c.number), c.caption, DefineDialog,
+                             {80 + c.selectedContact, 81 + c.selectedContact});
+    }
+    list << listInfo(AlarmTestKey, QStringLiteral("경보시험"), AlarmTestDialog,
+                     AlarmTestUsedRegister, alarmTestUsedEntries());
+    list << alarmSetInfo(AlarmTestAlarmsKey, QStringLiteral("경보시험 설정 내용"), AlarmTestDialog,
+                         {AlarmTestMaskARegister, AlarmTestMaskBRegister});
+    return list;
+}
+
+int reg(const ConsoleState &state, int address)
+{
+    return address >= 1 && address <= StatusRegisterSlots ? state.StatusRegisters[size_t(address - 1)] : 0;
+}
+
+QStringList keysOf(const AlarmTicks &ticks)
+{
+    QStringList keys;
+    const auto &boxes = alarmBoxes();
+    for (size_t i = 0; i < ticks.size(); ++i) {
+        if (ticks[i])
+            keys << boxes[qsizetype(i)].key;
+    }
+    return keys;
+}
+
+AlarmTicks ticksOf(const QStringList &keys)
+{
+    AlarmTicks t = noneTicked();
+    for (const QString &k : keys) {
+        const int i = alarmBoxIndex(k);
+        if (i >= 0)
+            t[size_t(i)] = true;
+    }
+    return t;
+}
+
+Value listValue(const QStringList &entries, int index)
+{
+    Value v;
+    if (index >= 0 && index < entries.size())
+        v.text = entries[index];
+    else
+        v.null = true;
+    return v;
+}
+
+Value alarmValue(const AlarmTicks &ticks)
+{
+    Value v;
+    v.alarms = keysOf(ticks);
+    return v;
+}
+
+QString numberText(const SettingInfo &info, int registerValue)
+{
+    return info.tenths ? QString::number(registerValue / 10.0, 'f', 1) : QString::number(registerValue);
+}
+
+// A JSON number as the operator would type it: 46.5 -> "46.5", 170 -> "170".
+QString jsonNumberText(double d)
+{
+    return QString::number(d, 'g', QLocale::FloatingPointShortest);
+}
+
+bool valueFromJson(const SettingInfo &info, const QJsonValue &json, Value &out, QString &error)
+{
+    out = Value();
+    if (json.isNull()) {
+        out.null = true;
+        return true;
+    }
+    switch (info.kind) {
+    case Kind::Number:
+    case Kind::List:
+        if (json.isString()) {
+            out.text = json.toString();
+            return true;
+        }
+        if (json.isDouble()) {
+            out.text = jsonNumberText(json.toDouble());
+            return true;
+        }
+        error = info.kind == Kind::Number
+            ? QStringLiteral("%1: expected a number").arg(info.key)
+            : QStringLiteral("%1: expected one of: %2").arg(info.key, info.range);
+        return false;
+    case Kind::AlarmSet: {
+        if (!json.isArray()) {
+            error = QStringLiteral("%1: expected a list of alarm keys").arg(info.key);
+            return false;
+        }
+        for (const QJsonValue &a : json.toArray()) {
+            if (!a.isString() || alarmBoxIndex(a.toString()) < 0 || a.toString().startsWith(QLatin1String("CheckBox"))) {
+                error = QStringLiteral("%1: unknown alarm %2 (alarm keys: %3)")
+                            .arg(info.key,
+                                 a.isString() ? QLatin1Char('\'') + a.toString() + QLatin1Char('\'')
+                                              : QStringLiteral("(not a text)"),
+                                 alarmKeys().join(QStringLiteral(", ")));
+                return false;
+            }
+            out.alarms << a.toString();
+        }
+        return true;
+    }
+    }
+    return false;
+}
+
+QString unknownKeyMessage(const QString &key)
+{
+    return QStringLiteral("unknown setting '%1' (see 'qeln-cli settings --help')").arg(key);
+}
+
+struct Planner {
+    const ConsoleState &state;
+    const Values &wanted;
+    Diff result;
+
+    const Value *want(const QString &key) const
+    {
+        const auto it = wanted.constFind(key);
+        return it == wanted.cend() || it->null ? nullptr : &*it;
+    }
+
+    void change(const QString &key, const QString &from, const QString &to)
+    {
+        const SettingInfo *info = findSetting(key);
+        result.changes << Change{key, from, to, info ? info->unit : QString()};
+    }
+
+    int listIndex(const SettingInfo &info, const Value &v, QString &error) const
+    {
+        const int index = int(info.entries.indexOf(v.text));
+        if (index < 0)
+            error = QStringLiteral("%1: '%2' is not one of: %3").arg(info.key, v.text, info.range);
+        return index;
+    }
+
+    // The number the operator typed, compared with the register as the line shows it.
+    static bool sameNumber(const OperationSetting &s, const QString &text, int registerValue)
+    {
+        if (s.encoding == Encoding::Tenths) {
+            bool ok = false;
+            const double d = QLocale::c().toDouble(text.trimmed(), &ok);
+            return ok && std::isfinite(d) && std::fabs(d * 10.0 - registerValue) < 1e-6;
+        }
+        bool ok = false;
+        const long long n = text.trimmed().toLongLong(&ok, 10);
+        return ok && n == registerValue;
+    }
+
+    bool operation(WritePlan &out, QString &error)
+    {
+        const bool testMode = testModeAtOpening(state);
+        const auto &table = operationSettings(testMode);
+        OperationValues values = initialValues(state);
+        QList<bool> ticked(table.size(), false);
+        for (qsizetype i = 0; i < table.size(); ++i) {
+            const OperationSetting &s = table[i];
+            const Value *w = isCommandRow(s) ? nullptr : want(s.key);
+            if (!w)
+                continue;
+            const SettingInfo info = *findSetting(s.key);
+            const int current = reg(state, s.registerAddress);
+            if (s.isList()) {
+                const int index = listIndex(info, *w, error);
+                if (index < 0)
+                    return false;
+                if (index == values[i].index)
+                    continue;
+                change(s.key, displayText(listValue(s.entries, values[i].index), Kind::List), w->text);
+                values[i].index = index;
+                ticked[i] = true;
+                continue;
+            }
+            if (sameNumber(s, w->text, current))
+                continue;
+            // The line alone through the dialog's plan: its conversion, range and register
+            // checks, and the value it would write.
+            QList<bool> one(table.size(), false);
+            one[i] = true;
+            OperationValues typed = values;
+            typed[i].text = w->text;
+            const WritePlan single = plan(one, typed, testMode);
+            if (single.refused()) {
+                error = QStringLiteral("%1: %2").arg(s.key, single.refusal);
+                return false;
+            }
+            if (single.writes.size() == 1 && single.writes.first().value == current)
+                continue;
+            change(s.key, numberText(info, current), w->text);
+            values[i].text = w->text;
+            ticked[i] = true;
+        }
+        out = plan(ticked, values, testMode);
+        if (out.refused()) {
+            error = out.refusal;
+            return false;
+        }
+        return true;
+    }
+
+    bool repair(WritePlan &out, QString &error)
+    {
+        const RepairOpening opening = repairOpening(state);
+        int stateIndex = opening.dryContactIndex;
+        int typeIndex = opening.alarmTypeIndex;
+        bool stateChanged = false;
+        bool typeChanged = false;
+        if (const Value *w = want(ContactStateKey)) {
+            const int index = listIndex(*findSetting(ContactStateKey), *w, error);
+            if (index < 0)
+                return false;
+            if (index != stateIndex) {
+                change(ContactStateKey, displayText(listValue(dryContactEntries(), stateIndex), Kind::List), w->text);
+                stateIndex = index;
+                stateChanged = true;
+            }
+        }
+        if (const Value *w = want(AlarmTypeKey)) {
+            const int index = listIndex(*findSetting(AlarmTypeKey), *w, error);
+            if (index < 0)
+                return false;
+            if (index != typeIndex) {
+                if (!opening.alarmTypeVisible) {
+                    error = QStringLiteral("%1: the alarm output type exists only on models 3 and 4; "
+                                           "this controller is model %2")
+                                .arg(AlarmTypeKey)
+                                .arg(state.ModelCode());
+                    return false;
+                }
+                change(AlarmTypeKey, displayText(listValue(alarmTypeEntries(), typeIndex), Kind::List), w->text);
+                typeIndex = index;
+                typeChanged = true;
+            }
+        }
+        out = repairPlan(stateChanged, stateIndex, typeChanged, typeIndex);
+        return true;
+    }
+
+    bool contacts(WritePlan &out, QString &error)
+    {
+        const RepairOpening opening = repairOpening(state);
+        for (const DryContact &c : dryContacts()) {
+            const QString key = contactKey(c.number);
+            const Value *w = want(key);
+            if (!w)
+                continue;
+            const AlarmTicks ticks = ticksOf(w->alarms);
+            const AlarmTicks current = initialContactTicks(state, c.selectedContact);
+            if (ticks == current)
+                continue;
+            if (c.number >= 5 && !opening.spareContactsVisible) {
+                error = QStringLiteral("%1: contact %2 (%3) is not offered while the alarm output type "
+                                       "is \"TTL Level\"")
+                            .arg(key)
+                            .arg(c.number)
+                            .arg(c.caption);
+                return false;
+            }
+            change(key, displayText(alarmValue(current), Kind::AlarmSet), displayText(alarmValue(ticks), Kind::AlarmSet));
+            const WritePlan p = definePlan(c.selectedContact, ticks);
+            if (p.refused()) {
+                error = p.refusal;
+                return false;
+            }
+            out.writes << p.writes;
+        }
+        return true;
+    }
+
+    bool alarmTest(WritePlan &out, QString &error)
+    {
+        const AlarmTestOpening opening = alarmTestOpening(state);
+        int usedIndex = opening.usedIndex;
+        bool usedChanged = false;
+        AlarmTicks ticks = opening.ticks;
+        bool masksChanged = false;
+        if (const Value *w = want(AlarmTestKey)) {
+            const int index = listIndex(*findSetting(AlarmTestKey), *w, error);
+            if (index < 0)
+                return false;
+            if (index != usedIndex) {
+                change(AlarmTestKey, displayText(listValue(alarmTestUsedEntries(), usedIndex), Kind::List), w->text);
+                usedIndex = index;
+                usedChanged = true;
+            }
+        }
+        if (const Value *w = want(AlarmTestAlarmsKey)) {
+            const AlarmTicks wantedTicks = ticksOf(w->alarms);
+            if (wantedTicks != ticks) {
+                change(AlarmTestAlarmsKey, displayText(alarmValue(ticks), Kind::AlarmSet),
+                       displayText(alarmValue(wantedTicks), Kind::AlarmSet));
+                ticks = wantedTicks;
+                masksChanged = true;
+            }
+        }
+        out = alarmTestPlan(usedChanged, usedIndex, masksChanged, ticks);
+        return true;
+    }
+
+    void run()
+    {
+        for (auto it = wanted.cbegin(); it != wanted.cend(); ++it) {
+            if (!findSetting(it.key())) {
+                result.plan = WritePlan::refuse(unknownKeyMessage(it.key()));
+                return;
+            }
+        }
+        WritePlan test, op, rep, def;
+        QString error;
+        if (!alarmTest(test, error) || !operation(op, error) || !repair(rep, error)
+            || !contacts(def, error)) {
+            result.changes.clear();
+            result.plan = WritePlan::refuse(error);
+            return;
+        }
+        result.plan.writes = test.writes + op.writes + rep.writes + def.writes;
+        // Changes in document order.
+        const QList<SettingInfo> order = catalog();
+        std::stable_sort(result.changes.begin(), result.changes.end(), [&](const Change &a, const Change &b) {
+            const auto pos = [&](const QString &k) {
+                return std::find_if(order.begin(), order.end(), [&](const SettingInfo &i) { return i.key == k; })
+                       - order.begin();
+            };
+            return pos(a.key) < pos(b.key);
+        });
+    }
+};
+
+} // namespace
+
+QStringList alarmKeys()
+{
+    QStringList keys;
+    for (const AlarmBox &b : alarmBoxes())
+        keys << b.key;
+    return keys;
+}
+
+QList<SettingInfo> catalog(bool testMode)
+{
+    static const QList<SettingInfo> normal = buildCatalog(false);
+    static const QList<SettingInfo> test = buildCatalog(true);
+    return testMode ? test : normal;
+}
+
+const SettingInfo *findSetting(const QString &key)
+{
+    static const QList<SettingInfo> all = buildCatalog(false);
+    for (const SettingInfo &i : all) {
+        if (i.key == key)
+            return &i;
+    }
+    return nullptr;
+}
+
+bool parseDocument(const QByteArray &json, Values &out, QString &error)
+{
+    out.clear();
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        error = QStringLiteral("not a JSON document: %1 at offset %2")
+                    .arg(parseError.errorString())
+                    .arg(parseError.offset);
+        return false;
+    }
+    if (!doc.isObject()) {
+        error = QStringLiteral("the settings document must be a JSON object of KEY: VALUE");
+        return false;
+    }
+    const QJsonObject root = doc.object();
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        const SettingInfo *info = findSetting(it.key());
+        if (!info) {
+            error = unknownKeyMessage(it.key());
+            return false;
+        }
+        QJsonValue v = it.value();
+        if (v.isObject()) {
+            const QJsonObject o = v.toObject();
+            if (!o.contains(QLatin1String("value"))) {
+                error = QStringLiteral("%1: an object needs the member \"value\"").arg(info->key);
+                return false;
+            }
+            v = o.value(QLatin1String("value"));
+        }
+        Value value;
+        if (!valueFromJson(*info, v, value, error))
+            return false;
+        out.insert(info->key, value);
+    }
+    return true;
+}
+
+bool parseAssignments(const QStringList &args, Values &out, QString &error)
+{
+    out.clear();
+    for (const QString &a : args) {
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            error = QStringLiteral("'%1' is not KEY=VALUE").arg(a);
+            return false;
+        }
+        const QString key = a.left(eq);
+        const QString text = a.mid(eq + 1);
+        const SettingInfo *info = findSetting(key);
+        if (!info) {
+            error = unknownKeyMessage(key);
+            return false;
+        }
+        if (out.contains(key)) {
+            error = QStringLiteral("%1 is given twice").arg(key);
+            return false;
+        }
+        Value value;
+        if (info->kind == Kind::AlarmSet) {
+            QJsonArray list;
+            for (const QString &k : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                list.append(k.trimmed());
+            if (!valueFromJson(*info, list, value, error))
+                return false;
+        } else {
+            value.text = text;
+        }
+        out.insert(key, value);
+    }
+    return true;
+}
+
+QList<Current> currentSettings(const ConsoleState &state)
+{
+    const bool testMode = testModeAtOpening(state);
+    const RepairOpening repair = repairOpening(state);
+    const AlarmTestOpening test = alarmTestOpening(state);
+    QList<Current> list;
+    for (const SettingInfo &info : catalog(testMode)) {
+        Current c;
+        c.info = info;
+        for (int r : info.registers)
+            c.raw << reg(state, r);
+        if (info.dialog == OperationDialog) {
+            const OperationSetting *s = findOperationSetting(info.key, testMode);
+            if (info.kind == Kind::List)
+                c.value = listValue(info.entries, openingValue(*s, c.raw.first()).index);
+            else
+                c.value.text = numberText(info, c.raw.first());
+        } else if (info.key == ContactStateKey) {
+            c.value = listValue(info.entries, repair.dryContactIndex);
+        } else if (info.key == AlarmTypeKey) {
+            c.value = listValue(info.entries, repair.alarmTypeIndex);
+        } else if (info.key == AlarmTestKey) {
+            c.value = listValue(info.entries, test.usedIndex);
+        } else if (info.key == AlarmTestAlarmsKey) {
+            c.value = alarmValue(test.ticks);
+        } else {
+            c.value = alarmValue(initialContactTicks(state, info.registers.first() - 80));
+        }
+        list << c;
+    }
+    return list;
+}
+
+QString displayText(const Value &value, Kind kind)
+{
+    if (value.null)
+        return QStringLiteral("-");
+    if (kind == Kind::AlarmSet)
+        return value.alarms.isEmpty() ? QStringLiteral("(none)") : value.alarms.join(QLatin1Char(','));
+    return value.text;
+}
+
+QJsonObject toJson(const ConsoleState &state)
+{
+    QJsonObject root;
+    for (const Current &c : currentSettings(state)) {
+        QJsonObject o;
+        QJsonValue value;
+        if (c.value.null)
+            value = QJsonValue::Null;
+        else if (c.info.kind == Kind::AlarmSet)
+            value = QJsonArray::fromStringList(c.value.alarms);
+        else if (c.info.kind == Kind::List)
+            value = c.value.text;
+        else
+            value = c.info.tenths ? c.raw.first() / 10.0 : double(c.raw.first());
+        o.insert(QStringLiteral("value"), value);
+        if (!c.info.unit.isEmpty())
+            o.insert(QStringLiteral("unit"), c.info.unit);
+        if (c.info.kind == Kind::Number)
+            o.insert(QStringLiteral("range"), c.info.range);
+        else
+            o.insert(QStringLiteral("entries"), QJsonArray::fromStringList(c.info.entries));
+        QJsonArray registers, raw;
+        for (int r : c.info.registers)
+            registers.append(r);
+        for (int r : c.raw)
+            raw.append(r);
+        o.insert(QStringLiteral("registers"), registers);
+        o.insert(QStringLiteral("raw"), raw);
+        o.insert(QStringLiteral("caption"), c.info.caption);
+        root.insert(c.info.key, o);
+    }
+    return root;
+}
+
+namespace {
+
+QString table(const QList<QStringList> &rows)
+{
+    QList<qsizetype> widths;
+    for (const QStringList &r : rows) {
+        for (qsizetype i = 0; i < r.size(); ++i) {
+            if (widths.size() <= i)
+                widths << 0;
+            // A long alarm list does not widen the column for every other line.
+            widths[i] = std::max(widths[i], std::min<qsizetype>(r[i].size(), 32));
+        }
+    }
+    QString out;
+    for (const QStringList &r : rows) {
+        QString line;
+        for (qsizetype i = 0; i < r.size(); ++i)
+            line += i + 1 < r.size() ? r[i].leftJustified(widths[i] + 2) : r[i];
+        out += line.trimmed() + QLatin1Char('\n');
+    }
+    return out;
+}
+
+} // namespace
+
+QString toText(const ConsoleState &state)
+{
+    QList<QStringList> rows{{QStringLiteral("KEY"), QStringLiteral("VALUE"), QStringLiteral("UNIT"),
+                             QStringLiteral("RANGE")}};
+    for (const Current &c : currentSettings(state)) {
+        QString value = displayText(c.value, c.info.kind);
+        if (c.value.null)
+            value = QStringLiteral("- (register %1 holds %2)").arg(c.info.registers.first()).arg(c.raw.first());
+        rows << QStringList{c.info.key, value, c.info.unit,
+                            c.info.kind == Kind::AlarmSet ? QString() : c.info.range};
+    }
+    return table(rows);
+}
+
+QString helpText()
+{
+    QList<QStringList> rows{{QStringLiteral("KEY"), QStringLiteral("UNIT"), QStringLiteral("RANGE / ENTRIES"),
+                             QStringLiteral("REGISTERS"), QStringLiteral("LINE")}};
+    const QList<SettingInfo> test = catalog(true);
+    for (const SettingInfo &i : catalog(false)) {
+        QString range = i.range;
+        const auto t = std::find_if(test.cbegin(), test.cend(), [&](const SettingInfo &x) { return x.key == i.key; });
+        if (t != test.cend() && t->range != i.range)
+            range += QStringLiteral(" (%1 in \"TEST 모드\")").arg(t->range);
+        if (i.kind == Kind::AlarmSet)
+            range = QStringLiteral("alarm keys, comma-separated");
+        QStringList regs;
+        for (int r : i.registers)
+            regs << QString::number(r);
+        rows << QStringList{i.key, i.unit, range, regs.join(QLatin1Char(',')),
+                            i.dialog + QStringLiteral(" \"") + i.caption + QLatin1Char('"')};
+    }
+    return table(rows) + QStringLiteral("\nALARM KEYS: ") + alarmKeys().join(QStringLiteral(", ")) + QLatin1Char('\n');
+}
+
+Diff diff(const ConsoleState &current, const Values &wanted)
+{
+    Planner p{current, wanted, {}};
+    p.run();
+    return p.result;
+}
+
+WritePlan applyPlan(const ConsoleState &current, const Values &wanted)
+{
+    return diff(current, wanted).plan;
+}
+
+QString keyOfRegister(int address)
+{
+    for (const SettingInfo &i : catalog()) {
+        if (i.registers.contains(address))
+            return i.key;
+    }
+    return QString();
+}
+
+} // namespace qeln::config::settings

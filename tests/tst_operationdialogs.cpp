@@ -1,0 +1,403 @@
+// The operation/alarm settings, the dry-contact dialogs and the alarm test, opened from the
+// main window's menu against the simulated controller in this process: what reaches the plant
+// and in which order, what the plant reports back once polling resumes, and that polling
+// stands still while a dialog is open.
+
+#include "app/consolesession.h"
+#include "app/demosimulator.h"
+#include "app/mainform.h"
+#include "config/configdialog.h"
+#include "link/linkengine.h"
+#include "monitor/formatters.h"
+#include "monitor/statuspage.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qeln;
+
+namespace {
+
+QString writesText(const QList<RegisterWrite> &writes)
+{
+    QStringList parts;
+    for (const RegisterWrite &w : writes)
+        parts << QStringLiteral("%1=0x%2").arg(w.address).arg(QString::number(w.value, 16).toUpper());
+    return parts.join(QLatin1Char(' '));
+}
+
+struct Rig {
+    Rig()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.debug=false\nqeln.*.info=false"));
+        QString error;
+        if (!sim.setScenario(QStringLiteral("normal"), &error) || !sim.start(&error))
+            qFatal("simulator: %s", qPrintable(error));
+        session.setConsoleStream(nullptr);
+        window.setOutputDirectory(out.path());
+        window.show();
+        session.login();
+        session.connectCommand();
+        session.dialogCreated();
+        session.chooseTcp();
+        session.confirmConnect(sim.hostText());
+        QObject::connect(&engine(), &LinkEngine::writeConfirmed, &window,
+                         [this](RegisterWrite w) { received << w; });
+        QObject::connect(&engine(), &LinkEngine::writeSequenceEnded, &window,
+                         [this](bool ok, const QString &) { ok ? ++sequencesOk : ++sequencesFailed; });
+        QObject::connect(&engine(), &LinkEngine::requestSent, &window,
+                         [this](const QByteArray &frame, bool tcp) {
+                             if (tcp && frame.size() == 12 && quint8(frame.at(7)) == 0x06)
+                                 ++writeRequests;
+                         });
+    }
+
+    LinkEngine &engine() { return session.engine(); }
+    ConsoleState &state() { return session.engine().state(); }
+    int status(int n) { return state().StatusRegisters[n - 1]; }
+
+    QDialog *open(const char *item, const char *dialogName)
+    {
+        QAction *action = window.menuItem(QLatin1String(item));
+        if (!action || !QTest::qWaitFor([&] { return action->isEnabled(); }, 5000))
+            return nullptr;
+        action->trigger();
+        auto *d = window.findChild<QDialog *>(QLatin1String(dialogName));
+        return d && QTest::qWaitForWindowExposed(d) ? d : nullptr;
+    }
+    bool pollHeld() { return state().RequestState == StateWrite; }
+    bool pollRuns() { return state().RequestState == StatePoll && engine().pollTimer()->isActive(); }
+    // A poll after closing has brought the plant's registers back.
+    bool freshStatus()
+    {
+        const int before = decodes;
+        return QTest::qWaitFor([&] { return decodes >= before + 2; }, 5000);
+    }
+
+    QTemporaryDir out;
+    DemoSimulator sim;
+    ConsoleSession session;
+    MainForm window{session};
+    QList<RegisterWrite> received;
+    int sequencesOk = 0;
+    int sequencesFailed = 0;
+    int writeRequests = 0;
+    int decodes = 0;
+    QMetaObject::Connection decodeCount = QObject::connect(
+        &session.engine(), &LinkEngine::statusDecoded, &window, [this] { ++decodes; });
+};
+
+template <typename T = QWidget> T *child(QWidget *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+// Types into a spin box as the operator does: all selected, then keys; the box is not left.
+void typeInto(QWidget *spin, const QString &text)
+{
+    QLineEdit *edit = spin->findChild<QLineEdit *>();
+    QVERIFY(edit);
+    spin->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+QString spinText(QWidget *dialog, const char *name)
+{
+    auto *spin = child(dialog, name);
+    return spin ? spin->findChild<QLineEdit *>()->text() : QString();
+}
+
+void click(QWidget *dialog, const char *name)
+{
+    auto *b = child<QPushButton>(dialog, name);
+    QVERIFY2(b, name);
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+QMessageBox *refusalBox(QWidget *dialog)
+{
+    return dialog->findChild<QMessageBox *>(QLatin1String(ConfigDialog::RefusalBoxName));
+}
+
+// With QELN_SHOT_DIR set, the dialog is saved there as a picture for the documentation.
+void shoot(QWidget *w)
+{
+    const QByteArray dir = qgetenv("QELN_SHOT_DIR");
+    if (!dir.isEmpty())
+        w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
+}
+
+} // namespace
+
+class TestOperationDialogs : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void operationWritesTypedValues();
+    void operationSelectAllDefaults();
+    void operationRefusalKeepsTicks();
+    void contactAssignmentRoundTrip();
+    void alarmTestSwitchesReminder();
+};
+
+void TestOperationDialogs::operationWritesTypedValues()
+{
+    Rig rig;
+    QDialog *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
+    QVERIFY(d);
+    shoot(d);
+    QCOMPARE(d->windowTitle(), QStringLiteral("운용/알람 설정"));
+    QStringList groups;
+    for (QGroupBox *g : d->findChildren<QGroupBox *>())
+        groups << g->title();
+    QCOMPARE(groups, (QStringList{QStringLiteral("알람설정"), QStringLiteral("운용설정"),
+                                  QStringLiteral("축전지 방전시험"), QStringLiteral("축전지 운용설정")}));
+    QCOMPARE(child<QCheckBox>(d, "ckbDCUV")->text(), QStringLiteral("DC 저전압 (43.0V ~ 50.0V) "));
+    QCOMPARE(child<QCheckBox>(d, "ckbFLV")->text(), QStringLiteral("출력전압 (43.0 ~ 56.0V)"));
+    QVERIFY(child<QDoubleSpinBox>(d, "mskDCUV") && child<QSpinBox>(d, "mskACUV"));
+    QVERIFY(child<QComboBox>(d, "cbbBMT") && child<QCheckBox>(d, "cbTaskFailReset"));
+    for (const char *b : {"BitBtnOK", "BitBtnDefault", "btnAllCheck", "BitBtnCancel"})
+        QCOMPARE(child<QPushButton>(d, b)->focusPolicy(), Qt::NoFocus);
+    // Filled from the last status block.
+    QCOMPARE(spinText(d, "mskDCUV"), FormatTenths(rig.status(56)));
+    QCOMPARE(spinText(d, "mskACUV"), QString::number(rig.status(54)));
+    QCOMPARE(child<QComboBox>(d, "cbbCH_Mode")->currentIndex(), rig.status(64) - 1);
+    QVERIFY(rig.pollHeld());
+
+    // Typed and written without leaving the boxes: taken as typed.
+    typeInto(child(d, "mskACUV"), QStringLiteral("185"));
+    typeInto(child(d, "mskDCUV"), QStringLiteral("47.5"));
+    child<QCheckBox>(d, "ckbACUV")->setChecked(true);
+    child<QCheckBox>(d, "ckbDCUV")->setChecked(true);
+    child<QComboBox>(d, "cbbBTP")->setCurrentIndex(6);
+    child<QCheckBox>(d, "ckbBTP")->setChecked(true);
+    click(d, "BitBtnOK");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 1, 5000);
+    QCOMPARE(writesText(rig.received), QStringLiteral("74=0x6 56=0x1DB 54=0xB9"));
+    for (QCheckBox *box : d->findChildren<QCheckBox *>())
+        QVERIFY2(!box->isChecked(), qPrintable(box->objectName()));
+    QVERIFY(rig.pollHeld());
+
+    // The close box resumes polling as "닫기" does; the plant reports the new values.
+    d->close();
+    QVERIFY(rig.pollRuns());
+    QVERIFY(rig.freshStatus());
+    QCOMPARE(rig.status(54), 185);
+    QCOMPARE(rig.status(56), 475);
+    QCOMPARE(rig.status(74), 6);
+}
+
+void TestOperationDialogs::operationSelectAllDefaults()
+{
+    Rig rig;
+    QDialog *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
+    QVERIFY(d);
+    typeInto(child(d, "mskROT"), QStringLiteral("85"));
+    click(d, "BitBtnDefault");
+    QCOMPARE(spinText(d, "mskROT"), QStringLiteral("100.0"));
+    QCOMPARE(spinText(d, "mskDCOC"), rig.status(26) == 3 || rig.status(26) == 4 ? QStringLiteral("103")
+                                                                                 : QStringLiteral("105"));
+    typeInto(child(d, "mskBTV"), QStringLiteral("53.3"));
+    click(d, "btnAllCheck");
+    QVERIFY(!child<QCheckBox>(d, "ckbBMT")->isChecked());
+    QVERIFY(!child<QCheckBox>(d, "cbTaskFailReset")->isChecked());
+    click(d, "BitBtnOK");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 1, 10000);
+    QCOMPARE(rig.received.size(), 22);
+    QCOMPARE(rig.received.first(), (RegisterWrite{69, 430}));
+    QCOMPARE(rig.received.last(), (RegisterWrite{54, 170}));
+    QVERIFY(rig.received.contains(RegisterWrite{78, 533}));
+
+    click(d, "BitBtnCancel");
+    QTRY_VERIFY(!rig.window.findChild<QDialog *>(QStringLiteral("frmPoint_Setting")));
+    QVERIFY(rig.pollRuns());
+    QVERIFY(rig.freshStatus());
+    QCOMPARE(rig.status(78), 533);
+    QCOMPARE(rig.status(95), 1000);
+}
+
+void TestOperationDialogs::operationRefusalKeepsTicks()
+{
+    Rig rig;
+    QDialog *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
+    QVERIFY(d);
+    // Below the bound, typed and not left: refused with the item and its range.
+    typeInto(child(d, "mskDCUV"), QStringLiteral("4"));
+    child<QCheckBox>(d, "ckbDCUV")->setChecked(true);
+    child<QCheckBox>(d, "ckbACUV")->setChecked(true);
+    click(d, "BitBtnOK");
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    QCOMPARE(box->text(), QStringLiteral("DC 저전압 (43.0V ~ 50.0V): 4 is outside 43.0..50.0; nothing was sent."));
+    box->accept();
+    QVERIFY(child<QCheckBox>(d, "ckbDCUV")->isChecked() && child<QCheckBox>(d, "ckbACUV")->isChecked());
+
+    // A letter in an integer field: the standard conversion text.
+    child<QCheckBox>(d, "ckbDCUV")->setChecked(false);
+    child<QSpinBox>(d, "mskACUV")->findChild<QLineEdit *>()->setText(QStringLiteral("1x"));
+    click(d, "BitBtnOK");
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    QCOMPARE(box->text(), QStringLiteral("'1x' is not a valid integer value"));
+    box->accept();
+
+    // Nothing ticked: nothing sent, nothing said.
+    child<QCheckBox>(d, "ckbACUV")->setChecked(false);
+    click(d, "BitBtnOK");
+    QTest::qWait(300);
+    QVERIFY(!refusalBox(d));
+    QCOMPARE(rig.writeRequests, 0);
+
+    // A controller value beyond the spin range is shown as its text, not bounded, and is
+    // refused if it is sent back unchanged.
+    QVERIFY(rig.engine().startWrites({{56, 600}}));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 1, 5000);
+    click(d, "BitBtnCancel");
+    QVERIFY(rig.pollRuns());
+    QVERIFY(rig.freshStatus());
+    QCOMPARE(rig.status(56), 600);
+    d = rig.open("mSystemConfiguration", "frmPoint_Setting");
+    QVERIFY(d);
+    QCOMPARE(spinText(d, "mskDCUV"), QStringLiteral("60.0"));
+    child<QCheckBox>(d, "ckbDCUV")->setChecked(true);
+    click(d, "BitBtnOK");
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    QCOMPARE(box->text(), QStringLiteral("DC 저전압 (43.0V ~ 50.0V): 60.0 is outside 43.0..50.0; nothing was sent."));
+    QCOMPARE(rig.writeRequests, 1);
+}
+
+void TestOperationDialogs::contactAssignmentRoundTrip()
+{
+    Rig rig;
+    QDialog *repair = rig.open("mAlarmManager", "frmRepair");
+    QVERIFY(repair);
+    shoot(repair);
+    QCOMPARE(repair->windowTitle(), QStringLiteral("경보접점 설정"));
+    QCOMPARE(child<QGroupBox>(repair, "grpContacts")->title(), QStringLiteral("경보접점 세부알람 설정"));
+    QCOMPARE(child<QLabel>(repair, "Label4")->text(), QStringLiteral("Battery Fail"));
+    const bool acModel = rig.status(26) == 3 || rig.status(26) == 4;
+    QCOMPARE(child(repair, "cbbAlmType")->isVisibleTo(repair), acModel);
+    QCOMPARE(child(repair, "Label5")->isVisibleTo(repair), !acModel || rig.status(42) != 1);
+    const std::array<std::int32_t, 12> before = rig.state().ContactAlarmMasks;
+
+    // Contact 4: opens with the controller's assignment.
+    QTest::mouseClick(child(repair, "Label4"), Qt::LeftButton);
+    QDialog *define = nullptr;
+    QTRY_VERIFY((define = repair->findChild<QDialog *>(QStringLiteral("frmDefine"))) && define->isVisible());
+    shoot(define);
+    QCOMPARE(define->windowTitle(), QStringLiteral("경보접점 알람설정"));
+    QCOMPARE(child<QCheckBox>(define, "CheckBox7")->isChecked(), (before[6] & 0x0040) != 0);
+    QCOMPARE(child<QCheckBox>(define, "CheckBox30")->isChecked(), (before[7] & 0x2000) != 0);
+    QCOMPARE(child<QCheckBox>(define, "CheckBox30")->text(), QStringLiteral("Battery Temperature Low"));
+    click(define, "btnAllCheck");
+    child<QCheckBox>(define, "CheckBox1")->setChecked(true);
+    child<QCheckBox>(define, "CheckBox25")->setChecked(true);
+    click(define, "BitBtnOK");
+    QTRY_VERIFY(!repair->findChild<QDialog *>(QStringLiteral("frmDefine")));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 1, 5000);
+    QCOMPARE(writesText(rig.received), QStringLiteral("87=0x100 86=0x1"));
+    QVERIFY(rig.pollHeld()); // frmRepair still holds the poll
+
+    // Reopened: the assignment just written.
+    QTest::mouseClick(child(repair, "Label4"), Qt::LeftButton);
+    QTRY_VERIFY((define = repair->findChild<QDialog *>(QStringLiteral("frmDefine"))) && define->isVisible());
+    QStringList ticked;
+    for (QCheckBox *b : define->findChildren<QCheckBox *>()) {
+        if (b->isChecked())
+            ticked << b->objectName();
+    }
+    QCOMPARE(ticked, (QStringList{QStringLiteral("CheckBox1"), QStringLiteral("CheckBox25")}));
+    // "기본값" then "닫기": nothing is written.
+    click(define, "btnDefault");
+    QVERIFY(child<QCheckBox>(define, "CheckBox7")->isChecked());
+    click(define, "BitBtnCancel");
+    QTRY_VERIFY(!repair->findChild<QDialog *>(QStringLiteral("frmDefine")));
+    QVERIFY(rig.pollHeld());
+
+    // The contacts' normal state; closed by its close box.
+    child<QComboBox>(repair, "cbbDryContact")->setCurrentIndex(1);
+    child<QCheckBox>(repair, "ckbDryContact")->setChecked(true);
+    click(repair, "BitBtnOK");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 2, 5000);
+    QCOMPARE(rig.received.last(), (RegisterWrite{70, 1}));
+    QVERIFY(!child<QCheckBox>(repair, "ckbDryContact")->isChecked());
+    repair->close();
+    QVERIFY(rig.pollRuns());
+    QVERIFY(rig.freshStatus());
+    QCOMPARE(rig.status(86), 0x0001);
+    QCOMPARE(rig.status(87), 0x0100);
+    QCOMPARE(rig.status(70), 1);
+    QCOMPARE(rig.state().ContactAlarmMasks[6], 0x0001);
+}
+
+void TestOperationDialogs::alarmTestSwitchesReminder()
+{
+    Rig rig;
+    QWidget *reminder = rig.window.statusPage()->control(QStringLiteral("Lab_Alarm_Test"));
+    QVERIFY(reminder);
+    QDialog *d = rig.open("mAlarmTest", "frmAlarmTest");
+    QVERIFY(d);
+    shoot(d);
+    QCOMPARE(d->windowTitle(), QStringLiteral("알람시험"));
+    QCOMPARE(child<QCheckBox>(d, "ckbAlarmTestUsed")->text(), QStringLiteral("경보시험 "));
+    QCOMPARE(child<QComboBox>(d, "cbbAlarmTestUsed")->currentIndex(), rig.status(71));
+
+    click(d, "btnSelectAll");
+    click(d, "btnReleaseAll");
+    child<QCheckBox>(d, "CheckBox7")->setChecked(true); // Battery Disconnect
+    child<QCheckBox>(d, "ckbAlarmTest")->setChecked(true);
+    child<QComboBox>(d, "cbbAlarmTestUsed")->setCurrentIndex(1);
+    child<QCheckBox>(d, "ckbAlarmTestUsed")->setChecked(true);
+    click(d, "BitBtnOK");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 1, 5000);
+    // The masks are in place before the test is switched on.
+    QCOMPARE(writesText(rig.received), QStringLiteral("73=0x8080 72=0x40 71=0x1"));
+    QVERIFY(d->isVisible());
+    QVERIFY(!child<QCheckBox>(d, "ckbAlarmTest")->isChecked());
+    QVERIFY(!child<QCheckBox>(d, "ckbAlarmTestUsed")->isChecked());
+    QVERIFY(child<QCheckBox>(d, "CheckBox7")->isChecked());
+
+    click(d, "BitBtnCancel");
+    QVERIFY(rig.pollRuns());
+    QVERIFY(rig.freshStatus());
+    QCOMPARE(rig.status(71), 1);
+    QCOMPARE(rig.status(72), 0x0040);
+    QCOMPARE(rig.status(73), 0x8080);
+    // The main window blinks its reminder while the test is in use.
+    QTRY_VERIFY_WITH_TIMEOUT(reminder->isVisible(), 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(!reminder->isVisible(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(reminder->isVisible(), 3000);
+
+    // Switched off again: the reminder stays away.
+    d = rig.open("mAlarmTest", "frmAlarmTest");
+    QVERIFY(d);
+    QCOMPARE(child<QComboBox>(d, "cbbAlarmTestUsed")->currentIndex(), 1);
+    QCOMPARE(child<QCheckBox>(d, "CheckBox7")->isChecked(), true);
+    QCOMPARE(child<QCheckBox>(d, "CheckBox18")->isChecked(), false);
+    child<QComboBox>(d, "cbbAlarmTestUsed")->setCurrentIndex(0);
+    child<QCheckBox>(d, "ckbAlarmTestUsed")->setChecked(true);
+    click(d, "BitBtnOK");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 2, 5000);
+    QCOMPARE(rig.received.last(), (RegisterWrite{71, 0}));
+    d->close();
+    QVERIFY(rig.freshStatus());
+    QCOMPARE(rig.status(71), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!reminder->isVisible(), 2000);
+    QTest::qWait(3500);
+    QVERIFY(!reminder->isVisible());
+}
+
+QTEST_MAIN(TestOperationDialogs)
+#include "tst_operationdialogs.moc"

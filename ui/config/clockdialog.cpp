@@ -1,0 +1,211 @@
+#include "config/clockdialog.h"
+
+#include "app/mainform.h"
+#include "config/engcalendar.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace qeln {
+
+namespace cs = config::clocksetting;
+
+// A spin box of the clock: at most `maxChars` characters; a value left outside the bounds is
+// forced to the nearest one, and a box left empty takes its lower bound (Qt's own spin box
+// would go back to the previous value in both cases).
+class ClockSpinBox : public QSpinBox {
+public:
+    ClockSpinBox(const char *name, int low, int high, int maxChars, QWidget *parent)
+        : QSpinBox(parent)
+    {
+        setObjectName(QLatin1String(name));
+        setRange(low, high);
+        setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+        lineEdit()->setMaxLength(maxChars);
+        setAlignment(Qt::AlignRight);
+    }
+    void setEditText(const QString &text) { lineEdit()->setText(text); }
+    // The text as typed, at every keystroke (the spin box's own signal waits for a value).
+    QLineEdit *edit() const { return lineEdit(); }
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override
+    {
+        if (text().isEmpty())
+            lineEdit()->setText(QString::number(minimum()));
+        QSpinBox::focusOutEvent(event);
+    }
+};
+
+namespace {
+
+QLabel *unitLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return label;
+}
+
+void paintSky(QWidget *w)
+{
+    QPalette sky = w->palette();
+    sky.setColor(QPalette::Window, MainForm::SkyBlue);
+    w->setPalette(sky);
+    w->setAutoFillBackground(true);
+}
+
+} // namespace
+
+ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(engine, parent)
+{
+    setObjectName(QStringLiteral("frmSetTime"));
+    setWindowTitle(QStringLiteral("날짜/시간 설정"));
+    holdPollTimer();
+
+    auto *tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("PageControl1"));
+    auto *page = new QWidget(tabs);
+    page->setObjectName(QStringLiteral("TabSheet1"));
+    tabs->addTab(page, QStringLiteral("날짜 / 시간"));
+
+    auto *dateGroup = new QGroupBox(QStringLiteral("날짜"), page);
+    dateGroup->setObjectName(QStringLiteral("GroupBox1"));
+    paintSky(dateGroup);
+    year_ = new ClockSpinBox("spinedtYear", cs::MinYear, cs::MaxYear, 4, dateGroup);
+    month_ = new QComboBox(dateGroup);
+    month_->setObjectName(QStringLiteral("cbMonth"));
+    month_->setEditable(true);
+    for (int m = 1; m <= 12; ++m)
+        month_->addItem(QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0')));
+    month_->lineEdit()->setMaxLength(2);
+    // Typed text stays as typed: no completion into a list entry, no entry added on Enter.
+    month_->setCompleter(nullptr);
+    month_->setInsertPolicy(QComboBox::NoInsert);
+    calendar_ = new EngCalendar(dateGroup);
+
+    auto *dateRow = new QHBoxLayout;
+    dateRow->addWidget(year_);
+    dateRow->addWidget(unitLabel(QStringLiteral("년"), dateGroup));
+    dateRow->addSpacing(16);
+    dateRow->addWidget(month_);
+    dateRow->addWidget(unitLabel(QStringLiteral("월"), dateGroup));
+    dateRow->addStretch(1);
+    auto *dateLayout = new QVBoxLayout(dateGroup);
+    dateLayout->addLayout(dateRow);
+    dateLayout->addWidget(calendar_);
+
+    auto *timeGroup = new QGroupBox(QStringLiteral("시간"), page);
+    timeGroup->setObjectName(QStringLiteral("GroupBox2"));
+    paintSky(timeGroup);
+    hour_ = new ClockSpinBox("spinedtHour", 0, 23, 2, timeGroup);
+    minute_ = new ClockSpinBox("spinedtMIn", 0, 59, 2, timeGroup);
+    second_ = new ClockSpinBox("spinedtSec", 0, 59, 2, timeGroup);
+    auto *timeRow = new QHBoxLayout(timeGroup);
+    const std::pair<ClockSpinBox *, const char *> timeBoxes[] = {
+        {hour_, "시"}, {minute_, "분"}, {second_, "초"}};
+    for (const auto &[box, label] : timeBoxes) {
+        timeRow->addWidget(box);
+        timeRow->addWidget(unitLabel(QString::fromUtf8(label), timeGroup));
+        timeRow->addSpacing(8);
+    }
+    timeRow->addStretch(1);
+
+    auto *pageLayout = new QVBoxLayout(page);
+    pageLayout->addWidget(dateGroup);
+    pageLayout->addWidget(timeGroup);
+
+    auto *ok = new QPushButton(QStringLiteral("설정"), this);
+    ok->setObjectName(QStringLiteral("bbtOK"));
+    auto *now = new QPushButton(QStringLiteral("현재 날짜/시간"), this);
+    now->setObjectName(QStringLiteral("Button1"));
+    auto *cancel = new QPushButton(QStringLiteral("닫기"), this);
+    cancel->setObjectName(QStringLiteral("bbtCancel"));
+    // The buttons never take the focus: a value typed into a box and not yet left is read
+    // as typed, not corrected first.
+    for (QPushButton *b : {ok, now, cancel}) {
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setAutoDefault(false);
+    }
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(now);
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(tabs);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(year_->edit(), &QLineEdit::textChanged, this, &ClockDialog::onYearTextChanged);
+    connect(month_, &QComboBox::editTextChanged, this, &ClockDialog::keepCalendarInStep);
+    connect(ok, &QPushButton::clicked, this, &ClockDialog::bbtOKClick);
+    connect(now, &QPushButton::clicked, this, &ClockDialog::Button1Click);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    fillFrom(QDateTime::currentDateTime());
+    adjustSize();
+    centreOnScreen(this);
+}
+
+cs::Fields ClockDialog::fields() const
+{
+    return cs::Fields{year_->text(),   month_->currentText(), calendar_->day(),
+                      hour_->text(),   minute_->text(),       second_->text()};
+}
+
+bool ClockDialog::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate)
+        fillFrom(QDateTime::currentDateTime());
+    return ConfigDialog::event(event);
+}
+
+void ClockDialog::fillFrom(const QDateTime &when)
+{
+    const cs::Fields f = cs::fieldsFrom(when);
+    year_->setEditText(f.year);
+    month_->setEditText(f.month);
+    calendar_->setYear(when.date().year());
+    calendar_->setMonth(when.date().month());
+    calendar_->setDay(when.date().day());
+    hour_->setEditText(f.hour);
+    minute_->setEditText(f.minute);
+    second_->setEditText(f.second);
+}
+
+void ClockDialog::onYearTextChanged(const QString &text)
+{
+    const QString shown = cs::yearTextAfterEdit(text);
+    if (shown != text) {
+        year_->setEditText(shown); // comes back here with the new text
+        return;
+    }
+    keepCalendarInStep();
+}
+
+void ClockDialog::keepCalendarInStep()
+{
+    calendar_->setDate(cs::followFields(calendar_->date(), year_->text(), month_->currentText()));
+}
+
+void ClockDialog::bbtOKClick()
+{
+    submit(cs::plan(fields()));
+}
+
+void ClockDialog::Button1Click()
+{
+    fillFrom(QDateTime::currentDateTime());
+}
+
+} // namespace qeln
