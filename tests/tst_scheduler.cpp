@@ -401,6 +401,40 @@ private Q_SLOTS:
         QVERIFY(engine.startWrites({{3, 3}})); // the next sequence may start
     }
 
+    // A TCP link that cannot be re-opened for a write shows the link's own error; a status
+    // poll that meets the same link stays silent.
+    void failedConnectDuringAWriteIsShown_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::newRow("write") << true;
+        QTest::newRow("status poll") << false;
+    }
+    void failedConnectDuringAWriteIsShown()
+    {
+        QFETCH(bool, write);
+        EngineRig rig(true);
+        auto &[state, engine, link] = rig;
+        link.close();
+        link.setOpenFails(QStringLiteral("Connection refused by 10.0.0.9:502"));
+        QSignalSpy messages(&engine, &LinkEngine::messageRequested);
+        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
+        if (write) {
+            state.RequestState = StateWrite;
+            QVERIFY(engine.startWrites({{57, 570}, {58, 440}}));
+        } else {
+            engine.Timer1Timer();
+        }
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(link.written().isEmpty());
+        QCOMPARE(messages.size(), write ? 1 : 0);
+        if (write) {
+            QCOMPARE(messages.at(0).at(1).toString(),
+                     QStringLiteral("The write of register 58 (value 440) failed: Connection refused by "
+                                    "10.0.0.9:502. 0 of 2 settings were written; the rest were not sent."));
+            QVERIFY(!engine.writeSequenceRunning());
+        }
+    }
+
     // Only a sequence that was started sends on acknowledgements: a dialog that stopped before
     // sending (a conversion error, nothing ticked) leaves nothing for a stray one to send.
     void strayAcknowledgementSendsNothing_data()

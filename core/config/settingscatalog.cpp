@@ -602,6 +602,19 @@ QJsonObject toJson(const ConsoleState &state)
 
 namespace {
 
+// Columns on a terminal: Hangul takes two.
+qsizetype displayWidth(const QString &text)
+{
+    qsizetype width = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool wide = (u >= 0x1100 && u <= 0x115F) || (u >= 0x3130 && u <= 0x318F)
+            || (u >= 0xAC00 && u <= 0xD7A3);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
 QString table(const QList<QStringList> &rows)
 {
     QList<qsizetype> widths;
@@ -610,14 +623,17 @@ QString table(const QList<QStringList> &rows)
             if (widths.size() <= i)
                 widths << 0;
             // A long alarm list does not widen the column for every other line.
-            widths[i] = std::max(widths[i], std::min<qsizetype>(r[i].size(), 32));
+            widths[i] = std::max(widths[i], std::min<qsizetype>(displayWidth(r[i]), 32));
         }
     }
     QString out;
     for (const QStringList &r : rows) {
         QString line;
-        for (qsizetype i = 0; i < r.size(); ++i)
-            line += i + 1 < r.size() ? r[i].leftJustified(widths[i] + 2) : r[i];
+        for (qsizetype i = 0; i < r.size(); ++i) {
+            line += r[i];
+            if (i + 1 < r.size()) // at least two blanks, also after a cell wider than its column
+                line += QString(std::max<qsizetype>(widths[i] - displayWidth(r[i]), 0) + 2, QLatin1Char(' '));
+        }
         out += line.trimmed() + QLatin1Char('\n');
     }
     return out;
