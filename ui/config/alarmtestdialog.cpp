@@ -15,20 +15,6 @@
 
 namespace qeln {
 
-namespace {
-
-QPushButton *button(const QString &text, const char *name, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setMinimumWidth(80);
-    return b;
-}
-
-} // namespace
-
 AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, QWidget *parent)
     : ConfigDialog(engine, parent)
 {
@@ -56,12 +42,8 @@ AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, QWidget *parent)
     panel_ = new AlarmPanel(engine_.state(), QString(), this);
     panel_->setTicks(opening.ticks);
 
-    for (QGroupBox *g : {head, static_cast<QGroupBox *>(panel_)}) {
-        QPalette sky = g->palette();
-        sky.setColor(QPalette::Window, MainForm::SkyBlue);
-        g->setPalette(sky);
-        g->setAutoFillBackground(true);
-    }
+    for (QGroupBox *g : {head, static_cast<QGroupBox *>(panel_)})
+        paintSkyBlue(g);
 
     auto *selectAll = button(QStringLiteral("전체선택"), "btnSelectAll", this);
     auto *releaseAll = button(QStringLiteral("전체해제"), "btnReleaseAll", this);

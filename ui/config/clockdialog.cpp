@@ -55,13 +55,6 @@ QLabel *unitLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-void paintSky(QWidget *w)
-{
-    QPalette sky = w->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    w->setPalette(sky);
-    w->setAutoFillBackground(true);
-}
 
 } // namespace
 
@@ -79,7 +72,7 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
 
     auto *dateGroup = new QGroupBox(QStringLiteral("날짜"), page);
     dateGroup->setObjectName(QStringLiteral("GroupBox1"));
-    paintSky(dateGroup);
+    paintSkyBlue(dateGroup);
     year_ = new ClockSpinBox("spinedtYear", cs::MinYear, cs::MaxYear, 4, dateGroup);
     month_ = new QComboBox(dateGroup);
     month_->setObjectName(QStringLiteral("cbMonth"));
@@ -105,7 +98,7 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
 
     auto *timeGroup = new QGroupBox(QStringLiteral("시간"), page);
     timeGroup->setObjectName(QStringLiteral("GroupBox2"));
-    paintSky(timeGroup);
+    paintSkyBlue(timeGroup);
     hour_ = new ClockSpinBox("spinedtHour", 0, 23, 2, timeGroup);
     minute_ = new ClockSpinBox("spinedtMIn", 0, 59, 2, timeGroup);
     second_ = new ClockSpinBox("spinedtSec", 0, 59, 2, timeGroup);

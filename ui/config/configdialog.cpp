@@ -1,8 +1,10 @@
 #include "configdialog.h"
 
+#include "app/mainform.h"
 #include "link/linkengine.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace qeln {
 
@@ -24,6 +26,24 @@ void ConfigDialog::done(int result)
 {
     resumePolling();
     QDialog::done(result);
+}
+
+void ConfigDialog::paintSkyBlue(QWidget *widget)
+{
+    QPalette sky = widget->palette();
+    sky.setColor(QPalette::Window, MainForm::SkyBlue);
+    widget->setPalette(sky);
+    widget->setAutoFillBackground(true);
+}
+
+QPushButton *ConfigDialog::button(const QString &text, const char *objectName, QWidget *parent)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(objectName));
+    b->setAutoDefault(false);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setMinimumWidth(80);
+    return b;
 }
 
 void ConfigDialog::holdPollTimer()

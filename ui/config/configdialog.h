@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+class QPushButton;
+
 namespace qeln {
 
 class LinkEngine;
@@ -35,6 +37,12 @@ protected:
     bool submit(const config::WritePlan &plan);
     // The poll timer is held for as long as the dialog is open (the clock dialog).
     void holdPollTimer();
+
+    // The dialogs' group boxes wear the main window's sky blue.
+    static void paintSkyBlue(QWidget *widget);
+    // A button that never takes the focus (so a value typed into a box and sent at once is
+    // sent as typed) and never answers Enter by itself.
+    static QPushButton *button(const QString &text, const char *objectName, QWidget *parent);
 
     LinkEngine &engine_;
 

@@ -18,28 +18,6 @@
 
 namespace qeln {
 
-namespace {
-
-void paintSky(QWidget *w)
-{
-    QPalette sky = w->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    w->setPalette(sky);
-    w->setAutoFillBackground(true);
-}
-
-QPushButton *button(const QString &text, const char *name, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
-    b->setFocusPolicy(Qt::NoFocus);
-    b->setMinimumWidth(80);
-    return b;
-}
-
-} // namespace
-
 RepairDialog::RepairDialog(LinkEngine &engine, QWidget *parent)
     : ConfigDialog(engine, parent)
 {
@@ -50,7 +28,7 @@ RepairDialog::RepairDialog(LinkEngine &engine, QWidget *parent)
 
     auto *contacts = new QGroupBox(QStringLiteral("경보접점 세부알람 설정"), this);
     contacts->setObjectName(QStringLiteral("grpContacts"));
-    paintSky(contacts);
+    paintSkyBlue(contacts);
     auto *contactGrid = new QGridLayout(contacts);
     contactGrid->setHorizontalSpacing(24);
     contactGrid->setVerticalSpacing(10);
@@ -72,7 +50,7 @@ RepairDialog::RepairDialog(LinkEngine &engine, QWidget *parent)
 
     auto *options = new QGroupBox(this);
     options->setObjectName(QStringLiteral("grpContactOptions"));
-    paintSky(options);
+    paintSkyBlue(options);
     auto *optionGrid = new QGridLayout(options);
     optionGrid->setHorizontalSpacing(12);
     ckbDryContact_ = new QCheckBox(config::dryContactCaption(), options);
@@ -160,7 +138,7 @@ DefineDialog::DefineDialog(LinkEngine &engine, int selectedContact, QWidget *par
             contactName = c.caption;
     }
     panel_ = new AlarmPanel(engine_.state(), contactName, this);
-    paintSky(panel_);
+    paintSkyBlue(panel_);
     panel_->setTicks(config::initialContactTicks(engine_.state(), selectedContact_));
 
     auto *ok = button(QStringLiteral("설정"), "BitBtnOK", this);

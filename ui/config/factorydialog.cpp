@@ -22,10 +22,7 @@ FactoryDialog::FactoryDialog(LinkEngine &engine, QWidget *parent)
 
     auto *group = new QGroupBox(QStringLiteral("공장초기화 "), this);
     group->setObjectName(QStringLiteral("rgFactoryInitial"));
-    QPalette sky = group->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    group->setPalette(sky);
-    group->setAutoFillBackground(true);
+    paintSkyBlue(group);
     auto *groupLayout = new QVBoxLayout(group);
     groupLayout->setContentsMargins(24, 16, 24, 16);
     groupLayout->setSpacing(14);

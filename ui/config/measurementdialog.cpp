@@ -24,10 +24,7 @@ MeasurementDialog::MeasurementDialog(LinkEngine &engine, QWidget *parent)
 
     auto *group = new QGroupBox(QStringLiteral("계측설정"), this);
     group->setObjectName(QStringLiteral("GroupBox1"));
-    QPalette sky = group->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    group->setPalette(sky);
-    group->setAutoFillBackground(true);
+    paintSkyBlue(group);
 
     auto *grid = new QGridLayout(group);
     grid->setHorizontalSpacing(10);

@@ -76,10 +76,7 @@ OperationDialog::OperationDialog(LinkEngine &engine, QWidget *parent)
     QList<QGridLayout *> grids;
     for (const QString &title : groupOrder) {
         auto *group = new QGroupBox(title, this);
-        QPalette sky = group->palette();
-        sky.setColor(QPalette::Window, MainForm::SkyBlue);
-        group->setPalette(sky);
-        group->setAutoFillBackground(true);
+        paintSkyBlue(group);
         auto *grid = new QGridLayout(group);
         grid->setHorizontalSpacing(12);
         grid->setVerticalSpacing(6);
