@@ -145,6 +145,48 @@ bool parseConfigCommand(const QString &command, const QStringList &rest, CliArgs
     return true;
 }
 
+// ip show [--json] | ip apply KEY=VALUE... [--file F.json] [--dry-run]
+bool parseIpCommand(const QStringList &rest, CliArgs &out, QString &error)
+{
+    const QString sub = rest.value(0);
+    if (sub == QLatin1String("show"))
+        out.command = CliArgs::Command::IpShow;
+    else if (sub == QLatin1String("apply"))
+        out.command = CliArgs::Command::IpApply;
+    else {
+        error = sub.isEmpty() ? QStringLiteral("ip: say show or apply")
+                              : QStringLiteral("ip: unknown subcommand '%1' (show, apply)").arg(sub);
+        return false;
+    }
+    const bool apply = out.command == CliArgs::Command::IpApply;
+    for (qsizetype i = 1; i < rest.size(); ++i) {
+        const QString &a = rest[i];
+        if (a == QLatin1String("--trace")) {
+            out.trace = true;
+        } else if (!apply && a == QLatin1String("--json")) {
+            out.json = true;
+        } else if (apply && a == QLatin1String("--dry-run")) {
+            out.dryRun = true;
+        } else if (apply && (a == QLatin1String("--file") || a.startsWith(QLatin1String("--file=")))) {
+            if (a == QLatin1String("--file") && i + 1 >= rest.size()) {
+                error = QStringLiteral("ip apply: --file needs a file name");
+                return false;
+            }
+            out.settingsFile = a == QLatin1String("--file") ? rest[++i] : a.mid(7);
+        } else if (apply && a.indexOf(QLatin1Char('=')) > 0 && !a.startsWith(QLatin1Char('-'))) {
+            out.assignments << a;
+        } else {
+            error = QStringLiteral("ip %1: unexpected argument '%2'").arg(sub, a);
+            return false;
+        }
+    }
+    if (apply && out.assignments.isEmpty() && out.settingsFile.isEmpty()) {
+        error = QStringLiteral("ip apply: nothing to change (KEY=VALUE ... or --file F.json)");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error)
@@ -378,6 +420,9 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
             return false;
         if (out.command == CliArgs::Command::SettingsHelp)
             return true;
+    } else if (command == QLatin1String("ip")) {
+        if (!parseIpCommand(args.mid(i), out, error))
+            return false;
     } else {
         error = QStringLiteral("unknown command '%1'").arg(command);
         return false;
@@ -444,6 +489,20 @@ QString cliUsage()
         "  factory reset|config --yes\n"
         "                      restart the controller (reset) or return its settings to the\n"
         "                      factory values (config); nothing is sent without --yes\n"
+        "\n"
+        "  ip show [--json]    read the controller's network block and print every field\n"
+        "                      (mac, ip, mask, gateway, hw_description, serial_number,\n"
+        "                      hw_version, rectifier_id, site; read-only: saved_ip,\n"
+        "                      saved_mac, saved_ip_mac, saved_rectifier_id, firmware)\n"
+        "  ip apply KEY=VALUE ... [--file F.json] [--dry-run]\n"
+        "                      read the block, then write it back with the given fields\n"
+        "                      changed (mac=00.1A.3A.E0.00.02, ip=192.168.0.5, mask=,\n"
+        "                      gateway=, hw_version=0.0.0.1, rectifier_id=FFFFFFFE,\n"
+        "                      serial_number=2200000002 (10 bytes), hw_description=TEXT,\n"
+        "                      site=TEXT); reads it again and reports fields that differ.\n"
+        "                      --file takes the keys from a JSON object (read-only keys of\n"
+        "                      'ip show --json' are ignored); --dry-run prints the block in\n"
+        "                      hex instead of sending it\n"
         "\n"
         "OPTIONS:\n"
         "  --trace             write the console lines (requests, frames) to standard error\n"

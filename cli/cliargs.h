@@ -18,6 +18,7 @@ struct CliArgs {
     enum class Command {
         None, Help, Version, Status, Write, Log, History, ClearHistory,
         SettingsHelp, SettingsShow, SettingsDiff, SettingsApply, ClockSet, ClockSync, Calibrate, Factory,
+        IpShow, IpApply,
     };
     Command command = Command::None;
     LinkTarget link;
@@ -40,6 +41,9 @@ struct CliArgs {
     QString clockTime;
     // factory: "reset" or "config"; only with --yes.
     QString factoryChoice;
+    // ip apply: print the block in hex instead of sending it (KEY=VALUE in assignments,
+    // --file in settingsFile).
+    bool dryRun = false;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".

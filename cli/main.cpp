@@ -1,5 +1,6 @@
 #include "cliargs.h"
 #include "clihistory.h"
+#include "cliip.h"
 #include "clilogger.h"
 #include "clirunner.h"
 #include "clisettings.h"
@@ -63,6 +64,14 @@ int main(int argc, char *argv[])
     if (args.command >= Command::SettingsShow && args.command <= Command::Factory) {
         qeln::CliSettings command(args);
         QObject::connect(&command, &qeln::CliSettings::finished, &app, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        command.start();
+        return app.exec();
+    }
+
+    if (args.command == Command::IpShow || args.command == Command::IpApply) {
+        qeln::CliIp command(args);
+        QObject::connect(&command, &qeln::CliIp::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
         command.start();
         return app.exec();

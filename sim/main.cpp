@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <cmath>
@@ -37,6 +38,7 @@ struct Options {
     int history = 0;
     int eventHistory = 0;
     QString logFile;
+    QByteArray ipBlock; // null: the plant's own
     QDateTime clock; // invalid: the host's time at start
     QString scenario;
     bool trace = false;
@@ -109,6 +111,15 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString *error)
         if (!integer(QStringLiteral("event-history"), 0, 5000, n))
             return bad(QStringLiteral("event-history"), parser.value(QStringLiteral("event-history")), "a record count 0..5000");
         o.eventHistory = int(n);
+    }
+    if (parser.isSet(QStringLiteral("ip-block"))) {
+        QString text = parser.value(QStringLiteral("ip-block"));
+        text.remove(QLatin1Char(' '));
+        static const QRegularExpression hex(QStringLiteral("^([0-9A-Fa-f]{2}){1,150}$"));
+        if (!hex.match(text).hasMatch())
+            return bad(QStringLiteral("ip-block"), parser.value(QStringLiteral("ip-block")),
+                       "1..150 bytes as hexadecimal pairs");
+        o.ipBlock = QByteArray::fromHex(text.toLatin1());
     }
     if (parser.isSet(QStringLiteral("log-file"))) {
         o.logFile = parser.value(QStringLiteral("log-file"));
@@ -218,6 +229,9 @@ void setUpParser(QCommandLineParser &parser)
         "acCurrent, dcVoltage, dcCurrent, batteryCurrent, rackTemperature, words (5), bytes "
         "(3), detail, code, occurred; event time, code, value. --history and --event-history "
         "add older records before them.", "FILE");
+    add("ip-block",
+        "The network block the IP-settings read answers (the bytes after the function code, as "
+        "hexadecimal pairs, zero-padded to 150 bytes) until a write is accepted.", "HEX");
     add("clock", "Start the plant clock at this time (default: the host's time).", "YYYY-MM-DDTHH:MM:SS");
     add("scenario",
         "Plant scenario: a name (normal, ac-fail, battery-alarms, no-battery) or a JSON file.", "NAME|FILE");
@@ -328,6 +342,8 @@ int main(int argc, char *argv[])
     Plant plant;
     plant.setSeed(options.faults.seed);
     plant.setModel(options.model);
+    if (!options.ipBlock.isNull())
+        plant.setIpSettingsReadBack(options.ipBlock);
     // A controller's clock runs whether anyone watches it or not: start from the host's.
     plant.setClock(options.clock.isValid() ? options.clock : QDateTime::currentDateTime());
     if (!options.scenario.isEmpty() && !plant.loadScenario(options.scenario, &error)) {

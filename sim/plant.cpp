@@ -174,7 +174,9 @@ struct IpSettings {
     QByteArray gateway = bytesOf({192, 168, 50, 1});
     quint8 flags = 0;
     QByteArray storedIp = bytesOf({192, 168, 50, 92});
-    QByteArray hardwareDescription = QByteArrayLiteral("QELN 54V/37A;PSU_6S;");
+    // "QELN 정류기 54V/37A;PSU_6S;" in the console's code page (CP949): 27 bytes, Korean
+    // included, so a reader that counts characters instead of bytes shifts every later field.
+    QByteArray hardwareDescription = QByteArrayLiteral("QELN \xC1\xA4\xB7\xF9\xB1\xE2 54V/37A;PSU_6S;");
     QByteArray serial = QByteArrayLiteral("2200000001");
     QByteArray separator = QByteArrayLiteral("; ");
     QByteArray hardwareVersion = bytesOf({0, 0, 0, 1});
@@ -182,7 +184,7 @@ struct IpSettings {
     QByteArray storedIpMac = bytesOf({0x00, 0x1A, 0x3A, 0xE0, 0x00, 0x01});
     quint32 rectifierId = 1;
     quint32 storedRectifierId = 1;
-    QByteArray site = QByteArrayLiteral("QELN site");
+    QByteArray site = QByteArrayLiteral("서울 국사 3층 QELN"); // UTF-8 (the source's encoding)
 };
 
 } // namespace
@@ -257,6 +259,7 @@ struct Plant::Model {
     QList<QByteArray> alarmLog;
     QList<QByteArray> eventLog;
     IpSettings ip;
+    QByteArray ipReadBackOverride; // null: the read answers from ip
 
     const Identity identity() const { return identityOf(model); }
     bool batteryInUse() const { return reg[RegBatteryUse] != 0; }
@@ -1239,6 +1242,8 @@ void Plant::setLog(LogKind kind, const QList<QByteArray> &records)
 
 QByteArray Plant::ipSettingsReadBack() const
 {
+    if (!m->ipReadBackOverride.isNull())
+        return m->ipReadBackOverride;
     const IpSettings &s = m->ip;
     const Identity id = m->identity();
     QByteArray b;
@@ -1306,6 +1311,7 @@ bool Plant::writeIpSettings(const QByteArray &block)
         return false;
 
     m->ip = s;
+    m->ipReadBackOverride = QByteArray();
     if (s.flags & 0x01) {
         m->appendEvent(54, std::uint16_t(quint8(s.ip.at(0)) << 8 | quint8(s.ip.at(1))));
         m->appendEvent(55, std::uint16_t(quint8(s.ip.at(2)) << 8 | quint8(s.ip.at(3))));
@@ -1313,6 +1319,12 @@ bool Plant::writeIpSettings(const QByteArray &block)
     if (s.flags & 0x20)
         m->appendEvent(56, std::uint16_t(s.rectifierId & 0xFFFF));
     return true;
+}
+
+void Plant::setIpSettingsReadBack(const QByteArray &block)
+{
+    m->ipReadBackOverride = block.left(IpBlockSize);
+    m->ipReadBackOverride.resize(IpBlockSize, '\0');
 }
 
 void Plant::setClock(const QDateTime &dateTime)

@@ -56,6 +56,10 @@ public:
     // write brings (the block with its 0x12345678 marker).
     QByteArray ipSettingsReadBack() const;
     bool writeIpSettings(const QByteArray &block);
+    // The read answers exactly these bytes (zero-padded to the answer's size) until a write is
+    // accepted; a write then starts from the plant's own block. For blocks a console must
+    // cope with: length bytes that point past the answer, odd texts.
+    void setIpSettingsReadBack(const QByteArray &block);
 
     // The plant clock, set without an event record (start-up, or from the host's clock).
     void setClock(const QDateTime &dateTime);

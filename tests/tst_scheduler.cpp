@@ -558,6 +558,23 @@ private Q_SLOTS:
         }
     }
 
+    // The IP-settings write is answered with a bare 6-byte header: that is its answer, not a
+    // failure (the lamp and the dialog would otherwise report a write the controller took).
+    void tcpIpWriteAnswerIsTaken()
+    {
+        EngineRig rig(true);
+        auto &[state, engine, link] = rig;
+        link.setResponder([](const QByteArray &request) { return request.left(6); });
+        QSignalSpy failed(&engine, &LinkEngine::tcpRequestFailed);
+        state.RequestState = StateIpWrite;
+        state.IpSettingsPayload = QByteArray::fromHex("12345678");
+        QVERIFY(engine.SendFrame(QByteArray()));
+        QTRY_VERIFY(!engine.tcpBusy());
+        QCOMPARE(link.written().size(), 1);
+        QCOMPARE(int(link.written().at(0)[7]), 0x42);
+        QVERIFY(failed.isEmpty());
+    }
+
     // After a verified acknowledgement of a contact's masks the console holds what was
     // written; an answer that does not echo the write changes nothing.
     void contactMasksFollowTheAcknowledgement()

@@ -187,6 +187,13 @@ void LinkEngine::startNextTcp()
 void LinkEngine::onTcpCompleted(const QByteArray &response)
 {
     tcpInFlight_ = false;
+    // The IP-settings write is answered with a bare header that carries nothing to read:
+    // its arrival is the whole answer.
+    if (tcpInFlightFunction_ == 0x42) {
+        tcpInFlightFunction_ = 0;
+        startNextTcp();
+        return;
+    }
     // The dispatch may send the next request; a nested answer reports into its own flag.
     bool taken = false;
     bool *outer = std::exchange(tcpAnswerTaken_, &taken);
