@@ -312,10 +312,12 @@ void CliIp::apply(const IpSettingsReadBack &readBack)
     }
     const QJsonObject before = toJson(readBack);
     const IpSettingsReadBack planned = decodeIpSettingsBlock(block.payload.mid(2));
-    for (auto it = changes_.cbegin(); it != changes_.cend(); ++it)
-        printLine(stdout, QStringLiteral("%1: %2 -> %3")
-                              .arg(it.key(), shownLine(before.value(it.key()).toString()),
-                                   shownLine(fieldValue(planned, it.key()).toString())));
+    for (auto it = changes_.cbegin(); it != changes_.cend(); ++it) {
+        const QString was = shownLine(before.value(it.key()).toString());
+        const QString will = shownLine(fieldValue(planned, it.key()).toString());
+        printLine(stdout, was == will ? QStringLiteral("%1: %2 (unchanged)").arg(it.key(), was)
+                                      : QStringLiteral("%1: %2 -> %3").arg(it.key(), was, will));
+    }
     phase_ = Phase::Writing;
     written_ = block.payload;
     if (!ip_.sendWrite(engine_, block.payload)) {

@@ -14,6 +14,8 @@
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"
 #include "monitor/statuspage.h"
+#include "network/ipsettingsdialog.h"
+#include "network/ipsettingslink.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -599,6 +601,15 @@ void MainForm::buildHistory()
         const QString item = QLatin1String(name);
         connect(items_.value(item), &QAction::triggered, this, [this, item] { openConfigDialog(item); });
     }
+    // The IP-settings answers are decoded by the network block's link, whose read-backs the
+    // IP dialog waits for.
+    auto *ipLink = new IpSettingsLink(this);
+    historyDownload_->setIpDecoder(ipLink);
+    connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
+        auto *dialog = new IpSettingsDialog(session_.engine(), *ipLink, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
 }
 
 void MainForm::openConfigDialog(const QString &menuName)

@@ -1,0 +1,527 @@
+// The IP settings dialog opened from the main window's menu against the simulated controller
+// in this process, on both links: what it shows 3 s after a read, what "설정" sends and what a
+// new read then shows, the refusals that send nothing, and that polling comes back however
+// the dialog is closed.
+
+#include "app/consolesession.h"
+#include "app/demosimulator.h"
+#include "app/mainform.h"
+#include "link/linkengine.h"
+#include "link/transport.h"
+#include "network/ipsettingsdialog.h"
+#include "network/ipsettingslink.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace qeln;
+
+namespace {
+
+constexpr int Wait = 5000;
+
+struct Rig {
+    explicit Rig(bool tcp)
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.debug=false\nqeln.*.info=false"));
+        QString error;
+        if (!sim.start(&error))
+            qFatal("simulator: %s", qPrintable(error));
+        session.setConsoleStream(nullptr);
+        window.setOutputDirectory(out.path());
+        window.show();
+        session.login();
+        session.connectCommand();
+        session.dialogCreated();
+        if (tcp) {
+            session.chooseTcp();
+            session.confirmConnect(sim.hostText());
+        } else {
+            session.chooseSerial();
+            session.selectPort(sim.serialDevice());
+            session.confirmConnect(QString());
+        }
+        ipLink = window.findChild<IpSettingsLink *>();
+        QObject::connect(&engine(), &LinkEngine::requestSent, &window, [this](const QByteArray &frame, bool tcp) {
+            if (tcp ? frame.size() > 7 && quint8(frame.at(7)) == 0x42 : frame.startsWith(":0123"))
+                ++ipWrites;
+        });
+        QObject::connect(&engine(), &LinkEngine::statusDecoded, &window, [this] { ++decodes; });
+    }
+
+    LinkEngine &engine() { return session.engine(); }
+    ConsoleState &state() { return session.engine().state(); }
+
+    IpSettingsDialog *open()
+    {
+        QAction *action = window.menuItem(QStringLiteral("mIPSet"));
+        if (!ipLink || !action || !QTest::qWaitFor([&] { return action->isEnabled(); }, Wait))
+            return nullptr;
+        action->trigger();
+        auto *d = window.findChild<IpSettingsDialog *>(QStringLiteral("frmIPSetting"));
+        return d && QTest::qWaitForWindowExposed(d) ? d : nullptr;
+    }
+    // The answer to the dialog's read has been decoded; Timer1's tick then fills the boxes.
+    bool readAndFill(IpSettingsDialog *d, QSignalSpy &decoded)
+    {
+        if (!QTest::qWaitFor([&] { return !decoded.isEmpty(); }, Wait))
+            return false;
+        d->Timer1Timer();
+        return d->readFilled();
+    }
+    bool pollRuns() { return state().RequestState == StatePoll && engine().pollTimer()->isActive(); }
+    bool freshStatus()
+    {
+        const int before = decodes;
+        return QTest::qWaitFor([&] { return decodes >= before + 2; }, Wait);
+    }
+
+    QTemporaryDir out;
+    DemoSimulator sim;
+    ConsoleSession session;
+    MainForm window{session};
+    IpSettingsLink *ipLink = nullptr;
+    int ipWrites = 0;
+    int decodes = 0;
+};
+
+template <typename T = QWidget> T *child(QWidget *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+QString text(QWidget *d, const char *name)
+{
+    if (auto *memo = child<QPlainTextEdit>(d, name))
+        return memo->toPlainText();
+    auto *edit = child<QLineEdit>(d, name);
+    return edit ? edit->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
+}
+
+// The part boxes edtIP1.. joined with ".".
+QString parts(QWidget *d, const char *prefix, int count)
+{
+    QStringList out;
+    for (int i = 1; i <= count; ++i)
+        out << text(d, (QByteArray(prefix) + QByteArray::number(i)).constData());
+    return out.join(QLatin1Char('.'));
+}
+
+void setText(QWidget *d, const char *name, const QString &value)
+{
+    if (auto *memo = child<QPlainTextEdit>(d, name)) {
+        memo->setPlainText(value);
+        return;
+    }
+    auto *edit = child<QLineEdit>(d, name);
+    QVERIFY2(edit, name);
+    edit->setText(value);
+}
+
+void click(QWidget *d, const char *name)
+{
+    auto *b = child<QPushButton>(d, name);
+    QVERIFY2(b, name);
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+QMessageBox *refusalBox(QWidget *d)
+{
+    return d->findChild<QMessageBox *>(QLatin1String(IpSettingsDialog::RefusalBoxName));
+}
+
+const char *const CheckBoxes[] = {"cbIP_SET_EN", "cbGW_SET_EN", "cbSM_SET_EN", "cbMAC_SET_EN", "cbHW_SET_EN",
+                                  "cbSN_SET_EN", "cbHWDes_SET_EN", "cbRectID_SET_EN", "cbSite_SET_EN"};
+
+QStringList checked(QWidget *d)
+{
+    QStringList out;
+    for (const char *name : CheckBoxes) {
+        if (child<QCheckBox>(d, name)->isChecked())
+            out << QLatin1String(name);
+    }
+    return out;
+}
+
+void addLinkRows()
+{
+    QTest::addColumn<bool>("tcp");
+    QTest::newRow("serial") << false;
+    QTest::newRow("tcp") << true;
+}
+
+void shoot(QWidget *w)
+{
+    const QByteArray dir = qgetenv("QELN_SHOT_DIR");
+    if (!dir.isEmpty())
+        w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
+}
+
+} // namespace
+
+class TestIpDialog : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void fillsThreeSecondsAfterRead_data() { addLinkRows(); }
+    void fillsThreeSecondsAfterRead();
+    void writeReachesController_data() { addLinkRows(); }
+    void writeReachesController();
+    void refusalsSendNothing_data() { addLinkRows(); }
+    void refusalsSendNothing();
+    void cutShortAnswerFillsWhatItHas();
+    void selectionButtons();
+    void defaultsByModel_data();
+    void defaultsByModel();
+    void pollingResumesOnEveryClose_data();
+    void pollingResumesOnEveryClose();
+};
+
+void TestIpDialog::fillsThreeSecondsAfterRead()
+{
+    QFETCH(bool, tcp);
+    Rig rig(tcp);
+    QVERIFY(rig.ipLink);
+    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
+    QVERIFY(QTest::qWaitFor([&] { return rig.window.menuItem(QStringLiteral("mIPSet"))->isEnabled(); }, Wait));
+    QElapsedTimer clock;
+    clock.start();
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    QCOMPARE(d->windowTitle(), QStringLiteral("IP 설정"));
+    QStringList groups;
+    for (QGroupBox *g : d->findChildren<QGroupBox *>())
+        groups << g->title();
+    QCOMPARE(groups, (QStringList{QStringLiteral("IP 설정"), QStringLiteral("자동IP 설정"),
+                                  QStringLiteral("Site 정보 (이름을 변경할수 있음)"), QStringLiteral("네트워크 정보")}));
+    QVERIFY(!child<QCheckBox>(d, "cbMAC_SET_EN")->isEnabled());
+    QVERIFY(checked(d).isEmpty());
+    QCOMPARE(child<QLineEdit>(d, "edtSN")->maxLength(), 11);
+    QCOMPARE(child<QLineEdit>(d, "edtRectID")->maxLength(), 8);
+
+    // Before the answer has filled the boxes, "설정" writes nothing.
+    child<QCheckBox>(d, "cbIP_SET_EN")->setChecked(true);
+    setText(d, "edtIP1", QStringLiteral("10"));
+    click(d, "bbtnOK");
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    QVERIFY(box->text().contains(QStringLiteral("조회")));
+    box->accept();
+    QVERIFY(child<QCheckBox>(d, "cbIP_SET_EN")->isChecked());
+
+    // The answer comes well within the 3 s; the boxes wait for Timer1.
+    QTRY_VERIFY_WITH_TIMEOUT(!decoded.isEmpty(), Wait);
+    QVERIFY(clock.elapsed() < IpSettingsDialog::FillDelayMs);
+    QCOMPARE(text(d, "edtIP2"), QString());
+    QTRY_VERIFY_WITH_TIMEOUT(!text(d, "edtIP2").isEmpty(), Wait);
+    QVERIFY2(clock.elapsed() >= IpSettingsDialog::FillDelayMs - 20, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!d->fillTimer()->isActive());
+    shoot(d);
+
+    // Every field as the dialog shows it: octets of at least two digits, the MAC in hex pairs.
+    const auto r = decoded.last().at(0).value<IpSettingsReadBack>();
+    QCOMPARE(parts(d, "edtIP", 4), QStringLiteral("192.168.50.92"));
+    QCOMPARE(parts(d, "edtSM", 4), QStringLiteral("255.255.255.00"));
+    QCOMPARE(parts(d, "edtGW", 4), QStringLiteral("192.168.50.01"));
+    QCOMPARE(parts(d, "edtMAC", 6), QStringLiteral("00.1A.3A.E0.00.01"));
+    QCOMPARE(parts(d, "edtHW", 4), r.hwVersionText);
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d+\\.\\d\\d+\\.\\d\\d+\\.\\d\\d+$")).match(parts(d, "edtHW", 4)).hasMatch());
+    QCOMPARE(text(d, "edtSavedIP"), QStringLiteral("192.168.50.92"));
+    QCOMPARE(text(d, "edtSavedMAC"), r.savedMacText);
+    QCOMPARE(text(d, "edtSavedIPMAC"), r.savedIpMacText);
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{2}(\\.[0-9A-F]{2}){5}$")).match(text(d, "edtSavedMAC")).hasMatch());
+    QCOMPARE(text(d, "edtRectID"), r.rectifierIdText);
+    QCOMPARE(text(d, "edtSavedRectID"), r.savedRectifierIdText);
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{8}$")).match(text(d, "edtRectID")).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^V\\d\\d+\\.\\d\\d+\\.\\d\\d+\\.\\d\\d+\\([0-9A-F]{8}\\)$"))
+                .match(text(d, "edtFW"))
+                .hasMatch());
+    QCOMPARE(text(d, "mmHWDes"), r.hwDescriptionText);
+    QVERIFY(!text(d, "mmHWDes").isEmpty());
+    QCOMPARE(text(d, "edtSN"), r.serialNumberText);
+    QCOMPARE(text(d, "edtSN").size(), 10);
+    QCOMPARE(text(d, "mmSiteInfo"), r.siteText);
+    QCOMPARE(text(d, "FlatEdit3"), QString());
+    QVERIFY(!child<QLabel>(d, "lblReadState")->isVisible());
+    // Filling leaves the selection alone.
+    QCOMPARE(checked(d), QStringList{QStringLiteral("cbIP_SET_EN")});
+    QCOMPARE(rig.ipWrites, 0);
+    // Serial: status polling goes on while the dialog is open.
+    if (!tcp)
+        QVERIFY(rig.freshStatus());
+}
+
+void TestIpDialog::writeReachesController()
+{
+    QFETCH(bool, tcp);
+    Rig rig(tcp);
+    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    QVERIFY(rig.readAndFill(d, decoded));
+    const QString description = text(d, "mmHWDes");
+    const QString serial = text(d, "edtSN");
+    const QString rectifier = text(d, "edtRectID");
+
+    // Changed without its check box: not written.
+    setText(d, "edtGW4", QStringLiteral("254"));
+    setText(d, "edtIP4", QStringLiteral("7"));
+    child<QCheckBox>(d, "cbIP_SET_EN")->setChecked(true);
+    setText(d, "mmSiteInfo", QStringLiteral("제2변전소 A동"));
+    child<QCheckBox>(d, "cbSite_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QTRY_COMPARE_WITH_TIMEOUT(rig.ipWrites, 1, Wait);
+    QVERIFY(!refusalBox(d));
+    QVERIFY(checked(d).isEmpty());
+    // On TCP the write holds the status poll until the dialog closes.
+    QCOMPARE(rig.state().RequestState, tcp ? StateIpWrite : StatePoll);
+
+    // "조회": the boxes are filled again from the controller's new answer.
+    decoded.clear();
+    setText(d, "edtIP4", QString());
+    click(d, "btnRead");
+    QVERIFY(!d->readFilled());
+    QVERIFY(rig.readAndFill(d, decoded));
+    QCOMPARE(parts(d, "edtIP", 4), QStringLiteral("192.168.50.07"));
+    QCOMPARE(text(d, "edtSavedIP"), QStringLiteral("192.168.50.07"));
+    QCOMPARE(parts(d, "edtGW", 4), QStringLiteral("192.168.50.01"));
+    QCOMPARE(text(d, "mmSiteInfo"), QStringLiteral("제2변전소 A동"));
+    QCOMPARE(text(d, "mmHWDes"), description);
+    QCOMPARE(text(d, "edtSN"), serial);
+    QCOMPARE(text(d, "edtRectID"), rectifier);
+    QCOMPARE(rig.ipWrites, 1);
+
+    click(d, "BitBtn2");
+    QTRY_VERIFY(!rig.window.findChild<IpSettingsDialog *>());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.pollRuns(), Wait);
+    QVERIFY(rig.freshStatus());
+}
+
+void TestIpDialog::refusalsSendNothing()
+{
+    QFETCH(bool, tcp);
+    Rig rig(tcp);
+    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    QVERIFY(rig.readAndFill(d, decoded));
+
+    struct Case {
+        const char *what;
+        const char *box;
+        const char *field;
+        QString value;
+    };
+    const Case cases[] = {
+        {"octet 256", "cbIP_SET_EN", "edtIP1", QStringLiteral("256")},
+        {"octet not a number", "cbGW_SET_EN", "edtGW2", QStringLiteral("1a")},
+        {"empty octet", "cbSM_SET_EN", "edtSM4", QString()},
+        {"hardware version 300", "cbHW_SET_EN", "edtHW3", QStringLiteral("300")},
+        {"MAC GG", "cbMAC_SET_EN", "edtMAC3", QStringLiteral("GG")},
+        {"rectifier ID not hex", "cbRectID_SET_EN", "edtRectID", QStringLiteral("12G4")},
+        {"serial number 9 bytes", "cbSN_SET_EN", "edtSN", QStringLiteral("220000001;")},
+        {"serial number 5 Hangul = 10 bytes too many", "cbSN_SET_EN", "edtSN", QStringLiteral("가나다라마바사아자차")},
+        {"description not in CP949", "cbHWDes_SET_EN", "mmHWDes", QStringLiteral("PSU \U0001F600")},
+        {"site over the payload", "cbSite_SET_EN", "mmSiteInfo", QString(200, QLatin1Char('S'))},
+    };
+    for (const Case &c : cases) {
+        const QString before = text(d, c.field);
+        setText(d, c.field, c.value);
+        // The MAC box is disabled for the operator; a bad MAC is refused all the same.
+        child<QCheckBox>(d, c.box)->setChecked(true);
+        click(d, "bbtnOK");
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY2((box = refusalBox(d)) && box->isVisible(), c.what);
+        QVERIFY2(!box->text().isEmpty(), c.what);
+        box->accept();
+        QTRY_VERIFY(!refusalBox(d));
+        QVERIFY2(child<QCheckBox>(d, c.box)->isChecked(), c.what);
+        QCOMPARE(rig.state().RequestState == StateIpWrite, false);
+        child<QCheckBox>(d, c.box)->setChecked(false);
+        setText(d, c.field, before);
+    }
+    // Nothing selected: nothing sent and nothing said.
+    click(d, "bbtnOK");
+    QTest::qWait(300);
+    QVERIFY(!refusalBox(d));
+    QCOMPARE(rig.ipWrites, 0);
+}
+
+void TestIpDialog::cutShortAnswerFillsWhatItHas()
+{
+    Rig rig(true);
+    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    QVERIFY(rig.readAndFill(d, decoded));
+    QVERIFY(!text(d, "mmHWDes").isEmpty());
+
+    // "조회" answered by a block that ends after the subnet mask.
+    click(d, "btnRead");
+    const int before = int(decoded.size());
+    QTRY_VERIFY_WITH_TIMEOUT(decoded.size() > before, Wait);
+    QByteArray block(2, '\0');
+    block += QByteArray::fromHex("001A3AE00009" "0A000005" "FFFF0000");
+    rig.state().ResponseText = block;
+    rig.ipLink->DecodeIpSettings(rig.state());
+    d->Timer1Timer();
+    QCOMPARE(parts(d, "edtIP", 4), QStringLiteral("10.00.00.05"));
+    QCOMPARE(parts(d, "edtSM", 4), QStringLiteral("255.255.00.00"));
+    QCOMPARE(parts(d, "edtMAC", 6), QStringLiteral("00.1A.3A.E0.00.09"));
+    // What the answer did not reach is emptied, not left from the earlier read.
+    QCOMPARE(parts(d, "edtGW", 4), QStringLiteral("..."));
+    QCOMPARE(text(d, "mmHWDes"), QString());
+    QCOMPARE(text(d, "edtFW"), QString());
+    auto *state = child<QLabel>(d, "lblReadState");
+    QVERIFY(state->isVisible());
+    QVERIFY2(state->text().contains(QStringLiteral("cut short")), qPrintable(state->text()));
+
+    // The items the answer lacks cannot go out as read: refused.
+    child<QCheckBox>(d, "cbIP_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    box->accept();
+    QTest::qWait(200);
+    QCOMPARE(rig.ipWrites, 0);
+}
+
+void TestIpDialog::selectionButtons()
+{
+    Rig rig(true);
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    click(d, "btnAllCheck");
+    QCOMPARE(checked(d), (QStringList{QStringLiteral("cbIP_SET_EN"), QStringLiteral("cbGW_SET_EN"),
+                                      QStringLiteral("cbSM_SET_EN"), QStringLiteral("cbHW_SET_EN"),
+                                      QStringLiteral("cbSN_SET_EN"), QStringLiteral("cbHWDes_SET_EN"),
+                                      QStringLiteral("cbRectID_SET_EN"), QStringLiteral("cbSite_SET_EN")}));
+    child<QCheckBox>(d, "cbMAC_SET_EN")->setChecked(true);
+    click(d, "btnAllRelease");
+    QVERIFY(checked(d).isEmpty());
+
+    const std::pair<const char *, const char *> ids[] = {
+        {"btnDU", "FFFFFFFE"}, {"btnManuIP", "0"}, {"btnID", "1"}};
+    for (const auto &[button, value] : ids) {
+        click(d, button);
+        QCOMPARE(text(d, "edtRectID"), QLatin1String(value));
+    }
+    QCOMPARE(rig.ipWrites, 0);
+}
+
+void TestIpDialog::defaultsByModel_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("hwVersion");
+    const QString kept = QStringLiteral("kept as it was");
+    QTest::newRow("model 2") << 2
+                             << QStringLiteral("Marvek Pelvart;MARVEK;MARVEK 5G RectifierSystem 54V/37A/2000AH;PSU_6S_2000AH;")
+                             << QStringLiteral("0.0.0.1");
+    QTest::newRow("model 3") << 3
+                             << QStringLiteral("Marvek Pelvart;MARVEK;MARVEK 5G RectifierSystem 54V/37A/2000W;PSU_6S_2000W;")
+                             << QStringLiteral("0.0.0.0");
+    QTest::newRow("model 4") << 4
+                             << QStringLiteral("Marvek Pelvart;MARVEK;MARVEK 5G RectifierSystem 54V/37A/2000W;PSU_6S_2000W;")
+                             << QStringLiteral("0.0.0.0");
+    QTest::newRow("model 1") << 1 << kept << QStringLiteral("0.0.0.1");
+}
+
+void TestIpDialog::defaultsByModel()
+{
+    QFETCH(int, model);
+    QFETCH(QString, description);
+    QFETCH(QString, hwVersion);
+    Rig rig(true);
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    setText(d, "mmHWDes", QStringLiteral("kept as it was"));
+    setText(d, "mmSiteInfo", QStringLiteral("site"));
+    // The status poll keeps the model code; the button reads it when pressed.
+    rig.state().StatusRegisters[25] = model;
+    click(d, "btnDefault");
+    QCOMPARE(parts(d, "edtIP", 4), QStringLiteral("192.168.50.92"));
+    QCOMPARE(parts(d, "edtGW", 4), QStringLiteral("192.168.50.1"));
+    QCOMPARE(parts(d, "edtSM", 4), QStringLiteral("255.255.255.0"));
+    QCOMPARE(parts(d, "edtMAC", 6), QStringLiteral("00.1A.3A.E0.00.00"));
+    QCOMPARE(parts(d, "edtHW", 4), hwVersion);
+    QCOMPARE(text(d, "edtSN"), QStringLiteral("2200000001;"));
+    QCOMPARE(text(d, "mmSiteInfo"), QString());
+    QCOMPARE(text(d, "mmHWDes"), description);
+    // Only shown: nothing goes out until "설정".
+    QTest::qWait(200);
+    QCOMPARE(rig.ipWrites, 0);
+}
+
+void TestIpDialog::pollingResumesOnEveryClose_data()
+{
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<QString>("how");
+    for (bool tcp : {false, true}) {
+        for (const char *how : {"닫기", "close box", "Escape"}) {
+            const QByteArray name = QByteArray(tcp ? "tcp, " : "serial, ") + how;
+            QTest::newRow(name.constData()) << tcp << QString::fromUtf8(how);
+        }
+    }
+}
+
+void TestIpDialog::pollingResumesOnEveryClose()
+{
+    QFETCH(bool, tcp);
+    QFETCH(QString, how);
+    Rig rig(tcp);
+    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
+    IpSettingsDialog *d = rig.open();
+    QVERIFY(d);
+    QVERIFY(rig.readAndFill(d, decoded));
+    // A write just before closing: on TCP it holds the poll, and closing must not cut it off.
+    setText(d, "edtHW4", QStringLiteral("9"));
+    child<QCheckBox>(d, "cbHW_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QSignalSpy reopened(rig.engine().tcpTransport(), &Transport::opened);
+    if (how == QStringLiteral("닫기"))
+        click(d, "BitBtn2");
+    else if (how == QStringLiteral("close box"))
+        d->close();
+    else
+        QTest::keyClick(d, Qt::Key_Escape);
+    QTRY_VERIFY(!rig.window.findChild<IpSettingsDialog *>());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.pollRuns(), Wait);
+    QVERIFY(rig.freshStatus());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.ipWrites, 1, Wait);
+    // TCP: the connection was closed and opened again.
+    if (tcp)
+        QTRY_VERIFY_WITH_TIMEOUT(!reopened.isEmpty(), Wait);
+    else
+        QCOMPARE(reopened.size(), 0);
+
+    // The write got through: a new dialog reads it back. Until its own read has filled it,
+    // the answer an earlier dialog got does not count.
+    decoded.clear();
+    d = rig.open();
+    QVERIFY(d);
+    QVERIFY(rig.ipLink->lastReadBack().has_value());
+    child<QCheckBox>(d, "cbRectID_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    box->accept();
+    QVERIFY(rig.readAndFill(d, decoded));
+    QCOMPARE(text(d, "edtHW4"), QStringLiteral("09"));
+    QCOMPARE(rig.ipWrites, 1);
+}
+
+QTEST_MAIN(TestIpDialog)
+#include "tst_ipdialog.moc"

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "network/ipsettings.h"
+
+#include <QDialog>
+
+#include <optional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QTimer;
+
+namespace qeln {
+
+class IpSettingsLink;
+class LinkEngine;
+
+// frmIPSetting ("IP 설정"): the controller's network block. Opening it and "조회" ask for the
+// block through the poll scheduler; 3 s later Timer1 fills the boxes from that answer. "설정"
+// writes the whole block back in one request, the selected items from the boxes and the
+// others as they were read.
+//
+// "설정" is refused until the answer to THIS dialog's read has filled the boxes: the block
+// always carries the description, the serial number and the site text from the boxes, and a
+// write built from empty boxes (or from another controller's answer, kept from before a
+// reconnect) would wipe the controller's identity. An answer that comes after the 3 s still
+// fills the boxes when it arrives.
+//
+// Closing it by any way ("닫기", Escape, the close box) hands the link back to the status
+// poll (RequestState 0, PollReady 1); on the TCP link the connection is closed and opened
+// again, after a write still on its way has gone out.
+class IpSettingsDialog : public QDialog {
+    Q_OBJECT
+public:
+    IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, QWidget *parent = nullptr);
+    ~IpSettingsDialog() override;
+
+    void done(int result) override;
+
+    // Object name of the box that shows a refused "설정".
+    static constexpr const char *RefusalBoxName = "refusalBox";
+    static constexpr int FillDelayMs = 3000;
+
+    // Timer1's tick (public so tests can drive it without waiting).
+    void Timer1Timer();
+    QTimer *fillTimer() const { return timer1_; }
+    // The boxes hold this dialog's own read: "설정" may write.
+    bool readFilled() const { return filled_; }
+
+private:
+    void FormCreate();
+    void btnReadClick();
+    void bbtnOKClick();
+    void btnDefaultClick();
+    void btnAllCheckClick();
+    void btnAllReleaseClick();
+    void BitBtn2Click();
+    void onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation);
+    void onReadBackRejected(const QString &reason);
+    void onRequestSent(const QByteArray &frame, bool tcp);
+
+    void requestRead();
+    void fill();
+    void showReadState(const QString &text, bool problem);
+    void refuse(const QString &text);
+    IpSettingsForm form() const;
+    void setChecks(bool on, bool withMac);
+    void resumePolling(bool relink);
+
+    LinkEngine &engine_;
+    IpSettingsLink &ipLink_;
+    QTimer *timer1_ = nullptr;
+
+    QCheckBox *cbIP_ = nullptr;
+    QCheckBox *cbGW_ = nullptr;
+    QCheckBox *cbSM_ = nullptr;
+    QCheckBox *cbMAC_ = nullptr;
+    QCheckBox *cbHW_ = nullptr;
+    QCheckBox *cbSN_ = nullptr;
+    QCheckBox *cbHWDes_ = nullptr;
+    QCheckBox *cbRectID_ = nullptr;
+    QCheckBox *cbSite_ = nullptr;
+    QLineEdit *edtIP_[4] = {};
+    QLineEdit *edtGW_[4] = {};
+    QLineEdit *edtSM_[4] = {};
+    QLineEdit *edtMAC_[6] = {};
+    QLineEdit *edtHW_[4] = {};
+    QLineEdit *edtSN_ = nullptr;
+    QPlainTextEdit *mmHWDes_ = nullptr;
+    QLineEdit *edtRectID_ = nullptr;
+    QPlainTextEdit *mmSiteInfo_ = nullptr;
+    QLineEdit *edtSavedIP_ = nullptr;
+    QLineEdit *edtSavedMAC_ = nullptr;
+    QLineEdit *edtSavedIPMAC_ = nullptr;
+    QLineEdit *edtSavedRectID_ = nullptr;
+    QLineEdit *flatEdit3_ = nullptr;
+    QLineEdit *edtFW_ = nullptr;
+    QLabel *readState_ = nullptr;
+
+    // The read this dialog asked for: the generation its answer carries at least, whether
+    // the request has gone out, and the answer once decoded.
+    quint64 ticket_ = 0;
+    bool readSent_ = false;
+    std::optional<IpSettingsReadBack> ownRead_;
+    bool filled_ = false; // the boxes show ownRead_
+    bool pollTimerWasActive_ = false;
+    bool resumed_ = false;
+};
+
+} // namespace qeln
