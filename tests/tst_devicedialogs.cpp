@@ -2,6 +2,7 @@
 // simulated controller in this process: what reaches the plant, what it reports back, and
 // that polling stands still while a dialog is open and runs again when it closes.
 
+#include "consolerig.h"
 #include "app/consolesession.h"
 #include "app/demosimulator.h"
 #include "app/mainform.h"
@@ -42,66 +43,8 @@ QString writesText(const QList<RegisterWrite> &writes)
     return parts.join(QLatin1Char(' '));
 }
 
-struct Rig {
-    Rig()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.debug=false\nqeln.*.info=false"));
-        QString error;
-        if (!sim.setScenario(QStringLiteral("normal"), &error) || !sim.start(&error))
-            qFatal("simulator: %s", qPrintable(error));
-        session.setConsoleStream(nullptr);
-        window.setOutputDirectory(out.path());
-        window.show();
-        session.login();
-        session.connectCommand();
-        session.dialogCreated();
-        session.chooseTcp();
-        session.confirmConnect(sim.hostText());
-        QObject::connect(&engine(), &LinkEngine::writeConfirmed, &window,
-                         [this](RegisterWrite w) { received << w; });
-        QObject::connect(&engine(), &LinkEngine::writeSequenceEnded, &window,
-                         [this](bool ok, const QString &) { ok ? ++sequencesOk : ++sequencesFailed; });
-        QObject::connect(&engine(), &LinkEngine::requestSent, &window,
-                         [this](const QByteArray &frame, bool tcp) {
-                             if (tcp && frame.size() == 12 && quint8(frame.at(7)) == 0x06)
-                                 ++writeRequests;
-                         });
-    }
-
-    LinkEngine &engine() { return session.engine(); }
-    ConsoleState &state() { return session.engine().state(); }
-    int status(int n) { return state().StatusRegisters[n - 1]; }
-
-    // Waits for the first status (the configuration items come alive), then opens the
-    // dialog of that menu item as the operator would. A hidden item reports itself disabled
-    // (Qt's rule for hidden actions) but is not: it is triggered directly.
-    bool configurationEnabled()
-    {
-        QAction *visibleItem = window.menuItem(QStringLiteral("mDataTimeSet"));
-        return QTest::qWaitFor([&] { return visibleItem->isEnabled(); }, 5000);
-    }
-    template <typename T = QDialog> T *open(const char *item, const char *dialogName)
-    {
-        QAction *action = window.menuItem(QLatin1String(item));
-        if (!action || !configurationEnabled())
-            return nullptr;
-        action->trigger();
-        auto *d = window.findChild<T *>(QLatin1String(dialogName));
-        if (d && !QTest::qWaitForWindowActive(d))
-            return nullptr;
-        return d;
-    }
-    bool pollHeld() { return state().RequestState == StateWrite; }
-    bool pollRuns() { return state().RequestState == StatePoll && engine().pollTimer()->isActive(); }
-
-    QTemporaryDir out;
-    DemoSimulator sim;
-    ConsoleSession session;
-    MainForm window{session};
-    QList<RegisterWrite> received;
-    int sequencesOk = 0;
-    int sequencesFailed = 0;
-    int writeRequests = 0;
+struct Rig : ConsoleRig {
+    Rig() : ConsoleRig(true) {}
 };
 
 template <typename T> T *child(QWidget *parent, const char *name)
@@ -138,13 +81,6 @@ QMessageBox *refusalBox(QWidget *dialog)
     return dialog->findChild<QMessageBox *>(QLatin1String(ConfigDialog::RefusalBoxName));
 }
 
-// With QELN_SHOT_DIR set, the dialog is saved there as a picture for the documentation.
-void shoot(QWidget *w)
-{
-    const QByteArray dir = qgetenv("QELN_SHOT_DIR");
-    if (!dir.isEmpty())
-        w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
-}
 
 } // namespace
 
@@ -196,7 +132,7 @@ void TestDeviceDialogs::clockWritesAndReadsBack()
     for (int c = 0; c < EngCalendar::Columns; ++c)
         header += calendar->cellText(0, c);
     QCOMPARE(header, u8("SMTWTFS"));
-    shoot(d);
+    ConsoleRig::shoot(d);
 
     typeInto(year, u8("2023"));
     month->setCurrentIndex(4);
@@ -338,7 +274,7 @@ void TestDeviceDialogs::calibrationReachesThePlant()
                                     u8("Battery 전류 (+)"), u8("Battery 전류 (-)")}));
     QCOMPARE(texts, QStringList({u8("220.0"), u8("00.00"), u8("54.00"), u8("18.50"),
                                  u8("03.00"), u8("10.00")}));
-    shoot(d);
+    ConsoleRig::shoot(d);
 
     // Every box ticked at the standard texts: AC current 00.00 is not written.
     for (const char *name : boxes)
@@ -438,7 +374,7 @@ void TestDeviceDialogs::factoryResetSentOnce()
     auto *ok = child<QPushButton>(d, "BitBtnI_OK");
     QCOMPARE(ok->text(), u8("설정 "));
     QCOMPARE(child<QPushButton>(d, "BitBtnI_Cancel")->text(), u8("나가기 "));
-    shoot(d);
+    ConsoleRig::shoot(d);
 
     // Nothing chosen: nothing sent.
     QTest::mouseClick(ok, Qt::LeftButton);

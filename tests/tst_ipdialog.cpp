@@ -3,6 +3,7 @@
 // new read then shows, the refusals that send nothing, and that polling comes back however
 // the dialog is closed.
 
+#include "consolerig.h"
 #include "app/consolesession.h"
 #include "app/demosimulator.h"
 #include "app/mainform.h"
@@ -33,46 +34,21 @@ namespace {
 
 constexpr int Wait = 5000;
 
-struct Rig {
-    explicit Rig(bool tcp)
+struct Rig : ConsoleRig {
+    explicit Rig(bool tcp) : ConsoleRig(tcp)
     {
-        QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.debug=false\nqeln.*.info=false"));
-        QString error;
-        if (!sim.start(&error))
-            qFatal("simulator: %s", qPrintable(error));
-        session.setConsoleStream(nullptr);
-        window.setOutputDirectory(out.path());
-        window.show();
-        session.login();
-        session.connectCommand();
-        session.dialogCreated();
-        if (tcp) {
-            session.chooseTcp();
-            session.confirmConnect(sim.hostText());
-        } else {
-            session.chooseSerial();
-            session.selectPort(sim.serialDevice());
-            session.confirmConnect(QString());
-        }
         ipLink = window.findChild<IpSettingsLink *>();
         QObject::connect(&engine(), &LinkEngine::requestSent, &window, [this](const QByteArray &frame, bool tcp) {
             if (tcp ? frame.size() > 7 && quint8(frame.at(7)) == 0x42 : frame.startsWith(":0123"))
                 ++ipWrites;
         });
-        QObject::connect(&engine(), &LinkEngine::statusDecoded, &window, [this] { ++decodes; });
     }
-
-    LinkEngine &engine() { return session.engine(); }
-    ConsoleState &state() { return session.engine().state(); }
 
     IpSettingsDialog *open()
     {
-        QAction *action = window.menuItem(QStringLiteral("mIPSet"));
-        if (!ipLink || !action || !QTest::qWaitFor([&] { return action->isEnabled(); }, Wait))
+        if (!ipLink)
             return nullptr;
-        action->trigger();
-        auto *d = window.findChild<IpSettingsDialog *>(QStringLiteral("frmIPSetting"));
-        return d && QTest::qWaitForWindowExposed(d) ? d : nullptr;
+        return ConsoleRig::open<IpSettingsDialog>("mIPSet", "frmIPSetting");
     }
     // The answer to the dialog's read has been decoded; Timer1's tick then fills the boxes.
     bool readAndFill(IpSettingsDialog *d, QSignalSpy &decoded)
@@ -82,20 +58,9 @@ struct Rig {
         d->Timer1Timer();
         return d->readFilled();
     }
-    bool pollRuns() { return state().RequestState == StatePoll && engine().pollTimer()->isActive(); }
-    bool freshStatus()
-    {
-        const int before = decodes;
-        return QTest::qWaitFor([&] { return decodes >= before + 2; }, Wait);
-    }
 
-    QTemporaryDir out;
-    DemoSimulator sim;
-    ConsoleSession session;
-    MainForm window{session};
     IpSettingsLink *ipLink = nullptr;
     int ipWrites = 0;
-    int decodes = 0;
 };
 
 template <typename T = QWidget> T *child(QWidget *parent, const char *name)
@@ -163,12 +128,6 @@ void addLinkRows()
     QTest::newRow("tcp") << true;
 }
 
-void shoot(QWidget *w)
-{
-    const QByteArray dir = qgetenv("QELN_SHOT_DIR");
-    if (!dir.isEmpty())
-        w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
-}
 
 } // namespace
 
@@ -228,7 +187,7 @@ void TestIpDialog::fillsThreeSecondsAfterRead()
     QTRY_VERIFY_WITH_TIMEOUT(!text(d, "edtIP2").isEmpty(), Wait);
     QVERIFY2(clock.elapsed() >= IpSettingsDialog::FillDelayMs - 20, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!d->fillTimer()->isActive());
-    shoot(d);
+    ConsoleRig::shoot(d);
 
     // Every field as the dialog shows it: octets of at least two digits, the MAC in hex pairs.
     const auto r = decoded.last().at(0).value<IpSettingsReadBack>();

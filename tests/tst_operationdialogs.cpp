@@ -3,6 +3,7 @@
 // and in which order, what the plant reports back once polling resumes, and that polling
 // stands still while a dialog is open.
 
+#include "consolerig.h"
 #include "app/consolesession.h"
 #include "app/demosimulator.h"
 #include "app/mainform.h"
@@ -38,65 +39,8 @@ QString writesText(const QList<RegisterWrite> &writes)
     return parts.join(QLatin1Char(' '));
 }
 
-struct Rig {
-    Rig()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.debug=false\nqeln.*.info=false"));
-        QString error;
-        if (!sim.setScenario(QStringLiteral("normal"), &error) || !sim.start(&error))
-            qFatal("simulator: %s", qPrintable(error));
-        session.setConsoleStream(nullptr);
-        window.setOutputDirectory(out.path());
-        window.show();
-        session.login();
-        session.connectCommand();
-        session.dialogCreated();
-        session.chooseTcp();
-        session.confirmConnect(sim.hostText());
-        QObject::connect(&engine(), &LinkEngine::writeConfirmed, &window,
-                         [this](RegisterWrite w) { received << w; });
-        QObject::connect(&engine(), &LinkEngine::writeSequenceEnded, &window,
-                         [this](bool ok, const QString &) { ok ? ++sequencesOk : ++sequencesFailed; });
-        QObject::connect(&engine(), &LinkEngine::requestSent, &window,
-                         [this](const QByteArray &frame, bool tcp) {
-                             if (tcp && frame.size() == 12 && quint8(frame.at(7)) == 0x06)
-                                 ++writeRequests;
-                         });
-    }
-
-    LinkEngine &engine() { return session.engine(); }
-    ConsoleState &state() { return session.engine().state(); }
-    int status(int n) { return state().StatusRegisters[n - 1]; }
-
-    QDialog *open(const char *item, const char *dialogName)
-    {
-        QAction *action = window.menuItem(QLatin1String(item));
-        if (!action || !QTest::qWaitFor([&] { return action->isEnabled(); }, 5000))
-            return nullptr;
-        action->trigger();
-        auto *d = window.findChild<QDialog *>(QLatin1String(dialogName));
-        return d && QTest::qWaitForWindowExposed(d) ? d : nullptr;
-    }
-    bool pollHeld() { return state().RequestState == StateWrite; }
-    bool pollRuns() { return state().RequestState == StatePoll && engine().pollTimer()->isActive(); }
-    // A poll after closing has brought the plant's registers back.
-    bool freshStatus()
-    {
-        const int before = decodes;
-        return QTest::qWaitFor([&] { return decodes >= before + 2; }, 5000);
-    }
-
-    QTemporaryDir out;
-    DemoSimulator sim;
-    ConsoleSession session;
-    MainForm window{session};
-    QList<RegisterWrite> received;
-    int sequencesOk = 0;
-    int sequencesFailed = 0;
-    int writeRequests = 0;
-    int decodes = 0;
-    QMetaObject::Connection decodeCount = QObject::connect(
-        &session.engine(), &LinkEngine::statusDecoded, &window, [this] { ++decodes; });
+struct Rig : ConsoleRig {
+    Rig() : ConsoleRig(true) {}
 };
 
 template <typename T = QWidget> T *child(QWidget *parent, const char *name)
@@ -133,13 +77,6 @@ QMessageBox *refusalBox(QWidget *dialog)
     return dialog->findChild<QMessageBox *>(QLatin1String(ConfigDialog::RefusalBoxName));
 }
 
-// With QELN_SHOT_DIR set, the dialog is saved there as a picture for the documentation.
-void shoot(QWidget *w)
-{
-    const QByteArray dir = qgetenv("QELN_SHOT_DIR");
-    if (!dir.isEmpty())
-        w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
-}
 
 } // namespace
 
@@ -158,7 +95,7 @@ void TestOperationDialogs::operationWritesTypedValues()
     Rig rig;
     QDialog *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
     QVERIFY(d);
-    shoot(d);
+    ConsoleRig::shoot(d);
     QCOMPARE(d->windowTitle(), QStringLiteral("운용/알람 설정"));
     QStringList groups;
     for (QGroupBox *g : d->findChildren<QGroupBox *>())
@@ -283,7 +220,7 @@ void TestOperationDialogs::contactAssignmentRoundTrip()
     Rig rig;
     QDialog *repair = rig.open("mAlarmManager", "frmRepair");
     QVERIFY(repair);
-    shoot(repair);
+    ConsoleRig::shoot(repair);
     QCOMPARE(repair->windowTitle(), QStringLiteral("경보접점 설정"));
     QCOMPARE(child<QGroupBox>(repair, "grpContacts")->title(), QStringLiteral("경보접점 세부알람 설정"));
     QCOMPARE(child<QLabel>(repair, "Label4")->text(), QStringLiteral("Battery Fail"));
@@ -296,7 +233,7 @@ void TestOperationDialogs::contactAssignmentRoundTrip()
     QTest::mouseClick(child(repair, "Label4"), Qt::LeftButton);
     QDialog *define = nullptr;
     QTRY_VERIFY((define = repair->findChild<QDialog *>(QStringLiteral("frmDefine"))) && define->isVisible());
-    shoot(define);
+    ConsoleRig::shoot(define);
     QCOMPARE(define->windowTitle(), QStringLiteral("경보접점 알람설정"));
     QCOMPARE(child<QCheckBox>(define, "CheckBox7")->isChecked(), (before[6] & 0x0040) != 0);
     QCOMPARE(child<QCheckBox>(define, "CheckBox30")->isChecked(), (before[7] & 0x2000) != 0);
@@ -349,7 +286,7 @@ void TestOperationDialogs::alarmTestSwitchesReminder()
     QVERIFY(reminder);
     QDialog *d = rig.open("mAlarmTest", "frmAlarmTest");
     QVERIFY(d);
-    shoot(d);
+    ConsoleRig::shoot(d);
     QCOMPARE(d->windowTitle(), QStringLiteral("알람시험"));
     QCOMPARE(child<QCheckBox>(d, "ckbAlarmTestUsed")->text(), QStringLiteral("경보시험 "));
     QCOMPARE(child<QComboBox>(d, "cbbAlarmTestUsed")->currentIndex(), rig.status(71));

@@ -1,0 +1,103 @@
+#pragma once
+
+// The console's main window logged in and connected to the simulated controller in this
+// process, for the tests that open dialogs from its menu as the operator does:
+//     ConsoleRig rig(true);                       // TCP; false: the simulator's pty
+//     auto *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
+
+#include "app/consolesession.h"
+#include "app/demosimulator.h"
+#include "app/mainform.h"
+#include "link/linkengine.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QTest>
+
+struct ConsoleRig {
+    explicit ConsoleRig(bool tcp, const QString &scenario = QStringLiteral("normal"))
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.debug=false\nqeln.*.info=false"));
+        QString error;
+        if (!sim.setScenario(scenario, &error) || !sim.start(&error))
+            qFatal("simulator: %s", qPrintable(error));
+        session.setConsoleStream(nullptr);
+        window.setOutputDirectory(out.path());
+        window.show();
+        session.login();
+        session.connectCommand();
+        session.dialogCreated();
+        if (tcp) {
+            session.chooseTcp();
+            session.confirmConnect(sim.hostText());
+        } else {
+            session.chooseSerial();
+            session.selectPort(sim.serialDevice());
+            session.confirmConnect(QString());
+        }
+        using qeln::LinkEngine;
+        QObject::connect(&engine(), &LinkEngine::writeConfirmed, &window,
+                         [this](qeln::RegisterWrite w) { received << w; });
+        QObject::connect(&engine(), &LinkEngine::writeSequenceEnded, &window,
+                         [this](bool ok, const QString &) { ok ? ++sequencesOk : ++sequencesFailed; });
+        QObject::connect(&engine(), &LinkEngine::requestSent, &window, [this](const QByteArray &frame, bool tcp) {
+            if (tcp ? frame.size() == 12 && quint8(frame.at(7)) == 0x06 : frame.startsWith(":0106"))
+                ++writeRequests;
+        });
+        QObject::connect(&engine(), &LinkEngine::statusDecoded, &window, [this] { ++decodes; });
+    }
+
+    qeln::LinkEngine &engine() { return session.engine(); }
+    qeln::ConsoleState &state() { return session.engine().state(); }
+    int status(int n) { return state().StatusRegisters[n - 1]; }
+
+    // Waits for the first status (the configuration items come alive), then opens the dialog
+    // of that menu item and waits until it is the active window. A hidden item reports itself
+    // disabled (Qt's rule for hidden actions) but is not: the visible date/time item is waited
+    // for instead, and the hidden one triggered directly.
+    bool configurationEnabled()
+    {
+        QAction *visibleItem = window.menuItem(QStringLiteral("mDataTimeSet"));
+        return QTest::qWaitFor([&] { return visibleItem->isEnabled(); }, 5000);
+    }
+    template <typename T = QDialog> T *open(const char *item, const char *dialogName)
+    {
+        QAction *action = window.menuItem(QLatin1String(item));
+        if (!action)
+            return nullptr;
+        if (!(action->isVisible() ? QTest::qWaitFor([&] { return action->isEnabled(); }, 5000)
+                                  : configurationEnabled()))
+            return nullptr;
+        action->trigger();
+        auto *d = window.findChild<T *>(QLatin1String(dialogName));
+        return d && QTest::qWaitForWindowActive(d) ? d : nullptr;
+    }
+    bool pollHeld() { return state().RequestState == qeln::StateWrite; }
+    bool pollRuns() { return state().RequestState == qeln::StatePoll && engine().pollTimer()->isActive(); }
+    // Two polls after closing have brought the plant's registers back.
+    bool freshStatus()
+    {
+        const int before = decodes;
+        return QTest::qWaitFor([&] { return decodes >= before + 2; }, 5000);
+    }
+
+    // With QELN_SHOT_DIR set, the widget is saved there as a picture for the documentation.
+    static void shoot(QWidget *w)
+    {
+        const QByteArray dir = qgetenv("QELN_SHOT_DIR");
+        if (!dir.isEmpty())
+            w->grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + w->objectName() + QStringLiteral(".png"));
+    }
+
+    QTemporaryDir out;
+    qeln::DemoSimulator sim;
+    qeln::ConsoleSession session;
+    qeln::MainForm window{session};
+    QList<qeln::RegisterWrite> received; // acknowledged writes, in order
+    int sequencesOk = 0;
+    int sequencesFailed = 0;
+    int writeRequests = 0;
+    int decodes = 0;
+};
