@@ -785,14 +785,17 @@ class HistoryTest(unittest.TestCase):
             self.assertEqual(f.read(), b"")
 
 
-def main():
+def suite_main(script, runtime_prefix, need_sim=False):
+    """Runs a suite of this folder: --cli (and --sim) from the command line or QELN_CLI /
+    QELN_SIM; the counts line at the end."""
     global CLI, SIM
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--cli", default=os.environ.get("QELN_CLI"))
     parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
     args, rest = parser.parse_known_args()
-    if not args.cli or not os.access(args.cli, os.X_OK):
-        print("test_cli.py: give the qeln-cli binary with --cli PATH or QELN_CLI", file=sys.stderr)
+    if not args.cli or not os.access(args.cli, os.X_OK) or (need_sim and not args.sim):
+        print("%s: give --cli PATH%s (or QELN_CLI%s)" % (script, " and --sim PATH" if need_sim else "",
+                                                        " and QELN_SIM" if need_sim else ""), file=sys.stderr)
         print("0 passed, 1 failed")
         return 2
     CLI = os.path.abspath(args.cli)
@@ -802,7 +805,11 @@ def main():
         global RUNTIME_DIR
         RUNTIME_DIR = path
 
-    return run_suite(rest, "qeln-cli-xdg-", use_runtime_dir)
+    return run_suite(rest, runtime_prefix, use_runtime_dir)
+
+
+def main():
+    return suite_main("test_cli.py", "qeln-cli-xdg-")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ every IP-settings write it received can be checked byte for byte).
     /usr/bin/python3 tests/cli/test_cli_ip.py --cli build/cli/qeln-cli --sim build/sim/qeln-sim
 """
 
-import argparse
 import json
 import os
 import sys
@@ -15,7 +14,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "peers"))
 import test_cli as base  # noqa: E402
-from countingresult import run_suite  # noqa: E402
 from test_cli import describe, run_cli, temp_dir  # noqa: E402
 from test_cli_settings import FRAME, Simulator  # noqa: E402
 
@@ -200,21 +198,7 @@ class CutShortTest(unittest.TestCase):
 
 
 def main():
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--cli", default=os.environ.get("QELN_CLI"))
-    parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
-    args, rest = parser.parse_known_args()
-    if not args.cli or not args.sim:
-        print("test_cli_ip.py: give --cli PATH and --sim PATH", file=sys.stderr)
-        print("0 passed, 1 failed")
-        return 2
-    base.CLI = os.path.abspath(args.cli)
-    base.SIM = os.path.abspath(args.sim)
-
-    def use_runtime_dir(path):
-        base.RUNTIME_DIR = path
-
-    return run_suite(rest, "qeln-cli-ip-xdg-", use_runtime_dir)
+    return base.suite_main("test_cli_ip.py", "qeln-cli-ip-xdg-", need_sim=True)
 
 
 if __name__ == "__main__":

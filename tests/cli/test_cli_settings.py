@@ -7,7 +7,6 @@ or refuses one register).
     /usr/bin/python3 tests/cli/test_cli_settings.py --cli build/cli/qeln-cli --sim build/sim/qeln-sim
 """
 
-import argparse
 import json
 import os
 import re
@@ -20,7 +19,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "peers"))
 import test_cli as base  # noqa: E402
-from countingresult import run_suite  # noqa: E402
 from test_cli import MiniPlant, describe, run_cli, temp_dir  # noqa: E402
 
 LINKS = ("serial", "tcp")
@@ -221,21 +219,7 @@ class StandInTest(unittest.TestCase):
 
 
 def main():
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--cli", default=os.environ.get("QELN_CLI"))
-    parser.add_argument("--sim", default=os.environ.get("QELN_SIM"))
-    args, rest = parser.parse_known_args()
-    if not args.cli or not args.sim:
-        print("test_cli_settings.py: give --cli PATH and --sim PATH", file=sys.stderr)
-        print("0 passed, 1 failed")
-        return 2
-    base.CLI = os.path.abspath(args.cli)
-    base.SIM = os.path.abspath(args.sim)
-
-    def use_runtime_dir(path):
-        base.RUNTIME_DIR = path
-
-    return run_suite(rest, "qeln-cli-settings-xdg-", use_runtime_dir)
+    return base.suite_main("test_cli_settings.py", "qeln-cli-settings-xdg-", need_sim=True)
 
 
 if __name__ == "__main__":
