@@ -220,6 +220,12 @@ void TestIpDialog::fillsThreeSecondsAfterRead()
     // Serial: status polling goes on while the dialog is open.
     if (!tcp)
         QVERIFY(rig.freshStatus());
+
+    // A disconnect forgets what the read said: the next controller starts from nothing.
+    d->reject();
+    QVERIFY(rig.ipLink->lastReadBack().has_value());
+    rig.session.disconnectCommand();
+    QVERIFY(!rig.ipLink->lastReadBack().has_value());
 }
 
 void TestIpDialog::writeReachesController()

@@ -605,6 +605,8 @@ void MainForm::buildHistory()
     // IP dialog waits for.
     auto *ipLink = new IpSettingsLink(this);
     historyDownload_->setIpDecoder(ipLink);
+    // A disconnect (or the exit) ends what the last read-back said about the controller.
+    connect(&session_, &ConsoleSession::dataLogStopRequested, ipLink, &IpSettingsLink::invalidate);
     connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
         auto *dialog = new IpSettingsDialog(session_.engine(), *ipLink, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
