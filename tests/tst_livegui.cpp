@@ -116,7 +116,7 @@ void TestLiveGui::batteryAlarms()
                 return true;
         }
         return false;
-    }()) && (hot = hot || rig.shown("ImBatt7Arm") || rig.shown("ImBattP7Arm")), 15000);
+    }()) && (hot = hot || rig.shown("ImBatt7Arm") || rig.shown("ImBattP7Arm")), 30000);
     QVERIFY(balancing && hot);
 }
 

@@ -15,6 +15,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace qeln {
 
 namespace cs = config::clocksetting;
@@ -158,7 +160,7 @@ cs::Fields ClockDialog::fields() const
 
 bool ClockDialog::event(QEvent *event)
 {
-    if (event->type() == QEvent::WindowActivate)
+    if (event->type() == QEvent::WindowActivate && !std::exchange(keepFieldsOnReturn_, false))
         fillFrom(QDateTime::currentDateTime());
     return ConfigDialog::event(event);
 }
@@ -194,6 +196,11 @@ void ClockDialog::keepCalendarInStep()
 void ClockDialog::bbtOKClick()
 {
     submit(cs::plan(fields()));
+}
+
+void ClockDialog::refusalClosed()
+{
+    keepFieldsOnReturn_ = true;
 }
 
 void ClockDialog::Button1Click()

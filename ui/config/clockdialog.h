@@ -28,6 +28,9 @@ public:
 protected:
     bool event(QEvent *event) override;
 
+protected:
+    void refusalClosed() override;
+
 private:
     void fillFrom(const QDateTime &when);
     void onYearTextChanged(const QString &text);
@@ -41,6 +44,9 @@ private:
     ClockSpinBox *hour_;
     ClockSpinBox *minute_;
     ClockSpinBox *second_;
+    // A refused "설정" keeps what the operator typed when its message box closes, instead of
+    // the PC clock that a return to the dialog otherwise brings.
+    bool keepFieldsOnReturn_ = false;
 };
 
 } // namespace qeln

@@ -78,6 +78,7 @@ bool ConfigDialog::submit(const config::WritePlan &plan)
         auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), refusal, QMessageBox::Ok, this);
         box->setObjectName(QLatin1String(RefusalBoxName));
         box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, this, &ConfigDialog::refusalClosed);
         box->open();
     }
     engine_.state().ResponseTimer = 3;

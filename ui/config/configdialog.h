@@ -35,6 +35,8 @@ protected:
     // writes starts the write sequence. Either way ResponseTimer 3 and PollReady 1, as every
     // dialog's "설정" ends. Returns true when writes went out.
     bool submit(const config::WritePlan &plan);
+    // The box of a refused plan was closed; the dialog is about to be active again.
+    virtual void refusalClosed() {}
     // The poll timer is held for as long as the dialog is open (the clock dialog).
     void holdPollTimer();
 
