@@ -295,14 +295,20 @@ void TestNetwork::build_data()
     QTest::newRow("hardware version: bit 3") << QVariantMap{{QStringLiteral("hw_version"), QStringLiteral("1.2.3.4")}}
                                              << writeBlock(mac, ip, mask, gw, 0x08, description, serial,
                                                            hx("01020304"), rect, LastSite);
-    QTest::newRow("unselected items go out as last read")
+    QTest::newRow("unticked addresses and site go out as last read")
         << QVariantMap{{QStringLiteral("rectifier_id"), QStringLiteral("0")},
                        {QStringLiteral("keep:ip"), QStringLiteral("999.1.1.1")},
                        {QStringLiteral("keep:mac"), QStringLiteral("zz.1.1.1.1.1")},
-                       {QStringLiteral("keep:hw_description"), QStringLiteral("edited")},
-                       {QStringLiteral("keep:serial_number"), QStringLiteral("short")},
                        {QStringLiteral("keep:site"), QStringLiteral("edited")}}
         << writeBlock(mac, ip, mask, gw, 0x20, description, serial, hwv, hx("00000000"), LastSite);
+    // The description and the serial number are sent as the boxes hold them, ticked or not
+    // (their flags stay clear); left as read, they are the read's own bytes.
+    QTest::newRow("unticked description and serial as edited")
+        << QVariantMap{{QStringLiteral("rectifier_id"), QStringLiteral("0")},
+                       {QStringLiteral("keep:hw_description"), QStringLiteral("edited")},
+                       {QStringLiteral("keep:serial_number"), QStringLiteral("9900000009;")}}
+        << writeBlock(mac, ip, mask, gw, 0x20, QByteArray("edited"), QByteArray("9900000009"), hwv,
+                      hx("00000000"), LastSite);
     // 83 fixed bytes + the last read's site (6) leave 164 for the description.
     QTest::newRow("payload of exactly 253 bytes")
         << QVariantMap{{QStringLiteral("hw_description"), QString(164, QLatin1Char('d'))}}
@@ -354,6 +360,10 @@ void TestNetwork::refuse_data()
                                                   << QStringLiteral("정류기 ID: '12G4' is not a valid integer value");
     QTest::newRow("rectifier ID empty") << one("rectifier_id", QString()) << 0
                                         << QStringLiteral("'' is not a valid integer value");
+    QTest::newRow("unticked serial number edited to 5 bytes")
+        << QVariantMap{{QStringLiteral("rectifier_id"), QStringLiteral("1")},
+                       {QStringLiteral("keep:serial_number"), QStringLiteral("short")}} << 0
+        << QStringLiteral("Serial 번호: 'short' is 5 bytes; it must be exactly 10");
     QTest::newRow("serial number of 9 bytes") << one("serial_number", QStringLiteral("220000001")) << 0
                                               << QStringLiteral("is 9 bytes; it must be exactly 10");
     QTest::newRow("serial number of 11 bytes") << one("serial_number", QStringLiteral("22000000011")) << 0

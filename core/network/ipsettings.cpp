@@ -459,8 +459,20 @@ IpWriteBlock buildIpSettingsWrite(const IpSettingsForm &form, const std::optiona
     if (form.hwVersionSelected && !octets(form.hwVersion, QStringLiteral("HW 버전"), hwVersion, error))
         return refuse(error);
 
+    // The description and the serial number go out as the boxes hold them whether or not
+    // their items are ticked (the flags tell the controller what to take). Text the operator
+    // left as it was read goes out as the very bytes that were read, so bytes that do not
+    // survive a round trip through text cannot change or shift a later field.
+    const auto chopSemicolon = [](QString text) {
+        if (text.endsWith(QLatin1Char(';')))
+            text.chop(1);
+        return text;
+    };
+    const bool descriptionEdited = fromCrLf(form.hwDescription) != last.hwDescriptionText;
+    const bool serialEdited = chopSemicolon(form.serialNumber) != chopSemicolon(last.serialNumberText);
+
     QByteArray description = last.hwDescriptionBytes;
-    if (form.hwDescriptionSelected) {
+    if (form.hwDescriptionSelected || descriptionEdited) {
         const QString text = toCrLf(form.hwDescription);
         bool ok = false;
         description = textcodec::toCp949(text, &ok);
@@ -472,10 +484,8 @@ IpWriteBlock buildIpSettingsWrite(const IpSettingsForm &form, const std::optiona
     }
 
     QByteArray serial = last.serialNumberBytes;
-    if (form.serialNumberSelected) {
-        QString text = form.serialNumber;
-        if (text.endsWith(QLatin1Char(';'))) // the "; " after the number is added here
-            text.chop(1);
+    if (form.serialNumberSelected || serialEdited) {
+        const QString text = chopSemicolon(form.serialNumber); // "; " is added below
         bool ok = false;
         serial = textcodec::toCp949(text, &ok);
         if (!ok)
