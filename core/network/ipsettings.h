@@ -135,7 +135,8 @@ QString macDotted(const Octets6 &o);      // "00.1A.3A.E0.00.01"
 QString hex8(std::uint32_t v);            // "0000ABCD"
 
 // What the dialog (or the CLI) holds when "설정" is pressed: the edit texts and the nine
-// selection check boxes. Unselected items are taken from the last read, not from these texts.
+// selection check boxes. Unselected items are taken from the last read, not from these texts,
+// except the description and the serial number (see buildIpSettingsWrite).
 struct IpSettingsForm {
     std::array<QString, 6> mac;       // each 1-2 hex digits
     std::array<QString, 4> ip;        // each a decimal 0..255 ("08" is eight)
@@ -177,8 +178,9 @@ struct IpWriteBlock {
 // is not hexadecimal or longer than two digits; a rectifier ID that is not hexadecimal or
 // longer than 8 digits; a serial number that is not exactly 10 CP949 bytes; a description
 // over 255 CP949 bytes; a site text over 255 UTF-8 bytes; text without a CP949 encoding;
-// a payload over 253 bytes. Items not selected take the raw value of the last read
-// (description, serial number and site text included, byte for byte).
+// a payload over 253 bytes. Items not selected take the raw value of the last read (the site
+// text byte for byte); the description and the serial number go out as the form holds them,
+// selected or not, and as the read's own bytes when the form holds them as they were read.
 IpWriteBlock buildIpSettingsWrite(const IpSettingsForm &form, const std::optional<IpSettingsReadBack> &lastRead);
 
 // Line breaks as the controller keeps them (CR LF) and as a Qt text widget gives them (LF).
