@@ -23,12 +23,12 @@ using Regs = QList<QPair<int, int>>; // status register, value
 namespace {
 
 // "all" or row numbers "3,18".
-QList<bool> ticks(const QString &spec)
+QList<bool> ticks(const QString &rows)
 {
     QList<bool> t(OperationSettingCount, false);
-    if (spec == QLatin1String("all"))
+    if (rows == QLatin1String("all"))
         return selectAll(t);
-    for (const QString &r : spec.split(QLatin1Char(','), Qt::SkipEmptyParts))
+    for (const QString &r : rows.split(QLatin1Char(','), Qt::SkipEmptyParts))
         t[r.toInt() - 1] = true;
     return t;
 }
@@ -49,12 +49,12 @@ OperationValues values(const QStringList &changes)
     return v;
 }
 
-AlarmTicks boxes(const QString &spec)
+AlarmTicks boxes(const QString &keys)
 {
-    if (spec == QLatin1String("all"))
+    if (keys == QLatin1String("all"))
         return allTicked();
     AlarmTicks t = noneTicked();
-    for (const QString &k : spec.split(QLatin1Char(','), Qt::SkipEmptyParts))
+    for (const QString &k : keys.split(QLatin1Char(','), Qt::SkipEmptyParts))
         t[size_t(alarmBoxIndex(k))] = true;
     return t;
 }

@@ -77,7 +77,7 @@ CalendarDate followFields(CalendarDate calendar, const QString &yearText,
 
 namespace {
 
-struct FieldSpec {
+struct ClockField {
     const char *label; // the dialog's label, UTF-8
     const char *name;
     int width;
@@ -100,12 +100,12 @@ int digitCount(int value)
     return QString::number(value < 0 ? -static_cast<long long>(value) : value).size();
 }
 
-QString outOfRange(const FieldSpec &spec, int value, int high)
+QString outOfRange(const ClockField &field, int value, int high)
 {
     return QStringLiteral("%1 (%2): %3 is outside %4..%5; nothing was sent.")
-        .arg(QString::fromUtf8(spec.label), QLatin1String(spec.name))
+        .arg(QString::fromUtf8(field.label), QLatin1String(field.name))
         .arg(value)
-        .arg(spec.low)
+        .arg(field.low)
         .arg(high);
 }
 
@@ -114,7 +114,7 @@ QString outOfRange(const FieldSpec &spec, int value, int high)
 WritePlan plan(const Fields &fields)
 {
     enum { Year, Month, Day, Hour, Minute, Second, Count };
-    static const FieldSpec specs[Count] = {
+    static const ClockField limits[Count] = {
         {"년", "year", 4, MinYear, MaxYear}, {"월", "month", 2, 1, 12},
         {"일", "day", 2, 1, 31},             {"시", "hour", 2, 0, 23},
         {"분", "minute", 2, 0, 59},          {"초", "second", 2, 0, 59},
@@ -140,15 +140,15 @@ WritePlan plan(const Fields &fields)
     }
     // A missing box, or a number wider than its box once padded: nothing, without a word.
     for (int i = 0; i < Count; ++i) {
-        if (!present[i] || digitCount(values[i]) > specs[i].width)
+        if (!present[i] || digitCount(values[i]) > limits[i].width)
             return WritePlan();
     }
     for (int i = 0; i < Count; ++i) {
-        int high = specs[i].high;
+        int high = limits[i].high;
         if (i == Day)
             high = daysInMonth(values[Year], values[Month]);
-        if (values[i] < specs[i].low || values[i] > high)
-            return WritePlan::refuse(outOfRange(specs[i], values[i], high));
+        if (values[i] < limits[i].low || values[i] > high)
+            return WritePlan::refuse(outOfRange(limits[i], values[i], high));
     }
 
     WritePlan out;
