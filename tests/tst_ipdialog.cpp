@@ -35,9 +35,10 @@ namespace {
 constexpr int Wait = 5000;
 
 struct Rig : ConsoleRig {
-    explicit Rig(bool tcp) : ConsoleRig(tcp)
+    explicit Rig(bool tcp)
+        : ConsoleRig(tcp), ipLink(window.findChild<IpSettingsLink *>()),
+          decoded(ipLink, &IpSettingsLink::readBackDecoded)
     {
-        ipLink = window.findChild<IpSettingsLink *>();
         QObject::connect(&engine(), &LinkEngine::requestSent, &window, [this](const QByteArray &frame, bool tcp) {
             if (tcp ? frame.size() > 7 && quint8(frame.at(7)) == 0x42 : frame.startsWith(":0123"))
                 ++ipWrites;
@@ -51,15 +52,24 @@ struct Rig : ConsoleRig {
         return ConsoleRig::open<IpSettingsDialog>("mIPSet", "frmIPSetting");
     }
     // The answer to the dialog's read has been decoded; Timer1's tick then fills the boxes.
-    bool readAndFill(IpSettingsDialog *d, QSignalSpy &decoded)
+    // The answers seen so far are cleared, so the next read waits for a new one.
+    bool readAndFill(IpSettingsDialog *d)
     {
         if (!QTest::qWaitFor([&] { return !decoded.isEmpty(); }, Wait))
             return false;
+        decoded.clear();
         d->Timer1Timer();
         return d->readFilled();
     }
+    // The dialog opened from its menu item and filled from its first read.
+    IpSettingsDialog *openFilled()
+    {
+        IpSettingsDialog *d = open();
+        return d && readAndFill(d) ? d : nullptr;
+    }
 
     IpSettingsLink *ipLink = nullptr;
+    QSignalSpy decoded; // the link's decoded read-backs
     int ipWrites = 0;
 };
 
@@ -153,7 +163,7 @@ void TestIpDialog::fillsThreeSecondsAfterRead()
     QFETCH(bool, tcp);
     Rig rig(tcp);
     QVERIFY(rig.ipLink);
-    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
+    QSignalSpy &decoded = rig.decoded;
     QVERIFY(QTest::qWaitFor([&] { return rig.window.menuItem(QStringLiteral("mIPSet"))->isEnabled(); }, Wait));
     QElapsedTimer clock;
     clock.start();
@@ -232,10 +242,8 @@ void TestIpDialog::writeReachesController()
 {
     QFETCH(bool, tcp);
     Rig rig(tcp);
-    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
-    IpSettingsDialog *d = rig.open();
+    IpSettingsDialog *d = rig.openFilled();
     QVERIFY(d);
-    QVERIFY(rig.readAndFill(d, decoded));
     const QString description = text(d, "mmHWDes");
     const QString serial = text(d, "edtSN");
     const QString rectifier = text(d, "edtRectID");
@@ -254,11 +262,11 @@ void TestIpDialog::writeReachesController()
     QCOMPARE(rig.state().RequestState, tcp ? StateIpWrite : StatePoll);
 
     // "조회": the boxes are filled again from the controller's new answer.
-    decoded.clear();
+    rig.decoded.clear();
     setText(d, "edtIP4", QString());
     click(d, "btnRead");
     QVERIFY(!d->readFilled());
-    QVERIFY(rig.readAndFill(d, decoded));
+    QVERIFY(rig.readAndFill(d));
     QCOMPARE(parts(d, "edtIP", 4), QStringLiteral("192.168.50.07"));
     QCOMPARE(text(d, "edtSavedIP"), QStringLiteral("192.168.50.07"));
     QCOMPARE(parts(d, "edtGW", 4), QStringLiteral("192.168.50.01"));
@@ -278,10 +286,8 @@ void TestIpDialog::refusalsSendNothing()
 {
     QFETCH(bool, tcp);
     Rig rig(tcp);
-    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
-    IpSettingsDialog *d = rig.open();
+    IpSettingsDialog *d = rig.openFilled();
     QVERIFY(d);
-    QVERIFY(rig.readAndFill(d, decoded));
 
     struct Case {
         const char *what;
@@ -327,16 +333,14 @@ void TestIpDialog::refusalsSendNothing()
 void TestIpDialog::cutShortAnswerFillsWhatItHas()
 {
     Rig rig(true);
-    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
-    IpSettingsDialog *d = rig.open();
+    IpSettingsDialog *d = rig.openFilled();
     QVERIFY(d);
-    QVERIFY(rig.readAndFill(d, decoded));
     QVERIFY(!text(d, "mmHWDes").isEmpty());
 
     // "조회" answered by a block that ends after the subnet mask.
     click(d, "btnRead");
-    const int before = int(decoded.size());
-    QTRY_VERIFY_WITH_TIMEOUT(decoded.size() > before, Wait);
+    const int before = int(rig.decoded.size());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.decoded.size() > before, Wait);
     QByteArray block(2, '\0');
     block += QByteArray::fromHex("001A3AE00009" "0A000005" "FFFF0000");
     rig.state().ResponseText = block;
@@ -447,10 +451,8 @@ void TestIpDialog::pollingResumesOnEveryClose()
     QFETCH(bool, tcp);
     QFETCH(QString, how);
     Rig rig(tcp);
-    QSignalSpy decoded(rig.ipLink, &IpSettingsLink::readBackDecoded);
-    IpSettingsDialog *d = rig.open();
+    IpSettingsDialog *d = rig.openFilled();
     QVERIFY(d);
-    QVERIFY(rig.readAndFill(d, decoded));
     // A write just before closing: on TCP it holds the poll, and closing must not cut it off.
     setText(d, "edtHW4", QStringLiteral("9"));
     child<QCheckBox>(d, "cbHW_SET_EN")->setChecked(true);
@@ -474,7 +476,7 @@ void TestIpDialog::pollingResumesOnEveryClose()
 
     // The write got through: a new dialog reads it back. Until its own read has filled it,
     // the answer an earlier dialog got does not count.
-    decoded.clear();
+    rig.decoded.clear();
     d = rig.open();
     QVERIFY(d);
     QVERIFY(rig.ipLink->lastReadBack().has_value());
@@ -483,7 +485,7 @@ void TestIpDialog::pollingResumesOnEveryClose()
     QMessageBox *box = nullptr;
     QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
     box->accept();
-    QVERIFY(rig.readAndFill(d, decoded));
+    QVERIFY(rig.readAndFill(d));
     QCOMPARE(text(d, "edtHW4"), QStringLiteral("09"));
     QCOMPARE(rig.ipWrites, 1);
 }
