@@ -118,18 +118,11 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
     pageLayout->addWidget(dateGroup);
     pageLayout->addWidget(timeGroup);
 
-    auto *ok = new QPushButton(QStringLiteral("설정"), this);
-    ok->setObjectName(QStringLiteral("bbtOK"));
-    auto *now = new QPushButton(QStringLiteral("현재 날짜/시간"), this);
-    now->setObjectName(QStringLiteral("Button1"));
-    auto *cancel = new QPushButton(QStringLiteral("닫기"), this);
-    cancel->setObjectName(QStringLiteral("bbtCancel"));
     // The buttons never take the focus: a value typed into a box and not yet left is read
     // as typed, not corrected first.
-    for (QPushButton *b : {ok, now, cancel}) {
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setAutoDefault(false);
-    }
+    auto *ok = button(QStringLiteral("설정"), "bbtOK", this);
+    auto *now = button(QStringLiteral("현재 날짜/시간"), "Button1", this);
+    auto *cancel = button(QStringLiteral("닫기"), "bbtCancel", this);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(now);
     buttons->addStretch(1);

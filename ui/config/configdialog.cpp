@@ -36,12 +36,14 @@ void ConfigDialog::paintSkyBlue(QWidget *widget)
     widget->setAutoFillBackground(true);
 }
 
-QPushButton *ConfigDialog::button(const QString &text, const char *objectName, QWidget *parent)
+QPushButton *ConfigDialog::button(const QString &text, const char *objectName, QWidget *parent,
+                                  bool takesFocus)
 {
     auto *b = new QPushButton(text, parent);
     b->setObjectName(QLatin1String(objectName));
     b->setAutoDefault(false);
-    b->setFocusPolicy(Qt::NoFocus);
+    if (!takesFocus)
+        b->setFocusPolicy(Qt::NoFocus);
     b->setMinimumWidth(80);
     return b;
 }

@@ -42,9 +42,10 @@ protected:
 
     // The dialogs' group boxes wear the main window's sky blue.
     static void paintSkyBlue(QWidget *widget);
-    // A button that never takes the focus (so a value typed into a box and sent at once is
-    // sent as typed) and never answers Enter by itself.
-    static QPushButton *button(const QString &text, const char *objectName, QWidget *parent);
+    // A button that never answers Enter by itself and, unless `takesFocus`, never takes the
+    // focus (so a value typed into a box and sent at once is sent as typed).
+    static QPushButton *button(const QString &text, const char *objectName, QWidget *parent,
+                               bool takesFocus = false);
 
     LinkEngine &engine_;
 

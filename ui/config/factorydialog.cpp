@@ -35,13 +35,9 @@ FactoryDialog::FactoryDialog(LinkEngine &engine, QWidget *parent)
         groupLayout->addWidget(radio);
     }
 
-    auto *ok = new QPushButton(QStringLiteral("설정 "), this);
-    ok->setObjectName(QStringLiteral("BitBtnI_OK"));
-    auto *cancel = new QPushButton(QStringLiteral("나가기 "), this);
-    cancel->setObjectName(QStringLiteral("BitBtnI_Cancel"));
-    // Enter must not send a factory command by itself.
-    ok->setAutoDefault(false);
-    cancel->setAutoDefault(false);
+    // Enter must not send a factory command by itself: the buttons are no defaults.
+    auto *ok = button(QStringLiteral("설정 "), "BitBtnI_OK", this, true);
+    auto *cancel = button(QStringLiteral("나가기 "), "BitBtnI_Cancel", this, true);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok);

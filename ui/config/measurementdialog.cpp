@@ -58,14 +58,9 @@ MeasurementDialog::MeasurementDialog(LinkEngine &engine, QWidget *parent)
         units_[row] = unit;
     }
 
-    auto *ok = new QPushButton(QStringLiteral("설정"), this);
-    ok->setObjectName(QStringLiteral("BitBtnOK"));
-    auto *cancel = new QPushButton(QStringLiteral("닫기"), this);
-    cancel->setObjectName(QStringLiteral("BitBtnCancel"));
-    auto *zero = new QPushButton(QStringLiteral("영점"), this);
-    zero->setObjectName(QStringLiteral("btnZero"));
-    for (QPushButton *b : {ok, cancel, zero})
-        b->setAutoDefault(false);
+    auto *ok = button(QStringLiteral("설정"), "BitBtnOK", this, true);
+    auto *cancel = button(QStringLiteral("닫기"), "BitBtnCancel", this, true);
+    auto *zero = button(QStringLiteral("영점"), "btnZero", this, true);
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(zero);

@@ -112,21 +112,14 @@ OperationDialog::OperationDialog(LinkEngine &engine, QWidget *parent)
     opening_ = config::initialValues(state);
     setValues(opening_);
 
-    auto *ok = new QPushButton(QStringLiteral("설정"), this);
-    ok->setObjectName(QStringLiteral("BitBtnOK"));
-    auto *defaults = new QPushButton(QStringLiteral("기본값"), this);
-    defaults->setObjectName(QStringLiteral("BitBtnDefault"));
-    auto *all = new QPushButton(QStringLiteral("전체선택"), this);
-    all->setObjectName(QStringLiteral("btnAllCheck"));
-    auto *cancel = new QPushButton(QStringLiteral("닫기"), this);
-    cancel->setObjectName(QStringLiteral("BitBtnCancel"));
-    for (QPushButton *b : {ok, defaults, all, cancel}) {
-        // A value typed into a spin box is written as typed: the buttons never take the focus
-        // from it (leaving the box would bound it first).
-        b->setFocusPolicy(Qt::NoFocus);
-        b->setAutoDefault(false);
+    // A value typed into a spin box is written as typed: the buttons never take the focus
+    // from it (leaving the box would bound it first).
+    auto *ok = button(QStringLiteral("설정"), "BitBtnOK", this);
+    auto *defaults = button(QStringLiteral("기본값"), "BitBtnDefault", this);
+    auto *all = button(QStringLiteral("전체선택"), "btnAllCheck", this);
+    auto *cancel = button(QStringLiteral("닫기"), "BitBtnCancel", this);
+    for (QPushButton *b : {ok, defaults, all, cancel})
         b->setMinimumWidth(90);
-    }
 
     auto *columns = new QHBoxLayout;
     auto *left = new QVBoxLayout;
