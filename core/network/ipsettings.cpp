@@ -1,6 +1,7 @@
 #include "ipsettings.h"
 
 #include "app/textcodec.h"
+#include "config/writeplan.h"
 #include "link/hextext.h"
 
 namespace qeln {
@@ -87,11 +88,6 @@ QString joined(const QStringList &parts)
 
 // ---- builder helpers ---------------------------------------------------------------------
 
-QString notInteger(const QString &text)
-{
-    return QStringLiteral("'%1' is not a valid integer value").arg(text);
-}
-
 // A decimal octet: digits only (leading zeros allowed: "08" is eight), 0..255.
 std::optional<std::uint8_t> octet(const QString &raw, const QString &label, QString &error)
 {
@@ -100,7 +96,7 @@ std::optional<std::uint8_t> octet(const QString &raw, const QString &label, QStr
     for (const QChar c : text)
         digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
     if (!digits) {
-        error = QStringLiteral("%1: %2").arg(label, notInteger(raw));
+        error = QStringLiteral("%1: %2").arg(label, config::notIntegerMessage(raw));
         return std::nullopt;
     }
     bool ok = false;
@@ -120,7 +116,7 @@ std::optional<quint64> hexValue(const QString &raw, int maxDigits, const QString
     for (const QChar c : text)
         hex = hex && c.unicode() < 0x80 && hexDigitValue(char(c.unicode())) >= 0;
     if (!hex) {
-        error = QStringLiteral("%1: %2").arg(label, notInteger(raw));
+        error = QStringLiteral("%1: %2").arg(label, config::notIntegerMessage(raw));
         return std::nullopt;
     }
     if (text.size() > maxDigits) {
