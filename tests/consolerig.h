@@ -12,6 +12,8 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,3 +103,23 @@ struct ConsoleRig {
     int writeRequests = 0;
     int decodes = 0;
 };
+
+// The widget of that object name inside a dialog.
+template <typename T = QWidget> T *child(QWidget *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+// A click on the button of that object name, as the operator makes it.
+inline void click(QWidget *dialog, const char *name)
+{
+    auto *b = child<QPushButton>(dialog, name);
+    QVERIFY2(b, name);
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+// The box in which a dialog shows a refusal ("refusalBox"), if one is open.
+inline QMessageBox *refusalBox(QWidget *dialog)
+{
+    return dialog->findChild<QMessageBox *>(QStringLiteral("refusalBox"));
+}

@@ -47,11 +47,6 @@ struct Rig : ConsoleRig {
     Rig() : ConsoleRig(true) {}
 };
 
-template <typename T> T *child(QWidget *parent, const char *name)
-{
-    return parent->findChild<T *>(QLatin1String(name));
-}
-
 // Types into a line edit (or a spin box's) as the operator does: all selected, then the keys
 // typed over it (an empty text: Backspace).
 void typeInto(QWidget *w, const QString &text)
@@ -74,11 +69,6 @@ void tick(QCheckBox *box)
 {
     QVERIFY(box);
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->height() / 2, box->height() / 2));
-}
-
-QMessageBox *refusalBox(QWidget *dialog)
-{
-    return dialog->findChild<QMessageBox *>(QLatin1String(ConfigDialog::RefusalBoxName));
 }
 
 

@@ -73,11 +73,6 @@ struct Rig : ConsoleRig {
     int ipWrites = 0;
 };
 
-template <typename T = QWidget> T *child(QWidget *parent, const char *name)
-{
-    return parent->findChild<T *>(QLatin1String(name));
-}
-
 QString text(QWidget *d, const char *name)
 {
     if (auto *memo = child<QPlainTextEdit>(d, name))
@@ -104,18 +99,6 @@ void setText(QWidget *d, const char *name, const QString &value)
     auto *edit = child<QLineEdit>(d, name);
     QVERIFY2(edit, name);
     edit->setText(value);
-}
-
-void click(QWidget *d, const char *name)
-{
-    auto *b = child<QPushButton>(d, name);
-    QVERIFY2(b, name);
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-QMessageBox *refusalBox(QWidget *d)
-{
-    return d->findChild<QMessageBox *>(QLatin1String(IpSettingsDialog::RefusalBoxName));
 }
 
 const char *const CheckBoxes[] = {"cbIP_SET_EN", "cbGW_SET_EN", "cbSM_SET_EN", "cbMAC_SET_EN", "cbHW_SET_EN",

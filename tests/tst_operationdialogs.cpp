@@ -43,11 +43,6 @@ struct Rig : ConsoleRig {
     Rig() : ConsoleRig(true) {}
 };
 
-template <typename T = QWidget> T *child(QWidget *parent, const char *name)
-{
-    return parent->findChild<T *>(QLatin1String(name));
-}
-
 // Types into a spin box as the operator does: all selected, then keys; the box is not left.
 void typeInto(QWidget *spin, const QString &text)
 {
@@ -63,18 +58,6 @@ QString spinText(QWidget *dialog, const char *name)
 {
     auto *spin = child(dialog, name);
     return spin ? spin->findChild<QLineEdit *>()->text() : QString();
-}
-
-void click(QWidget *dialog, const char *name)
-{
-    auto *b = child<QPushButton>(dialog, name);
-    QVERIFY2(b, name);
-    QTest::mouseClick(b, Qt::LeftButton);
-}
-
-QMessageBox *refusalBox(QWidget *dialog)
-{
-    return dialog->findChild<QMessageBox *>(QLatin1String(ConfigDialog::RefusalBoxName));
 }
 
 
