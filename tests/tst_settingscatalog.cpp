@@ -161,6 +161,7 @@ void TestSettingsCatalog::diffPlans_data()
     QTest::newRow("3.9 A") << "" << "charge_current_limit=3.9" << writes({{63, 39}}) << "";
     QTest::newRow("trailing zero is no finer step") << "" << "dc_undervoltage=46.50" << writes({{56, 465}}) << "";
     QTest::newRow("test mode bound with the test mode the file sets") << "" << QString::fromUtf8("output_voltage=58|charge_mode=TEST 모드") << writes({{60, 580}, {64, 3}}) << "";
+    QTest::newRow("spare contact offered by the type the file sets") << "42=1" << "alarm_output_type=Dry Contact|contact_5_alarms=ac_input_fail" << writes({{42, 0}, {88, 1}, {89, 0}}) << "";
     QTest::newRow("list outside its entries") << "64=7" << QString::fromUtf8("charge_mode=출력전압모드") << writes({{64, 1}}) << "";
     QTest::newRow("unknown mask bits are cleared on a change") << "80=0x8" << "contact_1_alarms=module_fail" << writes({{80, 0x100}, {81, 0}}) << "";
 
@@ -177,6 +178,7 @@ void TestSettingsCatalog::diffPlans_data()
     QTest::newRow("position is no entry") << "" << "charge_mode=2" << none << "charge_mode: '2' is not one of";
     QTest::newRow("alarm type on model 1") << "26=1" << "alarm_output_type=TTL Level" << none << "models 3 and 4";
     QTest::newRow("spare contact hidden by TTL") << "42=1" << "contact_5_alarms=ac_input_fail" << none << "contact_5_alarms: contact 5";
+    QTest::newRow("spare contact hidden by the TTL type the file sets") << "" << "alarm_output_type=TTL Level|contact_5_alarms=ac_input_fail" << none << "contact_5_alarms: contact 5";
     QTest::newRow("one bad value stops all") << "" << "dc_undervoltage=46.5|battery_low_voltage=10" << none << "battery_low_voltage:";
 }
 

@@ -23,6 +23,7 @@ const QString AlarmTypeKey = QStringLiteral("alarm_output_type");
 const QString AlarmTestKey = QStringLiteral("alarm_test");
 const QString AlarmTestAlarmsKey = QStringLiteral("alarm_test_alarms");
 constexpr int TestChargeMode = 3; // register 64 in "TEST 모드"
+constexpr int TtlAlarmType = 1;   // register 42 with "TTL Level": contacts 5 and 6 are not offered
 
 bool isCommandRow(const OperationSetting &s)
 {
@@ -309,9 +310,23 @@ struct Planner {
         return true;
     }
 
-    bool contacts(WritePlan &out, QString &error)
+    // Whether contacts 5 and 6 are offered once the document is applied: on models 3 and 4
+    // not with the alarm output type "TTL Level", the type the document sets or else the one
+    // the controller has.
+    bool spareContactsAfter() const
     {
         const RepairOpening opening = repairOpening(state);
+        if (!opening.alarmTypeVisible)
+            return opening.spareContactsVisible;
+        int typeIndex = opening.alarmTypeIndex;
+        if (const Value *w = want(AlarmTypeKey); w && alarmTypeEntries().contains(w->text))
+            typeIndex = int(alarmTypeEntries().indexOf(w->text));
+        return typeIndex != TtlAlarmType;
+    }
+
+    bool contacts(WritePlan &out, QString &error)
+    {
+        const bool spareContacts = spareContactsAfter();
         for (const DryContact &c : dryContacts()) {
             const QString key = contactKey(c.number);
             const Value *w = want(key);
@@ -321,7 +336,7 @@ struct Planner {
             const AlarmTicks current = initialContactTicks(state, c.selectedContact);
             if (ticks == current)
                 continue;
-            if (c.number >= 5 && !opening.spareContactsVisible) {
+            if (c.number >= 5 && !spareContacts) {
                 error = QStringLiteral("%1: contact %2 (%3) is not offered while the alarm output type "
                                        "is \"TTL Level\"")
                             .arg(key)

@@ -117,7 +117,8 @@ struct Diff {
 // range or not a number, a number with a finer step than its register keeps ("3.99 A: this
 // setting takes steps of 0.1 A"; never cut to 3.9), a list text that is not an entry, a
 // change of a line the dialog hides on this controller (the alarm output type on models other
-// than 3 and 4; contacts 5 and 6 on models 3 and 4 with the TTL alarm output).
+// than 3 and 4; contacts 5 and 6 on models 3 and 4 with the TTL alarm output that the document
+// sets or leaves).
 // The writes, in list order (the controller receives them from the end):
 //   frmAlarmTest (71, 72, 73), frmPoint_Setting (table order), frmRepair (70, 42),
 //   frmDefine for contacts 1..6 (80 + 2(c-1), 81 + 2(c-1)).
