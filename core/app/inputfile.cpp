@@ -112,15 +112,21 @@ private:
     void value(const QString &where)
     {
         blanks();
-        if (i >= s.size())
+        // Text that is no JSON ends the scan rather than the stack (a JSON reader refuses
+        // deeper nesting anyway).
+        if (i >= s.size() || depth >= MaxDepth)
             return;
+        ++depth;
         if (s[i] == '{') {
             object(where);
         } else if (s[i] == '[') {
             ++i;
             blanks();
             while (found.isEmpty() && i < s.size() && s[i] != ']') {
+                const qsizetype before = i;
                 value(where);
+                if (i == before)
+                    ++i; // no value here: not JSON, but the scan goes on
                 blanks();
                 if (i < s.size() && s[i] == ',')
                     ++i;
@@ -134,6 +140,7 @@ private:
                    && s[i] != '\r' && s[i] != '\t')
                 ++i;
         }
+        --depth;
     }
 
     void object(const QString &where)
@@ -160,8 +167,10 @@ private:
         ++i; // '}'
     }
 
+    static constexpr int MaxDepth = 1100;
     const QByteArray &s;
     qsizetype i = 0;
+    int depth = 0;
     QString found;
 };
 

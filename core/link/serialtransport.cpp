@@ -55,17 +55,21 @@ QString processName(qint64 pid)
     return QString::fromLocal8Bit(comm.read(256)).trimmed();
 }
 
+// "minicom (process 1234, how)", or "process 1234 (how)" when its name cannot be read.
 QString described(qint64 pid, const QString &how)
 {
     const QString name = processName(pid);
-    return name.isEmpty() ? QStringLiteral("process %1 (%2)").arg(pid).arg(how)
-                          : QStringLiteral("%1 (process %2, %3)").arg(name).arg(pid).arg(how);
+    const QString more = how.isEmpty() ? QString() : QStringLiteral(", ") + how;
+    return name.isEmpty() ? QStringLiteral("process %1%2").arg(pid).arg(how.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(how))
+                          : QStringLiteral("%1 (process %2%3)").arg(name).arg(pid).arg(more);
 }
 
 } // namespace
 
-QString SerialTransport::portHolder(const QString &device)
+QString SerialTransport::portHolder(const QString &device, bool *byLock)
 {
+    if (byLock)
+        *byLock = false;
     const QString path = device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     // The lock file names of the UUCP convention: the path below /dev with '/' as '_'
@@ -88,8 +92,11 @@ QString SerialTransport::portHolder(const QString &device)
             if (!lock.open(QIODevice::ReadOnly))
                 continue;
             const qint64 pid = lockPid(lock.read(4096));
-            if (running(pid) && pid != QCoreApplication::applicationPid())
+            if (running(pid) && pid != QCoreApplication::applicationPid()) {
+                if (byLock)
+                    *byLock = true;
                 return described(pid, QStringLiteral("lock file %1").arg(lock.fileName()));
+            }
         }
     }
     // No lock file: a process that has the device open (only the processes this user may
@@ -104,7 +111,7 @@ QString SerialTransport::portHolder(const QString &device)
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(p));
         for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
             if (fd.symLinkTarget() == canonical)
-                return described(pid, QStringLiteral("has it open"));
+                return described(pid, QString());
         }
     }
     return QString();
@@ -152,16 +159,22 @@ void SerialTransport::open()
         QString reason = port->errorString();
         const QSerialPort::SerialPortError error = port->error();
         // Another program holds the port: say so and, where it can be found, which one
-        // (the port's own text speaks of a permission error while locking).
+        // (the port's own text speaks of a permission error while locking). A program that
+        // merely has the port open is named beside a plain permission error, which it may not
+        // have caused.
         if (error == QSerialPort::PermissionError) {
-            const QString holder = portHolder(deviceName);
-            if (!holder.isEmpty())
+            bool byLock = false;
+            const QString holder = portHolder(deviceName, &byLock);
+            const bool lockRefused = reason.contains(QLatin1String("lock"), Qt::CaseInsensitive);
+            if (!holder.isEmpty() && (byLock || lockRefused))
                 reason = QStringLiteral("the port is in use by another program: %1. Close that program or choose "
                                         "another port.")
                              .arg(holder);
-            else if (reason.contains(QLatin1String("lock"), Qt::CaseInsensitive))
+            else if (lockRefused)
                 reason = QStringLiteral("the port is in use by another program (its lock file could not be read). "
                                         "Close that program or choose another port.");
+            else if (!holder.isEmpty())
+                reason += QStringLiteral(" (the port is open in %1)").arg(holder);
         }
         qCInfo(lcSerial) << "cannot open" << deviceName << reason;
         port->clearError();
