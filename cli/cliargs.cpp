@@ -210,6 +210,12 @@ bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error)
                     return false;
                 }
                 port = tail.mid(1);
+                if (port.contains(QLatin1Char(':'))) {
+                    error = QStringLiteral("bad link '%1': ':%2' after the port is not part of a link "
+                                           "(tcp:[ADDRESS]:PORT)")
+                                .arg(text, port.section(QLatin1Char(':'), 1));
+                    return false;
+                }
                 if (port.isEmpty()) {
                     error = QStringLiteral("bad link '%1': empty port").arg(text);
                     return false;

@@ -513,6 +513,7 @@ class WriteTest(unittest.TestCase):
         explained = {
             "stray part after the port": (["--link", plant.target + ":5", "status"],
                                           b"':5' after the port is not part of a link"),
+            "stray part after an IPv6 port": (["--link", "tcp:[::1]:1502:x", "status"], b"':x' after the port"),
             "clear-history alarm without --yes": (link + ["clear-history", "alarm"],
                                                   b"clear-history alarm: nothing was sent; add --yes"),
             "clear-history event without --yes": (link + ["clear-history", "event"], b"erases its event log"),
