@@ -3,6 +3,7 @@
 #include "app/consolestate.h"
 
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QRegularExpression>
 
 namespace qeln {
@@ -209,6 +210,12 @@ bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error)
                     return false;
                 }
                 port = tail.mid(1);
+                if (port.contains(QLatin1Char(':'))) {
+                    error = QStringLiteral("bad link '%1': ':%2' after the port is not part of a link "
+                                           "(tcp:[ADDRESS]:PORT)")
+                                .arg(text, port.section(QLatin1Char(':'), 1));
+                    return false;
+                }
                 if (port.isEmpty()) {
                     error = QStringLiteral("bad link '%1': empty port").arg(text);
                     return false;
@@ -221,6 +228,14 @@ bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error)
                 error = QStringLiteral("bad link '%1': empty port").arg(text);
                 return false;
             }
+        } else if (rest.contains(QLatin1Char(':'))
+                   && QHostAddress(rest).protocol() != QAbstractSocket::IPv6Protocol) {
+            // Not an IPv6 address: HOST:PORT with something after the port.
+            const QString extra = rest.section(QLatin1Char(':'), 2);
+            error = QStringLiteral("bad link '%1': ':%2' after the port is not part of a link "
+                                   "(tcp:HOST[:PORT], an IPv6 address as tcp:[ADDRESS]:PORT)")
+                        .arg(text, extra);
+            return false;
         } else {
             host = rest; // a bare IPv6 address has several colons and no port
         }
@@ -380,10 +395,13 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
     } else if (command == QLatin1String("history") || command == QLatin1String("clear-history")) {
         const bool clear = command == QLatin1String("clear-history");
         out.command = clear ? CliArgs::Command::ClearHistory : CliArgs::Command::History;
+        bool yes = false;
         for (; i < args.size(); ++i) {
             const QString &a = args[i];
             if (a == QLatin1String("--trace")) {
                 out.trace = true;
+            } else if (clear && a == QLatin1String("--yes")) {
+                yes = true;
             } else if (!clear && (a == QLatin1String("--out") || a.startsWith(QLatin1String("--out=")))) {
                 if (a == QLatin1String("--out") && i + 1 >= args.size()) {
                     error = QStringLiteral("history: --out needs a file name");
@@ -412,6 +430,13 @@ bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
         }
         if (out.historyKind == 0) {
             error = QStringLiteral("%1: say which log: alarm or event").arg(command);
+            return false;
+        }
+        if (clear && !yes) {
+            error = QStringLiteral("clear-history %1: nothing was sent; add --yes to confirm (the controller "
+                                   "erases its %2 for good)")
+                        .arg(out.historyKind == 1 ? QStringLiteral("alarm") : QStringLiteral("event"),
+                             out.historyKind == 1 ? QStringLiteral("alarm history") : QStringLiteral("event log"));
             return false;
         }
     } else if (command == QLatin1String("settings") || command == QLatin1String("clock")
@@ -466,9 +491,9 @@ QString cliUsage()
         "                      CSV file (CSV on standard output without --out); an\n"
         "                      existing file is never replaced; nothing is written when\n"
         "                      the download fails\n"
-        "  clear-history alarm|event\n"
+        "  clear-history alarm|event --yes\n"
         "                      erase that log in the controller (one request); done when\n"
-        "                      the controller acknowledges it\n"
+        "                      the controller acknowledges it; nothing is sent without --yes\n"
         "\n"
         "  settings show [--json]\n"
         "                      one status poll, then every setting with its value, unit and\n"
@@ -501,8 +526,9 @@ QString cliUsage()
         "                      serial_number=2200000002 (10 bytes), hw_description=TEXT,\n"
         "                      site=TEXT); reads it again and reports fields that differ.\n"
         "                      --file takes the keys from a JSON object (read-only keys of\n"
-        "                      'ip show --json' are ignored); --dry-run prints the block in\n"
-        "                      hex instead of sending it\n"
+        "                      'ip show --json' are ignored; each key once, at most 1 MB);\n"
+        "                      a text not given goes back as the bytes read; --dry-run\n"
+        "                      prints the block in hex instead of sending it\n"
         "\n"
         "OPTIONS:\n"
         "  --trace             write the console lines (requests, frames) to standard error\n"

@@ -1,10 +1,10 @@
 #include "cliip.h"
 
 #include "clilink.h"
+#include "app/inputfile.h"
 #include "link/hextext.h"
 #include "link/transport.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QRegularExpression>
@@ -173,34 +173,46 @@ void CliIp::start()
         CliCommand::start();
 }
 
+bool CliIp::parseDocument(const QByteArray &json, QMap<QString, QString> &changes, QString &error)
+{
+    changes.clear();
+    QJsonParseError parse{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parse);
+    if (!doc.isObject()) {
+        error = parse.error ? QStringLiteral("not a JSON object (%1 at offset %2)").arg(parse.errorString()).arg(parse.offset)
+                            : QStringLiteral("not a JSON object of KEY: \"VALUE\"");
+        return false;
+    }
+    // A JSON reader keeps one of two equal keys without a word: which one would be written is
+    // left to chance, so the file is refused.
+    if (const QString twice = inputfile::duplicateKey(json); !twice.isEmpty()) {
+        error = QStringLiteral("the key %1 is given twice; give each field once").arg(twice);
+        return false;
+    }
+    const QJsonObject o = doc.object();
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        // The read-only fields of 'ip show --json' may stay in the file.
+        if (readOnlyKeys().contains(it.key()))
+            continue;
+        if (!it.value().isString()) {
+            error = QStringLiteral("the value of '%1' must be a string").arg(it.key());
+            return false;
+        }
+        changes.insert(it.key(), it.value().toString());
+    }
+    return true;
+}
+
 bool CliIp::prepare()
 {
     if (args_.command != CliArgs::Command::IpApply)
         return true;
     QString error;
     if (!args_.settingsFile.isEmpty()) {
-        QFile file(args_.settingsFile);
-        QJsonParseError parse{};
-        QJsonDocument doc;
-        if (!file.open(QIODevice::ReadOnly))
-            error = QStringLiteral("cannot read '%1': %2").arg(args_.settingsFile, file.errorString());
-        else if (doc = QJsonDocument::fromJson(file.readAll(), &parse); !doc.isObject())
-            error = QStringLiteral("%1: not a JSON object%2")
-                        .arg(args_.settingsFile,
-                             parse.error ? QStringLiteral(" (%1)").arg(parse.errorString()) : QString());
-        if (error.isEmpty()) {
-            const QJsonObject o = doc.object();
-            for (auto it = o.begin(); it != o.end(); ++it) {
-                // The read-only fields of 'ip show --json' may stay in the file.
-                if (readOnlyKeys().contains(it.key()))
-                    continue;
-                if (!it.value().isString()) {
-                    error = QStringLiteral("%1: the value of '%2' must be a string").arg(args_.settingsFile, it.key());
-                    break;
-                }
-                changes_.insert(it.key(), it.value().toString());
-            }
-        }
+        QByteArray bytes;
+        if (inputfile::read(args_.settingsFile, inputfile::DocumentLimit, bytes, error)
+            && !parseDocument(bytes, changes_, error))
+            error = QStringLiteral("%1: %2").arg(args_.settingsFile, error);
     }
     for (const QString &a : std::as_const(args_.assignments)) {
         if (!error.isEmpty())
@@ -209,7 +221,7 @@ bool CliIp::prepare()
         changes_.insert(a.left(eq), a.mid(eq + 1)); // the command line wins over the file
     }
     if (error.isEmpty() && changes_.isEmpty())
-        error = QStringLiteral("ip apply: nothing to change");
+        error = QStringLiteral("nothing to change (the file holds only read-only fields)");
     if (error.isEmpty()) {
         IpSettingsForm form = formFromReadBack(anyReadBack());
         if (applyChanges(changes_, form, error)) {
@@ -219,7 +231,7 @@ bool CliIp::prepare()
     }
     if (error.isEmpty())
         return true;
-    finish(2, QStringLiteral("ip apply: %1; nothing was sent").arg(error));
+    finish(2, QStringLiteral("ip apply: ") + refusalText(error));
     return false;
 }
 
@@ -294,15 +306,12 @@ void CliIp::apply(const IpSettingsReadBack &readBack)
     IpSettingsForm form = formFromReadBack(readBack);
     QString error;
     if (!applyChanges(changes_, form, error)) {
-        finish(2, QStringLiteral("ip apply: %1; nothing was sent").arg(error));
+        finish(2, QStringLiteral("ip apply: ") + refusalText(error));
         return;
     }
     const IpWriteBlock block = buildIpSettingsWrite(form, readBack);
     if (!block.ok()) {
-        QString message = block.error;
-        if (!message.contains(QLatin1String("Nothing was sent")))
-            message += QStringLiteral("; nothing was sent");
-        finish(2, QStringLiteral("ip apply: ") + message);
+        finish(2, QStringLiteral("ip apply: ") + refusalText(block.error));
         return;
     }
     if (args_.dryRun) {

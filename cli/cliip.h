@@ -32,6 +32,10 @@ public:
     // KEY=VALUE assignments (and the JSON object of --file, command line first) onto the form:
     // each given key's texts set and its item selected. False with a message on an unknown
     // or read-only key or a value of the wrong shape.
+    // The JSON object of `ip apply --file`: KEY: "VALUE" (the read-only keys of 'ip show
+    // --json' are skipped). False with a message: not an object, a key given twice, a value
+    // that is not a string. Keys are checked by applyChanges.
+    static bool parseDocument(const QByteArray &json, QMap<QString, QString> &changes, QString &error);
     static bool applyChanges(const QMap<QString, QString> &changes, IpSettingsForm &form, QString &error);
 
     static constexpr int ReadWaitMs = 5000;

@@ -14,6 +14,16 @@ void printLine(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+QString refusalText(const QString &reason)
+{
+    QString text = reason.trimmed();
+    if (text.contains(QLatin1String("nothing was sent"), Qt::CaseInsensitive))
+        return text.endsWith(QLatin1Char('.')) ? text.chopped(1) : text;
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text + QStringLiteral("; nothing was sent");
+}
+
 std::unique_ptr<Transport> attachLink(const CliArgs &args, ConsoleState &state, LinkEngine &engine)
 {
     std::unique_ptr<Transport> transport;

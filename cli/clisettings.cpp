@@ -1,6 +1,7 @@
 #include "clisettings.h"
 
 #include "clilink.h"
+#include "app/inputfile.h"
 #include "config/clocksetting.h"
 #include "config/factoryinit.h"
 #include "config/measurement.h"
@@ -8,7 +9,6 @@
 #include "monitor/statusview.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QJsonDocument>
 
 namespace qeln {
@@ -74,12 +74,10 @@ bool CliSettings::prepare()
     case Command::SettingsDiff:
     case Command::SettingsApply:
         if (!args_.settingsFile.isEmpty()) {
-            QFile file(args_.settingsFile);
-            if (!file.open(QIODevice::ReadOnly)) {
-                error = QStringLiteral("cannot read '%1': %2").arg(args_.settingsFile, file.errorString());
+            QByteArray bytes;
+            if (!inputfile::read(args_.settingsFile, inputfile::DocumentLimit, bytes, error))
                 break;
-            }
-            if (!settings::parseDocument(file.readAll(), wanted_, error))
+            if (!settings::parseDocument(bytes, wanted_, error))
                 error = QStringLiteral("%1: %2").arg(args_.settingsFile, error);
         } else {
             settings::parseAssignments(args_.assignments, wanted_, error);
@@ -111,9 +109,7 @@ bool CliSettings::prepare()
     }
     if (error.isEmpty())
         return true;
-    if (!error.contains(QLatin1String("nothing was sent")))
-        error += QStringLiteral("; nothing was sent");
-    finish(2, error);
+    finish(2, refusalText(error));
     return false;
 }
 
@@ -130,7 +126,7 @@ void CliSettings::linkOpened()
         const QDateTime now = QDateTime::currentDateTime();
         plan_ = config::clocksetting::plan(now);
         if (plan_.refused()) {
-            finish(2, QStringLiteral("clock sync: %1").arg(plan_.refusal));
+            finish(2, QStringLiteral("clock sync: ") + refusalText(plan_.refusal));
             return;
         }
         printLine(stdout, QStringLiteral("clock: ") + now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
@@ -178,10 +174,7 @@ void CliSettings::afterPoll()
     case Command::SettingsApply: {
         const settings::Diff d = settings::diff(state_, wanted_);
         if (d.plan.refused()) {
-            QString message = d.plan.refusal;
-            if (!message.contains(QLatin1String("nothing was sent")))
-                message += QStringLiteral("; nothing was sent");
-            finish(2, message);
+            finish(2, refusalText(d.plan.refusal));
             return;
         }
         if (d.plan.writes.isEmpty()) {
@@ -205,7 +198,7 @@ void CliSettings::afterPoll()
         }
         const config::WritePlan p = config::measurement::planAssignments(pairs, state_.ModelCode());
         if (p.refused()) {
-            finish(2, QStringLiteral("calibrate: %1; nothing was sent").arg(p.refusal));
+            finish(2, QStringLiteral("calibrate: ") + refusalText(p.refusal));
             return;
         }
         if (p.writes.isEmpty()) {
@@ -228,7 +221,7 @@ void CliSettings::afterPoll()
 void CliSettings::startWriting(const config::WritePlan &plan)
 {
     if (plan.refused()) {
-        finish(2, plan.refusal);
+        finish(2, refusalText(plan.refusal));
         return;
     }
     if (plan.writes.isEmpty()) {
@@ -347,9 +340,12 @@ QString CliSettings::helpText()
                "            (contact_5_alarms= for none)\n"
                "A file is a JSON object {\"KEY\": VALUE, ...}; a VALUE may also be an object with\n"
                "a member \"value\" (what 'settings show --json' prints, so its output can be applied\n"
-               "as it stands) or null (left as it is). A value equal to the current one is no\n"
-               "change and is not checked. The output voltage's range follows the charge mode the\n"
-               "controller has now; the alarm output type exists on models 3 and 4 only.\n"
+               "as it stands) or null (left as it is); each key once, the file at most 1 MB. A\n"
+               "value equal to the current one is no change and is not checked. A number finer\n"
+               "than its register keeps is refused, never cut (3.99 A: this setting takes steps of\n"
+               "0.1 A). The ranges are those that hold once everything given is applied: the output\n"
+               "voltage's follows the charge mode given, else the controller's; contacts 5 and 6\n"
+               "follow the alarm output type likewise, which exists on models 3 and 4 only.\n"
                "\n"
                "WRITE ORDER (as the controller receives them)\n"
                "  contacts 6..1 (word B, word A), alarm output type, contacts' normal state, the\n"

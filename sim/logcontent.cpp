@@ -106,7 +106,8 @@ public:
         for (qsizetype i = 0; ok && i < a.size(); ++i) {
             const double x = a.at(i).toDouble(-1);
             ok = a.at(i).isDouble() && x == std::floor(x) && x >= 0 && x <= high;
-            (*out)[i] = int(x);
+            if (ok) // converted only once it is known to fit
+                (*out)[i] = int(x);
         }
         if (!ok)
             return fail(error, where + QStringLiteral("\"%1\" must be %2 whole numbers from 0 to %3")
@@ -223,13 +224,35 @@ bool parseLogContent(const QByteArray &json, LogContent *out, QString *error)
     return true;
 }
 
-bool readLogFile(const QString &path, LogContent *out, QString *error)
+bool readSimFile(const QString &path, QByteArray *out, QString *error)
 {
+    out->clear();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    while (out->size() <= FileLimit) {
+        const QByteArray part = file.read(std::min<qint64>(64 * 1024, FileLimit + 1 - out->size()));
+        if (part.isEmpty()) {
+            if (file.error() != QFileDevice::NoError)
+                return fail(error, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+            return true;
+        }
+        out->append(part);
+    }
+    out->clear();
+    const qint64 size = file.size();
+    return fail(error, size > FileLimit
+                           ? QStringLiteral("%1 is %2 bytes; a file over 16 MB is not read").arg(path).arg(size)
+                           : QStringLiteral("%1 goes on past 16 MB; a file over 16 MB is not read").arg(path));
+}
+
+bool readLogFile(const QString &path, LogContent *out, QString *error)
+{
+    QByteArray bytes;
+    if (!readSimFile(path, &bytes, error))
+        return false;
     QString why;
-    if (!parseLogContent(file.readAll(), out, &why))
+    if (!parseLogContent(bytes, out, &why))
         return fail(error, QStringLiteral("%1: %2").arg(path, why));
     return true;
 }

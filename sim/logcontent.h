@@ -35,6 +35,10 @@ struct LogContent {
 // -32768..-1. Anything unknown or out of range is an error, so that a typing mistake in a
 // test's log does not pass silently. At most 5000 records a log.
 bool parseLogContent(const QByteArray &json, LogContent *out, QString *error);
+// Reads a file of the simulator (a log file, a scenario): at most FileLimit + 1 bytes are read,
+// so a device that never ends (/dev/zero) is refused as soon as it passes the limit.
+constexpr qint64 FileLimit = 16 * 1024 * 1024;
+bool readSimFile(const QString &path, QByteArray *out, QString *error);
 bool readLogFile(const QString &path, LogContent *out, QString *error);
 
 // `count` event records of a controller's everyday life (settings, calibrations, tests,

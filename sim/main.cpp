@@ -228,13 +228,14 @@ void setUpParser(QCommandLineParser &parser)
         "its bytes as hex text, or an object: alarm time (YYYY-MM-DDTHH:MM:SS), acVoltage, "
         "acCurrent, dcVoltage, dcCurrent, batteryCurrent, rackTemperature, words (5), bytes "
         "(3), detail, code, occurred; event time, code, value. --history and --event-history "
-        "add older records before them.", "FILE");
+        "add older records before them. At most 16 MB.", "FILE");
     add("ip-block",
         "The network block the IP-settings read answers (the bytes after the function code, as "
         "hexadecimal pairs, zero-padded to 150 bytes) until a write is accepted.", "HEX");
     add("clock", "Start the plant clock at this time (default: the host's time).", "YYYY-MM-DDTHH:MM:SS");
     add("scenario",
-        "Plant scenario: a name (normal, ac-fail, battery-alarms, no-battery) or a JSON file.", "NAME|FILE");
+        "Plant scenario: a name (normal, ac-fail, battery-alarms, no-battery) or a JSON file "
+        "(at most 16 MB).", "NAME|FILE");
     add("seed", "Seed of the plant noise and of the line faults (default 1).", "N", "1");
     add("drop-rate", "Share of answers never sent, 0..1.", "P", "0");
     add("corrupt-rate",

@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "logcontent.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -255,14 +257,14 @@ bool findScenario(const QString &nameOrPath, Scenario *out, QString *error)
             return true;
         }
     }
-    QFile file(nameOrPath);
-    if (!file.exists())
+    if (!QFile::exists(nameOrPath))
         return fail(error, QStringLiteral("unknown scenario \"%1\" (built in: %2; otherwise give the path of a JSON file)")
                                .arg(nameOrPath, builtInScenarioNames().join(QStringLiteral(", "))));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(error, QStringLiteral("cannot read %1: %2").arg(nameOrPath, file.errorString()));
+    QByteArray bytes;
+    if (!readSimFile(nameOrPath, &bytes, error))
+        return false;
     QString why;
-    if (!parseScenario(file.readAll(), out, &why))
+    if (!parseScenario(bytes, out, &why))
         return fail(error, QStringLiteral("%1: %2").arg(nameOrPath, why));
     if (out->name.isEmpty())
         out->name = nameOrPath;

@@ -120,6 +120,8 @@ private Q_SLOTS:
     void serialTextNotHex();
     void build_data();
     void build();
+    void unchangedTextsKeepTheirBytes_data();
+    void unchangedTextsKeepTheirBytes();
     void refuse_data();
     void refuse();
     void refuseWithoutRead();
@@ -328,6 +330,41 @@ void TestNetwork::build()
     const int n = quint8(b.payload.at(31));
     const int m = quint8(b.payload.at(82 + n));
     QCOMPARE(b.payload.size(), 83 + n + m);
+}
+
+void TestNetwork::unchangedTextsKeepTheirBytes_data()
+{
+    QTest::addColumn<QByteArray>("description"); // as read
+    QTest::addColumn<QByteArray>("serial");
+    QTest::newRow("CR CR LF") << QByteArray("a\r\r\nb") << QByteArray("2200000001");
+    QTest::newRow("lone CR and lone LF") << QByteArray("a\rb\nc") << QByteArray("2200000001");
+    QTest::newRow("CR LF CR LF at the end") << QByteArray("a\r\n\r\n") << QByteArray("2200000001");
+    QTest::newRow("bytes that are no CP949") << QByteArray("\xFF\xFE\x80 x") << QByteArray("22\xFF\xFF\0\0\0\0\0\0", 10);
+    QTest::newRow("NUL in the text") << QByteArray("a\0b", 3) << QByteArray("2200000001");
+}
+
+// Only the IP changes: the description and the serial number go out as the very bytes read,
+// from the form as read (the CLI) and from the form as a text box gives line breaks back.
+void TestNetwork::unchangedTextsKeepTheirBytes()
+{
+    QFETCH(QByteArray, description);
+    QFETCH(QByteArray, serial);
+    QByteArray block = readBlock(description, LastSite);
+    block.replace(30 + description.size(), 10, serial);
+    const IpSettingsReadBack last = decodeIpSettingsBlock(block);
+    QVERIFY(last.complete());
+    for (const bool widget : {false, true}) {
+        IpSettingsForm form = formFromReadBack(last);
+        if (widget)
+            form.hwDescription = fromCrLf(form.hwDescription);
+        form.ip = {QStringLiteral("10"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("9")};
+        form.ipSelected = true;
+        const IpWriteBlock b = buildIpSettingsWrite(form, last);
+        QVERIFY2(b.ok(), qPrintable(b.error));
+        QCOMPARE(b.payload.toHex(' '), writeBlock(hx("001A3AE00001"), hx("0A000009"), hx("FFFFFF00"), hx("C0A80001"), 0x01,
+                                                  description, serial, hx("00000001"), hx("FFFFFFFE"), LastSite)
+                                           .toHex(' '));
+    }
 }
 
 void TestNetwork::refuse_data()

@@ -1,6 +1,9 @@
+#include "app/inputfile.h"
 #include "config/settingscatalog.h"
 
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTemporaryFile>
 #include <QTest>
 
 using namespace qeln;
@@ -53,6 +56,10 @@ private Q_SLOTS:
     void parse();
     void diffPlans_data();
     void diffPlans();
+    void shownValue_data();
+    void shownValue();
+    void inputFileLimit_data();
+    void inputFileLimit();
     void showThenApplyWritesNothing_data();
     void showThenApplyWritesNothing();
 };
@@ -90,6 +97,10 @@ void TestSettingsCatalog::parse_data()
     QTest::newRow("text for alarm set") << true << R"({"contact_1_alarms": "ac_input_fail"})" << "" << "" << "expected a list of alarm keys";
     QTest::newRow("object name is no alarm key") << true << R"({"contact_1_alarms": ["CheckBox1"]})" << "" << "" << "unknown alarm 'CheckBox1'";
     QTest::newRow("object without value") << true << R"({"charge_mode": {"unit": "V"}})" << "" << "" << "needs the member \"value\"";
+    QTest::newRow("key twice") << true << R"({"dc_undervoltage": 46, "dc_undervoltage": 47})" << "" << "" << "the key 'dc_undervoltage' is given twice";
+    QTest::newRow("key twice, once escaped") << true << R"({"dc_undervoltage": 46, "dc_\u0075ndervoltage": 47})" << "" << "" << "the key 'dc_undervoltage' is given twice";
+    QTest::newRow("member twice inside a value") << true << R"({"charge_mode": {"value": "a", "value": "b"}})" << "" << "" << "the key 'value' in 'charge_mode' is given twice";
+    QTest::newRow("same name in separate objects") << true << R"({"dc_undervoltage": {"value": 46, "unit": "V", "x": [{"unit": 1}, {"unit": "a\"unit"}]}})" << "dc_undervoltage" << "46" << "";
     QTest::newRow("assignment") << false << "dc_undervoltage=46.5" << "dc_undervoltage" << "46.5" << "";
     QTest::newRow("alarms comma-separated") << false << "contact_2_alarms=ac_input_fail, module_fail" << "contact_2_alarms" << "ac_input_fail,module_fail" << "";
     QTest::newRow("no alarms") << false << "contact_5_alarms=" << "contact_5_alarms" << "" << "";
@@ -129,7 +140,6 @@ void TestSettingsCatalog::diffPlans_data()
     const QList<RegisterWrite> none;
     QTest::newRow("same values") << "" << QString::fromUtf8("dc_undervoltage=46.0|ac_undervoltage=170|charge_mode=출력전압모드|contact_1_alarms=ac_input_fail|alarm_test=미사용") << none << "";
     QTest::newRow("46 is 46.0") << "" << "dc_undervoltage=46" << none << "";
-    QTest::newRow("54.05 writes 540, the value held") << "" << "output_voltage=54.05" << none << "";
     QTest::newRow("tenths") << "" << "dc_undervoltage=46.5" << writes({{56, 465}}) << "";
     QTest::newRow("53.3 is 533") << "" << "discharge_test_voltage=53.3" << writes({{78, 533}}) << "";
     QTest::newRow("integer") << "" << "ac_overvoltage=280" << writes({{55, 280}}) << "";
@@ -148,16 +158,27 @@ void TestSettingsCatalog::diffPlans_data()
         << writes({{71, 1}, {56, 465}, {70, 1}, {80, 0}, {81, 0}, {90, 0x100}, {91, 0}}) << "";
     QTest::newRow("out of range value held is no change") << "55=300;56=60000" << "ac_overvoltage=300|dc_undervoltage=6000" << none << "";
     QTest::newRow("test mode bounds") << "64=3" << "output_voltage=59" << writes({{60, 590}}) << "";
+    QTest::newRow("3.9 A") << "" << "charge_current_limit=3.9" << writes({{63, 39}}) << "";
+    QTest::newRow("trailing zero is no finer step") << "" << "dc_undervoltage=46.50" << writes({{56, 465}}) << "";
+    QTest::newRow("test mode bound with the test mode the file sets") << "" << QString::fromUtf8("output_voltage=58|charge_mode=TEST 모드") << writes({{60, 580}, {64, 3}}) << "";
+    QTest::newRow("spare contact offered by the type the file sets") << "42=1" << "alarm_output_type=Dry Contact|contact_5_alarms=ac_input_fail" << writes({{42, 0}, {88, 1}, {89, 0}}) << "";
     QTest::newRow("list outside its entries") << "64=7" << QString::fromUtf8("charge_mode=출력전압모드") << writes({{64, 1}}) << "";
     QTest::newRow("unknown mask bits are cleared on a change") << "80=0x8" << "contact_1_alarms=module_fail" << writes({{80, 0x100}, {81, 0}}) << "";
 
     QTest::newRow("outside range") << "" << "dc_undervoltage=99.9" << none << "dc_undervoltage: DC 저전압 (43.0V ~ 50.0V): 99.9 is outside 43.0..50.0";
     QTest::newRow("not a number") << "" << "dc_undervoltage=4o" << none << "dc_undervoltage: '4o' is not a valid floating point value";
-    QTest::newRow("decimal in integer line") << "" << "ac_overvoltage=280.5" << none << "'280.5' is not a valid integer value";
+    // A value finer than its register is refused, never cut to the register's step.
+    QTest::newRow("3.99 A") << "" << "charge_current_limit=3.99" << none << "charge_current_limit: 3.99 A: this setting takes steps of 0.1 A";
+    QTest::newRow("54.05 V, whose cut value is held") << "" << "output_voltage=54.05" << none << "output_voltage: 54.05 V: this setting takes steps of 0.1 V";
+    QTest::newRow("0.05 A") << "" << "charge_current_limit=0.05" << none << "0.05 A: this setting takes steps of 0.1 A";
+    QTest::newRow("decimal in integer line") << "" << "ac_overvoltage=280.5" << none << "280.5 V: this setting takes steps of 1 V";
+    QTest::newRow("half a month") << "" << "discharge_test_month=4.5" << none << "4.5 month: this setting takes steps of 1 month";
+    QTest::newRow("test mode bound while the file leaves test mode") << "64=3" << QString::fromUtf8("output_voltage=58|charge_mode=출력전압모드") << none << "outside 43.0..56.0";
     QTest::newRow("test mode bound without test mode") << "" << "output_voltage=59" << none << "outside 43.0..56.0";
     QTest::newRow("position is no entry") << "" << "charge_mode=2" << none << "charge_mode: '2' is not one of";
     QTest::newRow("alarm type on model 1") << "26=1" << "alarm_output_type=TTL Level" << none << "models 3 and 4";
     QTest::newRow("spare contact hidden by TTL") << "42=1" << "contact_5_alarms=ac_input_fail" << none << "contact_5_alarms: contact 5";
+    QTest::newRow("spare contact hidden by the TTL type the file sets") << "" << "alarm_output_type=TTL Level|contact_5_alarms=ac_input_fail" << none << "contact_5_alarms: contact 5";
     QTest::newRow("one bad value stops all") << "" << "dc_undervoltage=46.5|battery_low_voltage=10" << none << "battery_low_voltage:";
 }
 
@@ -182,6 +203,61 @@ void TestSettingsCatalog::diffPlans()
     QCOMPARE(applyPlan(state, values).writes, expected);
     // A change is listed for each changed key, and only then.
     QCOMPARE(d.changes.isEmpty(), expected.isEmpty());
+}
+
+void TestSettingsCatalog::shownValue_data()
+{
+    QTest::addColumn<QString>("patch");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    // The charge-current limit as its dialog line shows it: 0 is "0", not "0.0".
+    QTest::newRow("charge limit off") << "63=0" << "charge_current_limit" << "0";
+    QTest::newRow("charge limit 3.5 A") << "63=35" << "charge_current_limit" << "3.5";
+    QTest::newRow("lithium limit off") << "62=0" << "lithium_charge_current_limit" << "0.0";
+}
+
+void TestSettingsCatalog::shownValue()
+{
+    QFETCH(QString, patch);
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    const ConsoleState state = plantState(patch);
+    for (const Current &c : currentSettings(state)) {
+        if (c.info.key == key)
+            QCOMPARE(c.value.text, text);
+    }
+    const QRegularExpression row(QStringLiteral("\\n%1 +%2 +A ").arg(key, QRegularExpression::escape(text)));
+    QVERIFY2(row.match(toText(state)).hasMatch(), qPrintable(toText(state)));
+}
+
+void TestSettingsCatalog::inputFileLimit_data()
+{
+    QTest::addColumn<QString>("path"); // empty: a file of `size` bytes
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("exactly the limit") << "" << inputfile::DocumentLimit << "";
+    QTest::newRow("one byte over") << "" << inputfile::DocumentLimit + 1 << "is 1048577 bytes; a file over 1 MB is not read";
+    QTest::newRow("a device without end") << "/dev/zero" << qint64(0) << "'/dev/zero' goes on past 1 MB";
+    QTest::newRow("missing") << "/nonexistent/x.json" << qint64(0) << "cannot read '/nonexistent/x.json'";
+}
+
+void TestSettingsCatalog::inputFileLimit()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, size);
+    QFETCH(QString, error);
+    QTemporaryFile file;
+    if (path.isEmpty()) {
+        QVERIFY(file.open());
+        QVERIFY(file.write(QByteArray(size, ' ')) == size);
+        file.close();
+        path = file.fileName();
+    }
+    QByteArray bytes;
+    QString message;
+    QCOMPARE(inputfile::read(path, inputfile::DocumentLimit, bytes, message), error.isEmpty());
+    QVERIFY2(message.contains(error), qPrintable(message));
+    QCOMPARE(bytes.size(), error.isEmpty() ? size : 0);
 }
 
 void TestSettingsCatalog::showThenApplyWritesNothing_data()

@@ -4,9 +4,6 @@
 #include "config/alarmtest.h"
 #include "config/operationsettings.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonParseError>
 #include <QLocale>
 
 #include <algorithm>
@@ -25,6 +22,8 @@ const QString ContactStateKey = QStringLiteral("contact_normal_state");
 const QString AlarmTypeKey = QStringLiteral("alarm_output_type");
 const QString AlarmTestKey = QStringLiteral("alarm_test");
 const QString AlarmTestAlarmsKey = QStringLiteral("alarm_test_alarms");
+constexpr int TestChargeMode = 3; // register 64 in "TEST 모드"
+constexpr int TtlAlarmType = 1;   // register 42 with "TTL Level": contacts 5 and 6 are not offered
 
 bool isCommandRow(const OperationSetting &s)
 {
@@ -151,61 +150,6 @@ QString numberText(const SettingInfo &info, int registerValue)
     return info.tenths ? QString::number(registerValue / 10.0, 'f', 1) : QString::number(registerValue);
 }
 
-// A JSON number as the operator would type it: 46.5 -> "46.5", 170 -> "170".
-QString jsonNumberText(double d)
-{
-    return QString::number(d, 'g', QLocale::FloatingPointShortest);
-}
-
-bool valueFromJson(const SettingInfo &info, const QJsonValue &json, Value &out, QString &error)
-{
-    out = Value();
-    if (json.isNull()) {
-        out.null = true;
-        return true;
-    }
-    switch (info.kind) {
-    case Kind::Number:
-    case Kind::List:
-        if (json.isString()) {
-            out.text = json.toString();
-            return true;
-        }
-        if (json.isDouble()) {
-            out.text = jsonNumberText(json.toDouble());
-            return true;
-        }
-        error = info.kind == Kind::Number
-            ? QStringLiteral("%1: expected a number").arg(info.key)
-            : QStringLiteral("%1: expected one of: %2").arg(info.key, info.range);
-        return false;
-    case Kind::AlarmSet: {
-        if (!json.isArray()) {
-            error = QStringLiteral("%1: expected a list of alarm keys").arg(info.key);
-            return false;
-        }
-        for (const QJsonValue &a : json.toArray()) {
-            if (!a.isString() || alarmBoxIndex(a.toString()) < 0 || a.toString().startsWith(QLatin1String("CheckBox"))) {
-                error = QStringLiteral("%1: unknown alarm %2 (alarm keys: %3)")
-                            .arg(info.key,
-                                 a.isString() ? QLatin1Char('\'') + a.toString() + QLatin1Char('\'')
-                                              : QStringLiteral("(not a text)"),
-                                 alarmKeys().join(QStringLiteral(", ")));
-                return false;
-            }
-            out.alarms << a.toString();
-        }
-        return true;
-    }
-    }
-    return false;
-}
-
-QString unknownKeyMessage(const QString &key)
-{
-    return QStringLiteral("unknown setting '%1' (see 'qeln-cli settings --help')").arg(key);
-}
-
 struct Planner {
     const ConsoleState &state;
     const Values &wanted;
@@ -244,9 +188,38 @@ struct Planner {
         return ok && n == registerValue;
     }
 
+    // Whether the output voltage has the bounds of "TEST 모드" once the document is applied:
+    // the charge mode it sets, else the one the controller has.
+    bool testModeAfter() const
+    {
+        const OperationSetting &mode = operationSettings()[ChargeModeRow - 1];
+        if (const Value *w = want(mode.key)) {
+            const qsizetype index = mode.entries.indexOf(w->text);
+            if (index >= 0)
+                return index + 1 == TestChargeMode;
+        }
+        return testModeAtOpening(state);
+    }
+
+    // A number the register cannot hold as typed: finer than its tenths or whole units. The
+    // dialog's encoding would cut it (3.99 A becomes 3.9 A) and report success.
+    static QString stepRefusal(const OperationSetting &s, const QString &text)
+    {
+        bool ok = false;
+        const double d = QLocale::c().toDouble(text.trimmed(), &ok);
+        if (!ok || !std::isfinite(d))
+            return QString(); // the dialog's own conversion message follows
+        const double units = s.encoding == Encoding::Tenths ? d * 10.0 : d;
+        if (std::fabs(units) > 1e12 || std::fabs(units - std::round(units)) < 1e-6)
+            return QString(); // whole, or far outside any range: the range check names it
+        return QStringLiteral("%1%2: this setting takes steps of %3%2")
+            .arg(text.trimmed(), s.unit.isEmpty() ? QString() : QLatin1Char(' ') + s.unit,
+                 s.encoding == Encoding::Tenths ? QStringLiteral("0.1") : QStringLiteral("1"));
+    }
+
     bool operation(WritePlan &out, QString &error)
     {
-        const bool testMode = testModeAtOpening(state);
+        const bool testMode = testModeAfter();
         const auto &table = operationSettings(testMode);
         OperationValues values = initialValues(state);
         QList<bool> ticked(table.size(), false);
@@ -270,6 +243,10 @@ struct Planner {
             }
             if (sameNumber(s, w->text, current))
                 continue;
+            if (const QString step = stepRefusal(s, w->text); !step.isEmpty()) {
+                error = QStringLiteral("%1: %2").arg(s.key, step);
+                return false;
+            }
             // The line alone through the dialog's plan: its conversion, range and register
             // checks, and the value it would write.
             QList<bool> one(table.size(), false);
@@ -333,9 +310,23 @@ struct Planner {
         return true;
     }
 
-    bool contacts(WritePlan &out, QString &error)
+    // Whether contacts 5 and 6 are offered once the document is applied: on models 3 and 4
+    // not with the alarm output type "TTL Level", the type the document sets or else the one
+    // the controller has.
+    bool spareContactsAfter() const
     {
         const RepairOpening opening = repairOpening(state);
+        if (!opening.alarmTypeVisible)
+            return opening.spareContactsVisible;
+        int typeIndex = opening.alarmTypeIndex;
+        if (const Value *w = want(AlarmTypeKey); w && alarmTypeEntries().contains(w->text))
+            typeIndex = int(alarmTypeEntries().indexOf(w->text));
+        return typeIndex != TtlAlarmType;
+    }
+
+    bool contacts(WritePlan &out, QString &error)
+    {
+        const bool spareContacts = spareContactsAfter();
         for (const DryContact &c : dryContacts()) {
             const QString key = contactKey(c.number);
             const Value *w = want(key);
@@ -345,7 +336,7 @@ struct Planner {
             const AlarmTicks current = initialContactTicks(state, c.selectedContact);
             if (ticks == current)
                 continue;
-            if (c.number >= 5 && !opening.spareContactsVisible) {
+            if (c.number >= 5 && !spareContacts) {
                 error = QStringLiteral("%1: contact %2 (%3) is not offered while the alarm output type "
                                        "is \"TTL Level\"")
                             .arg(key)
@@ -450,80 +441,6 @@ const SettingInfo *findSetting(const QString &key)
     return nullptr;
 }
 
-bool parseDocument(const QByteArray &json, Values &out, QString &error)
-{
-    out.clear();
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        error = QStringLiteral("not a JSON document: %1 at offset %2")
-                    .arg(parseError.errorString())
-                    .arg(parseError.offset);
-        return false;
-    }
-    if (!doc.isObject()) {
-        error = QStringLiteral("the settings document must be a JSON object of KEY: VALUE");
-        return false;
-    }
-    const QJsonObject root = doc.object();
-    for (auto it = root.begin(); it != root.end(); ++it) {
-        const SettingInfo *info = findSetting(it.key());
-        if (!info) {
-            error = unknownKeyMessage(it.key());
-            return false;
-        }
-        QJsonValue v = it.value();
-        if (v.isObject()) {
-            const QJsonObject o = v.toObject();
-            if (!o.contains(QLatin1String("value"))) {
-                error = QStringLiteral("%1: an object needs the member \"value\"").arg(info->key);
-                return false;
-            }
-            v = o.value(QLatin1String("value"));
-        }
-        Value value;
-        if (!valueFromJson(*info, v, value, error))
-            return false;
-        out.insert(info->key, value);
-    }
-    return true;
-}
-
-bool parseAssignments(const QStringList &args, Values &out, QString &error)
-{
-    out.clear();
-    for (const QString &a : args) {
-        const qsizetype eq = a.indexOf(QLatin1Char('='));
-        if (eq <= 0) {
-            error = QStringLiteral("'%1' is not KEY=VALUE").arg(a);
-            return false;
-        }
-        const QString key = a.left(eq);
-        const QString text = a.mid(eq + 1);
-        const SettingInfo *info = findSetting(key);
-        if (!info) {
-            error = unknownKeyMessage(key);
-            return false;
-        }
-        if (out.contains(key)) {
-            error = QStringLiteral("%1 is given twice").arg(key);
-            return false;
-        }
-        Value value;
-        if (info->kind == Kind::AlarmSet) {
-            QJsonArray list;
-            for (const QString &k : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
-                list.append(k.trimmed());
-            if (!valueFromJson(*info, list, value, error))
-                return false;
-        } else {
-            value.text = text;
-        }
-        out.insert(key, value);
-    }
-    return true;
-}
-
 QList<Current> currentSettings(const ConsoleState &state)
 {
     const bool testMode = testModeAtOpening(state);
@@ -539,6 +456,8 @@ QList<Current> currentSettings(const ConsoleState &state)
             const OperationSetting *s = findOperationSetting(info.key, testMode);
             if (info.kind == Kind::List)
                 c.value = listValue(info.entries, openingValue(*s, c.raw.first()).index);
+            else if (s->opening == OpeningFill::TenthsTextZeroPlain)
+                c.value.text = openingValue(*s, c.raw.first()).text; // 0 reads "0", as in the dialog
             else
                 c.value.text = numberText(info, c.raw.first());
         } else if (info.key == ContactStateKey) {

@@ -66,12 +66,15 @@ using Values = QMap<QString, Value>;
 //   - null: leave the setting as it is;
 //   - or an object whose member "value" is one of the above (what `show --json` prints; its
 //     other members are ignored).
-// Refused with a message naming the key: not an object, an unknown key, a value of the wrong
-// JSON type, an unknown alarm key.
+// Refused with a message naming the key: not an object, an unknown key, a key given twice
+// (at the top or inside a member), a value of the wrong JSON type, an unknown alarm key.
 bool parseDocument(const QByteArray &json, Values &out, QString &error);
 // KEY=VALUE arguments: the value as text; an alarm set as comma-separated alarm keys (empty:
 // no alarm). Refused also: a key given twice, an argument without '='.
 bool parseAssignments(const QStringList &args, Values &out, QString &error);
+
+// "unknown setting 'KEY' (see 'qeln-cli settings --help')".
+QString unknownKeyMessage(const QString &key);
 
 // What the controller holds now, as a settings value (a list register outside its entries
 // gives a null value).
@@ -108,10 +111,14 @@ struct Diff {
 
 // The changes from `current` to `wanted` and the one write list that makes them.
 // A wanted value equal to the current one is no change, and is not checked against the
-// line's range (a value the controller holds outside it can be fed back). Refused, naming the
-// key: a value outside its line's range or not a number, a list text that is not an entry, a
+// line's range (a value the controller holds outside it can be fed back). The ranges are those
+// that hold once the whole document is applied: an output voltage is checked against the
+// charge mode the same document sets. Refused, naming the key: a value outside its line's
+// range or not a number, a number with a finer step than its register keeps ("3.99 A: this
+// setting takes steps of 0.1 A"; never cut to 3.9), a list text that is not an entry, a
 // change of a line the dialog hides on this controller (the alarm output type on models other
-// than 3 and 4; contacts 5 and 6 on models 3 and 4 with the TTL alarm output).
+// than 3 and 4; contacts 5 and 6 on models 3 and 4 with the TTL alarm output that the document
+// sets or leaves).
 // The writes, in list order (the controller receives them from the end):
 //   frmAlarmTest (71, 72, 73), frmPoint_Setting (table order), frmRepair (70, 42),
 //   frmDefine for contacts 1..6 (80 + 2(c-1), 81 + 2(c-1)).

@@ -1,7 +1,14 @@
 #include "serialtransport.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSerialPortInfo>
+#include <QStandardPaths>
+
+#include <cstring>
 
 namespace qeln {
 
@@ -18,7 +25,97 @@ void applyLineSettings(QSerialPort &port)
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
 }
+// A process id that is running now, from a lock file: the text form ("  1234\n", with more
+// lines after it in some writers) or the old 4-byte binary form.
+qint64 lockPid(const QByteArray &content)
+{
+    bool ok = false;
+    const qint64 pid = content.left(content.indexOf('\n')).trimmed().toLongLong(&ok);
+    if (ok && pid > 0)
+        return pid;
+    if (content.size() == 4) {
+        qint32 binary = 0;
+        std::memcpy(&binary, content.constData(), 4);
+        if (binary > 0)
+            return binary;
+    }
+    return 0;
+}
+
+bool running(qint64 pid)
+{
+    return pid > 0 && QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+QString processName(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLocal8Bit(comm.read(256)).trimmed();
+}
+
+// "minicom (process 1234, how)", or "process 1234 (how)" when its name cannot be read.
+QString described(qint64 pid, const QString &how)
+{
+    const QString name = processName(pid);
+    const QString more = how.isEmpty() ? QString() : QStringLiteral(", ") + how;
+    return name.isEmpty() ? QStringLiteral("process %1%2").arg(pid).arg(how.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(how))
+                          : QStringLiteral("%1 (process %2%3)").arg(name).arg(pid).arg(more);
+}
+
 } // namespace
+
+QString SerialTransport::portHolder(const QString &device, bool *byLock)
+{
+    if (byLock)
+        *byLock = false;
+    const QString path = device.startsWith(QLatin1Char('/')) ? device : QStringLiteral("/dev/") + device;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    // The lock file names of the UUCP convention: the path below /dev with '/' as '_'
+    // ("LCK..ttyUSB0", "LCK..pts_3"), for the name given and for the device it leads to.
+    QStringList names;
+    for (const QString &p : {path, canonical}) {
+        if (p.isEmpty())
+            continue;
+        QString name = p.startsWith(QLatin1String("/dev/")) ? p.mid(5) : QFileInfo(p).fileName();
+        name = QStringLiteral("LCK..") + name.replace(QLatin1Char('/'), QLatin1Char('_'));
+        if (!names.contains(name))
+            names << name;
+    }
+    const QStringList folders = {QStringLiteral("/var/lock"), QStringLiteral("/run/lock"), QStringLiteral("/etc/locks"),
+                                 QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
+                                 QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    for (const QString &folder : folders) {
+        for (const QString &name : std::as_const(names)) {
+            QFile lock(folder + QLatin1Char('/') + name);
+            if (!lock.open(QIODevice::ReadOnly))
+                continue;
+            const qint64 pid = lockPid(lock.read(4096));
+            if (running(pid) && pid != QCoreApplication::applicationPid()) {
+                if (byLock)
+                    *byLock = true;
+                return described(pid, QStringLiteral("lock file %1").arg(lock.fileName()));
+            }
+        }
+    }
+    // No lock file: a process that has the device open (only the processes this user may
+    // look into are seen).
+    if (canonical.isEmpty())
+        return QString();
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList({QStringLiteral("[0-9]*")}, QDir::Dirs);
+    for (const QString &p : pids) {
+        const qint64 pid = p.toLongLong();
+        if (pid == QCoreApplication::applicationPid())
+            continue;
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(p));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+            if (fd.symLinkTarget() == canonical)
+                return described(pid, QString());
+        }
+    }
+    return QString();
+}
 
 SerialTransport::SerialTransport(QObject *parent)
     : Transport(parent)
@@ -59,7 +156,26 @@ void SerialTransport::open()
     const bool ok = port->open(QIODevice::ReadWrite);
     opening = false;
     if (!ok) {
-        const QString reason = port->errorString();
+        QString reason = port->errorString();
+        const QSerialPort::SerialPortError error = port->error();
+        // Another program holds the port: say so and, where it can be found, which one
+        // (the port's own text speaks of a permission error while locking). A program that
+        // merely has the port open is named beside a plain permission error, which it may not
+        // have caused.
+        if (error == QSerialPort::PermissionError) {
+            bool byLock = false;
+            const QString holder = portHolder(deviceName, &byLock);
+            const bool lockRefused = reason.contains(QLatin1String("lock"), Qt::CaseInsensitive);
+            if (!holder.isEmpty() && (byLock || lockRefused))
+                reason = QStringLiteral("the port is in use by another program: %1. Close that program or choose "
+                                        "another port.")
+                             .arg(holder);
+            else if (lockRefused)
+                reason = QStringLiteral("the port is in use by another program (its lock file could not be read). "
+                                        "Close that program or choose another port.");
+            else if (!holder.isEmpty())
+                reason += QStringLiteral(" (the port is open in %1)").arg(holder);
+        }
         qCInfo(lcSerial) << "cannot open" << deviceName << reason;
         port->clearError();
         Q_EMIT openFailed(reason);

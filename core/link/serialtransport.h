@@ -25,6 +25,11 @@ public:
     void discardInput() override;
     QString description() const override;
 
+    // Who holds `device` ("minicom (process 1234, lock file /var/lock/LCK..ttyUSB0)"): the
+    // running process named by its lock file (*byLock set), else a process that has it open;
+    // empty when none is found. Used to explain an open that failed.
+    static QString portHolder(const QString &device, bool *byLock = nullptr);
+
     // The serial devices the system lists, by path. None of them is opened or touched.
     static QStringList availablePorts();
 

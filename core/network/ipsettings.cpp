@@ -464,7 +464,13 @@ IpWriteBlock buildIpSettingsWrite(const IpSettingsForm &form, const std::optiona
             text.chop(1);
         return text;
     };
-    const bool descriptionEdited = fromCrLf(form.hwDescription) != last.hwDescriptionText;
+    // Unchanged is the text exactly as the read gave it (the CLI's form), or that text with its
+    // line breaks as a text widget gives them back. Not the text converted a second time: a
+    // description that holds CR CR LF reads as CR LF, and converting that again would turn the
+    // unchanged field into an edited one and write it back changed.
+    const QString shownDescription = fromCrLf(form.hwDescription);
+    const bool descriptionEdited = form.hwDescription != last.hwDescriptionText
+        && shownDescription != last.hwDescriptionText && shownDescription != fromCrLf(last.hwDescriptionText);
     const bool serialEdited = chopSemicolon(form.serialNumber) != chopSemicolon(last.serialNumberText);
 
     QByteArray description = last.hwDescriptionBytes;

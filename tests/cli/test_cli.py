@@ -14,6 +14,7 @@ import argparse
 import concurrent.futures
 import json
 import os
+import pty
 import re
 import select
 import shutil
@@ -357,6 +358,27 @@ class StatusTest(unittest.TestCase):
                 # Fails at once, not at the end of the status window.
                 self.assertLess(proc.elapsed, most, describe(proc))
 
+    def test_port_held_by_another_program(self):
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        device = os.ttyname(slave)
+        holder = start_cli("--link", "serial:" + device, "log", "--output-dir", temp_dir(self))
+        self.addCleanup(stop_process, holder)
+        # The holder has the port once its lock file is there (the first folder of these that
+        # the port's lock can be written in).
+        name = "LCK.." + device[len("/dev/"):].replace("/", "_")
+        folders = ["/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", tempfile.gettempdir()]
+        lock = [os.path.join(d, name) for d in folders if os.access(d, os.R_OK | os.W_OK)][0]
+        deadline = time.monotonic() + 20
+        while not os.path.exists(lock) and time.monotonic() < deadline and holder.poll() is None:
+            select.select([], [], [], 0.05)
+        self.assertTrue(os.path.exists(lock), "no lock file %s" % lock)
+        proc = run_cli("--link", "serial:" + device, "status")
+        self.assertEqual(proc.returncode, 1, describe(proc))
+        self.assertIn(b"the port is in use by another program: qeln-cli (process %d, lock file %s)"
+                      % (holder.pid, lock.encode()), proc.stderr)
+
 
 class WriteTest(unittest.TestCase):
     def read_back(self, client, registers):
@@ -487,12 +509,24 @@ class WriteTest(unittest.TestCase):
             "unknown command": link + ["reboot"],
             "status with extra argument": link + ["status", "48=1"],
         }
+        # Refusals whose words matter: what is wrong, and what to do.
+        explained = {
+            "stray part after the port": (["--link", plant.target + ":5", "status"],
+                                          b"':5' after the port is not part of a link"),
+            "stray part after an IPv6 port": (["--link", "tcp:[::1]:1502:x", "status"], b"':x' after the port"),
+            "clear-history alarm without --yes": (link + ["clear-history", "alarm"],
+                                                  b"clear-history alarm: nothing was sent; add --yes"),
+            "clear-history event without --yes": (link + ["clear-history", "event"], b"erases its event log"),
+        }
+        cases.update({name: args for name, (args, _) in explained.items()})
         for name, args in cases.items():
             with self.subTest(name):
                 proc = run_cli(*args)
                 self.assertEqual(proc.returncode, 2, describe(proc))
                 self.assertEqual(proc.stdout, b"")
                 self.assertIn(b"qeln-cli: ", proc.stderr)
+                if name in explained:
+                    self.assertIn(explained[name][1], proc.stderr)
         self.assertEqual(plant.requests(), [])
 
 
@@ -704,7 +738,7 @@ class HistoryTest(unittest.TestCase):
                     self.assertEqual(f.read(), "순서,날짜,시간,이벤트 내용,value,\r\n".encode())
 
     def test_clear_history(self):
-        proc = run_cli("--link", self.links["serial"], "clear-history", "alarm")
+        proc = run_cli("--link", self.links["serial"], "clear-history", "alarm", "--yes")
         self.assertEqual(proc.returncode, 0, describe(proc))
         self.assertEqual(proc.stdout, b" Alarm Initial Sucess!!\n")
         proc = run_cli("--link", self.links["tcp"], "history", "alarm")
@@ -771,9 +805,9 @@ class HistoryTest(unittest.TestCase):
             ("other extension", 2, [self.links["tcp"], "history", "alarm", "--out", os.path.join(out, "a.xls")]),
             ("missing folder", 2, [self.links["tcp"], "history", "alarm", "--out", os.path.join(out, "no", "a.csv")]),
             ("clear without log", 2, [self.links["tcp"], "clear-history"]),
-            ("clear with --out", 2, [self.links["tcp"], "clear-history", "alarm", "--out", os.path.join(out, "b.csv")]),
+            ("clear with --out", 2, [self.links["tcp"], "clear-history", "alarm", "--yes", "--out", os.path.join(out, "b.csv")]),
             ("dead link", 1, ["tcp:127.0.0.1:%d" % refused, "history", "alarm", "--out", os.path.join(out, "c.xlsx")]),
-            ("dead link clear", 1, ["tcp:127.0.0.1:%d" % refused, "clear-history", "alarm"]),
+            ("dead link clear", 1, ["tcp:127.0.0.1:%d" % refused, "clear-history", "alarm", "--yes"]),
         ]
         for name, code, args in cases:
             with self.subTest(name):

@@ -167,6 +167,57 @@ class IpTest(unittest.TestCase):
         got = show(self.sim.links["serial"])
         self.assertEqual(got, dict(DEFAULT, site="대전 센터", rectifier_id="00000001"))
 
+    def test_bad_files_send_nothing(self):
+        folder = temp_dir(self)
+        twice = os.path.join(folder, "twice.json")
+        with open(twice, "w") as f:
+            f.write('{"ip": "10.0.0.1", "site": "A", "ip": "10.0.0.2"}')
+        read_only = os.path.join(folder, "read-only.json")
+        with open(read_only, "w") as f:
+            json.dump({"saved_ip": "1.2.3.4", "firmware": "x"}, f)
+        big = os.path.join(folder, "big.json")
+        with open(big, "wb") as f:
+            f.truncate(1024 * 1024 + 1)
+        cases = [
+            (twice, b"the key 'ip' is given twice"),
+            (read_only, b"nothing to change"),
+            ("/dev/zero", b"'/dev/zero' goes on past 1 MB"),
+            (big, b"is 1048577 bytes; a file over 1 MB is not read"),
+        ]
+        for path, message in cases:
+            with self.subTest(path=os.path.basename(path)):
+                proc = run_cli("--link", self.sim.links["tcp"], "ip", "apply", "--file", path)
+                self.assertEqual(proc.returncode, 2, describe(proc))
+                self.assertIn(message, proc.stderr)
+                # One prefix, one "nothing was sent".
+                self.assertEqual(proc.stderr.count(b"ip apply:"), 1, proc.stderr)
+                self.assertEqual(proc.stderr.lower().count(b"nothing was sent"), 1, proc.stderr)
+        self.assertEqual(ip_writes(self.sim), [])
+
+
+class UnchangedBytesTest(unittest.TestCase):
+    """A description the controller holds with CR CR LF and a byte that is no CP949: writing
+    only the IP sends both texts back as the very bytes read."""
+
+    DESCRIPTION = b"Rack 3\r\r\nPSU\xff;"
+    SERIAL = b"2200\x0000001"
+
+    def test_only_the_ip_changes_on_the_wire(self):
+        block = (bytes(2) + bytes.fromhex("001A3AE00009") + dotted("10.0.0.9") + dotted("255.255.255.0")
+                 + dotted("10.0.0.1") + bytes([0]) + dotted("10.0.0.9") + bytes(4)
+                 + bytes([len(self.DESCRIPTION)]) + self.DESCRIPTION + self.SERIAL + b"; " + dotted("0.0.0.1")
+                 + bytes.fromhex("001A3AE00009") * 2 + bytes(6) + (7).to_bytes(4, "big") * 2 + bytes(8)
+                 + bytes([4]) + b"Site")
+        for link in LINKS:
+            with self.subTest(link=link):
+                sim = Simulator(self, "--ip-block", block.hex())
+                proc = run_cli("--link", sim.links[link], "ip", "apply", "ip=10.0.0.10")
+                writes = ip_writes(sim)
+                self.assertEqual(len(writes), 1, describe(proc))
+                self.assertEqual(writes[0], write_block(
+                    bytes.fromhex("001A3AE00009"), dotted("10.0.0.10"), dotted("255.255.255.0"), dotted("10.0.0.1"),
+                    0x01, self.DESCRIPTION, self.SERIAL, dotted("0.0.0.1"), 7, b"Site"))
+
 
 class CutShortTest(unittest.TestCase):
     """A controller whose description length points past the end of its 150-byte answer."""

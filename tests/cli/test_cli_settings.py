@@ -28,11 +28,12 @@ FRAME = re.compile(r"qeln-sim: (tcp|serial)< :?([0-9A-Fa-f]+)")
 class Simulator:
     """qeln-sim on a pty and a TCP port, logging the frames it receives."""
 
-    def __init__(self, testcase):
+    def __init__(self, testcase, *extra):
         self.errpath = os.path.join(temp_dir(testcase), "sim.stderr")
         with open(self.errpath, "wb") as err:
             proc = subprocess.Popen(
-                [base.SIM, "--tcp-port", "0", "--pty", "--trace", "--seed", "7", "--clock", "2026-03-04T05:06:07"],
+                [base.SIM, "--tcp-port", "0", "--pty", "--trace", "--seed", "7", "--clock", "2026-03-04T05:06:07",
+                 *extra],
                 stdout=subprocess.PIPE, stderr=err, stdin=subprocess.DEVNULL)
         testcase.addCleanup(base.stop_process, proc)
         self.links = {}
@@ -154,6 +155,55 @@ class SettingsTest(unittest.TestCase):
         proc = run_cli("--link", self.sim.links["serial"], "factory", "reset")
         self.assertIn(b"add --yes", proc.stderr)
         self.assertEqual(self.sim.writes(), [])
+
+    def test_file_and_value_refusals(self):
+        folder = temp_dir(self)
+
+        def document(name, text):
+            path = os.path.join(folder, name)
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+            return path
+        big = document("big.json", "")
+        os.truncate(big, 1024 * 1024 + 1)
+        cases = [
+            # Finer than the register keeps: refused naming the step, never cut.
+            (["charge_current_limit=3.99"], b"charge_current_limit: 3.99 A: this setting takes steps of 0.1 A"),
+            (["output_voltage=54.05"], b"output_voltage: 54.05 V: this setting takes steps of 0.1 V"),
+            (["charge_current_limit=0.05"], b"0.05 A: this setting takes steps of 0.1 A"),
+            ([document("step.json", '{"dc_overvoltage": 57.25}')], b"57.25 V: this setting takes steps of 0.1 V"),
+            ([document("twice.json", '{"dc_undervoltage": 46, "ac_overvoltage": 280, "dc_undervoltage": 47}')],
+             b"the key 'dc_undervoltage' is given twice"),
+            (["/dev/zero"], b"'/dev/zero' goes on past 1 MB; a file over 1 MB is not read"),
+            ([big], b"is 1048577 bytes; a file over 1 MB is not read"),
+            # The bounds of the charge mode the controller has, as the file leaves it.
+            (["output_voltage=58"], b"58 is outside 43.0..56.0"),
+        ]
+        for link in LINKS:
+            for args, message in cases:
+                with self.subTest(link=link, args=args):
+                    proc = run_cli("--link", self.sim.links[link], "settings", "apply", *args)
+                    self.assertEqual(proc.returncode, 2, describe(proc))
+                    self.assertIn(message, proc.stderr)
+                    self.assertEqual(proc.stderr.count(b"nothing was sent"), 1, proc.stderr)
+        self.assertEqual(self.sim.writes(), [])
+        # One decimal is what the register keeps: written as given.
+        proc = run_cli("--link", self.sim.links["tcp"], "settings", "apply", "charge_current_limit=3.9")
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertEqual(self.sim.writes(), [(63, 39)])
+
+    def test_bounds_after_the_whole_file(self):
+        # 58 V lies outside the present mode's bounds, inside those of the mode the file sets.
+        path = os.path.join(temp_dir(self), "test-mode.json")
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump({"output_voltage": 58, "charge_mode": "TEST 모드", "charge_current_limit": 0}, f, ensure_ascii=False)
+        proc = run_cli("--link", self.sim.links["serial"], "settings", "apply", path)
+        self.assertEqual(proc.returncode, 0, describe(proc))
+        self.assertEqual(self.sim.writes(), [(64, 3), (63, 0), (60, 580)])
+        # The limit now off reads "0", as the dialog shows it.
+        show = run_cli("--link", self.sim.links["tcp"], "settings", "show")
+        self.assertRegex(show.stdout.decode(), r"\ncharge_current_limit +0 +A ")
+        self.assertRegex(show.stdout.decode(), r"\noutput_voltage +58\.0 +V +42\.0\.\.60\.0\n")
 
     def test_clock_calibrate_factory(self):
         target = self.sim.links["tcp"]

@@ -988,6 +988,10 @@ class HistoryTest(unittest.TestCase):
             ("four words", {"alarm": [dict(alarm, words=[1, 2, 3, 4])]}, b"words"),
             ("hex of the wrong length", {"event": ["00" * 11]}, b"20 hex digits"),
             ("not hex", {"alarm": ["zz" * 34]}, b"68 hex digits"),
+            # Far beyond any integer: refused before it is converted.
+            ("huge word", {"alarm": [dict(alarm, words=[1e300, 0, 0, 0, 0])]}, b"words"),
+            ("huge negative byte", {"alarm": [dict(alarm, bytes=[0, -1e300, 0])]}, b"bytes"),
+            ("huge code", {"event": [{"time": "2024-01-01T00:00:00", "code": 1e300}]}, b"code"),
         ]
         for name, content, message in cases:
             with self.subTest(name):
@@ -997,6 +1001,20 @@ class HistoryTest(unittest.TestCase):
                 self.assertEqual(proc.stdout, b"")
                 self.assertIn(b"qeln-sim: --log-file", proc.stderr)
                 self.assertIn(message, proc.stderr)
+
+    def test_oversized_files_are_refused(self):
+        big = log_file(self, "")
+        with open(big, "wb") as f:
+            f.truncate(16 * 1024 * 1024 + 1)
+        for option in ("--log-file", "--scenario"):
+            for path, message in ((big, b"is 16777217 bytes; a file over 16 MB is not read"),
+                                  ("/dev/zero", b"goes on past 16 MB")):
+                with self.subTest(option=option, path=path):
+                    proc = subprocess.run([SIM, "--tcp-port", "0", option, path],
+                                          capture_output=True, timeout=30, stdin=subprocess.DEVNULL)
+                    self.assertEqual(proc.returncode, 2, proc.stderr)
+                    self.assertIn(option.encode(), proc.stderr)
+                    self.assertIn(message, proc.stderr)
 
 
 class ProcessTest(unittest.TestCase):
