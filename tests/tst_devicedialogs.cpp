@@ -79,7 +79,7 @@ class TestDeviceDialogs : public QObject {
 private Q_SLOTS:
     void clockWritesAndReadsBack();
     void clockKeepsCalendarInStep();
-    void clockRefusesAndStopsSilently();
+    void clockRefusesByName();
     void clockPollingHeldAndResumed_data();
     void clockPollingHeldAndResumed();
     void calibrationReachesThePlant();
@@ -170,12 +170,17 @@ void TestDeviceDialogs::clockKeepsCalendarInStep()
     typeInto(year, u8("2023"));
     QCOMPARE(QDate(calendar->year(), calendar->month(), calendar->day()), QDate(2023, 2, 28));
 
-    // A year box emptied while typing shows its lower bound at once.
+    // A year box emptied while typing stays empty (no 2001 in its place); the calendar
+    // waits for a year.
     auto *yearEdit = year->findChild<QLineEdit *>();
     yearEdit->selectAll();
     QTest::keyClick(yearEdit, Qt::Key_Backspace);
-    QCOMPARE(year->text(), u8("2001"));
-    QCOMPARE(calendar->year(), 2001);
+    QCOMPARE(year->text(), QString());
+    QCOMPARE(calendar->year(), 2023);
+    QTest::keyClicks(yearEdit, u8("202"));
+    QCOMPARE(calendar->year(), 2023);
+    QTest::keyClicks(yearEdit, u8("5"));
+    QCOMPARE(QDate(calendar->year(), calendar->month(), calendar->day()), QDate(2025, 2, 28));
 
     // "현재 날짜/시간" puts the PC's clock back.
     QTest::mouseClick(child<QPushButton>(d, "Button1"), Qt::LeftButton);
@@ -183,17 +188,20 @@ void TestDeviceDialogs::clockKeepsCalendarInStep()
     QCOMPARE(calendar->day(), QDate::currentDate().day());
 }
 
-void TestDeviceDialogs::clockRefusesAndStopsSilently()
+void TestDeviceDialogs::clockRefusesByName()
 {
     Rig rig;
     auto *d = rig.open<ClockDialog>("mDataTimeSet", "frmSetTime");
     QVERIFY(d);
     auto *ok = child<QPushButton>(d, "bbtOK");
 
-    // A seconds box emptied and not left: nothing sent, nothing said.
+    // A seconds box emptied and not left: refused by its name, nothing sent.
     typeInto(child<QSpinBox>(d, "spinedtSec"), QString());
     QTest::mouseClick(ok, Qt::LeftButton);
-    QVERIFY(!refusalBox(d));
+    QTRY_VERIFY(refusalBox(d));
+    QCOMPARE(refusalBox(d)->text(), u8("초 (second): the box is empty; nothing was sent."));
+    refusalBox(d)->accept();
+    QTRY_VERIFY(!refusalBox(d));
 
     // A typed month 13: refused with the field and its range, nothing sent.
     typeInto(child<QSpinBox>(d, "spinedtSec"), u8("0"));
