@@ -218,6 +218,11 @@ void OperationDialog::BitBtnOKClick()
     for (qsizetype i = 0; i < boxes_.size(); ++i) {
         if (!ticked[i])
             continue;
+        if (auto *list = qobject_cast<QComboBox *>(controls_[i])) {
+            if (refuseEmptyList(list, boxes_[i]->text()))
+                return;
+            continue;
+        }
         const QString problem = recheck(controls_[i]);
         if (!problem.isEmpty()) {
             submit(config::WritePlan::refuse(problem + QStringLiteral("; nothing was sent.")));
