@@ -173,7 +173,29 @@ private Q_SLOTS:
     void writeIsReadBack_data() { addLinkRows(); }
     void writeIsReadBack();
     void lateAnswerKeepsTypedText();
+    void unansweredReadBack();
 };
+
+// A read-back that does not come in time: the operator is told that the outcome is not known,
+// and no write is built on the read from before it; the late answer is still checked.
+void TestIpDialog::unansweredReadBack()
+{
+    Rig rig(true);
+    IpSettingsDialog *d = rig.openFilled();
+    QVERIFY(d);
+    d->readBackTimer()->setInterval(1); // gives up before the next poll tick sends the read
+    setText(d, "edtRectID", QStringLiteral("0000CAFE"));
+    child<QCheckBox>(d, "cbRectID_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const QString unknown = writeResult(d, &icon);
+    QVERIFY2(unknown.contains(QStringLiteral("did not answer")), qPrintable(unknown));
+    QCOMPARE(icon, QMessageBox::Warning);
+    QVERIFY(!d->readFilled());
+    QVERIFY(writtenAsSent(d));
+    QVERIFY(d->readFilled());
+    QCOMPARE(rig.ipLink->lastReadBack()->rectifierIdText, QStringLiteral("0000CAFE"));
+}
 
 // Each write is followed by a read that says whether it took; the next write is built on
 // that read, so it never sends back what an earlier write changed.
