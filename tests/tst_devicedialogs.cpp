@@ -26,6 +26,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 using namespace qeln;
 
 namespace {
@@ -72,14 +74,34 @@ void tick(QCheckBox *box)
 }
 
 
+using Setup = std::function<void(QDialog *)>;
+
+// A check box of the dialog ticked.
+Setup ticks(const char *name)
+{
+    return [name](QDialog *d) { child<QCheckBox>(d, name)->setChecked(true); };
+}
+
+// The text of the visible message box the main window shows, if any.
+QString mainMessage(QWidget *window)
+{
+    for (QMessageBox *box : window->findChildren<QMessageBox *>(QStringLiteral("messageBox"))) {
+        if (box->isVisible())
+            return box->text();
+    }
+    return QString();
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Setup)
 
 class TestDeviceDialogs : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void clockWritesAndReadsBack();
     void clockKeepsCalendarInStep();
-    void clockRefusesAndStopsSilently();
+    void clockRefusesByName();
     void clockPollingHeldAndResumed_data();
     void clockPollingHeldAndResumed();
     void calibrationReachesThePlant();
@@ -87,7 +109,76 @@ private Q_SLOTS:
     void calibrationModelWithoutAc();
     void factoryResetSentOnce();
     void factoryConfigInitialisation();
+    void everyWriteEndsVisibly_data();
+    void everyWriteEndsVisibly();
 };
+
+void TestDeviceDialogs::everyWriteEndsVisibly_data()
+{
+    QTest::addColumn<QByteArray>("menu");
+    QTest::addColumn<QByteArray>("dialog");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QByteArray>("ok");
+    QTest::addColumn<QString>("refusal"); // empty: written, and the success text follows
+
+    const QByteArray op = "mSystemConfiguration", opDialog = "frmPoint_Setting";
+    const QByteArray contacts = "mAlarmManager", contactDialog = "frmRepair";
+    QTest::newRow("operation") << op << opDialog << ticks("ckbBTP") << QByteArray("BitBtnOK") << QString();
+    QTest::newRow("contacts") << contacts << contactDialog << ticks("ckbDryContact") << QByteArray("BitBtnOK")
+                              << QString();
+    QTest::newRow("clock") << QByteArray("mDataTimeSet") << QByteArray("frmSetTime") << Setup([](QDialog *) {})
+                           << QByteArray("bbtOK") << QString();
+    QTest::newRow("alarm test") << QByteArray("mAlarmTest") << QByteArray("frmAlarmTest") << ticks("ckbAlarmTest")
+                                << QByteArray("BitBtnOK") << QString();
+    QTest::newRow("measurement") << QByteArray("mMeasurementSet") << QByteArray("frmSetting")
+                                 << ticks("cbDCV_SET_EN") << QByteArray("BitBtnOK") << QString();
+    QTest::newRow("factory") << QByteArray("mFactoryInitial") << QByteArray("Factory_Initial")
+                             << Setup([](QDialog *d) { d->findChildren<QRadioButton *>().at(1)->setChecked(true); })
+                             << QByteArray("BitBtnI_OK") << QString();
+    // A ticked line that cannot be written is refused by its name, not skipped in silence.
+    QTest::newRow("operation: list without an entry")
+        << op << opDialog << Setup([](QDialog *d) {
+               child<QComboBox>(d, "cbbCH_Mode")->setCurrentIndex(-1);
+               child<QCheckBox>(d, "ckbCH_Mode")->setChecked(true);
+               child<QCheckBox>(d, "ckbBTP")->setChecked(true);
+           })
+        << QByteArray("BitBtnOK") << u8("충전모드: no entry is selected");
+    QTest::newRow("contacts: list without an entry")
+        << contacts << contactDialog << Setup([](QDialog *d) {
+               child<QComboBox>(d, "cbbDryContact")->setCurrentIndex(-1);
+               child<QCheckBox>(d, "ckbDryContact")->setChecked(true);
+           })
+        << QByteArray("BitBtnOK") << u8("경보접점 상태: no entry is selected");
+    QTest::newRow("measurement: only a zero ticked")
+        << QByteArray("mMeasurementSet") << QByteArray("frmSetting") << Setup([](QDialog *d) {
+               child<QLineEdit>(d, "MskDC_LV")->setText(u8("00.00"));
+               child<QCheckBox>(d, "cbDCV_SET_EN")->setChecked(true);
+           })
+        << QByteArray("BitBtnOK") << u8("Nothing was sent: a calibration value of zero is not written (DC 전압).");
+}
+
+void TestDeviceDialogs::everyWriteEndsVisibly()
+{
+    QFETCH(QByteArray, menu);
+    QFETCH(QByteArray, dialog);
+    QFETCH(Setup, setup);
+    QFETCH(QByteArray, ok);
+    QFETCH(QString, refusal);
+    Rig rig;
+    QDialog *d = rig.open(menu.constData(), dialog.constData());
+    QVERIFY(d);
+    setup(d);
+    click(d, ok.constData());
+    if (refusal.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(mainMessage(&rig.window), u8(" Setting Sucess!!"), 5000);
+        return;
+    }
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    QVERIFY2(box->text().startsWith(refusal), qPrintable(box->text()));
+    QTest::qWait(200);
+    QCOMPARE(rig.writeRequests, 0);
+}
 
 void TestDeviceDialogs::clockWritesAndReadsBack()
 {
@@ -170,12 +261,17 @@ void TestDeviceDialogs::clockKeepsCalendarInStep()
     typeInto(year, u8("2023"));
     QCOMPARE(QDate(calendar->year(), calendar->month(), calendar->day()), QDate(2023, 2, 28));
 
-    // A year box emptied while typing shows its lower bound at once.
+    // A year box emptied while typing stays empty (no 2001 in its place); the calendar
+    // waits for a year.
     auto *yearEdit = year->findChild<QLineEdit *>();
     yearEdit->selectAll();
     QTest::keyClick(yearEdit, Qt::Key_Backspace);
-    QCOMPARE(year->text(), u8("2001"));
-    QCOMPARE(calendar->year(), 2001);
+    QCOMPARE(year->text(), QString());
+    QCOMPARE(calendar->year(), 2023);
+    QTest::keyClicks(yearEdit, u8("202"));
+    QCOMPARE(calendar->year(), 2023);
+    QTest::keyClicks(yearEdit, u8("5"));
+    QCOMPARE(QDate(calendar->year(), calendar->month(), calendar->day()), QDate(2025, 2, 28));
 
     // "현재 날짜/시간" puts the PC's clock back.
     QTest::mouseClick(child<QPushButton>(d, "Button1"), Qt::LeftButton);
@@ -183,17 +279,20 @@ void TestDeviceDialogs::clockKeepsCalendarInStep()
     QCOMPARE(calendar->day(), QDate::currentDate().day());
 }
 
-void TestDeviceDialogs::clockRefusesAndStopsSilently()
+void TestDeviceDialogs::clockRefusesByName()
 {
     Rig rig;
     auto *d = rig.open<ClockDialog>("mDataTimeSet", "frmSetTime");
     QVERIFY(d);
     auto *ok = child<QPushButton>(d, "bbtOK");
 
-    // A seconds box emptied and not left: nothing sent, nothing said.
+    // A seconds box emptied and not left: refused by its name, nothing sent.
     typeInto(child<QSpinBox>(d, "spinedtSec"), QString());
     QTest::mouseClick(ok, Qt::LeftButton);
-    QVERIFY(!refusalBox(d));
+    QTRY_VERIFY(refusalBox(d));
+    QCOMPARE(refusalBox(d)->text(), u8("초 (second): the box is empty; nothing was sent."));
+    refusalBox(d)->accept();
+    QTRY_VERIFY(!refusalBox(d));
 
     // A typed month 13: refused with the field and its range, nothing sent.
     typeInto(child<QSpinBox>(d, "spinedtSec"), u8("0"));

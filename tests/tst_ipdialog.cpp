@@ -114,6 +114,37 @@ QStringList checked(QWidget *d)
     return out;
 }
 
+QMessageBox *resultBox(QWidget *d)
+{
+    return d->findChild<QMessageBox *>(QLatin1String(IpSettingsDialog::ResultBoxName));
+}
+
+// Waits for the result of a write, closes its box and returns its text.
+QString writeResult(IpSettingsDialog *d, QMessageBox::Icon *icon = nullptr)
+{
+    QMessageBox *box = nullptr;
+    if (!QTest::qWaitFor([&] { return (box = resultBox(d)) && box->isVisible(); }, Wait))
+        return QStringLiteral("<no result>");
+    const QString text = box->text();
+    if (icon)
+        *icon = box->icon();
+    box->accept();
+    if (!QTest::qWaitFor([&] { return !resultBox(d); }, Wait))
+        return QStringLiteral("<result box stays>");
+    return text;
+}
+
+bool writtenAsSent(IpSettingsDialog *d)
+{
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const QString text = writeResult(d, &icon);
+    if (text == QStringLiteral("IP settings written: the controller reads back what was sent.")
+        && icon == QMessageBox::Information && !d->checkingWrite())
+        return true;
+    qWarning("write result: %s", qPrintable(text));
+    return false;
+}
+
 void addLinkRows()
 {
     QTest::addColumn<bool>("tcp");
@@ -139,7 +170,108 @@ private Q_SLOTS:
     void defaultsByModel();
     void pollingResumesOnEveryClose_data();
     void pollingResumesOnEveryClose();
+    void writeIsReadBack_data() { addLinkRows(); }
+    void writeIsReadBack();
+    void lateAnswerKeepsTypedText();
+    void unansweredReadBack();
 };
+
+// A read-back that does not come in time: the operator is told that the outcome is not known,
+// and no write is built on the read from before it; the late answer is still checked.
+void TestIpDialog::unansweredReadBack()
+{
+    Rig rig(true);
+    IpSettingsDialog *d = rig.openFilled();
+    QVERIFY(d);
+    d->readBackTimer()->setInterval(1); // gives up before the next poll tick sends the read
+    setText(d, "edtRectID", QStringLiteral("0000CAFE"));
+    child<QCheckBox>(d, "cbRectID_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const QString unknown = writeResult(d, &icon);
+    QVERIFY2(unknown.contains(QStringLiteral("did not answer")), qPrintable(unknown));
+    QCOMPARE(icon, QMessageBox::Warning);
+    QVERIFY(!d->readFilled());
+    QVERIFY(writtenAsSent(d));
+    QVERIFY(d->readFilled());
+    QCOMPARE(rig.ipLink->lastReadBack()->rectifierIdText, QStringLiteral("0000CAFE"));
+}
+
+// Each write is followed by a read that says whether it took; the next write is built on
+// that read, so it never sends back what an earlier write changed.
+void TestIpDialog::writeIsReadBack()
+{
+    QFETCH(bool, tcp);
+    Rig rig(tcp);
+    IpSettingsDialog *d = rig.openFilled();
+    QVERIFY(d);
+    const QString site = QStringLiteral("제3변전소 B동");
+    setText(d, "mmSiteInfo", site);
+    child<QCheckBox>(d, "cbSite_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    // Until the read-back has come, "설정" waits: a write now would be built on the old read.
+    QVERIFY(d->checkingWrite());
+    child<QCheckBox>(d, "cbIP_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    QVERIFY2(box->text().contains(QStringLiteral("still being checked")), qPrintable(box->text()));
+    box->accept();
+    child<QCheckBox>(d, "cbIP_SET_EN")->setChecked(false);
+    QVERIFY(writtenAsSent(d));
+    QCOMPARE(rig.ipWrites, 1);
+
+    // Only the rectifier ID: the site written before stays (it used to be put back).
+    setText(d, "edtRectID", QStringLiteral("0000ABCD"));
+    child<QCheckBox>(d, "cbRectID_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QVERIFY(writtenAsSent(d));
+    QCOMPARE(rig.ipWrites, 2);
+    QCOMPARE(rig.ipLink->lastReadBack()->siteText, site);
+    QCOMPARE(rig.ipLink->lastReadBack()->rectifierIdText, QStringLiteral("0000ABCD"));
+    QCOMPARE(text(d, "mmSiteInfo"), site);
+
+    // A description the controller cannot keep beside the site: it refuses the block. The
+    // dialog says so, names the item and selects it again with what was typed.
+    const QString description(70, QLatin1Char('D'));
+    setText(d, "mmHWDes", description);
+    child<QCheckBox>(d, "cbHWDes_SET_EN")->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    const QString refused = writeResult(d, &icon);
+    QVERIFY2(refused.startsWith(QStringLiteral("The controller refused the IP settings")), qPrintable(refused));
+    QVERIFY2(refused.contains(QStringLiteral("(HW 설명)")), qPrintable(refused));
+    QCOMPARE(icon, QMessageBox::Warning);
+    QCOMPARE(checked(d), QStringList{QStringLiteral("cbHWDes_SET_EN")});
+    QCOMPARE(text(d, "mmHWDes"), description);
+    QCOMPARE(rig.ipWrites, 3);
+    QCOMPARE(rig.ipLink->lastReadBack()->siteText, site);
+}
+
+// An answer later than the 3 s fills the boxes, but not those typed into meanwhile.
+void TestIpDialog::lateAnswerKeepsTypedText()
+{
+    Rig rig(true);
+    IpSettingsDialog *d = rig.openFilled();
+    QVERIFY(d);
+    const QString gateway = parts(d, "edtGW", 4);
+    setText(d, "edtGW4", QStringLiteral("254")); // before "조회": the read shows the controller's
+    rig.decoded.clear();
+    click(d, "btnRead");
+    // The read goes out on the next poll tick: its answer cannot be here yet.
+    d->Timer1Timer();
+    QVERIFY(rig.decoded.isEmpty());
+    QVERIFY(child<QLabel>(d, "lblReadState")->text().startsWith(QStringLiteral("No answer")));
+    auto *rectifier = child<QLineEdit>(d, "edtRectID");
+    rectifier->selectAll();
+    QTest::keyClicks(rectifier, QStringLiteral("BEEF"));
+    setText(d, "mmSiteInfo", QStringLiteral("typed while waiting"));
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.decoded.isEmpty(), Wait);
+    QTRY_VERIFY(d->readFilled());
+    QCOMPARE(text(d, "edtRectID"), QStringLiteral("BEEF"));
+    QCOMPARE(text(d, "mmSiteInfo"), QStringLiteral("typed while waiting"));
+    QCOMPARE(parts(d, "edtGW", 4), gateway);
+}
 
 void TestIpDialog::fillsThreeSecondsAfterRead()
 {
@@ -241,8 +373,10 @@ void TestIpDialog::writeReachesController()
     QTRY_COMPARE_WITH_TIMEOUT(rig.ipWrites, 1, Wait);
     QVERIFY(!refusalBox(d));
     QVERIFY(checked(d).isEmpty());
-    // On TCP the write holds the status poll until the dialog closes.
-    QCOMPARE(rig.state().RequestState, tcp ? StateIpWrite : StatePoll);
+    // The block is read back and compared with what was sent; the dialog says how it went.
+    QVERIFY(writtenAsSent(d));
+    QVERIFY(checked(d).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.state().RequestState, StatePoll, Wait);
 
     // "조회": the boxes are filled again from the controller's new answer.
     rig.decoded.clear();

@@ -8,11 +8,13 @@
 #include "app/demosimulator.h"
 #include "app/mainform.h"
 #include "config/configdialog.h"
+#include "config/entryspinbox.h"
 #include "link/linkengine.h"
 #include "monitor/formatters.h"
 #include "monitor/statuspage.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -69,6 +71,8 @@ private Q_SLOTS:
     void operationWritesTypedValues();
     void operationSelectAllDefaults();
     void operationRefusalKeepsTicks();
+    void fieldKeepsTypedText_data();
+    void fieldKeepsTypedText();
     void contactAssignmentRoundTrip();
     void alarmTestSwitchesReminder();
 };
@@ -165,12 +169,12 @@ void TestOperationDialogs::operationRefusalKeepsTicks()
     box->accept();
     QVERIFY(child<QCheckBox>(d, "ckbDCUV")->isChecked() && child<QCheckBox>(d, "ckbACUV")->isChecked());
 
-    // A letter in an integer field: the standard conversion text.
+    // A letter in an integer field: the standard conversion text, after the line's name.
     child<QCheckBox>(d, "ckbDCUV")->setChecked(false);
     child<QSpinBox>(d, "mskACUV")->findChild<QLineEdit *>()->setText(QStringLiteral("1x"));
     click(d, "BitBtnOK");
     QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
-    QCOMPARE(box->text(), QStringLiteral("'1x' is not a valid integer value"));
+    QCOMPARE(box->text(), QStringLiteral("AC 저전압 (150V ~ 200V): '1x' is not a valid integer value; nothing was sent."));
     box->accept();
 
     // Nothing ticked: nothing sent, nothing said.
@@ -196,6 +200,104 @@ void TestOperationDialogs::operationRefusalKeepsTicks()
     QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
     QCOMPARE(box->text(), QStringLiteral("DC 저전압 (43.0V ~ 50.0V): 60.0 is outside 43.0..50.0; nothing was sent."));
     QCOMPARE(rig.writeRequests, 1);
+}
+
+void TestOperationDialogs::fieldKeepsTypedText_data()
+{
+    QTest::addColumn<QByteArray>("menu");
+    QTest::addColumn<QByteArray>("dialog");
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QByteArray>("tick"); // the line's check box; empty in the clock dialog
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<QString>("corrected");
+
+    const QByteArray op = "mSystemConfiguration", opDialog = "frmPoint_Setting";
+    const QByteArray clock = "mDataTimeSet", clockDialog = "frmSetTime";
+    QTest::newRow("AC 저전압 300 (was forced to 150)")
+        << op << opDialog << QByteArray("mskACUV") << QByteArray("ckbACUV") << QStringLiteral("300")
+        << QStringLiteral("AC 저전압 (150V ~ 200V): 300 is outside 150..200; nothing was sent.") << QStringLiteral("180");
+    QTest::newRow("AC 고전압 12 (was forced to 250)")
+        << op << opDialog << QByteArray("mskACOV") << QByteArray("ckbACOV") << QStringLiteral("12")
+        << QStringLiteral("AC 고전압 (250V ~ 290V): 12 is outside 250..290; nothing was sent.") << QStringLiteral("260");
+    QTest::newRow("DC 저전압 60.5")
+        << op << opDialog << QByteArray("mskDCUV") << QByteArray("ckbDCUV") << QStringLiteral("60.5")
+        << QStringLiteral("DC 저전압 (43.0V ~ 50.0V): 60.5 is outside 43.0..50.0; nothing was sent.") << QStringLiteral("45.5");
+    QTest::newRow("DC 과전류 emptied")
+        << op << opDialog << QByteArray("mskDCOC") << QByteArray("ckbDCOC") << QString()
+        << QStringLiteral("DC 과전류 (40% ~ 120%): '' is not a valid integer value; nothing was sent.") << QStringLiteral("105");
+    QTest::newRow("방전시간 0 (a whole-number line)")
+        << op << opDialog << QByteArray("mskBTT") << QByteArray("ckbBTT") << QStringLiteral("0")
+        << QStringLiteral("방전시간 (1 ~ 120분): 0 is outside 1..120; nothing was sent.") << QStringLiteral("10");
+    QTest::newRow("충전전류제한 5")
+        << op << opDialog << QByteArray("mskCHLimit") << QByteArray("ckbCHLimit") << QStringLiteral("5")
+        << QStringLiteral("충전전류제한 (0(OFF), 1~ 4A): 5 is outside 0.0..4.0; nothing was sent.") << QStringLiteral("3");
+    QTest::newRow("clock: hour 25 (was left as 2)")
+        << clock << clockDialog << QByteArray("spinedtHour") << QByteArray() << QStringLiteral("25")
+        << QStringLiteral("시 (hour): 25 is outside 0..23; nothing was sent.") << QStringLiteral("12");
+    QTest::newRow("clock: year emptied (was 2001)")
+        << clock << clockDialog << QByteArray("spinedtYear") << QByteArray() << QString()
+        << QStringLiteral("년 (year): the box is empty; nothing was sent.") << QStringLiteral("2024");
+    QTest::newRow("clock: year half typed")
+        << clock << clockDialog << QByteArray("spinedtYear") << QByteArray() << QStringLiteral("202")
+        << QStringLiteral("년 (year): 202 is outside 2001..2999; nothing was sent.") << QStringLiteral("2024");
+    QTest::newRow("clock: minute 60")
+        << clock << clockDialog << QByteArray("spinedtMIn") << QByteArray() << QStringLiteral("60")
+        << QStringLiteral("분 (minute): 60 is outside 0..59; nothing was sent.") << QStringLiteral("30");
+}
+
+// A value the line cannot take stays as typed when the box is left, marked with the reason,
+// and "설정" refuses it by the line's name without sending anything.
+void TestOperationDialogs::fieldKeepsTypedText()
+{
+    QFETCH(QByteArray, menu);
+    QFETCH(QByteArray, dialog);
+    QFETCH(QByteArray, field);
+    QFETCH(QByteArray, tick);
+    QFETCH(QString, typed);
+    QFETCH(QString, refusal);
+    QFETCH(QString, corrected);
+    Rig rig;
+    QDialog *d = rig.open(menu.constData(), dialog.constData());
+    QVERIFY(d);
+    QWidget *box = child(d, field.constData());
+    QVERIFY(box);
+    QVERIFY(entryProblem(box).isEmpty());
+    // The box is left by Tab as the operator leaves it: the dialog must hold the focus (the
+    // offscreen platform may hand the activation back to the main window).
+    QApplication::setActiveWindow(d);
+    typeInto(box, typed);
+    QVERIFY(box->hasFocus());
+    QTest::keyClick(box->findChild<QLineEdit *>(), Qt::Key_Tab);
+    QVERIFY(!box->hasFocus());
+    QCOMPARE(spinText(d, field.constData()), typed);
+    const QString mark = refusal.chopped(int(qstrlen("; nothing was sent.")));
+    QCOMPARE(entryProblem(box), mark);
+    QCOMPARE(box->toolTip(), mark);
+    QVERIFY(!box->styleSheet().isEmpty());
+
+    if (!tick.isEmpty())
+        child<QCheckBox>(d, tick.constData())->setChecked(true);
+    click(d, dialog == "frmSetTime" ? "bbtOK" : "BitBtnOK");
+    QMessageBox *shown = nullptr;
+    QTRY_VERIFY((shown = refusalBox(d)) && shown->isVisible());
+    QCOMPARE(shown->text(), refusal);
+    if (qEnvironmentVariableIsSet("QELN_SHOT_DIR"))
+        d->grab().save(QString::fromLocal8Bit(qgetenv("QELN_SHOT_DIR")) + QStringLiteral("/marked-")
+                         + QString::fromLatin1(field) + QStringLiteral(".png"));
+    shown->accept();
+    QTRY_VERIFY(!refusalBox(d));
+    QCOMPARE(spinText(d, field.constData()), typed);
+    QCOMPARE(entryProblem(box), mark);
+    if (!tick.isEmpty())
+        QVERIFY(child<QCheckBox>(d, tick.constData())->isChecked());
+    QTest::qWait(200);
+    QCOMPARE(rig.writeRequests, 0);
+
+    // Corrected, the mark goes at once.
+    typeInto(box, corrected);
+    QCOMPARE(entryProblem(box), QString());
+    QCOMPARE(box->toolTip(), QString());
 }
 
 void TestOperationDialogs::contactAssignmentRoundTrip()

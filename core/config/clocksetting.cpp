@@ -4,6 +4,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <utility>
 
 namespace qeln::config::clocksetting {
 
@@ -48,22 +49,14 @@ CalendarDate withDay(CalendarDate date, int day)
     return date;
 }
 
-QString yearTextAfterEdit(const QString &text)
-{
-    return text.isEmpty() ? QString::number(MinYear) : text;
-}
-
 CalendarDate followFields(CalendarDate calendar, const QString &yearText,
                           const QString &monthText)
 {
-    // The year box's value: a text that is not a number counts as the lower bound, and the
-    // value is held within the box's bounds, as a spin box reports it while being typed in.
+    // A year box that does not hold a year of its range (empty, or half typed) leaves the
+    // calendar as it is, until it does.
     bool ok = false;
-    int year = yearText.toInt(&ok);
-    if (!ok)
-        year = MinYear;
-    year = std::clamp(year, MinYear, MaxYear);
-    if (year == 0 || monthText.isEmpty())
+    const int year = yearText.toInt(&ok);
+    if (!ok || year < MinYear || year > MaxYear || monthText.isEmpty())
         return calendar;
     const int month = monthText.toInt(&ok);
     if (!ok)
@@ -77,85 +70,76 @@ CalendarDate followFields(CalendarDate calendar, const QString &yearText,
 
 namespace {
 
-struct ClockField {
+struct ClockLimits {
     const char *label; // the dialog's label, UTF-8
     const char *name;
-    int width;
     int low;
     int high;
 };
 
-// A box's number as the dialog reads it; `text` is known not to be empty.
-bool readNumber(const QString &text, int *value)
+constexpr ClockLimits Limits[] = {
+    {"년", "year", MinYear, MaxYear}, {"월", "month", 1, 12}, {"일", "day", 1, 31},
+    {"시", "hour", 0, 23},            {"분", "minute", 0, 59}, {"초", "second", 0, 59},
+};
+
+QString fieldName(Field which)
 {
-    bool ok = false;
-    const int v = text.toInt(&ok, 10);
-    if (ok)
-        *value = v;
-    return ok;
+    const ClockLimits &l = Limits[int(which)];
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(l.label), QLatin1String(l.name));
 }
 
-int digitCount(int value)
+QString outOfRange(Field which, int value, int high)
 {
-    return QString::number(value < 0 ? -static_cast<long long>(value) : value).size();
-}
-
-QString outOfRange(const ClockField &field, int value, int high)
-{
-    return QStringLiteral("%1 (%2): %3 is outside %4..%5; nothing was sent.")
-        .arg(QString::fromUtf8(field.label), QLatin1String(field.name))
+    return QStringLiteral("%1: %2 is outside %3..%4")
+        .arg(fieldName(which))
         .arg(value)
-        .arg(field.low)
+        .arg(Limits[int(which)].low)
         .arg(high);
 }
 
 } // namespace
 
+QString fieldProblem(Field which, const QString &text, int high)
+{
+    if (which == Field::Day)
+        return QString();
+    if (text.isEmpty())
+        return fieldName(which) + QStringLiteral(": the box is empty");
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok)
+        return fieldName(which) + QStringLiteral(": ") + notIntegerMessage(text);
+    if (high <= 0)
+        high = Limits[int(which)].high;
+    if (value < Limits[int(which)].low || value > high)
+        return outOfRange(which, value, high);
+    return QString();
+}
+
 WritePlan plan(const Fields &fields)
 {
-    enum { Year, Month, Day, Hour, Minute, Second, Count };
-    static const ClockField limits[Count] = {
-        {"년", "year", 4, MinYear, MaxYear}, {"월", "month", 2, 1, 12},
-        {"일", "day", 2, 1, 31},             {"시", "hour", 2, 0, 23},
-        {"분", "minute", 2, 0, 59},          {"초", "second", 2, 0, 59},
-    };
-    const QString *texts[Count] = {&fields.year, &fields.month, nullptr,
-                                   &fields.hour, &fields.minute, &fields.second};
-
-    int values[Count] = {};
-    bool present[Count] = {};
-    // Every box that has a text is read first: a text that is no number is an error even
-    // when another box is empty.
-    for (int i = 0; i < Count; ++i) {
-        if (i == Day) {
-            present[i] = fields.day > 0;
-            values[i] = fields.day;
+    const QString nothingSent = QStringLiteral("; nothing was sent.");
+    const std::pair<Field, const QString *> boxes[] = {
+        {Field::Year, &fields.year}, {Field::Month, &fields.month}, {Field::Hour, &fields.hour},
+        {Field::Minute, &fields.minute}, {Field::Second, &fields.second}};
+    // Every box in the dialog's order; the first that cannot be written names itself.
+    for (const auto &[which, text] : boxes) {
+        const QString problem = fieldProblem(which, *text);
+        if (!problem.isEmpty())
+            return WritePlan::refuse(problem + nothingSent);
+        if (which != Field::Month)
             continue;
-        }
-        if (texts[i]->isEmpty())
-            continue;
-        if (!readNumber(*texts[i], &values[i]))
-            return WritePlan::refuse(notIntegerMessage(*texts[i]));
-        present[i] = true;
+        const int days = daysInMonth(fields.year.toInt(), fields.month.toInt());
+        if (fields.day <= 0)
+            return WritePlan::refuse(fieldName(Field::Day) + QStringLiteral(": no day is selected") + nothingSent);
+        if (fields.day > days)
+            return WritePlan::refuse(outOfRange(Field::Day, fields.day, days) + nothingSent);
     }
-    // A missing box, or a number wider than its box once padded: nothing, without a word.
-    for (int i = 0; i < Count; ++i) {
-        if (!present[i] || digitCount(values[i]) > limits[i].width)
-            return WritePlan();
-    }
-    for (int i = 0; i < Count; ++i) {
-        int high = limits[i].high;
-        if (i == Day)
-            high = daysInMonth(values[Year], values[Month]);
-        if (values[i] < limits[i].low || values[i] > high)
-            return WritePlan::refuse(outOfRange(limits[i], values[i], high));
-    }
-
     WritePlan out;
     out.writes = {
-        {SecondRegister, values[Second]}, {YearRegister, values[Year]},
-        {MonthRegister, values[Month]},   {DayRegister, values[Day]},
-        {HourRegister, values[Hour]},     {MinuteRegister, values[Minute]},
+        {SecondRegister, fields.second.toInt()}, {YearRegister, fields.year.toInt()},
+        {MonthRegister, fields.month.toInt()},   {DayRegister, fields.day},
+        {HourRegister, fields.hour.toInt()},     {MinuteRegister, fields.minute.toInt()},
     };
     return out;
 }

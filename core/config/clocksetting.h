@@ -41,13 +41,9 @@ CalendarDate withMonth(CalendarDate date, int month);
 // Day 0 or less or beyond the shown month: unchanged.
 CalendarDate withDay(CalendarDate date, int day);
 
-// The year box's text after the operator edited it: an emptied box shows its lower bound
-// "2001" at once; any other text stays.
-QString yearTextAfterEdit(const QString &text);
-
 // Keeping the calendar in step with the year box and the month box, run whenever either
-// text changes. Stops (calendar unchanged) when the year is 0 or not a number or the month
-// text is empty. Otherwise, for a month 1..12, the selected day moves to the month's last
+// text changes. Stops (calendar unchanged) when the year text is not a year of 2001..2999
+// (empty or half typed) or the month text is empty. Otherwise, for a month 1..12, the selected day moves to the month's last
 // day first if it is beyond it; then the calendar takes the month (ignored outside 1..12,
 // so a typed "13" changes neither month nor day), then the year.
 CalendarDate followFields(CalendarDate calendar, const QString &yearText,
@@ -66,14 +62,19 @@ struct Fields {
 
 // The writes of "설정" in the dialog's order: (6, second), (1, year), (2, month), (3, day),
 // (4, hour), (5, minute); the controller receives minute first and second last.
-// - A box whose text is not a whole number: the standard conversion error, nothing sent.
-// - An empty box, or a number longer than its width (4 digits for the year, 2 for the
-//   others, after zero padding): an empty plan without a message, as the dialog stops
-//   silently.
-// - A value outside its range (year 2001..2999, month 1..12, day 1..days of that month,
-//   hour 0..23, minute and second 0..59): refused with a message naming the field and its
-//   range, nothing sent.
+// Refused, naming the first box (in the order year, month, day, hour, minute, second) that
+// is empty, not a whole number (the standard conversion text) or outside its range (year
+// 2001..2999, month 1..12, day 1..days of that month, hour 0..23, minute and second 0..59):
+// "시 (hour): 25 is outside 0..23; nothing was sent." Nothing is ever sent in place of what
+// a box holds.
 WritePlan plan(const Fields &fields);
+
+// The boxes of the dialog, in its order.
+enum class Field { Year, Month, Day, Hour, Minute, Second };
+// Why a box's text cannot be written, without the closing "; nothing was sent.": "년 (year):
+// the box is empty", "시 (hour): 25 is outside 0..23"; empty when it can. `high` replaces the
+// upper bound when above 0. The day comes from the calendar and is checked by plan().
+QString fieldProblem(Field which, const QString &text, int high = 0);
 // The same six writes for a date and time (qeln-cli clock set / clock sync). An invalid
 // QDateTime or a year outside 2001..2999 is refused with a message.
 WritePlan plan(const QDateTime &when);

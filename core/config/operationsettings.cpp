@@ -167,15 +167,20 @@ QString boundText(const OperationSetting &s, double v)
     return s.decimals() > 0 ? QString::number(v, 'f', 1) : QString::number(qRound(v));
 }
 
+QString outsideText(const OperationSetting &s, const QString &typed)
+{
+    return QStringLiteral("%1: %2 is outside %3").arg(s.caption.trimmed(), typed.trimmed(), rangeText(s));
+}
+
 QString outsideMessage(const OperationSetting &s, const QString &typed)
 {
-    return QStringLiteral("%1: %2 is outside %3; nothing was sent.")
-        .arg(s.caption.trimmed(), typed.trimmed(), rangeText(s));
+    return outsideText(s, typed) + QStringLiteral("; nothing was sent.");
 }
 
 struct Encoded {
     bool ok = false;
     bool skip = false;
+    bool notNumber = false; // refusal is the standard conversion text
     long long value = 0;
     QString refusal;
 };
@@ -189,6 +194,7 @@ Encoded encode(const OperationSetting &s, const OperationValue &v)
         const long long n = v.text.trimmed().toLongLong(&ok, 10);
         if (!ok) {
             e.refusal = notIntegerMessage(v.text);
+            e.notNumber = true;
             return e;
         }
         if (n < qRound64(s.minimum) || n > qRound64(s.maximum)) {
@@ -205,6 +211,7 @@ Encoded encode(const OperationSetting &s, const OperationValue &v)
         const double d = c.toDouble(v.text.trimmed(), &ok);
         if (!ok || !std::isfinite(d)) {
             e.refusal = notFloatMessage(v.text);
+            e.notNumber = true;
             return e;
         }
         constexpr double slack = 1e-9;
@@ -339,6 +346,20 @@ QList<bool> selectAll(const QList<bool> &ticked)
             result[i] = true;
     }
     return result;
+}
+
+QString valueProblem(const OperationSetting &s, const OperationValue &v)
+{
+    if (!s.isSpin())
+        return QString();
+    const Encoded e = encode(s, v);
+    if (e.refusal.isEmpty())
+        return QString();
+    if (e.notNumber)
+        return s.caption.trimmed() + QStringLiteral(": ") + e.refusal;
+    // The range and register texts end in "; nothing was sent.": the problem is what precedes.
+    const QString tail = QStringLiteral("; nothing was sent.");
+    return e.refusal.endsWith(tail) ? e.refusal.chopped(tail.size()) : e.refusal;
 }
 
 WritePlan plan(const QList<bool> &ticked, const OperationValues &values, bool testMode)

@@ -118,6 +118,12 @@ QList<bool> selectAll(const QList<bool> &ticked);
 // selection is skipped. Lines beyond the lengths of `ticked`/`values` count as not ticked.
 WritePlan plan(const QList<bool> &ticked, const OperationValues &values, bool testMode);
 
+// Why a spin line's text cannot be written, naming the line by its caption: "AC 저전압
+// (150V ~ 200V): 300 is outside 150..200", "AC 저전압 (150V ~ 200V): '' is not a valid integer
+// value". Empty when it can, and always for lists and the task-fail reset. The dialog marks
+// the field with it and refuses "설정" with it.
+QString valueProblem(const OperationSetting &setting, const OperationValue &value);
+
 // The spin range as the refusal names it: "43.0..50.0" or "150..200".
 QString rangeText(const OperationSetting &setting);
 

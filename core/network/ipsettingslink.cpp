@@ -8,6 +8,133 @@ Q_LOGGING_CATEGORY(lcIpSettings, "qeln.network")
 
 namespace qeln {
 
+namespace {
+
+template <std::size_t N> QByteArray bytesOf(const std::array<std::uint8_t, N> &octets)
+{
+    return QByteArray(reinterpret_cast<const char *>(octets.data()), qsizetype(N));
+}
+
+QByteArray bigEndian(std::uint32_t v)
+{
+    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(bytes, 4);
+}
+
+// The item's bytes in a read-back, and whether the answer reached them.
+QByteArray readBytes(const IpSettingsReadBack &r, IpItem item, bool *present)
+{
+    const auto field = [&](IpField f, const QByteArray &bytes) {
+        *present = r.has(f);
+        return bytes;
+    };
+    switch (item) {
+    case IpItem::Ip: return field(IpField::Ip, bytesOf(r.ip));
+    case IpItem::Gateway: return field(IpField::Gateway, bytesOf(r.gateway));
+    case IpItem::Mask: return field(IpField::Mask, bytesOf(r.mask));
+    case IpItem::Mac: return field(IpField::Mac, bytesOf(r.mac));
+    case IpItem::HwVersion: return field(IpField::HwVersion, bytesOf(r.hwVersion));
+    case IpItem::SerialNumber: return field(IpField::SerialNumber, r.serialNumberBytes);
+    case IpItem::HwDescription: return field(IpField::HwDescription, r.hwDescriptionBytes);
+    case IpItem::RectifierId: return field(IpField::RectifierId, bigEndian(r.rectifierId));
+    case IpItem::Site: return field(IpField::Site, r.siteBytes);
+    }
+    *present = false;
+    return QByteArray();
+}
+
+// The item's bytes in a write block (see the layout in ipsettings.h).
+QByteArray sentBytes(const QByteArray &payload, IpItem item)
+{
+    const int n = payload.size() > 31 ? quint8(payload.at(31)) : 0;
+    const int m = payload.size() > 82 + n ? quint8(payload.at(82 + n)) : 0;
+    switch (item) {
+    case IpItem::Ip: return payload.mid(10, 4);
+    case IpItem::Gateway: return payload.mid(18, 4);
+    case IpItem::Mask: return payload.mid(14, 4);
+    case IpItem::Mac: return payload.mid(4, 6);
+    case IpItem::HwVersion: return payload.mid(44 + n, 4);
+    case IpItem::SerialNumber: return payload.mid(32 + n, IpSerialNumberBytes);
+    case IpItem::HwDescription: return payload.mid(32, n);
+    case IpItem::RectifierId: return payload.mid(66 + n, 4);
+    case IpItem::Site: return payload.mid(83 + n, m);
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+QString ipItemName(IpItem item)
+{
+    switch (item) {
+    case IpItem::Ip: return QStringLiteral("정류기 IP 주소");
+    case IpItem::Gateway: return QStringLiteral("GATEWAY");
+    case IpItem::Mask: return QStringLiteral("SUBNET MASK");
+    case IpItem::Mac: return QStringLiteral("Mac 주소");
+    case IpItem::HwVersion: return QStringLiteral("HW 버전");
+    case IpItem::SerialNumber: return QStringLiteral("Serial 번호");
+    case IpItem::HwDescription: return QStringLiteral("HW 설명");
+    case IpItem::RectifierId: return QStringLiteral("정류기 ID");
+    case IpItem::Site: return QStringLiteral("Site 정보");
+    }
+    return QString();
+}
+
+bool ipItemSelected(const IpSettingsForm &f, IpItem item)
+{
+    switch (item) {
+    case IpItem::Ip: return f.ipSelected;
+    case IpItem::Gateway: return f.gatewaySelected;
+    case IpItem::Mask: return f.maskSelected;
+    case IpItem::Mac: return f.macSelected;
+    case IpItem::HwVersion: return f.hwVersionSelected;
+    case IpItem::SerialNumber: return f.serialNumberSelected;
+    case IpItem::HwDescription: return f.hwDescriptionSelected;
+    case IpItem::RectifierId: return f.rectifierIdSelected;
+    case IpItem::Site: return f.siteSelected;
+    }
+    return false;
+}
+
+QString IpWriteCheck::names() const
+{
+    QStringList out;
+    for (IpItem item : items)
+        out << ipItemName(item);
+    return out.join(QStringLiteral(", "));
+}
+
+IpWriteCheck checkIpWrite(const IpSettingsForm &form, const QByteArray &payload,
+                          const IpSettingsReadBack &before, const IpSettingsReadBack &after)
+{
+    IpWriteCheck check;
+    QList<IpItem> sentNew;
+    bool allAsBefore = true;
+    for (IpItem item : AllIpItems) {
+        bool wasThere = false;
+        bool isThere = false;
+        const QByteArray was = readBytes(before, item, &wasThere);
+        const QByteArray now = readBytes(after, item, &isThere);
+        const bool selected = ipItemSelected(form, item);
+        const QByteArray expected = selected ? sentBytes(payload, item) : was;
+        if (selected && (expected != was || !wasThere))
+            sentNew << item;
+        if (!isThere || now != was)
+            allAsBefore = false;
+        if (!isThere || now != expected)
+            check.items << item;
+    }
+    if (check.items.isEmpty()) {
+        check.outcome = IpWriteCheck::Written;
+    } else if (allAsBefore && !sentNew.isEmpty()) {
+        check.outcome = IpWriteCheck::Refused;
+        check.items = sentNew;
+    } else {
+        check.outcome = IpWriteCheck::Different;
+    }
+    return check;
+}
+
 IpSettingsLink::IpSettingsLink(QObject *parent) : QObject(parent) {}
 
 void IpSettingsLink::DecodeIpSettings(ConsoleState &state)

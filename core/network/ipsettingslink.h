@@ -3,11 +3,41 @@
 #include "link/linkengine.h"
 #include "network/ipsettings.h"
 
+#include <QList>
 #include <QObject>
 
 #include <optional>
 
 namespace qeln {
+
+// The items the IP dialog selects for a write, in the order of its rows.
+enum class IpItem { Ip, Gateway, Mask, Mac, HwVersion, SerialNumber, HwDescription, RectifierId, Site };
+inline constexpr IpItem AllIpItems[] = {IpItem::Ip,           IpItem::Gateway,      IpItem::Mask,
+                                        IpItem::Mac,          IpItem::HwVersion,    IpItem::SerialNumber,
+                                        IpItem::HwDescription, IpItem::RectifierId, IpItem::Site};
+// The item as the dialog names it: "정류기 IP 주소", "Site 정보", ...
+QString ipItemName(IpItem item);
+bool ipItemSelected(const IpSettingsForm &form, IpItem item);
+
+// What the read-back that follows a write says about it.
+struct IpWriteCheck {
+    enum Outcome {
+        Written,   // every item reads back as the block carried it (selected) or as before
+        Refused,   // nothing changed: every item reads back as before, although some were sent new
+        Different, // otherwise: `items` read back other than expected
+    };
+    Outcome outcome = Written;
+    QList<IpItem> items;  // Refused: the selected items that were sent new; Different: the
+                          // items that read back other than expected (a field the answer did
+                          // not reach counts as different)
+    QString names() const; // the items' names joined by ", "
+};
+// `payload` is the block that was sent for `form`'s selection, built on the read `before`;
+// `after` is the next read. An item expected back is the block's value when selected, the
+// value of `before` when not (the controller takes the description and the serial number only
+// when selected).
+IpWriteCheck checkIpWrite(const IpSettingsForm &form, const QByteArray &payload,
+                          const IpSettingsReadBack &before, const IpSettingsReadBack &after);
 
 // The engine side of the IP-settings block: the decoder the dispatcher calls on serial "B2"
 // and TCP 0x41 (plugged in through HistoryDownload::setIpDecoder in the console, or directly

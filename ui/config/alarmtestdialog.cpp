@@ -72,6 +72,8 @@ AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, QWidget *parent)
 
 void AlarmTestDialog::BitBtnOKClick()
 {
+    if (ckbAlarmTestUsed_->isChecked() && refuseEmptyList(cbbAlarmTestUsed_, ckbAlarmTestUsed_->text()))
+        return;
     const config::WritePlan plan = config::alarmTestPlan(
         ckbAlarmTestUsed_->isChecked(), cbbAlarmTestUsed_->currentIndex(),
         ckbAlarmTest_->isChecked(), panel_->ticks());

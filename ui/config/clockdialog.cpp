@@ -2,6 +2,7 @@
 
 #include "app/mainform.h"
 #include "config/engcalendar.h"
+#include "config/entryspinbox.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -21,31 +22,23 @@ namespace qeln {
 
 namespace cs = config::clocksetting;
 
-// A spin box of the clock: at most `maxChars` characters; a value left outside the bounds is
-// forced to the nearest one, and a box left empty takes its lower bound (Qt's own spin box
-// would go back to the previous value in both cases).
-class ClockSpinBox : public QSpinBox {
+// A spin box of the clock: at most `maxChars` characters. What is typed stays as typed; an
+// empty box or a number outside the bounds is marked when the box is left and refused by
+// "설정" (Qt's own spin box would drop the key that leaves the bounds, so that 25 typed in
+// the hour stays "2", and would put back a value into an emptied box).
+class ClockSpinBox : public EntryIntSpin {
 public:
-    ClockSpinBox(const char *name, int low, int high, int maxChars, QWidget *parent)
-        : QSpinBox(parent)
+    ClockSpinBox(const char *name, cs::Field field, int low, int high, int maxChars, QWidget *parent)
+        : EntryIntSpin(parent)
     {
         setObjectName(QLatin1String(name));
         setRange(low, high);
-        setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
         lineEdit()->setMaxLength(maxChars);
         setAlignment(Qt::AlignRight);
+        setCheck([field](const QString &text) { return cs::fieldProblem(field, text); });
     }
-    void setEditText(const QString &text) { lineEdit()->setText(text); }
     // The text as typed, at every keystroke (the spin box's own signal waits for a value).
     QLineEdit *edit() const { return lineEdit(); }
-
-protected:
-    void focusOutEvent(QFocusEvent *event) override
-    {
-        if (text().isEmpty())
-            lineEdit()->setText(QString::number(minimum()));
-        QSpinBox::focusOutEvent(event);
-    }
 };
 
 namespace {
@@ -75,7 +68,7 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
     auto *dateGroup = new QGroupBox(QStringLiteral("날짜"), page);
     dateGroup->setObjectName(QStringLiteral("GroupBox1"));
     paintSkyBlue(dateGroup);
-    year_ = new ClockSpinBox("spinedtYear", cs::MinYear, cs::MaxYear, 4, dateGroup);
+    year_ = new ClockSpinBox("spinedtYear", cs::Field::Year, cs::MinYear, cs::MaxYear, 4, dateGroup);
     month_ = new QComboBox(dateGroup);
     month_->setObjectName(QStringLiteral("cbMonth"));
     month_->setEditable(true);
@@ -101,9 +94,9 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
     auto *timeGroup = new QGroupBox(QStringLiteral("시간"), page);
     timeGroup->setObjectName(QStringLiteral("GroupBox2"));
     paintSkyBlue(timeGroup);
-    hour_ = new ClockSpinBox("spinedtHour", 0, 23, 2, timeGroup);
-    minute_ = new ClockSpinBox("spinedtMIn", 0, 59, 2, timeGroup);
-    second_ = new ClockSpinBox("spinedtSec", 0, 59, 2, timeGroup);
+    hour_ = new ClockSpinBox("spinedtHour", cs::Field::Hour, 0, 23, 2, timeGroup);
+    minute_ = new ClockSpinBox("spinedtMIn", cs::Field::Minute, 0, 59, 2, timeGroup);
+    second_ = new ClockSpinBox("spinedtSec", cs::Field::Second, 0, 59, 2, timeGroup);
     auto *timeRow = new QHBoxLayout(timeGroup);
     const std::pair<ClockSpinBox *, const char *> timeBoxes[] = {
         {hour_, "시"}, {minute_, "분"}, {second_, "초"}};
@@ -134,8 +127,9 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(year_->edit(), &QLineEdit::textChanged, this, &ClockDialog::onYearTextChanged);
-    connect(month_, &QComboBox::editTextChanged, this, &ClockDialog::keepCalendarInStep);
+    connect(year_->edit(), &QLineEdit::textChanged, this, &ClockDialog::keepCalendarInStep);
+    connect(month_, &QComboBox::editTextChanged, this, &ClockDialog::onMonthTextChanged);
+    connect(month_->lineEdit(), &QLineEdit::editingFinished, this, &ClockDialog::recheckMonth);
     connect(ok, &QPushButton::clicked, this, &ClockDialog::bbtOKClick);
     connect(now, &QPushButton::clicked, this, &ClockDialog::Button1Click);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -147,8 +141,8 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
 
 cs::Fields ClockDialog::fields() const
 {
-    return cs::Fields{year_->text(),   month_->currentText(), calendar_->day(),
-                      hour_->text(),   minute_->text(),       second_->text()};
+    return cs::Fields{year_->entryText(), month_->currentText(), calendar_->day(),
+                      hour_->entryText(), minute_->entryText(), second_->entryText()};
 }
 
 bool ClockDialog::event(QEvent *event)
@@ -161,24 +155,28 @@ bool ClockDialog::event(QEvent *event)
 void ClockDialog::fillFrom(const QDateTime &when)
 {
     const cs::Fields f = cs::fieldsFrom(when);
-    year_->setEditText(f.year);
+    year_->setEntryText(f.year);
     month_->setEditText(f.month);
+    recheckMonth();
     calendar_->setYear(when.date().year());
     calendar_->setMonth(when.date().month());
     calendar_->setDay(when.date().day());
-    hour_->setEditText(f.hour);
-    minute_->setEditText(f.minute);
-    second_->setEditText(f.second);
+    hour_->setEntryText(f.hour);
+    minute_->setEntryText(f.minute);
+    second_->setEntryText(f.second);
 }
 
-void ClockDialog::onYearTextChanged(const QString &text)
+void ClockDialog::onMonthTextChanged()
 {
-    const QString shown = cs::yearTextAfterEdit(text);
-    if (shown != text) {
-        year_->setEditText(shown); // comes back here with the new text
-        return;
-    }
+    // A mark goes as soon as the month is right; a new one waits until the box is left.
+    if (!entryProblem(month_).isEmpty())
+        recheckMonth();
     keepCalendarInStep();
+}
+
+void ClockDialog::recheckMonth()
+{
+    markEntry(month_, cs::fieldProblem(cs::Field::Month, month_->currentText()));
 }
 
 void ClockDialog::keepCalendarInStep()
@@ -188,6 +186,10 @@ void ClockDialog::keepCalendarInStep()
 
 void ClockDialog::bbtOKClick()
 {
+    // Every box shows whether it can be written; the refusal names the first that cannot.
+    for (ClockSpinBox *box : {year_, hour_, minute_, second_})
+        box->recheck();
+    recheckMonth();
     submit(cs::plan(fields()));
 }
 

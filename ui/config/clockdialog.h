@@ -15,7 +15,8 @@ class EngCalendar;
 
 // frmSetTime: the controller's date and time. The fields come from the PC's clock whenever
 // the dialog becomes the active window and by "현재 날짜/시간"; "설정" writes what the fields
-// show and leaves the dialog open. The poll timer stands still while it is open.
+// show and leaves the dialog open. A box left empty or outside its bounds keeps its text,
+// marked, and "설정" refuses it by name. The poll timer stands still while it is open.
 class ClockDialog : public ConfigDialog {
     Q_OBJECT
 public:
@@ -33,7 +34,8 @@ protected:
 
 private:
     void fillFrom(const QDateTime &when);
-    void onYearTextChanged(const QString &text);
+    void onMonthTextChanged();
+    void recheckMonth();
     void keepCalendarInStep();
     void bbtOKClick();
     void Button1Click();

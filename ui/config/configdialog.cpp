@@ -1,8 +1,10 @@
 #include "configdialog.h"
 
 #include "app/mainform.h"
+#include "config/entryspinbox.h"
 #include "link/linkengine.h"
 
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -64,6 +66,25 @@ void ConfigDialog::resumePolling()
     if (s.RequestState == StateWrite)
         s.RequestState = StatePoll;
     s.PollReady = 1;
+}
+
+bool ConfigDialog::refuseEmptyList(QComboBox *list, const QString &caption)
+{
+    if (list->currentIndex() >= 0)
+        return false;
+    const QString problem = caption.trimmed()
+        + QStringLiteral(": no entry is selected (the controller reported a value outside the list)");
+    if (entryProblem(list).isEmpty()) {
+        // The mark goes with the first entry chosen.
+        connect(list, &QComboBox::currentIndexChanged, this, [list](int index) {
+            if (index >= 0)
+                markEntry(list, QString());
+        });
+    }
+    markEntry(list, problem);
+    submit(config::WritePlan::refuse(problem + QStringLiteral("; choose an entry or untick the line. "
+                                                              "Nothing was sent.")));
+    return true;
 }
 
 bool ConfigDialog::submit(const config::WritePlan &plan)

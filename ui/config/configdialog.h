@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QComboBox;
 class QPushButton;
 
 namespace qeln {
@@ -35,6 +36,10 @@ protected:
     // writes starts the write sequence. Either way ResponseTimer 3 and PollReady 1, as every
     // dialog's "설정" ends. Returns true when writes went out.
     bool submit(const config::WritePlan &plan);
+    // A ticked list without an entry (the controller reported a value outside it) is an
+    // incomplete entry: "설정" is refused by the line's name and the list is marked until an
+    // entry is chosen. Returns true when it refused (nothing is sent then).
+    bool refuseEmptyList(QComboBox *list, const QString &caption);
     // The box of a refused plan was closed; the dialog is about to be active again.
     virtual void refusalClosed() {}
     // The poll timer is held for as long as the dialog is open (the clock dialog).

@@ -116,6 +116,10 @@ void RepairDialog::openContact(int selectedContact)
 
 void RepairDialog::BitBtnOKClick()
 {
+    const bool alarmTypeTicked = ckbAlmType_->isChecked() && !ckbAlmType_->isHidden();
+    if ((ckbDryContact_->isChecked() && refuseEmptyList(cbbDryContact_, ckbDryContact_->text()))
+        || (alarmTypeTicked && refuseEmptyList(cbbAlmType_, ckbAlmType_->text())))
+        return;
     const config::WritePlan plan = config::repairPlan(
         ckbDryContact_->isChecked(), cbbDryContact_->currentIndex(),
         ckbAlmType_->isChecked() && !ckbAlmType_->isHidden(), cbbAlmType_->currentIndex());

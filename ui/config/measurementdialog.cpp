@@ -99,6 +99,19 @@ void MeasurementDialog::BitBtnOKClick()
         texts << fields_[row]->text();
     }
     const config::WritePlan plan = ms::plan(ticked, texts);
+    if (!plan.refused() && plan.writes.isEmpty() && ticked.contains(true)) {
+        // Every ticked line holds zero, which is not written as a calibration: say so rather
+        // than nothing at all.
+        QStringList zeros;
+        for (int row = 0; row < ms::ItemCount; ++row) {
+            if (ticked[row])
+                zeros << ms::items()[row].caption;
+        }
+        submit(config::WritePlan::refuse(
+            QStringLiteral("Nothing was sent: a calibration value of zero is not written (%1).")
+                .arg(zeros.join(QStringLiteral(", ")))));
+        return;
+    }
     const bool sent = submit(plan);
     // A refusal keeps the ticks so the operator can correct the field and try again; so does
     // a plan the link could not take (a sequence still running).

@@ -1,6 +1,7 @@
 #include "config/operationdialog.h"
 
 #include "app/mainform.h"
+#include "config/entryspinbox.h"
 #include "link/linkengine.h"
 
 #include <QCheckBox>
@@ -32,15 +33,17 @@ QWidget *makeControl(const config::OperationSetting &s, QWidget *parent)
         list->setCurrentIndex(-1);
         control = list;
     } else if (s.kind == config::ControlKind::DecimalSpin) {
-        auto *spin = new QDoubleSpinBox(parent);
+        auto *spin = new EntryDoubleSpin(parent);
         spin->setDecimals(1);
         spin->setRange(s.minimum, s.maximum);
         spin->setSingleStep(s.step);
+        spin->setCheck([s](const QString &text) { return config::valueProblem(s, {text, -1}); });
         control = spin;
     } else if (s.isSpin()) {
-        auto *spin = new QSpinBox(parent);
+        auto *spin = new EntryIntSpin(parent);
         spin->setRange(qRound(s.minimum), qRound(s.maximum));
         spin->setSingleStep(qRound(s.step));
+        spin->setCheck([s](const QString &text) { return config::valueProblem(s, {text, -1}); });
         control = spin;
     }
     if (auto *spin = qobject_cast<QAbstractSpinBox *>(control)) {
@@ -48,8 +51,6 @@ QWidget *makeControl(const config::OperationSetting &s, QWidget *parent)
         c.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
         spin->setLocale(c);
         spin->setKeyboardTracking(true);
-        // Leaving the box forces a value beyond the bounds to the nearest bound.
-        spin->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
         spin->setAlignment(Qt::AlignRight);
         spin->setMinimumWidth(90);
     }
@@ -109,11 +110,10 @@ OperationDialog::OperationDialog(LinkEngine &engine, QWidget *parent)
     for (QGridLayout *grid : grids)
         grid->setRowStretch(grid->rowCount(), 1);
 
-    opening_ = config::initialValues(state);
-    setValues(opening_);
+    setValues(config::initialValues(state));
 
     // A value typed into a spin box is written as typed: the buttons never take the focus
-    // from it (leaving the box would bound it first).
+    // from it (leaving the box would reformat an accepted number first).
     auto *ok = button(QStringLiteral("설정"), "BitBtnOK", this);
     auto *defaults = button(QStringLiteral("기본값"), "BitBtnDefault", this);
     auto *all = button(QStringLiteral("전체선택"), "btnAllCheck", this);
@@ -152,16 +152,19 @@ OperationDialog::OperationDialog(LinkEngine &engine, QWidget *parent)
     centreOnScreen(this);
 }
 
-void OperationDialog::showEvent(QShowEvent *event)
+namespace {
+
+// What marks a spin line's control and refuses it: empty for lists and the reset line.
+QString recheck(QWidget *control)
 {
-    ConfigDialog::showEvent(event);
-    // A spin box rewrites its text from its value when it is first shown; the texts of the
-    // opening (not bounded, "0" for a zero charge limit) are put back once the boxes are up.
-    if (!shown_) {
-        shown_ = true;
-        setValues(opening_);
-    }
+    if (auto *spin = dynamic_cast<EntryIntSpin *>(control))
+        return spin->recheck();
+    if (auto *spin = dynamic_cast<EntryDoubleSpin *>(control))
+        return spin->recheck();
+    return QString();
 }
+
+} // namespace
 
 config::OperationValues OperationDialog::values() const
 {
@@ -184,8 +187,9 @@ void OperationDialog::setValues(const config::OperationValues &values)
         if (auto *list = qobject_cast<QComboBox *>(control))
             list->setCurrentIndex(values[i].index);
         else if (QLineEdit *edit = editorOf(control))
-            // Text goes in as it is: a text beyond the bounds stays until the box is left.
+            // Text goes in as it is: a controller value beyond the bounds is shown, marked.
             edit->setText(values[i].text);
+        recheck(control);
     }
 }
 
@@ -209,6 +213,22 @@ void OperationDialog::BitBtnOKClick()
     QList<bool> ticked;
     for (QCheckBox *box : std::as_const(boxes_))
         ticked << box->isChecked();
+    // A ticked line whose field is refused stops "설정" by its name; the field keeps its text
+    // and its mark, the ticks stay, nothing is sent.
+    for (qsizetype i = 0; i < boxes_.size(); ++i) {
+        if (!ticked[i])
+            continue;
+        if (auto *list = qobject_cast<QComboBox *>(controls_[i])) {
+            if (refuseEmptyList(list, boxes_[i]->text()))
+                return;
+            continue;
+        }
+        const QString problem = recheck(controls_[i]);
+        if (!problem.isEmpty()) {
+            submit(config::WritePlan::refuse(problem + QStringLiteral("; nothing was sent.")));
+            return;
+        }
+    }
     const config::WritePlan plan = config::plan(ticked, values(), testMode_);
     const bool sent = submit(plan);
     // A refusal keeps the ticks so the operator can correct the value and try again; so does

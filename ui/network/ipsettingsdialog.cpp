@@ -290,6 +290,26 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     timer1_->setInterval(FillDelayMs);
     timer1_->setTimerType(Qt::PreciseTimer);
 
+    readBackTimer_ = new QTimer(this);
+    readBackTimer_->setObjectName(QStringLiteral("tmrReadBack"));
+    readBackTimer_->setInterval(ReadBackWaitMs);
+    readBackTimer_->setSingleShot(true);
+
+    // What the operator types into a box is not overwritten by an answer that comes late.
+    const std::pair<QLineEdit *const *, IpItem> partBoxes[] = {
+        {edtIP_, IpItem::Ip}, {edtGW_, IpItem::Gateway}, {edtSM_, IpItem::Mask}, {edtHW_, IpItem::HwVersion}};
+    for (const auto &[boxes, item] : partBoxes) {
+        for (int i = 0; i < 4; ++i)
+            track(boxes[i], item);
+    }
+    for (QLineEdit *box : edtMAC_)
+        track(box, IpItem::Mac);
+    track(edtSN_, IpItem::SerialNumber);
+    track(mmHWDes_, IpItem::HwDescription);
+    track(edtRectID_, IpItem::RectifierId);
+    track(mmSiteInfo_, IpItem::Site);
+
+    connect(readBackTimer_, &QTimer::timeout, this, &IpSettingsDialog::onReadBackTimeout);
     connect(timer1_, &QTimer::timeout, this, &IpSettingsDialog::Timer1Timer);
     connect(btnRead, &QPushButton::clicked, this, &IpSettingsDialog::btnReadClick);
     connect(bbtnOK, &QPushButton::clicked, this, &IpSettingsDialog::bbtnOKClick);
@@ -312,6 +332,18 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     centreOnScreen(this);
 }
 
+void IpSettingsDialog::track(QWidget *box, IpItem item)
+{
+    const auto edited = [this, item] {
+        if (!filling_)
+            edited_ |= 1u << unsigned(item);
+    };
+    if (auto *edit = qobject_cast<QLineEdit *>(box))
+        connect(edit, &QLineEdit::textChanged, this, edited);
+    else if (auto *memo = qobject_cast<QPlainTextEdit *>(box))
+        connect(memo, &QPlainTextEdit::textChanged, this, edited);
+}
+
 IpSettingsDialog::~IpSettingsDialog()
 {
     // Destroyed without being closed (its parent went first): polling must not stay held.
@@ -332,13 +364,14 @@ void IpSettingsDialog::requestRead()
     readSent_ = false;
     ownRead_.reset();
     filled_ = false;
+    edited_ = 0;
     showReadState(QStringLiteral("Reading the controller's IP settings ..."), false);
     timer1_->start();
 }
 
 void IpSettingsDialog::onRequestSent(const QByteArray &frame, bool tcp)
 {
-    if (!ownRead_ && isIpReadRequest(frame, tcp))
+    if (!readSent_ && isIpReadRequest(frame, tcp))
         readSent_ = true;
 }
 
@@ -347,10 +380,15 @@ void IpSettingsDialog::onReadBackDecoded(const IpSettingsReadBack &readBack, qui
     // An answer decoded before our request went out answers someone else's.
     if (!readSent_ || generation < ticket_)
         return;
+    if (sent_) {
+        checkWrite(readBack);
+        return;
+    }
     ownRead_ = readBack;
-    // The boxes are filled at Timer1's tick; an answer later than that fills them now.
+    // The boxes are filled at Timer1's tick; an answer later than that fills them now, but
+    // not over what the operator has typed since.
     if (!timer1_->isActive())
-        fill();
+        fill(true);
 }
 
 void IpSettingsDialog::onReadBackRejected(const QString &reason)
@@ -371,24 +409,40 @@ void IpSettingsDialog::Timer1Timer()
                   true);
 }
 
-void IpSettingsDialog::fill()
+void IpSettingsDialog::fill(bool keepEdits, const QList<IpItem> &keep)
 {
     const IpSettingsReadBack &r = *ownRead_;
+    const auto shows = [&](IpItem item) {
+        return !keep.contains(item) && !(keepEdits && (edited_ & (1u << unsigned(item))));
+    };
+    filling_ = true;
     // Every box shows this answer; a field it did not reach is emptied, not left as before.
-    showParts(edtIP_, r.ipText);
-    showParts(edtGW_, r.gatewayText);
-    showParts(edtSM_, r.maskText);
-    showParts(edtMAC_, r.macText);
+    if (shows(IpItem::Ip))
+        showParts(edtIP_, r.ipText);
+    if (shows(IpItem::Gateway))
+        showParts(edtGW_, r.gatewayText);
+    if (shows(IpItem::Mask))
+        showParts(edtSM_, r.maskText);
+    if (shows(IpItem::Mac))
+        showParts(edtMAC_, r.macText);
     edtSavedIP_->setText(r.savedIpText);
-    mmHWDes_->setPlainText(r.hwDescriptionText);
-    edtSN_->setText(r.serialNumberText);
-    showParts(edtHW_, r.hwVersionText);
+    if (shows(IpItem::HwDescription))
+        mmHWDes_->setPlainText(r.hwDescriptionText);
+    if (shows(IpItem::SerialNumber))
+        edtSN_->setText(r.serialNumberText);
+    if (shows(IpItem::HwVersion))
+        showParts(edtHW_, r.hwVersionText);
     edtSavedMAC_->setText(r.savedMacText);
     edtSavedIPMAC_->setText(r.savedIpMacText);
-    edtRectID_->setText(r.rectifierIdText);
+    if (shows(IpItem::RectifierId))
+        edtRectID_->setText(r.rectifierIdText);
     edtSavedRectID_->setText(r.savedRectifierIdText);
     edtFW_->setText(r.firmwareText);
-    mmSiteInfo_->setPlainText(r.siteText);
+    if (shows(IpItem::Site))
+        mmSiteInfo_->setPlainText(r.siteText);
+    filling_ = false;
+    if (!keepEdits)
+        edited_ = 0;
     filled_ = true;
     if (r.complete())
         showReadState(QString(), false);
@@ -432,38 +486,6 @@ IpSettingsForm IpSettingsDialog::form() const
     f.rectifierIdSelected = cbRectID_->isChecked();
     f.siteSelected = cbSite_->isChecked();
     return f;
-}
-
-void IpSettingsDialog::bbtnOKClick()
-{
-    const IpSettingsForm f = form();
-    // Nothing selected: nothing to write, and nothing to say.
-    if (!f.anySelected())
-        return;
-    if (!filled_) {
-        refuse(QStringLiteral("The controller's IP settings have not been read yet: press \"조회\" and "
-                              "wait until they are shown. Nothing was sent."));
-        return;
-    }
-    // A refusal keeps the selection, so the operator mends the box and presses again.
-    const IpWriteBlock block = buildIpSettingsWrite(f, ownRead_);
-    if (!block.ok()) {
-        refuse(block.error);
-        return;
-    }
-    if (!ipLink_.sendWrite(engine_, block.payload)) {
-        refuse(QStringLiteral("The link did not take the IP settings block; nothing was sent."));
-        return;
-    }
-    setChecks(false, true);
-}
-
-void IpSettingsDialog::refuse(const QString &text)
-{
-    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box->setObjectName(QLatin1String(RefusalBoxName));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
 }
 
 void IpSettingsDialog::btnDefaultClick()
@@ -521,6 +543,7 @@ void IpSettingsDialog::BitBtn2Click()
 void IpSettingsDialog::done(int result)
 {
     timer1_->stop();
+    readBackTimer_->stop();
     resumePolling(true);
     QDialog::done(result);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "network/ipsettings.h"
+#include "network/ipsettingslink.h"
 
 #include <QDialog>
 
@@ -14,7 +15,6 @@ class QTimer;
 
 namespace qeln {
 
-class IpSettingsLink;
 class LinkEngine;
 
 // frmIPSetting ("IP 설정"): the controller's network block. Opening it and "조회" ask for the
@@ -26,7 +26,15 @@ class LinkEngine;
 // always carries the description, the serial number and the site text from the boxes, and a
 // write built from empty boxes (or from another controller's answer, kept from before a
 // reconnect) would wipe the controller's identity. An answer that comes after the 3 s still
-// fills the boxes when it arrives.
+// fills the boxes when it arrives, except those the operator has typed into since the read
+// was asked for.
+//
+// Every write is followed by a read of the block, which is compared with what was sent; the
+// dialog then says what happened: written, refused by the controller (the block reads back
+// unchanged), or read back different (naming the items). The items that did not take are
+// selected again with what the operator entered. That read is the one the next write is
+// built on, so a later write never sends back values from before an earlier one; "설정"
+// waits until it has come.
 //
 // Closing it by any way ("닫기", Escape, the close box) hands the link back to the status
 // poll (RequestState 0, PollReady 1); on the TCP link the connection is closed and opened
@@ -42,12 +50,19 @@ public:
     // Object name of the box that shows a refused "설정".
     static constexpr const char *RefusalBoxName = "refusalBox";
     static constexpr int FillDelayMs = 3000;
+    // How long the read that checks a write is waited for before the operator is told.
+    static constexpr int ReadBackWaitMs = 8000;
+    // Object name of the box that tells how a write went.
+    static constexpr const char *ResultBoxName = "ipWriteResult";
 
     // Timer1's tick (public so tests can drive it without waiting).
     void Timer1Timer();
     QTimer *fillTimer() const { return timer1_; }
     // The boxes hold this dialog's own read: "설정" may write.
     bool readFilled() const { return filled_; }
+    // A write was sent and the read that checks it has not come yet.
+    bool checkingWrite() const { return checking_; }
+    QTimer *readBackTimer() const { return readBackTimer_; }
 
 private:
     void FormCreate();
@@ -62,7 +77,13 @@ private:
     void onRequestSent(const QByteArray &frame, bool tcp);
 
     void requestRead();
-    void fill();
+    void onReadBackTimeout();
+    void checkWrite(const IpSettingsReadBack &after);
+    void showResult(const QString &text, bool ok);
+    // Shows ownRead_ in the boxes; with keepEdits, the items the operator typed into since
+    // the read was asked for (and those in `keep`) keep their text.
+    void fill(bool keepEdits = false, const QList<IpItem> &keep = {});
+    void track(QWidget *box, IpItem item);
     void showReadState(const QString &text, bool problem);
     void refuse(const QString &text);
     IpSettingsForm form() const;
@@ -105,6 +126,18 @@ private:
     bool readSent_ = false;
     std::optional<IpSettingsReadBack> ownRead_;
     bool filled_ = false; // the boxes show ownRead_
+    // The write waiting for its read-back: what was selected and sent, and the read it was
+    // built on.
+    struct SentWrite {
+        IpSettingsForm form;
+        QByteArray payload;
+        IpSettingsReadBack before;
+    };
+    std::optional<SentWrite> sent_;
+    bool checking_ = false;
+    QTimer *readBackTimer_ = nullptr;
+    unsigned edited_ = 0; // bit per IpItem: typed into since the read was asked for
+    bool filling_ = false;
     bool pollTimerWasActive_ = false;
     bool resumed_ = false;
 };
