@@ -3,6 +3,7 @@
 // downloads from the menu against the simulated controller on both links.
 
 #include "enginerig.h"
+#include "fakequestions.h"
 
 #include "app/consolesession.h"
 #include "app/demosimulator.h"
@@ -107,6 +108,8 @@ private Q_SLOTS:
     void initFormEnabledStates();
     void initFormSendsOneRequestPerPress_data();
     void initFormSendsOneRequestPerPress();
+    void initFormAsksFirst_data();
+    void initFormAsksFirst();
     void initFormClosingResumesPolling_data();
     void initFormClosingResumesPolling();
     void unknownModelStartsNothing();
@@ -257,7 +260,8 @@ void TestHistoryWindows::windowLayout()
 
     QCOMPARE(w.objectName(), name);
     QCOMPARE(w.windowTitle(), caption);
-    QCOMPARE(w.size(), size);
+    // The designed size where the screen has room; on a smaller one the window fits it.
+    QCOMPARE(w.size(), fittedGeometry(size, availableArea(&w)).size());
     QVERIFY(!(w.windowFlags() & Qt::WindowCloseButtonHint));
     QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
     QVERIFY(w.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -414,6 +418,9 @@ void TestHistoryWindows::initFormSendsOneRequestPerPress()
     rig.state.ResponseTimer = 0;
 
     HistoryInitForm form(rig.engine);
+    FakeQuestions yes;
+    yes.answer = true;
+    form.setQuestions(&yes);
     form.show();
     auto *choice = form.findChild<QRadioButton *>(
         kind == LogKind::Alarm ? QStringLiteral("Alarm_Init") : QStringLiteral("Event_Init"));
@@ -440,6 +447,61 @@ void TestHistoryWindows::initFormSendsOneRequestPerPress()
     for (const QByteArray &frame : written)
         QCOMPARE(tcp ? frame.mid(2) : frame, request);
     QCOMPARE(messages.size(), 2);
+}
+
+void TestHistoryWindows::initFormAsksFirst_data()
+{
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<LogKind>("kind");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<bool>("closeFirst"); // the dialog is closed before the answer comes
+    QTest::newRow("serial alarm, no") << false << LogKind::Alarm << false << false;
+    QTest::newRow("serial alarm, yes") << false << LogKind::Alarm << true << false;
+    QTest::newRow("tcp event, no") << true << LogKind::Event << false << false;
+    QTest::newRow("tcp alarm, yes") << true << LogKind::Alarm << true << false;
+    QTest::newRow("tcp alarm, yes after closing") << true << LogKind::Alarm << true << true;
+}
+
+void TestHistoryWindows::initFormAsksFirst()
+{
+    QFETCH(bool, tcp);
+    QFETCH(LogKind, kind);
+    QFETCH(bool, yes);
+    QFETCH(bool, closeFirst);
+
+    EngineRig rig(tcp);
+    history::beginHistoryInitialisation(rig.state);
+    FakeQuestions questions; // answered below, by hand
+    HistoryInitForm form(rig.engine);
+    form.setQuestions(&questions);
+    form.show();
+    auto *choice = form.findChild<QRadioButton *>(
+        kind == LogKind::Alarm ? QStringLiteral("Alarm_Init") : QStringLiteral("Event_Init"));
+    choice->show();
+    QTest::mouseClick(choice, Qt::LeftButton);
+    auto *ok = form.findChild<QPushButton *>(QStringLiteral("BitBtnI_OK"));
+
+    // Pressed twice while the question is open: one question.
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(questions.asked.size(), 1);
+    QVERIFY(rig.link.written().isEmpty());
+    const QString text = questions.asked.first().text;
+    QVERIFY2(text.contains(kind == LogKind::Alarm ? QStringLiteral("alarm history") : QStringLiteral("event log")),
+             qPrintable(text));
+    if (closeFirst)
+        form.reject();
+    questions.asked.first().answer(yes);
+    const bool sends = yes && !closeFirst;
+    QCOMPARE(rig.link.written().size(), sends ? 1 : 0);
+    QCOMPARE(rig.state.RequestState, std::uint8_t(closeFirst ? StatePoll : StateHistoryInit));
+
+    // The next press asks again.
+    if (!closeFirst) {
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QCOMPARE(questions.asked.size(), 2);
+        QCOMPARE(rig.link.written().size(), sends ? 1 : 0);
+    }
 }
 
 void TestHistoryWindows::initFormClosingResumesPolling_data()
@@ -720,6 +782,12 @@ void TestHistoryWindows::initialisationClearsDemoLog()
 
     QTest::mouseClick(form->findChild<QRadioButton *>(QStringLiteral("Alarm_Init")), Qt::LeftButton);
     QTest::mouseClick(form->findChild<QPushButton *>(QStringLiteral("BitBtnI_OK")), Qt::LeftButton);
+    // The operator confirms in the box that names the log; nothing went out before.
+    QTRY_VERIFY(form->findChild<QMessageBox *>(QStringLiteral("initConfirmQuestion")));
+    auto *confirm = form->findChild<QMessageBox *>(QStringLiteral("initConfirmQuestion"));
+    QVERIFY(confirm->text().contains(QStringLiteral("alarm history")));
+    QCOMPARE(sent.size(), 0);
+    QTest::mouseClick(confirm->button(QMessageBox::Yes), Qt::LeftButton);
     QTRY_VERIFY(openBox(window.get()));
     QCOMPARE(openBox(window.get())->text(), QStringLiteral(" Alarm Initial Sucess!!"));
     QCOMPARE(sent.size(), 1);
