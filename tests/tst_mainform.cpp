@@ -79,6 +79,7 @@ private Q_SLOTS:
     void exitSavesUnsavedLines_data();
     void exitSavesUnsavedLines();
     void disconnectSavesUnsavedLines();
+    void heldPollWritesNoStaleLine();
     void fitsTheScreen_data();
     void fitsTheScreen();
     void smallScreenScrollsTheLayout();
@@ -639,10 +640,48 @@ void TestMainForm::disconnectSavesUnsavedLines()
     QVERIFY(note);
     QVERIFY2(note->text().contains(QDir::toNativeSeparators(files.first())), qPrintable(note->text()));
 
-    // Nothing new since: the exit closes at once.
+    // A line after that: the close saves it and says where in a box, which OK closes.
+    logLines(1);
     QSignalSpy closed(window.get(), &MainForm::closed);
     window->close();
-    QCOMPARE(closed.size(), 1);
+    QCOMPARE(closed.size(), 0);
+    QMessageBox *exitNote = window->findChild<QMessageBox *>(QStringLiteral("exitLogSavedBox"));
+    QVERIFY(exitNote && exitNote->isVisible());
+    QCOMPARE(filesIn(out.path()).size(), 2);
+    QTest::mouseClick(exitNote->button(QMessageBox::Ok), Qt::LeftButton);
+    QTRY_COMPARE(closed.size(), 1);
+}
+
+void TestMainForm::heldPollWritesNoStaleLine()
+{
+    login();
+    QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
+    connectTcp(simulator.hostText());
+    QVERIFY(status.wait(5000));
+    qeln::DataLog &log = window->monitor().dataLog();
+    log.btnLogoClick();
+    log.rgLogoTimeClick(6); // the ticks below are the test's own
+    log.Timer2Timer();
+    const qsizetype before = log.lines().size();
+
+    // A settings dialog holds the poll: its ticks write nothing.
+    QTRY_VERIFY(item("mSystemConfiguration")->isEnabled());
+    item("mSystemConfiguration")->trigger();
+    QDialog *settings = dialog("frmPoint_Setting");
+    QVERIFY(settings);
+    QVERIFY(session->state().RequestState != qeln::StatePoll);
+    for (int tick = 0; tick < 3; ++tick)
+        log.Timer2Timer();
+    QCOMPARE(log.lines().size(), before);
+
+    // Closed: nothing until the next status, then one line.
+    settings->reject();
+    log.Timer2Timer();
+    QCOMPARE(log.lines().size(), before);
+    QSignalSpy decoded(&session->engine(), &qeln::LinkEngine::statusDecoded);
+    QVERIFY(decoded.wait(5000));
+    log.Timer2Timer();
+    QCOMPARE(log.lines().size(), before + 1);
 }
 
 void TestMainForm::fitsTheScreen_data()
