@@ -554,8 +554,8 @@ void TestMainForm::exitSavesUnsavedLines_data()
     QTest::addColumn<bool>("leave");    // the answer when the save failed
     QTest::newRow("menu exit") << true << true << false;
     QTest::newRow("close box") << false << true << false;
-    QTest::newRow("close box, save fails, operator stays") << false << false << false;
-    QTest::newRow("menu exit, save fails, operator leaves") << true << false << true;
+    QTest::newRow("menu exit, save fails, operator stays") << true << false << false;
+    QTest::newRow("close box, save fails, operator leaves") << false << false << true;
 }
 
 void TestMainForm::exitSavesUnsavedLines()
@@ -604,6 +604,7 @@ void TestMainForm::exitSavesUnsavedLines()
     if (leave)
         return;
     QVERIFY(window->isVisible());
+    QVERIFY(!widget<qeln::MsgForm>("frmMsg")->isVisible()); // the exit has not begun
     QCOMPARE(window->monitor().dataLog().lines(), memo);
     QCOMPARE(widget<QTabWidget>("PageControl1")->currentWidget(), window->logPage());
     // Another folder, and the next close saves there.

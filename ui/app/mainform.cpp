@@ -378,6 +378,14 @@ void MainForm::onDisconnectTriggered()
 
 void MainForm::onExitTriggered()
 {
+    // The data log comes first: an operator who stays to save it elsewhere keeps the link.
+    exitRequested_ = true;
+    if (readyToClose())
+        finishExit();
+}
+
+void MainForm::finishExit()
+{
     exiting_ = true;
     if (session_.exitCommand())
         msgForm_->start();

@@ -138,6 +138,11 @@ private:
     // comes again once the operator has read it.
     bool readyToClose();
     void onExitNoteClosed();
+    // The rest of the exit command once the data log is dealt with: the link, the closing
+    // window, the close.
+    void finishExit();
+    // The close, or the exit command, that a note or an answer held.
+    void continueClosing();
     // Shows the log page, where unsaved lines wait after a failed save.
     void showLogPage();
     void onExitAnswered(bool leave);
@@ -172,7 +177,8 @@ private:
     QString demoHost_;
     QString outputDir_;
     bool closedOnce_ = false;
-    bool exiting_ = false;       // the exit command runs: the close saves the log
+    bool exitRequested_ = false; // "종료" waits for the data log's note or answer
+    bool exiting_ = false;       // the exit command runs: its stop of the log saves nothing
     bool closePending_ = false;  // a note or question about the log holds the close
     bool closeApproved_ = false; // the log is dealt with: the next close goes through
     bool deciding_ = false;      // readyToClose() is asking

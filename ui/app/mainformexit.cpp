@@ -25,7 +25,7 @@ void MainForm::onDataLogStopRequested()
 {
     DataLog &log = monitor_->dataLog();
     log.stop();
-    // On the exit the close saves, and says so in the note that comes before it.
+    // On the exit the log was dealt with before: saved, or left at the operator's word.
     if (exiting_)
         return;
     const int count = log.unsavedLines();
@@ -84,24 +84,32 @@ bool MainForm::readyToClose()
     return closeApproved_;
 }
 
+void MainForm::continueClosing()
+{
+    if (exitRequested_)
+        finishExit();
+    else
+        close();
+}
+
 void MainForm::onExitNoteClosed()
 {
     closePending_ = false;
     closeApproved_ = true;
     if (!deciding_)
-        close();
+        continueClosing();
 }
 
 void MainForm::onExitAnswered(bool leave)
 {
     closePending_ = false;
     if (!leave) {
-        exiting_ = false;
+        exitRequested_ = false;
         return;
     }
     closeApproved_ = true;
     if (!deciding_)
-        close();
+        continueClosing();
 }
 
 } // namespace qeln
