@@ -2,47 +2,31 @@
 // exit and disconnect and the operator told where, no stale log line while a dialog holds the
 // poll, and the window's fit to screens of several sizes.
 
+#include "consolerig.h"
 #include "fakequestions.h"
 
-#include "app/consolesession.h"
-#include "app/demosimulator.h"
-#include "app/mainform.h"
 #include "app/msgform.h"
+#include "link/tcptransport.h"
 #include "app/textcodec.h"
 #include "monitor/datalog.h"
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"
 
-#include <QAbstractButton>
-#include <QAction>
-#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
 
-#include <memory>
-
-using qeln::ConsoleSession;
 using qeln::MainForm;
 
 class TestMainFormExit : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void exitSavesUnsavedLines_data();
     void exitSavesUnsavedLines();
     void disconnectSavesUnsavedLines();
@@ -50,80 +34,7 @@ private Q_SLOTS:
     void fitsTheScreen_data();
     void fitsTheScreen();
     void smallScreenScrollsTheLayout();
-
-private:
-    QAction *item(const char *name) const { return window->menuItem(QLatin1String(name)); }
-    template <typename T> T *widget(const char *name) const
-    {
-        return window->findChild<T *>(QLatin1String(name));
-    }
-    QDialog *dialog(const char *name) const
-    {
-        for (QDialog *d : window->findChildren<QDialog *>(QLatin1String(name))) {
-            if (d->isVisible())
-                return d;
-        }
-        return nullptr;
-    }
-    void login();
-    void connectTcp(const QString &hostText);
-    // Starts the data log and writes `lines` periodic lines into it.
-    void logLines(int lines)
-    {
-        qeln::DataLog &log = window->monitor().dataLog();
-        if (!log.LogActive())
-            log.btnLogoClick();
-        for (int i = 0; i < lines; ++i)
-            log.Timer2Timer();
-    }
-
-    qeln::DemoSimulator simulator;
-    std::unique_ptr<ConsoleSession> session;
-    std::unique_ptr<MainForm> window;
 };
-
-void TestMainFormExit::initTestCase()
-{
-    QString error;
-    QVERIFY2(simulator.start(&error), qPrintable(error));
-}
-
-void TestMainFormExit::init()
-{
-    session = std::make_unique<ConsoleSession>();
-    session->setConsoleStream(nullptr);
-    window = std::make_unique<MainForm>(*session);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-}
-
-void TestMainFormExit::cleanup()
-{
-    window.reset();
-    session.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void TestMainFormExit::login()
-{
-    item("mLogin")->trigger();
-    QDialog *form = dialog("frmRecControl");
-    QVERIFY(form);
-    form->findChild<QLineEdit *>(QStringLiteral("PW_Input"))->setText(QStringLiteral("guard7351"));
-    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("bbtnOK")), Qt::LeftButton);
-    QTRY_VERIFY(!dialog("frmRecControl"));
-}
-
-void TestMainFormExit::connectTcp(const QString &hostText)
-{
-    item("mConnect")->trigger();
-    QDialog *form = dialog("frmComPort");
-    QVERIFY(form);
-    QTest::mouseClick(form->findChild<QRadioButton *>(QStringLiteral("TCP")), Qt::LeftButton);
-    form->findChild<QLineEdit *>(QStringLiteral("edtHostIP"))->setText(hostText);
-    QTest::mouseClick(form->findChild<QAbstractButton *>(QStringLiteral("BitBtn1")), Qt::LeftButton);
-    QTRY_VERIFY(!dialog("frmComPort"));
-}
 
 namespace {
 
@@ -146,6 +57,17 @@ QStringList filesIn(const QString &dir)
     return paths;
 }
 
+// Starts the data log once the controller answers and writes `lines` periodic lines into it.
+void logLines(ConsoleRig &rig, int lines)
+{
+    QTRY_VERIFY(rig.decodes > 0);
+    qeln::DataLog &log = rig.window.monitor().dataLog();
+    if (!log.LogActive())
+        log.btnLogoClick();
+    for (int i = 0; i < lines; ++i)
+        log.Timer2Timer();
+}
+
 } // namespace
 
 void TestMainFormExit::exitSavesUnsavedLines_data()
@@ -165,25 +87,26 @@ void TestMainFormExit::exitSavesUnsavedLines()
     QFETCH(bool, folderOk);
     QFETCH(bool, leave);
 
-    QTemporaryDir out;
-    const QString folder = folderOk ? out.path() : out.filePath(QStringLiteral("gone"));
+    ConsoleRig rig(true);
+    MainForm *window = &rig.window;
+    const QString folder = folderOk ? rig.out.path() : rig.out.filePath(QStringLiteral("gone"));
     window->setOutputDirectory(folder);
     FakeQuestions questions;
     questions.closeNotes = false;
     questions.answer = leave;
     window->setQuestions(&questions);
-    logLines(3);
+    logLines(rig, 3);
     const QStringList memo = window->monitor().dataLog().lines();
-    QSignalSpy closed(window.get(), &MainForm::closed);
+    QSignalSpy closed(window, &MainForm::closed);
 
     if (menu)
-        item("mExit")->trigger();
+        window->menuItem(QStringLiteral("mExit"))->trigger();
     else
         window->close();
 
     if (folderOk) {
         // Saved whole, header first; the note names the file and the window waits for it.
-        const QStringList files = filesIn(out.path());
+        const QStringList files = filesIn(rig.out.path());
         QCOMPARE(files.size(), 1);
         QCOMPARE(savedLines(files.first()), memo);
         QCOMPARE(memo.mid(0, 5), qeln::DataLog::header());
@@ -205,14 +128,16 @@ void TestMainFormExit::exitSavesUnsavedLines()
     if (leave)
         return;
     QVERIFY(window->isVisible());
-    QVERIFY(!widget<qeln::MsgForm>("frmMsg")->isVisible()); // the exit has not begun
+    // The exit has not begun: no closing window, the link is up.
+    QVERIFY(!child<qeln::MsgForm>(window, "frmMsg")->isVisible());
+    QVERIFY(rig.session.tcpClient().isOpen());
     QCOMPARE(window->monitor().dataLog().lines(), memo);
-    QCOMPARE(widget<QTabWidget>("PageControl1")->currentWidget(), window->logPage());
+    QCOMPARE(child<QTabWidget>(window, "PageControl1")->currentWidget(), window->logPage());
     // Another folder, and the next close saves there.
-    QVERIFY(window->logPage()->chooseOutputFolder(out.path()));
+    QVERIFY(window->logPage()->chooseOutputFolder(rig.out.path()));
     window->close();
-    QCOMPARE(filesIn(out.path()).size(), 1);
-    QCOMPARE(savedLines(filesIn(out.path()).first()), memo);
+    QCOMPARE(filesIn(rig.out.path()).size(), 1);
+    QCOMPARE(savedLines(filesIn(rig.out.path()).first()), memo);
     QCOMPARE(questions.told.size(), 1);
     questions.told.first().closed();
     QCOMPARE(closed.size(), 1);
@@ -220,17 +145,14 @@ void TestMainFormExit::exitSavesUnsavedLines()
 
 void TestMainFormExit::disconnectSavesUnsavedLines()
 {
-    QTemporaryDir out;
-    window->setOutputDirectory(out.path());
-    login();
-    QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
-    connectTcp(simulator.hostText());
-    QVERIFY(status.wait(5000));
-    logLines(2);
+    ConsoleRig rig(true);
+    MainForm *window = &rig.window;
+    const QTemporaryDir &out = rig.out;
+    logLines(rig, 2);
     qeln::DataLog &log = window->monitor().dataLog();
     QVERIFY(log.unsavedLines() >= 2);
 
-    item("mDisconnect")->trigger();
+    window->menuItem(QStringLiteral("mDisconnect"))->trigger();
     QVERIFY(!log.LogActive());
     QCOMPARE(log.unsavedLines(), 0);
     const QStringList files = filesIn(out.path());
@@ -243,8 +165,8 @@ void TestMainFormExit::disconnectSavesUnsavedLines()
     QVERIFY2(note->text().contains(QDir::toNativeSeparators(files.first())), qPrintable(note->text()));
 
     // A line after that: the close saves it and says where in a box, which OK closes.
-    logLines(1);
-    QSignalSpy closed(window.get(), &MainForm::closed);
+    logLines(rig, 1);
+    QSignalSpy closed(window, &MainForm::closed);
     window->close();
     QCOMPARE(closed.size(), 0);
     QMessageBox *exitNote = window->findChild<QMessageBox *>(QStringLiteral("exitLogSavedBox"));
@@ -256,22 +178,16 @@ void TestMainFormExit::disconnectSavesUnsavedLines()
 
 void TestMainFormExit::heldPollWritesNoStaleLine()
 {
-    login();
-    QSignalSpy status(session.get(), &ConsoleSession::statusArrived);
-    connectTcp(simulator.hostText());
-    QVERIFY(status.wait(5000));
-    qeln::DataLog &log = window->monitor().dataLog();
-    log.btnLogoClick();
+    ConsoleRig rig(true);
+    qeln::DataLog &log = rig.window.monitor().dataLog();
     log.rgLogoTimeClick(6); // the ticks below are the test's own
-    log.Timer2Timer();
+    logLines(rig, 1);
     const qsizetype before = log.lines().size();
 
     // A settings dialog holds the poll: its ticks write nothing.
-    QTRY_VERIFY(item("mSystemConfiguration")->isEnabled());
-    item("mSystemConfiguration")->trigger();
-    QDialog *settings = dialog("frmPoint_Setting");
+    QDialog *settings = rig.open("mSystemConfiguration", "frmPoint_Setting");
     QVERIFY(settings);
-    QVERIFY(session->state().RequestState != qeln::StatePoll);
+    QVERIFY(rig.pollHeld());
     for (int tick = 0; tick < 3; ++tick)
         log.Timer2Timer();
     QCOMPARE(log.lines().size(), before);
@@ -280,7 +196,7 @@ void TestMainFormExit::heldPollWritesNoStaleLine()
     settings->reject();
     log.Timer2Timer();
     QCOMPARE(log.lines().size(), before);
-    QSignalSpy decoded(&session->engine(), &qeln::LinkEngine::statusDecoded);
+    QSignalSpy decoded(&rig.engine(), &qeln::LinkEngine::statusDecoded);
     QVERIFY(decoded.wait(5000));
     log.Timer2Timer();
     QCOMPARE(log.lines().size(), before + 1);
@@ -328,18 +244,20 @@ void TestMainFormExit::smallScreenScrollsTheLayout()
 {
     // The offscreen screen is smaller than the design: the window fits it and the fixed
     // layout scrolls inside, at its designed places and sizes.
-    const QRect area = qeln::availableArea(window.get());
+    ConsoleRig rig(true);
+    MainForm *window = &rig.window;
+    const QRect area = qeln::availableArea(window);
     if (area.height() >= MainForm::DesignSize.height())
         QSKIP("the screen has room for the whole design");
     QVERIFY(window->height() < MainForm::DesignSize.height());
-    auto *bar = widget<QStatusBar>("ComSetting");
-    bar->show();
+    auto *bar = child<QStatusBar>(window, "ComSetting");
+    QTRY_VERIFY(bar->isVisible());
     QTRY_VERIFY(bar->geometry().bottom() < window->height());
     QVERIFY(bar->geometry().top() > 0);
-    auto *scroll = widget<QScrollArea>("mainScroll");
+    auto *scroll = child<QScrollArea>(window, "mainScroll");
     QVERIFY(scroll);
     QTRY_VERIFY(scroll->verticalScrollBar()->maximum() > 0);
-    QCOMPARE(widget<QGroupBox>("GroupBox1")->geometry(), QRect(1, 33, 856, 704));
+    QCOMPARE(child<QGroupBox>(window, "GroupBox1")->geometry(), QRect(1, 33, 856, 704));
     QVERIFY(scroll->widget()->height() >= MainForm::DesignArea.height());
 }
 
