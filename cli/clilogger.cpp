@@ -62,6 +62,8 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
     const QString dir = args_.outputDir.isEmpty() ? QDir::currentPath() : args_.outputDir;
     log.setOutputDirectory(QFileInfo(dir).absoluteFilePath());
     log.rgLogoTimeClick(args_.logInterval);
+    log.setFailureRemedy(QStringLiteral("Make that folder writable (the next save tries again), or run the "
+                                        "logger with a writable folder in --output-dir."));
     connect(&log, &DataLog::saved, this, [](const QString &path) { printLine(stdout, path); });
     connect(&log, &DataLog::saveFailed, this,
             [](const QString &message) { printLine(stderr, QStringLiteral("qeln-cli: ") + message); });

@@ -109,6 +109,9 @@ private Q_SLOTS:
     void failedSaveKeepsLinesAndLogging();
 
     void startStop();
+    void staleLines_data();
+    void staleLines();
+    void unsavedLinesAndHeader();
     void intervals_data();
     void intervals();
     void intervalChangeRestartsPeriod();
@@ -342,9 +345,9 @@ void TestDataLog::neverOverwrites()
     QCOMPARE(rig.fileBytes(QStringLiteral("QELN-2KN(A)_20240307090500-4.txt")).count("\r\n"),
              DataLog::PeriodicLimit + 1);
 
-    // "삭제" empties the memo and leaves logging and files alone.
+    // "삭제" empties the memo and leaves logging and files alone; the header starts it again.
     rig.log.Button2Click();
-    QVERIFY(rig.log.lines().isEmpty());
+    QCOMPARE(rig.log.lines(), DataLog::header());
     QVERIFY(rig.log.LogActive());
     QCOMPARE(rig.files().size(), 4);
 }
@@ -376,6 +379,8 @@ void TestDataLog::failedSaveKeepsLinesAndLogging()
     const QString goodDir = rig.dir.path();
     const QString bad = QDir(goodDir).filePath(badDir);
     rig.log.setOutputDirectory(bad);
+    const QString remedy = QStringLiteral("Pick another folder.");
+    rig.log.setFailureRemedy(remedy);
     const int limit = alarm ? DataLog::AlarmLimit : DataLog::PeriodicLimit;
     const auto addLine = [&] { alarm ? rig.log.alarmWordsChanged() : rig.log.Timer2Timer(); };
 
@@ -388,7 +393,7 @@ void TestDataLog::failedSaveKeepsLinesAndLogging()
     QCOMPARE(failed.count(), 1);
     const QString message = failed.at(0).at(0).toString();
     QVERIFY2(message.contains(QDir::toNativeSeparators(bad)), qPrintable(message));
-    QVERIFY2(message.contains(QStringLiteral("--output-dir")), qPrintable(message));
+    QVERIFY2(message.endsWith(QStringLiteral("logging goes on. ") + remedy), qPrintable(message));
 
     // The automatic save fails twice: every line is kept and logging goes on.
     addLine();
@@ -501,6 +506,87 @@ void TestDataLog::intervalChangeRestartsPeriod()
     QCOMPARE(rig.log.timer2()->interval(), 600000);
     const int remaining = rig.log.timer2()->remainingTime();
     QVERIFY2(remaining > 600000 - 1000 && remaining < 600000 + 1000, qPrintable(QString::number(remaining)));
+}
+
+void TestDataLog::staleLines_data()
+{
+    // Steps: d a status decoded, a the alarm words changed with it, h the poll held (a dialog
+    // or a download), r the poll resumed, t a tick of the log timer.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("lines"); // record lines written
+    QTest::newRow("polled, silent controller: lines go on") << "tt" << 2;
+    QTest::newRow("polled, answering") << "dtdt" << 2;
+    QTest::newRow("held before any status") << "ht" << 0;
+    QTest::newRow("held: one line per new status") << "dthtttt" << 1;
+    QTest::newRow("held, a status arrives") << "dthtdtt" << 2;
+    QTest::newRow("resumed, before the next status") << "dthtrtt" << 1;
+    QTest::newRow("resumed, the next status") << "dthtrdtdt" << 3;
+    QTest::newRow("alarm line logged the status") << "hdatt" << 1;
+}
+
+void TestDataLog::staleLines()
+{
+    QFETCH(QString, steps);
+    QFETCH(int, lines);
+
+    Rig rig;
+    rig.log.btnLogoClick();
+    for (const QChar step : steps) {
+        switch (step.unicode()) {
+        case 'd':
+            rig.log.statusDecoded();
+            break;
+        case 'a':
+            rig.log.alarmWordsChanged();
+            break;
+        case 'h':
+            rig.state.RequestState = StateWrite;
+            break;
+        case 'r':
+            rig.state.RequestState = StatePoll;
+            break;
+        case 't':
+            rig.log.Timer2Timer();
+            QVERIFY(rig.log.timer2()->isActive()); // a skipped tick still waits for the next
+            break;
+        }
+    }
+    QCOMPARE(rig.log.lines().size() - DataLog::header().size(), lines);
+    QCOMPARE(rig.log.unsavedLines(), lines);
+}
+
+void TestDataLog::unsavedLinesAndHeader()
+{
+    Rig rig;
+    const QStringList head = DataLog::header();
+    // Nothing to save: no file.
+    QCOMPARE(rig.log.saveUnsaved(), QString());
+    rig.log.btnLogoClick();
+    QCOMPARE(rig.log.saveUnsaved(), QString());
+    QCOMPARE(rig.files(), QStringList());
+
+    rig.log.Timer2Timer();
+    rig.log.Timer2Timer();
+    QCOMPARE(rig.log.unsavedLines(), 2);
+    const QString first = rig.log.saveUnsaved();
+    QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(first).fileName())), rig.log.lines());
+    QCOMPARE(rig.log.unsavedLines(), 0);
+    QCOMPARE(rig.log.saveUnsaved(), QString());
+
+    // "삭제" while running: the lines after it go to a file that starts with the header.
+    rig.log.Timer2Timer();
+    rig.log.Button2Click();
+    QCOMPARE(rig.log.unsavedLines(), 0);
+    rig.log.Timer2Timer();
+    const QStringList afterDelete = splitCrLf(rig.fileBytes(QFileInfo(rig.log.Button1Click()).fileName()));
+    QCOMPARE(afterDelete, head + QStringList{rig.log.record()});
+
+    // "삭제" while stopped, then saved: the file is the header alone.
+    rig.log.stop();
+    rig.log.Button2Click();
+    QVERIFY(rig.log.lines().isEmpty());
+    QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(rig.log.Button1Click()).fileName())), head);
+    QCOMPARE(rig.files().size(), 3);
 }
 
 QTEST_GUILESS_MAIN(TestDataLog)

@@ -1,6 +1,8 @@
 // The page "log": its controls by name, the memo following the data log, the buttons, the
 // messages of a save, and the decode's texts.
 
+#include "fakequestions.h"
+
 #include "app/consolestate.h"
 #include "monitor/datalog.h"
 #include "monitor/logpage.h"
@@ -13,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,10 +28,12 @@ struct Rig {
     QTemporaryDir dir;
     DataLog log{state};
     LogPage page{log};
+    FakeQuestions questions;
 
     Rig()
     {
         log.setOutputDirectory(dir.path());
+        page.setQuestions(&questions);
         page.resize(848, 680);
         page.show();
     }
@@ -65,6 +70,9 @@ private Q_SLOTS:
     void memoFollowsTheLog();
     void saveMessages();
     void decodeTexts();
+    void deleteAsksForUnsavedLines_data();
+    void deleteAsksForUnsavedLines();
+    void outputFolder();
 };
 
 void TestLogPage::controls()
@@ -130,8 +138,9 @@ void TestLogPage::memoFollowsTheLog()
     rig.log.Timer2Timer();
     QCOMPARE(rig.memo(), DataLog::header());
 
+    // Nothing unsaved: "삭제" empties at once, and the running log starts again with its header.
     rig.click("Button2");
-    QCOMPARE(rig.memo(), QStringList());
+    QCOMPARE(rig.memo(), DataLog::header());
     QVERIFY(rig.log.LogActive());
     rig.click("btnLogo");
     QCOMPARE(rig.find<QPushButton>("btnLogo")->text(), QStringLiteral("Log 시작"));
@@ -196,6 +205,85 @@ void TestLogPage::decodeTexts()
     QVERIFY(rig.find("pnlDSPver")->isHidden());
     // Another page's control is not this page's business.
     QCOMPARE(rig.page.findChild<QWidget *>(QStringLiteral("Lable_DCV")), nullptr);
+}
+
+void TestLogPage::deleteAsksForUnsavedLines_data()
+{
+    QTest::addColumn<int>("lines");     // periodic lines before "삭제"
+    QTest::addColumn<bool>("saveFirst"); // "저장" before "삭제"
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("header only: no question") << 0 << false << false << false << true;
+    QTest::newRow("saved: no question") << 3 << true << false << false << true;
+    QTest::newRow("unsaved, no: kept") << 3 << false << false << true << false;
+    QTest::newRow("unsaved, yes: dropped") << 3 << false << true << true << true;
+}
+
+void TestLogPage::deleteAsksForUnsavedLines()
+{
+    QFETCH(int, lines);
+    QFETCH(bool, saveFirst);
+    QFETCH(bool, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, dropped);
+
+    Rig rig;
+    rig.questions.answer = answer;
+    rig.click("btnLogo");
+    for (int i = 0; i < lines; ++i)
+        rig.log.Timer2Timer();
+    if (saveFirst)
+        rig.click("Button1");
+    const QStringList before = rig.log.lines();
+    rig.click("Button2");
+    QCOMPARE(rig.questions.asked.size(), asked ? 1 : 0);
+    if (asked) {
+        QCOMPARE(rig.questions.asked.first().name, QStringLiteral("logDeleteQuestion"));
+        QVERIFY(rig.questions.asked.first().text.contains(QString::number(lines)));
+    }
+    QCOMPARE(rig.log.lines(), dropped ? DataLog::header() : before);
+    QCOMPARE(rig.memo(), rig.log.lines());
+}
+
+void TestLogPage::outputFolder()
+{
+    Rig rig;
+    auto *label = rig.find<QLabel>("lbLogFolder");
+    QVERIFY(label->text().contains(QDir::toNativeSeparators(rig.dir.path())));
+    QSignalSpy chosen(&rig.page, &LogPage::outputFolderChosen);
+
+    // Cancelled: nothing changes.
+    rig.click("btnLogFolder");
+    QCOMPARE(rig.questions.folderDialogs, 1);
+    QCOMPARE(chosen.size(), 0);
+
+    // A folder that does not exist is refused and the old one stays.
+    rig.questions.folder = rig.dir.filePath(QStringLiteral("missing"));
+    rig.click("btnLogFolder");
+    QCOMPARE(rig.log.outputDirectory(), rig.dir.path());
+    QCOMPARE(rig.boxes("logSaveFailedBox").size(), 1);
+    QVERIFY(rig.boxes("logSaveFailedBox").first()->text().contains(QStringLiteral("missing")));
+    rig.boxes("logSaveFailedBox").first()->close();
+
+    // Another folder: the label shows it and the next save goes there.
+    QTemporaryDir other;
+    rig.questions.folder = other.path();
+    rig.click("btnLogFolder");
+    QCOMPARE(chosen.size(), 1);
+    QCOMPARE(chosen.first().first().toString(), other.path());
+    QVERIFY(label->text().contains(QDir::toNativeSeparators(other.path())));
+    rig.click("btnLogo");
+    rig.log.Timer2Timer();
+    rig.click("Button1");
+    QCOMPARE(QDir(other.path()).entryList(QDir::Files).size(), 1);
+
+    // A failed save tells the operator what to do in the window, not on a command line.
+    rig.log.setOutputDirectory(rig.dir.filePath(QStringLiteral("gone")));
+    rig.click("Button1");
+    const QString failed = rig.boxes("logSaveFailedBox").first()->text();
+    QVERIFY2(failed.contains(LogPage::folderButtonText()), qPrintable(failed));
+    QVERIFY2(!failed.contains(QStringLiteral("--output-dir")), qPrintable(failed));
 }
 
 QTEST_MAIN(TestLogPage)

@@ -200,7 +200,7 @@ void TestMainForm::startUpWindow()
 {
     QCOMPARE(window->objectName(), QStringLiteral("Main_Form"));
     QCOMPARE(window->windowTitle(), QStringLiteral("QELN "));
-    QCOMPARE(window->size(), QSize(878, 824));
+    QCOMPARE(window->size(), qeln::fittedGeometry(MainForm::DesignSize, qeln::availableArea(window.get())).size());
     QCOMPARE(window->palette().color(QPalette::Window), MainForm::SkyBlue);
 
     QStringList tops;

@@ -99,15 +99,40 @@ QString DataLog::Button1Click()
 void DataLog::Button2Click()
 {
     lines_.clear();
+    unsaved_ = 0;
     Q_EMIT memoCleared();
+    // The lines that follow go to a file as well, and a file starts with its header.
+    if (active_)
+        appendHeader();
+}
+
+QString DataLog::saveUnsaved()
+{
+    return unsaved_ > 0 ? save() : QString();
+}
+
+bool DataLog::pollingHeld() const
+{
+    return s_.RequestState != StatePoll;
 }
 
 void DataLog::Timer2Timer()
 {
     timer2_.stop();
-    append(record());
-    if (lines_.size() > PeriodicLimit)
-        saveAndRestart();
+    // A held poll decodes nothing: a line now would repeat a status already written. The
+    // first tick after the hold may come before the first answer, so once skipping, the log
+    // waits for a new status. A controller that merely stays silent while polled is not a
+    // hold: the log goes on, and the window says since when nothing came.
+    const bool fresh = decoded_ != decodedAtLine_;
+    if (!fresh && (skippingStale_ || pollingHeld())) {
+        skippingStale_ = true;
+    } else {
+        skippingStale_ = false;
+        decodedAtLine_ = decoded_;
+        append(record());
+        if (lines_.size() > PeriodicLimit)
+            saveAndRestart();
+    }
     // Logging goes on after a failed save as well: the lines stay in the memo and the next
     // tick tries the save again. Only a stop in the meantime (a slot of saveFailed, a
     // disconnect) leaves the timer off.
@@ -119,6 +144,7 @@ void DataLog::alarmWordsChanged()
 {
     if (!active_)
         return;
+    decodedAtLine_ = decoded_;
     append(QStringLiteral("[al]") + record());
     if (lines_.size() > AlarmLimit)
         saveAndRestart();
@@ -182,6 +208,7 @@ QByteArray DataLog::fileBytes(const QStringList &lines)
 void DataLog::append(const QString &line)
 {
     lines_.append(line);
+    ++unsaved_;
     Q_EMIT linesAppended(QStringList{line});
 }
 
@@ -202,12 +229,14 @@ bool DataLog::saveAndRestart()
     return true;
 }
 
-QString DataLog::failureMessage(const QString &where, const QString &reason)
+QString DataLog::failureMessage(const QString &where, const QString &reason) const
 {
-    return QStringLiteral("The data log could not be saved in \"%1\": %2. Its lines are kept and logging "
-                          "goes on. Make that folder writable, or choose a writable output folder with "
-                          "--output-dir, then save again.")
-        .arg(QDir::toNativeSeparators(where), reason);
+    const QString remedy = remedy_.isEmpty()
+        ? QStringLiteral("Make that folder writable or choose another output folder, then save again.")
+        : remedy_;
+    return QStringLiteral("The data log could not be saved in \"%1\": %2. Its lines are kept%3. %4")
+        .arg(QDir::toNativeSeparators(where), reason,
+             active_ ? QStringLiteral(" and logging goes on") : QString(), remedy);
 }
 
 QString DataLog::save()
@@ -215,22 +244,29 @@ QString DataLog::save()
     const QString dirPath = QFileInfo(outputDir_.isEmpty() ? QDir::currentPath() : outputDir_).absoluteFilePath();
     if (const QString problem = newfile::folderProblem(dirPath); !problem.isEmpty()) {
         qCWarning(lcDataLog) << "save failed:" << dirPath << problem;
-        Q_EMIT saveFailed(failureMessage(dirPath, problem));
+        lastFailure_ = failureMessage(dirPath, problem);
+        Q_EMIT saveFailed(lastFailure_);
         return QString();
     }
     // A name that is taken (a save earlier in the same second, a file left by someone else)
     // gets "-2", "-3", ... before ".txt": no earlier log is ever replaced, and the file
     // appears under its name only when it is written whole.
+    // A file starts with the header whatever emptied the memo last (a memo emptied while
+    // stopped gets lines again only after a start, but may be saved empty meanwhile).
+    const QStringList head = header();
+    const QStringList content = lines_.mid(0, head.size()) == head ? lines_ : head + lines_;
     QString reason;
     const QString path = newfile::writeUnderFreeName(QDir(dirPath), newfile::numberedNames(LogFileName(clock_())),
-                                                     MaxNameSuffix, newfile::bytesWriter(fileBytes(lines_)), &reason);
+                                                     MaxNameSuffix, newfile::bytesWriter(fileBytes(content)), &reason);
     if (path.isEmpty()) {
         qCWarning(lcDataLog) << "save failed:" << dirPath << reason;
-        Q_EMIT saveFailed(failureMessage(dirPath, reason));
+        lastFailure_ = failureMessage(dirPath, reason);
+        Q_EMIT saveFailed(lastFailure_);
         return QString();
     }
-    qCDebug(lcDataLog) << "saved" << lines_.size() << "lines to" << path;
-    Q_EMIT saved(path, int(lines_.size()));
+    qCDebug(lcDataLog) << "saved" << content.size() << "lines to" << path;
+    unsaved_ = 0;
+    Q_EMIT saved(path, int(content.size()));
     return path;
 }
 

@@ -18,8 +18,12 @@ namespace qeln {
 // The page and qeln-cli's logger only present it.
 //
 // Saving never replaces a file: a name that is taken gets "-2", "-3", ... before ".txt";
-// a file counts as saved only when it was written whole. A failed save keeps the lines and
-// the logging going and is reported through saveFailed().
+// a file counts as saved only when it was written whole, and always starts with the header.
+// A failed save keeps the lines and the logging going and is reported through saveFailed().
+//
+// While the status poll is held (a dialog or a download has the link), a periodic tick that
+// finds no status decoded since the last line writes nothing: the file shows a gap rather
+// than the same old reading again and again.
 class DataLog : public QObject {
     Q_OBJECT
 public:
@@ -32,6 +36,9 @@ public:
     // Where the files go (the output folder).
     void setOutputDirectory(const QString &dir) { outputDir_ = dir; }
     QString outputDirectory() const { return outputDir_; }
+    // The last sentence of a failed save's message: what the operator can do about it, in the
+    // terms of the program that shows it (a control of the window, an option of the command).
+    void setFailureRemedy(const QString &remedy) { remedy_ = remedy; }
     // The clock that names the files (tests set their own).
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
 
@@ -52,8 +59,18 @@ public:
     // Button1Click ("저장"): saves the memo to a new file; the memo keeps its lines. The path
     // written, or an empty text on failure (reported through saveFailed() as well).
     QString Button1Click();
-    // Button2Click ("삭제"): empties the memo.
+    // Button2Click ("삭제"): empties the memo; while logging runs the header starts it again.
+    // The page asks the operator first when unsavedLines() is not 0.
     void Button2Click();
+    // Record lines added since the memo was last saved or emptied (header lines do not count).
+    int unsavedLines() const { return unsaved_; }
+    // Saves the memo when it holds unsaved lines, as "저장" does: the path written; empty
+    // when there was nothing to save or the save failed (saveFailed() says why).
+    QString saveUnsaved();
+    // The message of the last failed save (empty before any).
+    QString lastFailure() const { return lastFailure_; }
+    // A status response was decoded: the next periodic line has something new to show.
+    void statusDecoded() { ++decoded_; }
     // Timer2's tick: the periodic line.
     void Timer2Timer();
     // The alarm words changed in a status decode: the "[al]" line while logging runs.
@@ -88,10 +105,19 @@ private:
     // Writes the memo to a new file in the output folder: its path, or an empty text after
     // reporting the failure through saveFailed().
     QString save();
-    static QString failureMessage(const QString &where, const QString &reason);
+    QString failureMessage(const QString &where, const QString &reason) const;
+
+    // The status poll is held: RequestState is not the poll's.
+    bool pollingHeld() const;
 
     const ConsoleState &s_;
     QStringList lines_;
+    int unsaved_ = 0;
+    quint64 decoded_ = 0;          // status decodes so far
+    quint64 decodedAtLine_ = 0;    // decoded_ when the last periodic or alarm line was written
+    bool skippingStale_ = false;   // the last tick wrote nothing for want of a new status
+    QString remedy_;
+    QString lastFailure_;
     QTimer timer2_;
     bool active_ = false;
     int intervalIndex_ = 0;

@@ -53,6 +53,7 @@ void LiveMonitor::onStatusDecoded()
     }
     Q_EMIT viewDecoded(view_);
 
+    dataLog_.statusDecoded();
     if (view_.alarmWordsChanged)
         dataLog_.alarmWordsChanged();
 }

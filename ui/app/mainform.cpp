@@ -4,18 +4,12 @@
 #include "app/loginform.h"
 #include "app/logoutform.h"
 #include "app/msgform.h"
+#include "app/operatorquestions.h"
 #include "history/historydownload.h"
-#include "history/historyinit.h"
-#include "history/historyinitform.h"
-#include "history/historywindow.h"
-#include "config/configdialog.h"
-#include "config/configdialogs.h"
 #include "link/comportdialog.h"
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"
 #include "monitor/statuspage.h"
-#include "network/ipsettingsdialog.h"
-#include "network/ipsettingslink.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -29,7 +23,7 @@
 #include <QMouseEvent>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QScreen>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -85,32 +79,32 @@ QPixmap makeLogo()
 
 } // namespace
 
-void centreOnScreen(QWidget *window)
-{
-    const QWidget *parent = window->parentWidget();
-    QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    const QRect area = screen->availableGeometry();
-    window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
-}
-
 MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     : QMainWindow(parent)
     , session_(session)
 {
     setObjectName(QStringLiteral("Main_Form"));
     setWindowTitle(QStringLiteral("QELN "));
-    resize(878, 824);
+    questions_ = &OperatorQuestions::boxes();
 
     QPalette sky = palette();
     sky.setColor(QPalette::Window, SkyBlue);
     setPalette(sky);
     setAutoFillBackground(true);
 
-    central_ = new QWidget(this);
+    // The fixed layout keeps its positions and sizes; a screen too small for it scrolls it,
+    // so that the status bar below stays in sight.
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("mainScroll"));
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->viewport()->setAutoFillBackground(false);
+    central_ = new QWidget(scroll_);
     central_->setObjectName(QStringLiteral("mainArea"));
-    setCentralWidget(central_);
+    central_->setMinimumSize(DesignArea);
+    central_->setAutoFillBackground(false);
+    scroll_->setWidget(central_);
+    setCentralWidget(scroll_);
 
     // The monitoring area; the live-monitoring pages fill it.
     groupBox1_ = new QGroupBox(central_);
@@ -140,6 +134,7 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
 
     applyMenus(session_.menus());
     onLinkTextChanged(session_.linkText());
+    fitOnScreen(this, DesignSize);
     // The animation and the alarm-test reminder run from start-up to exit.
     monitor_->startDisplayTimers();
 }
@@ -383,6 +378,15 @@ void MainForm::onDisconnectTriggered()
 
 void MainForm::onExitTriggered()
 {
+    // The data log comes first: an operator who stays to save it elsewhere keeps the link.
+    exitRequested_ = true;
+    if (readyToClose())
+        finishExit();
+}
+
+void MainForm::finishExit()
+{
+    exiting_ = true;
     if (session_.exitCommand())
         msgForm_->start();
     close();
@@ -462,6 +466,10 @@ void MainForm::onMessageRequested(MessageKind kind, const QString &text)
 
 void MainForm::closeEvent(QCloseEvent *event)
 {
+    if (!readyToClose()) {
+        event->ignore();
+        return;
+    }
     if (!closedOnce_) {
         closedOnce_ = true;
         session_.closing();
@@ -506,7 +514,8 @@ void MainForm::buildMonitoring()
     connect(monitor_, &LiveMonitor::answerResumed, this, &MainForm::onAnswerResumed);
     connect(&session_.engine(), &LinkEngine::alarmTestReminderChanged, statusPage_,
             &StatusPage::setAlarmTestReminderVisible);
-    connect(&session_, &ConsoleSession::dataLogStopRequested, this, [this] { monitor_->dataLog().stop(); });
+    connect(&session_, &ConsoleSession::dataLogStopRequested, this, &MainForm::onDataLogStopRequested);
+    connect(logPage_, &LogPage::outputFolderChosen, this, [this](const QString &dir) { outputDir_ = dir; });
 }
 
 void MainForm::setOutputDirectory(const QString &dir)
@@ -581,80 +590,6 @@ void MainForm::onAnswerResumed()
     panels_[1]->setToolTip(QString());
     panels_[1]->setPalette(QPalette());
     statusPage_->setAnswerMissing(false);
-}
-
-// ---- Histories ------------------------------------------------------------------------
-
-void MainForm::buildHistory()
-{
-    historyDownload_ = new history::HistoryDownload(session_.engine(), this);
-    session_.engine().setDecoders(historyDownload_);
-    connect(items_.value(QStringLiteral("mAlarmLog")), &QAction::triggered, this,
-            &MainForm::onAlarmLogTriggered);
-    connect(items_.value(QStringLiteral("mEventLog")), &QAction::triggered, this,
-            &MainForm::onEventLogTriggered);
-    connect(items_.value(QStringLiteral("mInitialLog")), &QAction::triggered, this,
-            &MainForm::onInitialLogTriggered);
-
-    for (const char *name : {"mSystemConfiguration", "mAlarmManager", "mMeasurementSet",
-                             "mDataTimeSet", "mAlarmTest", "mFactoryInitial"}) {
-        const QString item = QLatin1String(name);
-        connect(items_.value(item), &QAction::triggered, this, [this, item] { openConfigDialog(item); });
-    }
-    // The IP-settings answers are decoded by the network block's link, whose read-backs the
-    // IP dialog waits for.
-    auto *ipLink = new IpSettingsLink(this);
-    historyDownload_->setIpDecoder(ipLink);
-    // A disconnect (or the exit) ends what the last read-back said about the controller.
-    connect(&session_, &ConsoleSession::dataLogStopRequested, ipLink, &IpSettingsLink::invalidate);
-    connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
-        auto *dialog = new IpSettingsDialog(session_.engine(), *ipLink, this);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->open();
-    });
-}
-
-void MainForm::openConfigDialog(const QString &menuName)
-{
-    ConfigDialog *dialog = createConfigDialog(menuName, session_.engine(), this);
-    if (!dialog)
-        return;
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->open();
-}
-
-void MainForm::onAlarmLogTriggered()
-{
-    openHistoryWindow(history::LogKind::Alarm);
-}
-
-void MainForm::onEventLogTriggered()
-{
-    openHistoryWindow(history::LogKind::Event);
-}
-
-void MainForm::openHistoryWindow(history::LogKind kind)
-{
-    // A controller of an unknown model would leave the window empty and polling paused:
-    // nothing starts, and the operator is told why.
-    if (!historyDownload_->start(kind)) {
-        onMessageRequested(MessageKind::Plain,
-                           QStringLiteral("The controller's model is unknown (model code %1): "
-                                          "its history cannot be read.")
-                               .arg(session_.state().ModelCode()));
-        return;
-    }
-    auto *window = new HistoryWindow(kind, *historyDownload_, session_.state(), outputDir_, this);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->open();
-}
-
-void MainForm::onInitialLogTriggered()
-{
-    history::beginHistoryInitialisation(session_.state());
-    auto *dialog = new HistoryInitForm(session_.engine(), this);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->open();
 }
 
 } // namespace qeln

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/menustate.h"
+#include "app/screenfit.h"
 #include "history/historyrecords.h"
 #include "link/linkengine.h"
 #include "monitor/statusview.h"
@@ -16,6 +17,7 @@ class QGroupBox;
 class QLabel;
 class QStatusBar;
 class QLineEdit;
+class QScrollArea;
 class QTabWidget;
 class QTimer;
 
@@ -25,14 +27,12 @@ class ConsoleSession;
 class LiveMonitor;
 class LogPage;
 class MsgForm;
+class OperatorQuestions;
 class StatusPage;
 
 namespace history {
 class HistoryDownload;
 }
-
-// Places a window that has no place of its own in the middle of its parent's screen.
-void centreOnScreen(QWidget *window);
 
 // The maker's home page, opened by the "홈페이지" menu.
 inline constexpr const char *HomePageUrl = "https://marvek-pelvart.example/";
@@ -53,6 +53,12 @@ public:
     static const QColor LinkUp;   // lime
     static const QColor LinkDown; // grey
     static constexpr int LampHoldMs = 100;
+    // The window as designed, and the fixed layout inside it: on a smaller screen the window
+    // takes what the screen has and the layout scrolls.
+    static constexpr QSize DesignSize{878, 824};
+    static constexpr QSize DesignArea{858, 738};
+    // How long the note that says where the data log went stays up on the way out.
+    static constexpr int ExitNoteMs = 10000;
 
     explicit MainForm(ConsoleSession &session, QWidget *parent = nullptr);
     ~MainForm() override;
@@ -64,9 +70,13 @@ public:
     void setDemoLink(const QString &serialDevice, const QString &hostText);
     bool isDemo() const { return demo_; }
 
-    // Where data logs and exports go.
+    // Where data logs and exports go; the log page can choose another one.
     void setOutputDirectory(const QString &dir);
     QString outputDirectory() const { return outputDir_; }
+
+    // Where questions to the operator go (message boxes unless set; tests answer them).
+    void setQuestions(OperatorQuestions *questions);
+    OperatorQuestions &questions() const { return *questions_; }
 
     // The menu item by its name (mConnect, N3, ...); nullptr when there is none.
     QAction *menuItem(const QString &name) const;
@@ -121,10 +131,26 @@ private:
     void onInitialLogTriggered();
     void openHistoryWindow(history::LogKind kind);
     void openConfigDialog(const QString &menuName);
+    // The data log stops on a disconnect or the exit; a disconnect saves its unsaved lines.
+    void onDataLogStopRequested();
+    // Before the window closes: true when it may close now. With unsaved data-log lines it
+    // saves them and says where (or asks what to do when the save failed), and the close
+    // comes again once the operator has read it.
+    bool readyToClose();
+    void onExitNoteClosed();
+    // The rest of the exit command once the data log is dealt with: the link, the closing
+    // window, the close.
+    void finishExit();
+    // The close, or the exit command, that a note or an answer held.
+    void continueClosing();
+    // Shows the log page, where unsaved lines wait after a failed save.
+    void showLogPage();
+    void onExitAnswered(bool leave);
 
     ConsoleSession &session_;
     QHash<QString, QAction *> items_;
 
+    QScrollArea *scroll_ = nullptr;
     QWidget *central_ = nullptr;
     QGroupBox *groupBox1_ = nullptr;
     QFrame *flatPanel3_ = nullptr;
@@ -151,6 +177,12 @@ private:
     QString demoHost_;
     QString outputDir_;
     bool closedOnce_ = false;
+    bool exitRequested_ = false; // "종료" waits for the data log's note or answer
+    bool exiting_ = false;       // the exit command runs: its stop of the log saves nothing
+    bool closePending_ = false;  // a note or question about the log holds the close
+    bool closeApproved_ = false; // the log is dealt with: the next close goes through
+    bool deciding_ = false;      // readyToClose() is asking
+    OperatorQuestions *questions_ = nullptr;
 };
 
 } // namespace qeln

@@ -1,11 +1,13 @@
 #include "history/historyinitform.h"
 
 #include "app/mainform.h"
+#include "app/operatorquestions.h"
 
 #include "history/historyinit.h"
 #include "link/linkengine.h"
 
 #include <QFrame>
+#include <QPointer>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QRadioButton>
@@ -16,6 +18,7 @@ namespace qeln {
 HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     : QDialog(parent)
     , engine_(engine)
+    , questions_(&OperatorQuestions::boxes())
 {
     setObjectName(QStringLiteral("frmInitial"));
     setWindowTitle(QStringLiteral("이력 초기화"));
@@ -70,16 +73,41 @@ void HistoryInitForm::onChoiceClicked()
     okButton_->setEnabled(true);
 }
 
+void HistoryInitForm::setQuestions(OperatorQuestions *questions)
+{
+    questions_ = questions ? questions : &OperatorQuestions::boxes();
+}
+
 void HistoryInitForm::BitBtnI_OKClick()
 {
-    if (alarmInit_->isChecked()) {
-        history::sendHistoryInitialisation(engine_, history::LogKind::Alarm);
-    } else if (eventInit_->isChecked()) {
-        history::sendHistoryInitialisation(engine_, history::LogKind::Event);
-    } else {
+    if (!alarmInit_->isChecked() && !eventInit_->isChecked()) {
         engine_.state().ResponseTimer = 3;
         engine_.state().PollReady = 1;
+        return;
     }
+    if (asking_)
+        return;
+    asking_ = true;
+    const bool alarms = alarmInit_->isChecked();
+    const QString log = alarms ? QStringLiteral("alarm history (알람 이력)") : QStringLiteral("event log (이벤트 로그)");
+    const int kind = int(alarms ? history::LogKind::Alarm : history::LogKind::Event);
+    // The erasing cannot be undone, and one press must not do it unasked.
+    QPointer<HistoryInitForm> self(this);
+    questions_->ask(this, QStringLiteral("initConfirmQuestion"), windowTitle(),
+                    QStringLiteral("Erase the controller's %1? Every record in it is lost; this cannot be undone.")
+                        .arg(log),
+                    [self, kind](bool yes) {
+                        if (self)
+                            self->onConfirmed(kind, yes);
+                    });
+}
+
+void HistoryInitForm::onConfirmed(int kind, bool yes)
+{
+    asking_ = false;
+    // A dialog closed meanwhile has handed the link back to the status poll: nothing goes out.
+    if (yes && !closed_)
+        history::sendHistoryInitialisation(engine_, history::LogKind(kind));
 }
 
 void HistoryInitForm::done(int result)

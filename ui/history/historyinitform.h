@@ -8,10 +8,11 @@ class QRadioButton;
 namespace qeln {
 
 class LinkEngine;
+class OperatorQuestions;
 
 // frmInitial: the operator asks the controller to erase its alarm history (the event-log
-// choice exists but is hidden). Each "설정" sends one request and the dialog stays; the
-// engine shows the acknowledgement. Closing it, by "닫기", Escape or the close box, hands
+// choice exists but is hidden). Each "설정" asks the operator to confirm, naming the log, and
+// a yes sends one request; the dialog stays, and the engine shows the acknowledgement. Closing it, by "닫기", Escape or the close box, hands
 // the link back to the status poll.
 class HistoryInitForm : public QDialog {
     Q_OBJECT
@@ -20,18 +21,23 @@ public:
     ~HistoryInitForm() override;
 
     void done(int result) override;
+    // Where the confirmation goes (a message box unless set).
+    void setQuestions(OperatorQuestions *questions);
 
 private:
     void onChoiceClicked();
     void BitBtnI_OKClick();
     void FormClose();
+    void onConfirmed(int kind, bool yes);
 
     LinkEngine &engine_;
     QRadioButton *alarmInit_;
     QRadioButton *eventInit_;
     QPushButton *okButton_;
     QPushButton *cancelButton_;
+    OperatorQuestions *questions_ = nullptr;
     bool closed_ = false;
+    bool asking_ = false; // a confirmation is open: a further press adds nothing
 };
 
 } // namespace qeln

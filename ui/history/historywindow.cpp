@@ -87,8 +87,9 @@ HistoryWindow::HistoryWindow(history::LogKind kind, history::HistoryDownload &do
     layout->addWidget(panel1_);
     layout->addWidget(grid_, 1);
 
-    resize(alarms ? QSize(1440, 565) : QSize(645, 564));
-    centreOnScreen(this);
+    // Wider than a common laptop's screen: there it takes the screen's width and the grid
+    // scrolls.
+    fitOnScreen(this, alarms ? QSize(1440, 565) : QSize(645, 564));
 
     connect(&download, &history::HistoryDownload::countReceived, this, &HistoryWindow::onCountReceived);
     connect(&download, &history::HistoryDownload::rowStored, this, &HistoryWindow::onRowStored);

@@ -1,5 +1,7 @@
 #include "monitor/logpage.h"
 
+#include "app/newfile.h"
+#include "app/operatorquestions.h"
 #include "monitor/datalog.h"
 
 #include <QButtonGroup>
@@ -33,10 +35,13 @@ bool neverShown(const QString &name)
 
 } // namespace
 
-LogPage::LogPage(DataLog &log, QWidget *parent) : QWidget(parent), log_(log)
+LogPage::LogPage(DataLog &log, QWidget *parent) : QWidget(parent), log_(log), questions_(&OperatorQuestions::boxes())
 {
     setObjectName(QStringLiteral("TabSheet2"));
     build();
+    log_.setFailureRemedy(QStringLiteral("Make that folder writable, or press \"%1\" under the log to choose "
+                                         "another output folder, then press 저장 again.")
+                              .arg(folderButtonText()));
 
     connect(&log_, &DataLog::linesAppended, this, &LogPage::onLinesAppended);
     connect(&log_, &DataLog::memoCleared, this, &LogPage::onMemoCleared);
@@ -45,7 +50,8 @@ LogPage::LogPage(DataLog &log, QWidget *parent) : QWidget(parent), log_(log)
     connect(&log_, &DataLog::saveFailed, this, &LogPage::onSaveFailed);
     connect(intervals_, &QButtonGroup::idClicked, &log_, &DataLog::rgLogoTimeClick);
     connect(button1_, &QPushButton::clicked, this, &LogPage::onButton1Clicked);
-    connect(button2_, &QPushButton::clicked, &log_, &DataLog::Button2Click);
+    connect(button2_, &QPushButton::clicked, this, &LogPage::onButton2Clicked);
+    connect(folderButton_, &QPushButton::clicked, this, &LogPage::onFolderClicked);
     connect(btnLogo_, &QPushButton::clicked, &log_, &DataLog::btnLogoClick);
 
     // The log may hold lines already (the page can be built after logging started).
@@ -92,7 +98,10 @@ void LogPage::build()
     mmLogo_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     // Where the files go, so that the operator knows before the first save.
-    folder_ = add(new QLabel(this), "lbLogFolder", QRect(8, 502, 794, 18));
+    folder_ = add(new QLabel(this), "lbLogFolder", QRect(8, 502, 686, 18));
+    folder_->setTextFormat(Qt::PlainText);
+    folderButton_ = add(new QPushButton(folderButtonText(), this), "btnLogFolder", QRect(702, 499, 100, 24));
+    folderButton_->setToolTip(QStringLiteral("Choose the folder for data logs and exports"));
     folder_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette grey = folder_->palette();
     grey.setColor(QPalette::WindowText, QColor(0x50, 0x50, 0x50));
@@ -173,17 +182,81 @@ void LogPage::onActiveChanged()
     btnLogo_->setText(log_.buttonCaption());
 }
 
+QString LogPage::folderButtonText()
+{
+    return QStringLiteral("폴더 변경...");
+}
+
+void LogPage::setQuestions(OperatorQuestions *questions)
+{
+    questions_ = questions ? questions : &OperatorQuestions::boxes();
+}
+
 void LogPage::onButton1Clicked()
 {
     const int count = int(log_.lines().size());
     const QString path = log_.Button1Click();
     if (path.isEmpty())
         return; // onSaveFailed has said why
+    noteSaved(QStringLiteral("%1 lines saved to\n%2").arg(count).arg(QDir::toNativeSeparators(path)));
+}
+
+void LogPage::onButton2Clicked()
+{
+    const int unsaved = log_.unsavedLines();
+    if (unsaved == 0) {
+        log_.Button2Click();
+        return;
+    }
+    if (deleteAsked_)
+        return;
+    deleteAsked_ = true;
+    questions_->ask(this, QStringLiteral("logDeleteQuestion"), QStringLiteral("Log"),
+                    QStringLiteral("%1 lines of the data log have not been saved to a file. Delete them?\n\n"
+                                   "Choose No and press 저장 to keep them.")
+                        .arg(unsaved),
+                    [this](bool yes) {
+                        deleteAsked_ = false;
+                        if (yes)
+                            log_.Button2Click();
+                    });
+}
+
+void LogPage::onFolderClicked()
+{
+    const QString dir = log_.outputDirectory().isEmpty() ? QDir::currentPath() : log_.outputDirectory();
+    questions_->chooseFolder(this, QStringLiteral("Output folder for data logs and exports"), dir,
+                             [this](const QString &chosen) { chooseOutputFolder(chosen); });
+}
+
+bool LogPage::chooseOutputFolder(const QString &dir)
+{
+    const QString path = QFileInfo(dir).absoluteFilePath();
+    if (const QString problem = newfile::folderProblem(path); !problem.isEmpty() || dir.isEmpty()) {
+        onSaveFailed(QStringLiteral("\"%1\" cannot be the output folder: %2. The output folder stays \"%3\".")
+                         .arg(QDir::toNativeSeparators(path), problem.isEmpty() ? QStringLiteral("no folder given") : problem,
+                              QDir::toNativeSeparators(QFileInfo(log_.outputDirectory()).absoluteFilePath())));
+        return false;
+    }
+    log_.setOutputDirectory(path);
+    lastSaved_.clear();
+    showFolder();
+    Q_EMIT outputFolderChosen(path);
+    return true;
+}
+
+void LogPage::dismissFailure()
+{
+    if (failedBox_)
+        failedBox_->close();
+}
+
+void LogPage::noteSaved(const QString &text)
+{
     if (savedBox_)
         savedBox_->close();
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Log"),
-                                QStringLiteral("%1 lines saved to\n%2").arg(count).arg(QDir::toNativeSeparators(path)),
-                                QMessageBox::Ok, this);
+    // Parented to the window: the page may be out of sight (after a disconnect).
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Log"), text, QMessageBox::Ok, window());
     box->setObjectName(QStringLiteral("logSavedBox"));
     box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -201,7 +274,7 @@ void LogPage::onSaved(const QString &path)
 void LogPage::onSaveFailed(const QString &message)
 {
     // An automatic save that keeps failing reports on every line: one box, kept current.
-    if (failedBox_) {
+    if (failedBox_ && failedBox_->isVisible()) {
         failedBox_->setText(message);
         return;
     }

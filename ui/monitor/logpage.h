@@ -19,6 +19,7 @@ class QPushButton;
 namespace qeln {
 
 class DataLog;
+class OperatorQuestions;
 
 // The page "log" of the main window's page control: the data log's memo and buttons, and the
 // link, CAN and firmware fields the status decode fills. It presents the DataLog; it decides
@@ -36,6 +37,23 @@ public:
     // The control of this page by its objectName; nullptr when there is none.
     QWidget *control(const QString &name) const { return controls_.value(name); }
 
+    // Where the page's questions go (message boxes unless set).
+    void setQuestions(OperatorQuestions *questions);
+    // The folder the operator chose: the data log (and the exports) go there from now on. A
+    // folder that cannot take files is refused with a message; false then.
+    bool chooseOutputFolder(const QString &dir);
+    // A short note that a save happened and where (closes by itself after a while).
+    void noteSaved(const QString &text);
+    // Closes the failed-save message, when another window speaks about the same failure.
+    void dismissFailure();
+
+    // The text of the control that opens the folder dialog, as messages name it.
+    static QString folderButtonText();
+
+Q_SIGNALS:
+    // The operator chose another output folder.
+    void outputFolderChosen(const QString &dir);
+
 protected:
     void showEvent(QShowEvent *event) override;
 
@@ -46,6 +64,8 @@ private:
     void onMemoCleared();
     void onActiveChanged();
     void onButton1Clicked();
+    void onButton2Clicked();
+    void onFolderClicked();
     void onSaved(const QString &path);
     void onSaveFailed(const QString &message);
     void showFolder();
@@ -56,6 +76,9 @@ private:
     QPushButton *button1_ = nullptr;
     QPushButton *button2_ = nullptr;
     QPushButton *btnLogo_ = nullptr;
+    QPushButton *folderButton_ = nullptr;
+    OperatorQuestions *questions_ = nullptr;
+    bool deleteAsked_ = false; // a "삭제" question is open
     QPlainTextEdit *mmLogo_ = nullptr;
     QLabel *folder_ = nullptr;
     QFrame *pnlDSPver_ = nullptr;
