@@ -229,7 +229,8 @@ void CliHistory::writeResult()
     QString error;
     if (QFileInfo(out).suffix().compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0) {
         if (!history::writeWorkbookFile(out, state_.ModelText, table, &error)) {
-            finish(1, QStringLiteral("cannot write %1: %2").arg(out, error));
+            // The reason names the file already.
+            finish(1, error);
             return;
         }
     } else {
