@@ -137,7 +137,7 @@ int HistoryDownload::answerWaitMs() const
     if (roundTrips_.isEmpty())
         return initialWaitMs_;
     const int slowest = *std::max_element(roundTrips_.cbegin(), roundTrips_.cend());
-    return std::clamp(slowest * RoundTripFactor, MinAnswerWaitMs, MaxAnswerWaitMs);
+    return std::max(shortestWaitMs_, std::min(slowest * RoundTripFactor, MaxAnswerWaitMs));
 }
 
 int HistoryDownload::tryWaitMs() const

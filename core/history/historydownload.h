@@ -58,8 +58,12 @@ public:
 
     QTimer *startTimer() { return &startTimer_; }
     // How long a serial answer may take before it is asked for again while no answer has come
-    // yet to learn from (tests shorten it).
-    void setSerialAnswerMs(int ms) { initialWaitMs_ = ms; }
+    // yet to learn from, and the shortest wait learnt (tests shorten or lengthen them).
+    void setSerialAnswerMs(int ms, int shortestMs = MinAnswerWaitMs)
+    {
+        initialWaitMs_ = ms;
+        shortestWaitMs_ = shortestMs;
+    }
     // The wait for the next serial answer as learnt so far (before any repeat of it).
     int answerWaitMs() const;
     void Timer1Timer();
@@ -134,6 +138,7 @@ private:
     bool waitingForCount_ = false;
     bool completed_ = false;
     int initialWaitMs_ = SerialAnswerMs;
+    int shortestWaitMs_ = MinAnswerWaitMs;
     QList<int> roundTrips_;     // recent round trips of serial answers to a request asked once
     QElapsedTimer firstAsked_;  // when the oldest unanswered request of the current one went
     QElapsedTimer lastAsked_;   // when the last request went
