@@ -55,6 +55,7 @@ private:
     bool downloading_ = false;
     QElapsedTimer lastAnswer_; // the download's last answer, for the stall guard
     int statusRepolls_ = 0;
+    int stallMs_ = StallMs;
     bool progressShown_ = false;
 };
 
