@@ -176,7 +176,7 @@ void HistoryDownload::send(const QByteArray &code, int record)
             firstAsked_.start();
             spacingMs_ = 0;
         } else {
-            spacingMs_ = int(lastAsked_.elapsed());
+            spacingMs_ = std::max(spacingMs_, int(lastAsked_.elapsed()));
         }
         lastAsked_.start();
         const int wait = tryWaitMs();

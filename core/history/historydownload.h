@@ -142,7 +142,7 @@ private:
     QList<int> roundTrips_;     // recent round trips of serial answers to a request asked once
     QElapsedTimer firstAsked_;  // when the oldest unanswered request of the current one went
     QElapsedTimer lastAsked_;   // when the last request went
-    int spacingMs_ = 0;         // between the last two requests for the current count or record
+    int spacingMs_ = 0;         // the longest time between two requests for the current count or record
     int startTicks_ = 0;        // HistoryStartTicks
     int repeats_ = 0;           // repeats of the current request
     int outstanding_ = 0;       // requests for the current count or record not answered yet
