@@ -13,7 +13,8 @@
 With --faults instead: the same log downloaded clean and through a noisy line, on both links,
 each row compared with the clean download's and the time with the clean time (the target: at
 most twice):
-   serial  the pseudo-terminal at 115200 baud, 1 % of the answers lost and 2 % spoilt (wrong LRC);
+   serial  the pseudo-terminal at 115200 baud, 1 % of the answers lost and 2 % spoilt (a wrong
+           LRC, a digit that is not hexadecimal, or one byte short and well framed);
    TCP     loopback, 5 % of the answers exceptions (code 04).
 The plant is the same in every run (--seed, a fixed clock); the faults follow the seed.
 
@@ -116,7 +117,8 @@ def timed(cmd):
 
 
 NOISY_LINES = [
-    ("serial", ["--pace-baud", "115200"], ["--drop-rate", "0.01", "--corrupt-rate", "0.02"],
+    ("serial", ["--pace-baud", "115200"],
+     ["--drop-rate", "0.01", "--corrupt-rate", "0.02", "--serial-corrupt-kinds", "lrc,hex,short"],
      "115200 baud, 1 % lost, 2 % spoilt"),
     ("tcp", [], ["--corrupt-rate", "0.05", "--corrupt-kinds", "exception"], "loopback, 5 % exception answers"),
 ]
