@@ -11,7 +11,13 @@
 #include <QFileInfo>
 #include <QDir>
 
+#include <QFile>
+#include <QTimer>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace qeln {
@@ -27,16 +33,77 @@ history::LogKind kindOf(const CliArgs &args)
     return args.historyKind == 2 ? history::LogKind::Event : history::LogKind::Alarm;
 }
 
+QString systemReason(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// Why no file can be created under `path`, in words; empty when one can. The folder is tried
+// with a hidden file of its own, removed at once.
+QString creationProblem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (newfile::taken(path))
+        return QStringLiteral("'%1' exists already; no file is overwritten").arg(path);
+    const QString folder = info.absolutePath();
+    if (const QString problem = newfile::folderProblem(folder); !problem.isEmpty())
+        return QStringLiteral("cannot create '%1': %2").arg(path, problem);
+    const QString probe = QDir(folder).filePath(QStringLiteral(".%1.%2.probe").arg(info.fileName()).arg(::getpid()));
+    const int fd = ::open(QFile::encodeName(probe).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return QStringLiteral("cannot create '%1': no file can be created in %2 (%3)")
+            .arg(path, folder, systemReason(errno));
+    ::close(fd);
+    ::unlink(QFile::encodeName(probe).constData());
+    return QString();
+}
+
+// A writer for newfile::writeUnderFreeName that says why a write failed in the system's words
+// (a full disk, a quota, an I/O error), also when the failure shows only at the flush.
+std::function<QString(const QString &)> csvWriter(const QByteArray &bytes)
+{
+    return [bytes](const QString &path) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0)
+            return systemReason(errno);
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int err = n < 0 ? errno : ENOSPC;
+                ::close(fd);
+                return systemReason(err);
+            }
+            done += n;
+        }
+        if (::fdatasync(fd) != 0) {
+            const int err = errno;
+            ::close(fd);
+            return systemReason(err);
+        }
+        if (::close(fd) != 0)
+            return systemReason(errno);
+        return QString();
+    };
+}
+
 } // namespace
 
 CliHistory::CliHistory(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
 {
+    // The test suites shorten the stall guard to see what it counts as progress.
+    if (const int ms = qEnvironmentVariableIntValue("QELN_CLI_STALL_MS"); ms > 0)
+        stallMs_ = ms;
     connect(&engine_, &LinkEngine::statusDecoded, this, &CliHistory::onStatusDecoded);
     connect(&engine_, &LinkEngine::messageRequested, this, &CliHistory::onMessage);
     download_ = std::make_unique<history::HistoryDownload>(engine_);
     engine_.setDecoders(download_.get());
     connect(download_.get(), &history::HistoryDownload::progressChanged, this, &CliHistory::onProgress);
+    connect(download_.get(), &history::HistoryDownload::answerArrived, this, &CliHistory::onAnswerArrived);
+    connect(&engine_, &LinkEngine::requestRefused, this, &CliHistory::onRequestRefused);
     connect(download_.get(), &history::HistoryDownload::finished, this, &CliHistory::onDownloadFinished);
     connect(download_.get(), &history::HistoryDownload::noData, this, &CliHistory::onDownloadFinished);
     connect(download_.get(), &history::HistoryDownload::failed, this,
@@ -48,6 +115,17 @@ CliHistory::CliHistory(const CliArgs &args, QObject *parent)
 CliHistory::~CliHistory()
 {
     engine_.setDecoders(nullptr);
+}
+
+void CliHistory::start()
+{
+    if (args_.command == CliArgs::Command::History && !args_.outFile.isEmpty()) {
+        if (const QString problem = creationProblem(args_.outFile); !problem.isEmpty()) {
+            finish(2, QStringLiteral("history: %1; nothing was sent").arg(problem));
+            return;
+        }
+    }
+    CliCommand::start();
 }
 
 void CliHistory::linkOpened()
@@ -87,16 +165,36 @@ void CliHistory::startDownload()
         return;
     }
     // No window to draw first: the count request goes out at once.
+    lastAnswer_.start();
     download_->skipStartDelay();
-    deadline_.start(StallMs);
+    deadline_.start(stallMs_);
+}
+
+void CliHistory::onAnswerArrived()
+{
+    // The guard looks at the time of the last answer when it fires: re-arming a timer for
+    // every record would cost more than the record itself.
+    lastAnswer_.start();
+}
+
+void CliHistory::onRequestRefused(int function, int exceptionCode)
+{
+    if (args_.trace)
+        printLine(stderr, QStringLiteral("request %1 refused with exception %2").arg(function).arg(exceptionCode));
+    // The first status poll refused: asked again at once instead of on the poll rhythm.
+    if (done() || downloading_ || function != 0x04 || args_.command != CliArgs::Command::History
+        || ++statusRepolls_ > StatusRepollLimit)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (done() || downloading_)
+            return;
+        state_.PollReady = 1;
+        engine_.Timer1Timer();
+    });
 }
 
 void CliHistory::onProgress(int percent, const QString &label)
 {
-    // Any progress keeps the stall guard off; restarting it per record would cost more than
-    // the record itself.
-    if (deadline_.remainingTime() < StallMs / 2)
-        deadline_.start(StallMs);
     static const bool terminal = ::isatty(STDERR_FILENO);
     if (!terminal)
         return;
@@ -134,7 +232,8 @@ void CliHistory::writeResult()
     QString error;
     if (QFileInfo(out).suffix().compare(QLatin1String("xlsx"), Qt::CaseInsensitive) == 0) {
         if (!history::writeWorkbookFile(out, state_.ModelText, table, &error)) {
-            finish(1, QStringLiteral("cannot write %1: %2").arg(out, error));
+            // The reason names the file already.
+            finish(1, error);
             return;
         }
     } else {
@@ -142,7 +241,7 @@ void CliHistory::writeResult()
         const QString name = info.fileName();
         QString reason;
         if (newfile::writeUnderFreeName(QDir(info.absolutePath()), [&name](int) { return name; }, 1,
-                                        newfile::bytesWriter(history::csvBytes(table)), &reason)
+                                        csvWriter(history::csvBytes(table)), &reason)
                 .isEmpty()) {
             finish(1, QStringLiteral("cannot write %1: %2").arg(out, reason));
             return;
@@ -174,10 +273,12 @@ void CliHistory::deadlinePassed()
         finish(1, QStringLiteral("no valid status response from %1 within %2 s")
                       .arg(transport_->description())
                       .arg(StatusWaitMs / 1000));
+    else if (lastAnswer_.isValid() && lastAnswer_.elapsed() < stallMs_)
+        deadline_.start(int(stallMs_ - lastAnswer_.elapsed()));
     else
         finish(1, QStringLiteral("the download from %1 made no progress for %2 s")
                       .arg(transport_->description())
-                      .arg(StallMs / 1000));
+                      .arg(stallMs_ / 1000.0));
 }
 
 void CliHistory::stopping()

@@ -2,6 +2,8 @@
 
 #include "clicommand.h"
 
+#include <QElapsedTimer>
+
 #include <memory>
 
 namespace qeln {
@@ -21,11 +23,18 @@ public:
     explicit CliHistory(const CliArgs &args, QObject *parent = nullptr);
     ~CliHistory() override;
 
+    // history --out: the file must be one that can be created; if not, the command ends with
+    // exit 2 before the link is opened, so nothing is sent.
+    void start() override;
+
     static constexpr int StatusWaitMs = 5000;
     static constexpr int AcknowledgementWaitMs = 3000;
-    // A download that makes no progress this long is given up (the download's own repeats
-    // end long before; this only guards against a link that neither answers nor fails).
+    // A download that hears no answer this long is given up (the download's own repeats end
+    // before; this only guards against a link that neither answers nor fails). Any answer
+    // counts, also one to a repeated request that stores no row.
     static constexpr int StallMs = 20000;
+    // A status poll the controller refused is sent again at once, this many times at most.
+    static constexpr int StatusRepollLimit = 3;
 
 protected:
     void linkOpened() override;
@@ -36,12 +45,17 @@ private:
     void onStatusDecoded();
     void startDownload();
     void onProgress(int percent, const QString &label);
+    void onAnswerArrived();
+    void onRequestRefused(int function, int exceptionCode);
     void onDownloadFinished();
     void onMessage(MessageKind kind, const QString &text);
     void writeResult();
 
     std::unique_ptr<history::HistoryDownload> download_;
     bool downloading_ = false;
+    QElapsedTimer lastAnswer_; // the download's last answer, for the stall guard
+    int statusRepolls_ = 0;
+    int stallMs_ = StallMs;
     bool progressShown_ = false;
 };
 

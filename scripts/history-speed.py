@@ -10,8 +10,18 @@
    wire limit: the characters of every record at 10 bits a character (the simulator paces its
    answers; the requests cross the pseudo-terminal at once).
 
+With --faults instead: the same log downloaded clean and through a noisy line, on both links,
+each row compared with the clean download's and the time with the clean time (the target: at
+most twice):
+   serial  the pseudo-terminal at 115200 baud, 1 % of the answers lost and 2 % spoilt (a wrong
+           LRC, a digit that is not hexadecimal, or one byte short and well framed);
+   TCP     loopback, 5 % of the answers exceptions (code 04).
+The plant is the same in every run (--seed, a fixed clock); the faults follow the seed.
+
 Usage: scripts/history-speed.py [--records 2000] [--runs 5] [--build build]
-Needs libmodbus-dev and a C compiler for the yardstick (scripts/setup-deps.sh installs them).
+       scripts/history-speed.py --faults [--records 2000] [--runs 3] [--seed 3] [--build build]
+Needs libmodbus-dev and a C compiler for the yardstick (scripts/setup-deps.sh installs them);
+--faults needs neither.
 """
 import argparse
 import os
@@ -79,8 +89,8 @@ int main(int argc, char **argv)
 """
 
 
-def start_sim(sim, *extra):
-    proc = subprocess.Popen([sim, "--tcp-port", "0", "--pty", "--seed", "3", *extra],
+def start_sim(sim, *extra, seed="3"):
+    proc = subprocess.Popen([sim, "--tcp-port", "0", "--pty", "--seed", seed, *extra],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
     links, buffer, deadline = {}, b"", time.monotonic() + 20
     while len(links) < 2 and time.monotonic() < deadline:
@@ -106,14 +116,72 @@ def timed(cmd):
     return elapsed
 
 
+NOISY_LINES = [
+    ("serial", ["--pace-baud", "115200"],
+     ["--drop-rate", "0.01", "--corrupt-rate", "0.02", "--serial-corrupt-kinds", "lrc,hex,short"],
+     "115200 baud, 1 % lost, 2 % spoilt"),
+    ("tcp", [], ["--corrupt-rate", "0.05", "--corrupt-kinds", "exception"], "loopback, 5 % exception answers"),
+]
+
+
+def download(cli, sim, link, records, seed, extra):
+    """One whole-log download (CSV on stdout) from a fresh simulator: (seconds, rows)."""
+    proc, links = start_sim(sim, "--history", str(records), "--clock", "2026-01-01T00:00:00", *extra, seed=seed)
+    try:
+        t0 = time.monotonic()
+        done = subprocess.run([cli, "--link", ("tcp:" if link == "tcp" else "serial:") + links[link],
+                               "history", "alarm"], capture_output=True, timeout=600)
+        elapsed = time.monotonic() - t0
+    finally:
+        proc.terminate()
+        proc.wait()
+    if done.returncode != 0:
+        return elapsed, None, done.stderr.decode(errors="replace").strip()
+    return elapsed, done.stdout.split(b"\r\n")[1:-1], ""
+
+
+def noisy_line(args, cli, sim):
+    failed = False
+    for link, line, faults, what in NOISY_LINES:
+        clean_times, noisy_times, equal, errors = [], [], True, []
+        for _ in range(args.runs):
+            t, clean_rows, _ = download(cli, sim, link, args.records, args.seed, line)
+            if clean_rows is None or len(clean_rows) != args.records:
+                sys.exit(f"history-speed: the clean {link} download failed")
+            clean_times.append(t)
+            t, rows, error = download(cli, sim, link, args.records, args.seed, line + faults)
+            noisy_times.append(t)
+            if rows != clean_rows:
+                equal = False
+                errors.append(error or f"{0 if rows is None else len(rows)} rows, "
+                              f"{sum(a != b for a, b in zip(rows or [], clean_rows))} differing")
+        c, n = statistics.median(clean_times), statistics.median(noisy_times)
+        ratio = n / c
+        print(f"{link:6} {args.records} alarm records, {what}, median of {args.runs} (whole processes):")
+        print(f"  clean {c:8.3f} s   noisy {n:8.3f} s   ratio {ratio:5.2f} (target <= 2)   "
+              f"rows equal: {'yes' if equal else 'no'}")
+        print(f"  runs: clean {', '.join(f'{x:.3f}' for x in clean_times)}; "
+              f"noisy {', '.join(f'{x:.3f}' for x in noisy_times)}")
+        for e in errors:
+            print(f"  {e}")
+        failed |= not equal or ratio > 2
+    return 1 if failed else 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--records", type=int, default=2000)
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=None)
     parser.add_argument("--build", default="build")
+    parser.add_argument("--faults", action="store_true", help="clean against a noisy line, both links")
+    parser.add_argument("--seed", default="3", help="the plant's and the faults' seed (--faults)")
     args = parser.parse_args()
     cli = os.path.join(args.build, "cli", "qeln-cli")
     sim = os.path.join(args.build, "sim", "qeln-sim")
+    if args.faults:
+        args.runs = args.runs or 3
+        return noisy_line(args, cli, sim)
+    args.runs = args.runs or 5
     work = tempfile.mkdtemp(prefix="qeln-history-speed-")
     try:
         loop = os.path.join(work, "modbus-loop")

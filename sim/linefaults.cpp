@@ -41,6 +41,64 @@ std::uint8_t Faults::lrcOffset()
     return std::uint8_t(std::uniform_int_distribution<int>(1, 255)(rng));
 }
 
+unsigned parseSerialSpoils(QStringView list)
+{
+    unsigned spoils = 0;
+    for (QStringView name : list.split(u',')) {
+        if (name == u"lrc")
+            spoils |= unsigned(SerialSpoil::Lrc);
+        else if (name == u"hex")
+            spoils |= unsigned(SerialSpoil::NotHex);
+        else if (name == u"short")
+            spoils |= unsigned(SerialSpoil::Short);
+        else
+            return 0;
+    }
+    return spoils;
+}
+
+SerialSpoil Faults::spoilSerial(QByteArray &frame)
+{
+    // ":" unit function ... LRC(2) CR LF
+    const qsizetype lrcAt = frame.size() - 4;
+    QList<SerialSpoil> ways;
+    for (const SerialSpoil way : {SerialSpoil::Lrc, SerialSpoil::NotHex, SerialSpoil::Short}) {
+        // A short answer keeps at least its unit and function.
+        if ((config.serialSpoils & unsigned(way)) && !(way == SerialSpoil::Short && lrcAt < 7)
+            && !(way == SerialSpoil::NotHex && lrcAt < 6))
+            ways.append(way);
+    }
+    if (ways.isEmpty() || lrcAt < 5)
+        ways = {SerialSpoil::Lrc};
+    const SerialSpoil way = ways.size() == 1 ? ways.first()
+                                             : ways.at(std::uniform_int_distribution<qsizetype>(0, ways.size() - 1)(rng));
+    const auto lrcOf = [&frame](qsizetype end) {
+        unsigned sum = 0;
+        for (qsizetype i = 1; i + 1 < end; i += 2)
+            sum += frame.mid(i, 2).toUInt(nullptr, 16);
+        return std::uint8_t(0x100 - (sum & 0xFF));
+    };
+    const auto setLrc = [&frame](qsizetype at, std::uint8_t value) {
+        static const char digits[] = "0123456789ABCDEF";
+        frame[at] = digits[value >> 4];
+        frame[at + 1] = digits[value & 0xF];
+    };
+    switch (way) {
+    case SerialSpoil::Lrc:
+        setLrc(lrcAt, std::uint8_t(lrcOf(lrcAt) + lrcOffset()));
+        break;
+    case SerialSpoil::NotHex:
+        // A digit after the unit and function: the frame keeps its size.
+        frame[std::uniform_int_distribution<qsizetype>(5, lrcAt - 1)(rng)] = 'G';
+        break;
+    case SerialSpoil::Short:
+        frame.remove(lrcAt - 2, 2);
+        setLrc(lrcAt - 2, lrcOf(lrcAt - 2));
+        break;
+    }
+    return way;
+}
+
 namespace {
 struct SpoilName {
     TcpSpoil spoil;

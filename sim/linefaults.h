@@ -36,10 +36,22 @@ constexpr unsigned AllTcpSpoils = 0x1F;
 unsigned parseTcpSpoils(QStringView list);
 const char *tcpSpoilName(TcpSpoil spoil);
 
+// What a spoilt serial answer gets wrong; each arrives whole, framed by ':' and CR LF.
+enum class SerialSpoil : unsigned {
+    Lrc = 1u << 0,    // the LRC is off
+    NotHex = 1u << 1, // a data digit is not hexadecimal (the LRC as it was)
+    Short = 1u << 2,  // one data byte short, the LRC right for what is left
+};
+constexpr unsigned AllSerialSpoils = 0x7;
+
+// "lrc,hex,short" or any part of it; 0 when a name is unknown.
+unsigned parseSerialSpoils(QStringView list);
+
 struct FaultSettings {
     double dropRate = 0;     // share of answers that are never sent
     double corruptRate = 0;  // share of answers spoilt: wrong LRC (serial), see TcpSpoil (TCP)
     unsigned tcpSpoils = AllTcpSpoils; // what a spoilt TCP answer may get wrong
+    unsigned serialSpoils = unsigned(SerialSpoil::Lrc); // what a spoilt serial answer may get wrong
     int delayMs = 0;         // every answer leaves this much later
     double disconnectEverySeconds = 0; // TCP: each connection is closed this long after it opened
     int paceBaud = 0;        // serial: answers leave at the pace of this line speed (8N1)
@@ -56,6 +68,10 @@ public:
     bool corruptNow();
     // 1..255: how far a spoilt LRC is off.
     std::uint8_t lrcOffset();
+    // Spoils a serial answer (":" pairs LRC CR LF, its LRC right) in one of the ways the
+    // settings allow, chosen by the dice (none are rolled for the way when only one is
+    // allowed, so a run with the LRC alone spoils as it always did); says which.
+    SerialSpoil spoilSerial(QByteArray &frame);
     // Spoils a TCP answer (header and all) to the request with this function code in one of
     // the ways the settings allow, chosen by the dice; says which. The bare header of the IP
     // write's answer has no function code: when that is the only way allowed, its

@@ -152,6 +152,12 @@ bool readOptions(const QCommandLineParser &parser, Options &o, QString *error)
         if (o.faults.tcpSpoils == 0)
             return bad(QStringLiteral("corrupt-kinds"), text, "a list of tid, length, function, cut, exception (comma between)");
     }
+    if (parser.isSet(QStringLiteral("serial-corrupt-kinds"))) {
+        const QString text = parser.value(QStringLiteral("serial-corrupt-kinds"));
+        o.faults.serialSpoils = parseSerialSpoils(text);
+        if (o.faults.serialSpoils == 0)
+            return bad(QStringLiteral("serial-corrupt-kinds"), text, "a list of lrc, hex, short (comma between)");
+    }
     for (const char *name : {"delay-ms", "count-delay-ms", "record-delay-ms"}) {
         const QString option = QLatin1String(name);
         if (!parser.isSet(option))
@@ -245,6 +251,10 @@ void setUpParser(QCommandLineParser &parser)
     add("corrupt-kinds",
         "TCP: what a spoilt answer may get wrong, chosen by the seed among these: "
         "tid,length,function,cut,exception (default all).", "LIST");
+    add("serial-corrupt-kinds",
+        "Serial: what a spoilt answer may get wrong, chosen by the seed among these: lrc (a "
+        "wrong LRC), hex (a digit that is not hexadecimal), short (one data byte short, well "
+        "framed) (default lrc).", "LIST");
     add("delay-ms", "Delay every answer by D milliseconds.", "D", "0");
     add("count-fault",
         "History: the first TIMES count answers of each log (default 1, 'all': every one) get"

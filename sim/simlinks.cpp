@@ -325,8 +325,9 @@ void SerialLink::answerFrame(const QByteArray &text)
     // The dice are rolled for every answer, so that a history fault does not change which of
     // the other answers the seed spoils.
     const bool spoil = faults.corruptNow() || reply.spoil;
-    const QByteArray frame = ascii::buildFrame({request->unit, reply.pdu}, spoil,
-                                               spoil ? faults.lrcOffset() : 1);
+    QByteArray frame = ascii::buildFrame({request->unit, reply.pdu}, false, 1);
+    if (spoil)
+        faults.spoilSerial(frame);
     if (faults.dropNow()) {
         qCDebug(lcFrames).noquote() << "serial> (dropped)" << lineText(frame);
         return;

@@ -17,17 +17,31 @@ namespace qeln::history {
 // highest number down (row k holds record N - k exactly once), progress, completion and close.
 // It is the engine's history decoder; the windows and qeln-cli only show what it emits.
 //
-// Lost answers are asked for again a bounded number of times, then the download stops with
-// " Please try again " instead of stalling; on the serial link a record is asked again only
-// when its answer is missing or bad, and an answer that comes after its repeat is never taken
-// for the next record.
+// A request whose answer is lost, spoilt or refused is asked again a bounded number of times,
+// then the download stops with " Please try again " instead of stalling. No request waits
+// without a timer. On the serial link the wait for an answer is learnt from answers that came
+// to a request asked once (a few times the slowest recent one); a request asked again waits
+// longer each time, but that never carries over to the next record. An answer that arrives
+// spoilt (wrong LRC, not hexadecimal, wrong size, the other log's) is asked again at once.
+// Serial answers carry no record number: a record asked more than once is stored from its
+// first answer, and the download waits for the others before it asks for the next record,
+// so no answer is ever taken for another record's.
 class HistoryDownload : public QObject, public ResponseDecoders {
     Q_OBJECT
 public:
     static constexpr int StartTicks = 4;        // start timer ticks before the count request
-    static constexpr int SerialAnswerMs = 1600; // a serial answer missing this long is asked again
-    static constexpr int MaxRepeats = 3;        // repeats of one request before giving up
-    static constexpr int MaxAnswerWaitMs = 10000; // the longest a slow controller is waited for
+    static constexpr int SerialAnswerMs = 1600; // the wait for a serial answer before any came
+    static constexpr int MaxRepeats = 5;        // repeats of one request before giving up
+    static constexpr int MinAnswerWaitMs = 100;  // the shortest learnt serial wait
+    static constexpr int MaxAnswerWaitMs = 3000; // the longest wait for one serial answer
+    static constexpr int RoundTripFactor = 3;    // learnt wait: this many times the slowest recent answer
+    static constexpr int RoundTripSamples = 16;  // recent answers the wait is learnt from
+    // TCP: the exchange reports every request within its connect and read time-outs; this
+    // guard only ends a request that somehow got neither an answer nor a failure.
+    static constexpr int TcpGuardMs = 10000;
+    // TCP: a request that failed goes again at once; after an answer that says the
+    // controller is busy, 100 ms later, then 200 ms, ...
+    static constexpr int TcpBusyBackoffMs = 100;
 
     explicit HistoryDownload(LinkEngine &engine, QObject *parent = nullptr);
     ~HistoryDownload() override;
@@ -43,8 +57,15 @@ public:
     void close();
 
     QTimer *startTimer() { return &startTimer_; }
-    // How long a serial answer may take before it is asked for again (tests shorten it).
-    void setSerialAnswerMs(int ms) { answerMs_ = ms; }
+    // How long a serial answer may take before it is asked for again while no answer has come
+    // yet to learn from, and the shortest wait learnt (tests shorten or lengthen them).
+    void setSerialAnswerMs(int ms, int shortestMs = MinAnswerWaitMs)
+    {
+        initialWaitMs_ = ms;
+        shortestWaitMs_ = shortestMs;
+    }
+    // The wait for the next serial answer as learnt so far (before any repeat of it).
+    int answerWaitMs() const;
     void Timer1Timer();
 
     LogKind kind() const { return kind_; }
@@ -77,16 +98,31 @@ Q_SIGNALS:
     void noData(const QString &message);
     // The download was given up: " Please try again ", with why in reason.
     void failed(const QString &message, const QString &reason);
+    // The controller answered a request of the download, usable or not (a sign of life even
+    // when no row follows).
+    void answerArrived();
 
 private:
     void requestCount();
     void requestRecord();
+    void send(const QByteArray &code, int record);
+    // An answer to the current request came (usable or not); true when it was the only one
+    // asked for, so its time is a round trip to learn from.
+    bool answerCame();
+    // The answer that came cannot be used: asked again at once unless another is still due.
+    void answerSpoilt(const QString &reason, bool busy = false);
+    void learn(qint64 roundTripMs);
+    int tryWaitMs() const;
     void onAnswerOverdue();
     void onTcpFailed(const QString &reason);
+    void onSerialFrameSpoilt(FrameFault fault, int length);
+    void onRequestRefused(int function, int exceptionCode);
+    int expectedSerialLength() const;
     // A lost or bad answer: the same request once more, up to MaxRepeats, then giveUp().
-    void askAgain(const QString &reason);
+    void askAgain(const QString &reason, bool busy = false);
     void repeatRequest(const QString &reason);
-    void endDrain();
+    // The answers to a repeated record have all come (allCame) or the rest were lost.
+    void endDrain(bool allCame);
     void giveUp(const QString &reason);
     void finishDownload();
     bool serial() const;
@@ -94,20 +130,25 @@ private:
     LinkEngine &engine_;
     ResponseDecoders *ipDecoder_ = nullptr;
     QTimer startTimer_;
-    QTimer answerTimer_;       // serial: an answer overdue; quiet time after a repeat
+    QTimer answerTimer_;       // serial: an answer overdue, or the wait for a repeat's answers; TCP: the guard
+    QTimer retryTimer_;        // TCP: a repeat waits for the link to be free (and its back-off)
     LogKind kind_ = LogKind::Alarm;
     int total_ = 0;
     QList<QStringList> rows_;
     bool waitingForCount_ = false;
     bool completed_ = false;
-    int answerMs_ = SerialAnswerMs;
-    int answerWaitMs_ = SerialAnswerMs; // grows for a controller that answers slower
-    QElapsedTimer firstAsked_;          // when the current count or record was first asked for
-    int startTicks_ = 0;       // HistoryStartTicks
-    int repeats_ = 0;          // repeats of the current request
-    int outstanding_ = 0;      // requests for the current count or record not answered yet
-    bool draining_ = false;    // serial: waiting for answers to a repeated request already answered
-    bool retryPending_ = false; // TCP: a repeat is queued
+    int initialWaitMs_ = SerialAnswerMs;
+    int shortestWaitMs_ = MinAnswerWaitMs;
+    QList<int> roundTrips_;     // recent round trips of serial answers to a request asked once
+    QElapsedTimer firstAsked_;  // when the oldest unanswered request of the current one went
+    QElapsedTimer lastAsked_;   // when the last request went
+    int spacingMs_ = 0;         // the longest time between two requests for the current count or record
+    int startTicks_ = 0;        // HistoryStartTicks
+    int repeats_ = 0;           // repeats of the current request
+    int outstanding_ = 0;       // requests for the current count or record not answered yet
+    bool draining_ = false;     // serial: waiting for answers to a repeated record already stored
+    qint64 drainRoundTrip_ = -1; // the stored record's first answer, from its first request
+    int drainWaitMs_ = 0;
 };
 
 } // namespace qeln::history

@@ -145,11 +145,25 @@ QString buildWorkbook(const QString &path, const QString &modelText, const Histo
     }
 
     // Closing writes the file, and frees the workbook whatever happened before.
+    errno = 0;
     const lxw_error closed = workbook_close(book);
+    const int closeErrno = errno;
     const lxw_error error = firstError != LXW_NO_ERROR ? firstError : closed;
-    if (error != LXW_NO_ERROR)
-        return QString::fromUtf8(lxw_strerror(error));
-    return QString();
+    if (error == LXW_NO_ERROR)
+        return QString();
+    QString reason = QString::fromUtf8(lxw_strerror(error));
+    // The library names its own step ("Zip generic error ZIP_ERRNO ..."); the system's words
+    // say what the operator can do about it (a full disk, a missing permission).
+    const bool fileError = closed == error
+        && (error == LXW_ERROR_CREATING_XLSX_FILE || error == LXW_ERROR_CREATING_TMPFILE
+            || error == LXW_ERROR_READING_TMPFILE || error == LXW_ERROR_ZIP_FILE_OPERATION
+            || error == LXW_ERROR_ZIP_FILE_ADD || error == LXW_ERROR_ZIP_CLOSE);
+    if (fileError && closeErrno != 0) {
+        while (reason.endsWith(QLatin1Char('.')))
+            reason.chop(1);
+        reason += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(closeErrno));
+    }
+    return reason;
 }
 
 QString failure(const QString &where, QString reason)

@@ -364,10 +364,13 @@ bool LinkEngine::CheckFrame()
         for (qsizetype i = 0; i < pairs; ++i)
             sum += unsigned(HexToInt(QByteArrayView(text).sliced(1 + 2 * i, 2)));
         const int received = HexToInt(QByteArrayView(text).sliced(lrcAt, 2));
-        if (received != int((256 - (sum & 0xFF)) & 0xFF))
+        if (received != int((256 - (sum & 0xFF)) & 0xFF)) {
+            Q_EMIT serialFrameSpoilt(FrameFault::BadLrc, int(text.size()));
             return false;
+        }
     } catch (const ConversionError &) {
         line("Drop >> frame not hexadecimal");
+        Q_EMIT serialFrameSpoilt(FrameFault::NotHexadecimal, int(text.size()));
         return false;
     }
     s_.ResponseText = text;
@@ -564,6 +567,10 @@ void LinkEngine::DispatchTcpResponse()
             *tcpAnswerTaken_ = false;
     } else if (code == "86") {
         writeRefused(0x86, rest.isEmpty() ? -1 : std::uint8_t(rest[0]));
+    } else if ((std::uint8_t(frame[6]) & 0x80) != 0) {
+        // Any other exception answer: whoever waits for the request hears of it at once
+        // instead of waiting out its time.
+        Q_EMIT requestRefused(std::uint8_t(frame[6]) & 0x7F, rest.isEmpty() ? -1 : std::uint8_t(rest[0]));
     }
 }
 

@@ -31,6 +31,12 @@ public:
     virtual bool sequencesHistory() const { return false; }
 };
 
+// Why a complete serial frame was dropped before dispatch.
+enum class FrameFault {
+    BadLrc,         // its LRC does not match its pairs
+    NotHexadecimal, // a pair is not two hexadecimal digits
+};
+
 enum class MessageKind {
     Information, // information icon and an OK button
     Plain,
@@ -112,6 +118,14 @@ Q_SIGNALS:
     void requestSent(const QByteArray &frame, bool tcp);
     // A TCP request got no (complete) answer: refused connection, read time-out, hang-up.
     void tcpRequestFailed(const QString &reason);
+    // A complete serial frame was dropped: `length` is its size from ':' up to the LRC (what
+    // ResponseText would have held), so a listener can tell which answer it spoilt.
+    void serialFrameSpoilt(qeln::FrameFault fault, int length);
+    // The controller answered the TCP request in flight with a Modbus exception (function |
+    // 0x80) that no other handler takes (a write's refusal ends its sequence instead): a
+    // status poll or a history count or record request. exceptionCode is -1 when the answer
+    // carries none.
+    void requestRefused(int function, int exceptionCode);
     // TCP link lamp: a request found the link up (lime) or down (grey).
     void tcpLinkUp();
     void tcpLinkDown();

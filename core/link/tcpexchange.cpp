@@ -208,6 +208,18 @@ void TcpExchange::onBytesReceived(const QByteArray &bytes)
         finish(nullptr);
         return;
     }
+    // The header announces the answer's size: an answer shorter than the request's (a spoilt
+    // one) is complete once that much has come, and is told at once, not after the read
+    // time-out.
+    constexpr int LengthEnd = 6;
+    if (response.size() >= LengthEnd && response.size() < expectedBytes) {
+        const int announced = LengthEnd + (std::uint8_t(response[4]) << 8 | std::uint8_t(response[5]));
+        if (response.size() >= announced) {
+            response.truncate(announced);
+            finish(nullptr);
+            return;
+        }
+    }
     if (response.size() == expectedBytes)
         finish(nullptr);
 }

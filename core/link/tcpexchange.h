@@ -44,7 +44,8 @@ public:
     // Discards stale input, then writes `frame` (re-opening the link first if it is closed,
     // or if the peer has already closed its end) and collects `expected` bytes; bytes beyond
     // them are dropped. A Modbus exception answer to the request's function (function code
-    // with the high bit set and one exception byte, 9 bytes) completes it early. The outcome
+    // with the high bit set and one exception byte, 9 bytes), or any answer whose header
+    // announces fewer bytes than `expected`, completes it once those have come. The outcome
     // is completed() or failed(), possibly before start() returns. Returns false and does
     // nothing when busy, without a transport, or when `expected` is not positive.
     bool start(const QByteArray &frame, int expected, Resend resend = Resend::Never);

@@ -72,8 +72,8 @@ def status_text(values):
     return "".join("%d %d\n" % (n, v) for n, v in enumerate(values, 1)).encode()
 
 
-def run_cli(*args, timeout=40):
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=RUNTIME_DIR)
+def run_cli(*args, timeout=40, env_extra=None):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=RUNTIME_DIR, **(env_extra or {}))
     start = time.monotonic()
     proc = subprocess.run([CLI, *args], capture_output=True, env=env, timeout=timeout)
     proc.elapsed = time.monotonic() - start
@@ -769,10 +769,13 @@ class HistoryTest(unittest.TestCase):
                     self.assertEqual(self.csv_rows(proc), clean[link])
 
     def test_slow_answers_on_serial(self):
-        # Record answers later than the 1.6 s repeat: the record is asked again and both
-        # answers come; the second must not become the next row.
-        links = start_simulator(self, "--history", "4", "--record-delay-ms", "2000")
-        proc = run_cli("--link", links["serial"], "history", "alarm", timeout=120)
+        # Record answers later than the wait learnt from the count answer: the first record is
+        # asked again and every answer comes; only the first becomes a row. Rows then come
+        # 3 s apart at first, answers at most 1.5 s apart: the stall guard, shortened to
+        # 2.5 s, counts the answers to the repeats as progress.
+        links = start_simulator(self, "--history", "4", "--record-delay-ms", "1500")
+        proc = run_cli("--link", links["serial"], "history", "alarm", timeout=120,
+                       env_extra={"QELN_CLI_STALL_MS": "2500"})
         self.assertEqual(proc.returncode, 0, describe(proc))
         rows = self.csv_rows(proc)
         self.assertEqual([r[0] for r in rows], ["001", "002", "003", "004"])
@@ -790,6 +793,22 @@ class HistoryTest(unittest.TestCase):
                     self.assertEqual(proc.returncode, 1, describe(proc))
                     self.assertIn(b"Please try again", proc.stderr)
                 self.assertEqual(os.listdir(out), [])
+
+    def test_out_that_cannot_be_created_sends_nothing(self):
+        if os.geteuid() == 0:
+            folder = "/proc"  # not even root creates files here
+        else:
+            folder = temp_dir(self)
+            os.chmod(folder, 0o500)
+            self.addCleanup(os.chmod, folder, 0o700)
+        for name in ("alarms.csv", "alarms.xlsx"):
+            with self.subTest(name):
+                plant = MiniPlant(self, "tcp", "--registers", json.dumps(REGISTERS))
+                proc = run_cli("--link", plant.target, "history", "alarm", "--out", os.path.join(folder, name))
+                self.assertEqual(proc.returncode, 2, describe(proc))
+                self.assertIn(b"nothing was sent", proc.stderr)
+                self.assertEqual(plant.requests(), [])
+                self.assertFalse(os.path.exists(os.path.join(folder, name)))
 
     def test_failures_leave_no_file(self):
         out = temp_dir(self)

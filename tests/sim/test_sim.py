@@ -690,6 +690,24 @@ class FaultsTest(unittest.TestCase):
         # A cut answer is followed by nothing: the next answer starts a frame of its own.
         self.assertTrue(any(a == "cut" and b != "cut" for a, b in zip(spoils, spoils[1:])))
 
+    def test_serial_corrupt_kinds(self):
+        # Each serial answer spoilt in one of the ways asked for, each a whole frame.
+        sim = Sim(self, "--corrupt-rate", "1", "--serial-corrupt-kinds", "lrc,hex,short")
+        peer = SerialPeer(self, sim.pty)
+        kinds = set()
+        for _ in range(30):
+            answer = peer.ask(self.STATUS)
+            self.assertTrue(answer.startswith(b":") and answer.endswith(b"\r\n"), answer[:20])
+            try:
+                data = bytes.fromhex(answer[1:-2].decode())
+            except ValueError:
+                kind, size = "hex", 537
+            else:
+                kind, size = ("lrc", 537) if lrc(data[:-1]) != data[-1] else ("short", 535)
+            self.assertEqual(len(answer), size, (kind, answer[:20]))
+            kinds.add(kind)
+        self.assertEqual(kinds, {"lrc", "hex", "short"})
+
     def test_corrupt_kinds(self):
         bare = lambda n: tcp_frame(n + 1, 0x42, ip_write_block([10, 0, 0, 5], [255, 0, 0, 0], [10, 0, 0, 1], b"x"))
         cases = [
