@@ -58,37 +58,6 @@ QString creationProblem(const QString &path)
     return QString();
 }
 
-// A writer for newfile::writeUnderFreeName that says why a write failed in the system's words
-// (a full disk, a quota, an I/O error), also when the failure shows only at the flush.
-std::function<QString(const QString &)> csvWriter(const QByteArray &bytes)
-{
-    return [bytes](const QString &path) {
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0)
-            return systemReason(errno);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                const int err = n < 0 ? errno : ENOSPC;
-                ::close(fd);
-                return systemReason(err);
-            }
-            done += n;
-        }
-        if (::fdatasync(fd) != 0) {
-            const int err = errno;
-            ::close(fd);
-            return systemReason(err);
-        }
-        if (::close(fd) != 0)
-            return systemReason(errno);
-        return QString();
-    };
-}
-
 } // namespace
 
 CliHistory::CliHistory(const CliArgs &args, QObject *parent)
@@ -241,7 +210,7 @@ void CliHistory::writeResult()
         const QString name = info.fileName();
         QString reason;
         if (newfile::writeUnderFreeName(QDir(info.absolutePath()), [&name](int) { return name; }, 1,
-                                        csvWriter(history::csvBytes(table)), &reason)
+                                        newfile::bytesWriter(history::csvBytes(table)), &reason)
                 .isEmpty()) {
             finish(1, QStringLiteral("cannot write %1: %2").arg(out, reason));
             return;

@@ -154,12 +154,31 @@ QString writeUnderFreeName(const QDir &dir, const std::function<QString(int)> &n
 
 std::function<QString(const QString &path)> bytesWriter(const QByteArray &bytes)
 {
+    // Plain system calls rather than QFile: a full disk or a quota shows only at the write or
+    // the flush, and QFile then has no words for it ("Unknown error").
     return [bytes](const QString &path) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
-            || !file.flush() || ::fdatasync(file.handle()) != 0) {
-            return file.errorString().isEmpty() ? systemReason(errno) : file.errorString();
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0)
+            return systemReason(errno);
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int err = n < 0 ? errno : ENOSPC;
+                ::close(fd);
+                return systemReason(err);
+            }
+            done += n;
         }
+        if (::fdatasync(fd) != 0) {
+            const int err = errno;
+            ::close(fd);
+            return systemReason(err);
+        }
+        if (::close(fd) != 0)
+            return systemReason(errno);
         return QString();
     };
 }

@@ -27,7 +27,8 @@ QString writeUnderFreeName(const QDir &dir, const std::function<QString(int)> &n
                            const std::function<QString(const QString &path)> &write, QString *reason,
                            QString *failedAt = nullptr);
 
-// A writer for writeUnderFreeName: these bytes, flushed to the disk.
+// A writer for writeUnderFreeName: these bytes, flushed to the disk; a failure is told in the
+// system's words ("No space left on device").
 std::function<QString(const QString &path)> bytesWriter(const QByteArray &bytes);
 
 // A path that exists, as a file, a folder or a link (dangling ones too).
