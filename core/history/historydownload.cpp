@@ -210,10 +210,7 @@ void HistoryDownload::answerSpoilt(const QString &reason, bool busy)
     }
     if (draining_) {
         // A further answer to the record already stored: spoilt or not, it is accounted for.
-        if (outstanding_ <= 0)
-            endDrain(true);
-        else
-            answerTimer_.start(drainWaitMs_);
+        drainAnswer();
         return;
     }
     // Another request for the same count or record is still unanswered: its answer may yet
@@ -283,10 +280,7 @@ void HistoryDownload::AdvanceHistoryRecord(ConsoleState &s)
     const bool alone = answerCame();
     if (draining_) {
         // An answer to a request that was repeated, for the record already stored.
-        if (outstanding_ <= 0)
-            endDrain(true);
-        else
-            answerTimer_.start(drainWaitMs_);
+        drainAnswer();
         return;
     }
     if (s.FunctionCodeText != mine) {
@@ -334,6 +328,14 @@ void HistoryDownload::AdvanceHistoryRecord(ConsoleState &s)
         return;
     }
     requestRecord();
+}
+
+void HistoryDownload::drainAnswer()
+{
+    if (outstanding_ <= 0)
+        endDrain(true);
+    else
+        answerTimer_.start(drainWaitMs_);
 }
 
 void HistoryDownload::endDrain(bool allCame)

@@ -122,6 +122,8 @@ private:
     void askAgain(const QString &reason, bool busy = false);
     void repeatRequest(const QString &reason);
     // The answers to a repeated record have all come (allCame) or the rest were lost.
+    // One more answer to a repeated request whose record is stored already.
+    void drainAnswer();
     void endDrain(bool allCame);
     void giveUp(const QString &reason);
     void finishDownload();
