@@ -106,7 +106,8 @@ public:
         for (qsizetype i = 0; ok && i < a.size(); ++i) {
             const double x = a.at(i).toDouble(-1);
             ok = a.at(i).isDouble() && x == std::floor(x) && x >= 0 && x <= high;
-            (*out)[i] = int(x);
+            if (ok) // converted only once in range: 1e300 has no int
+                (*out)[i] = int(x);
         }
         if (!ok)
             return fail(error, where + QStringLiteral("\"%1\" must be %2 whole numbers from 0 to %3")

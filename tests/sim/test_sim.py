@@ -986,6 +986,8 @@ class HistoryTest(unittest.TestCase):
             ("fraction", {"alarm": [dict(alarm, dcVoltage=54.5)]}, b"dcVoltage"),
             ("text for a number", {"alarm": [dict(alarm, code="24")]}, b"code"),
             ("four words", {"alarm": [dict(alarm, words=[1, 2, 3, 4])]}, b"words"),
+            ("word far out of range", {"alarm": [dict(alarm, words=[1, 2, 1e300, 4, 5])]}, b"words"),
+            ("byte far below range", {"alarm": [dict(alarm, bytes=[-1e300, 0, 0])]}, b"bytes"),
             ("hex of the wrong length", {"event": ["00" * 11]}, b"20 hex digits"),
             ("not hex", {"alarm": ["zz" * 34]}, b"68 hex digits"),
         ]
