@@ -320,6 +320,46 @@ private Q_SLOTS:
         QCOMPARE(rig.state.FrameReady, std::uint8_t(0));
     }
 
+    // A TCP status answer is decoded only when its data is exactly the 262 bytes asked for,
+    // as a serial one only at exactly 535 characters; any other size is dropped with a line.
+    void tcpStatusSize_data()
+    {
+        QTest::addColumn<QByteArray>("response");
+        QTest::addColumn<bool>("decoded");
+        const QList<int> regs = sampleRegisters();
+        const QByteArray exact = tcpStatusResponse(1, regs);
+        QTest::newRow("exact size") << exact << true;
+        QByteArray more = exact + QByteArray(1, '\x5A');
+        more[5] = char(more[5] + 1);
+        QTest::newRow("one byte more, in the length field") << more << false;
+        QTest::newRow("one byte more in the same read") << exact + QByteArray(1, '\x5A') << false;
+        QTest::newRow("a second answer in the same read") << exact + exact << false;
+        QByteArray less = exact.chopped(1);
+        less[5] = char(less[5] - 1);
+        QTest::newRow("one byte less, in the length field") << less << false;
+        // 130 registers are 260 bytes (0x104): an honest low byte 04 and one that lies (06).
+        QTest::newRow("130 registers, count 0x04") << tcpStatusResponse(1, regs.mid(0, 130), 0x04) << false;
+        QTest::newRow("130 registers, count lies 0x06") << tcpStatusResponse(1, regs.mid(0, 130)) << false;
+        QTest::newRow("132 registers, count lies 0x06") << tcpStatusResponse(1, regs + QList<int>{7}) << false;
+    }
+    void tcpStatusSize()
+    {
+        QFETCH(QByteArray, response);
+        QFETCH(bool, decoded);
+        TcpRig rig;
+        rig.sent(0x04);
+        rig.state.StatusRegisters.fill(0x1111);
+        rig.engine.AssembleTcpFrame(response);
+        QCOMPARE(rig.decoded.size(), decoded ? 1 : 0);
+        const QList<int> regs = sampleRegisters();
+        for (int n = 0; n < 131; ++n)
+            QCOMPARE(rig.state.StatusRegisters[n], decoded ? regs[n] : 0x1111);
+        bool dropLine = false;
+        for (const auto &l : rig.lines)
+            dropLine = dropLine || l.at(0).toByteArray().startsWith("Drop >> TCP status answer with byte count ");
+        QCOMPARE(dropLine, !decoded);
+    }
+
     // A response cut short leaves the assembler waiting; the next request starts afresh and
     // its own answer is decoded alone.
     void tcpStaleHalfFrameDoesNotLeak()

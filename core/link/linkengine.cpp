@@ -523,8 +523,18 @@ void LinkEngine::DispatchTcpResponse()
             return;
         const QByteArray byteCount = BytesToHex(QByteArrayView(rest).first(1));
         s_.ResponseText = rest.mid(1);
-        if (s_.RequestState == StatePoll && byteCount == s_.StatusByteCountHex)
-            StatusDecode();
+        if (s_.RequestState != StatePoll)
+            return;
+        // As on serial, only an answer of exactly the size asked for is decoded: a read that
+        // carries more (or fewer) bytes would shift every register after the first stray byte.
+        const qsizetype expected = qsizetype(s_.StatusRegisterCount) * 2;
+        if (byteCount != s_.StatusByteCountHex || s_.ResponseText.size() != expected) {
+            line("Drop >> TCP status answer with byte count " + byteCount + " and "
+                 + QByteArray::number(s_.ResponseText.size()) + " data bytes, expected "
+                 + s_.StatusByteCountHex + " and " + QByteArray::number(expected));
+            return;
+        }
+        StatusDecode();
     } else if (code == "41") {
         s_.ResponseText = rest;
         if (decoders_)
