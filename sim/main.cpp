@@ -358,7 +358,7 @@ int main(int argc, char *argv[])
     // A controller's clock runs whether anyone watches it or not: start from the host's.
     plant.setClock(options.clock.isValid() ? options.clock : QDateTime::currentDateTime());
     if (!options.scenario.isEmpty() && !plant.loadScenario(options.scenario, &error)) {
-        fail(QStringLiteral("--scenario '%1': %2").arg(options.scenario, error));
+        fail(QStringLiteral("--scenario: %1").arg(error));
         return UsageError;
     }
     if (!options.logFile.isEmpty()) {
