@@ -3,7 +3,7 @@
 // Answers the windows' questions as a test decides: at once, or later through the kept
 // callbacks; records what was asked and told.
 
-#include "app/operatorquestions.h"
+#include "common/operatorquestions.h"
 
 #include <QList>
 #include <QString>

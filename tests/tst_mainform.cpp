@@ -5,6 +5,7 @@
 #include "app/demosimulator.h"
 #include "app/mainform.h"
 #include "app/msgform.h"
+#include "common/skyblue.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
 #include "monitor/livemonitor.h"
@@ -201,7 +202,7 @@ void TestMainForm::startUpWindow()
     QCOMPARE(window->objectName(), QStringLiteral("Main_Form"));
     QCOMPARE(window->windowTitle(), QStringLiteral("QELN "));
     QCOMPARE(window->size(), qeln::fittedGeometry(MainForm::DesignSize, qeln::availableArea(window.get())).size());
-    QCOMPARE(window->palette().color(QPalette::Window), MainForm::SkyBlue);
+    QCOMPARE(window->palette().color(QPalette::Window), qeln::SkyBlue);
 
     QStringList tops;
     for (QAction *a : window->menuBar()->actions())

@@ -1,10 +1,11 @@
 #include "app/mainform.h"
+#include "common/skyblue.h"
 
 #include "app/consolesession.h"
 #include "app/loginform.h"
 #include "app/logoutform.h"
 #include "app/msgform.h"
-#include "app/operatorquestions.h"
+#include "common/operatorquestions.h"
 #include "history/historydownload.h"
 #include "link/comportdialog.h"
 #include "monitor/livemonitor.h"
@@ -35,7 +36,6 @@
 
 namespace qeln {
 
-const QColor MainForm::SkyBlue{0xA6, 0xCA, 0xF0};
 const QColor MainForm::TxIdle{0x00, 0x80, 0x80};
 const QColor MainForm::TxBusy{0x00, 0x00, 0x80};
 const QColor MainForm::RxIdle{0x00, 0x80, 0x00};
@@ -87,10 +87,7 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     setWindowTitle(QStringLiteral("QELN "));
     questions_ = &OperatorQuestions::boxes();
 
-    QPalette sky = palette();
-    sky.setColor(QPalette::Window, SkyBlue);
-    setPalette(sky);
-    setAutoFillBackground(true);
+    paintSkyBlue(this);
 
     // The fixed layout keeps its positions and sizes; a screen too small for it scrolls it,
     // so that the status bar below stays in sight.

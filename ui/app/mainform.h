@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/menustate.h"
-#include "app/screenfit.h"
+#include "common/screenfit.h"
 #include "history/historyrecords.h"
 #include "link/linkengine.h"
 #include "monitor/statusview.h"
@@ -45,7 +45,6 @@ inline constexpr const char *VersionSuffix = " (배포용)";
 class MainForm : public QMainWindow {
     Q_OBJECT
 public:
-    static const QColor SkyBlue;
     static const QColor TxIdle;   // teal
     static const QColor TxBusy;   // navy
     static const QColor RxIdle;   // green

@@ -3,7 +3,7 @@
 
 #include "app/mainform.h"
 
-#include "app/operatorquestions.h"
+#include "common/operatorquestions.h"
 #include "monitor/datalog.h"
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"

@@ -4,7 +4,7 @@
 #include "app/mainform.h"
 
 #include "app/consolesession.h"
-#include "app/operatorquestions.h"
+#include "common/operatorquestions.h"
 #include "config/configdialog.h"
 #include "config/configdialogs.h"
 #include "history/historydownload.h"

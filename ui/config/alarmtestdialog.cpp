@@ -1,6 +1,7 @@
 #include "config/alarmtestdialog.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "config/alarmpanel.h"
 #include "config/alarmtest.h"
 #include "link/linkengine.h"

@@ -1,6 +1,7 @@
 #include "config/clockdialog.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "config/engcalendar.h"
 #include "config/entryspinbox.h"
 

@@ -1,6 +1,5 @@
 #include "configdialog.h"
 
-#include "app/mainform.h"
 #include "config/entryspinbox.h"
 #include "link/linkengine.h"
 
@@ -28,14 +27,6 @@ void ConfigDialog::done(int result)
 {
     resumePolling();
     QDialog::done(result);
-}
-
-void ConfigDialog::paintSkyBlue(QWidget *widget)
-{
-    QPalette sky = widget->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    widget->setPalette(sky);
-    widget->setAutoFillBackground(true);
 }
 
 QPushButton *ConfigDialog::button(const QString &text, const char *objectName, QWidget *parent,

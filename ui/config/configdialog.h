@@ -45,8 +45,6 @@ protected:
     // The poll timer is held for as long as the dialog is open (the clock dialog).
     void holdPollTimer();
 
-    // The dialogs' group boxes wear the main window's sky blue.
-    static void paintSkyBlue(QWidget *widget);
     // A button that never answers Enter by itself and, unless `takesFocus`, never takes the
     // focus (so a value typed into a box and sent at once is sent as typed).
     static QPushButton *button(const QString &text, const char *objectName, QWidget *parent,

@@ -1,6 +1,7 @@
 #include "config/contactdialogs.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "config/alarmcontacts.h"
 #include "config/alarmpanel.h"
 #include "link/linkengine.h"

@@ -1,6 +1,7 @@
 #include "config/factorydialog.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "config/factoryinit.h"
 
 #include <QButtonGroup>

@@ -1,6 +1,7 @@
 #include "config/measurementdialog.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "link/linkengine.h"
 
 #include <QCheckBox>

@@ -1,6 +1,7 @@
 #include "config/operationdialog.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "config/entryspinbox.h"
 #include "link/linkengine.h"
 

@@ -1,7 +1,8 @@
 #include "history/historyinitform.h"
 
-#include "app/mainform.h"
-#include "app/operatorquestions.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
+#include "common/operatorquestions.h"
 
 #include "history/historyinit.h"
 #include "link/linkengine.h"
@@ -29,10 +30,7 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Raised);
     panel->setGeometry(8, 8, 202, 150);
-    QPalette sky = panel->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    panel->setPalette(sky);
-    panel->setAutoFillBackground(true);
+    paintSkyBlue(panel);
 
     alarmInit_ = new QRadioButton(QStringLiteral("알람이력 초기화"), panel);
     alarmInit_->setObjectName(QStringLiteral("Alarm_Init"));

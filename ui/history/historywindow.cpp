@@ -1,6 +1,6 @@
 #include "history/historywindow.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
 
 #include "app/consolestate.h"
 #include "history/historydownload.h"

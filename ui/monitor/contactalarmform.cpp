@@ -1,6 +1,7 @@
 #include "monitor/contactalarmform.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "monitor/alarmmodel.h"
 
 #include <QCheckBox>
@@ -23,10 +24,7 @@ ContactAlarmForm::ContactAlarmForm(const ConsoleState &state, int selectedContac
     setFixedSize(262, 459);
     setSizeGripEnabled(false);
 
-    QPalette sky = palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    setPalette(sky);
-    setAutoFillBackground(true);
+    paintSkyBlue(this);
 
     group_ = new QGroupBox(QStringLiteral("경보"), this);
     group_->setObjectName(QStringLiteral("grpAlarms"));

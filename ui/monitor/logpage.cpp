@@ -1,7 +1,7 @@
 #include "monitor/logpage.h"
 
 #include "app/newfile.h"
-#include "app/operatorquestions.h"
+#include "common/operatorquestions.h"
 #include "monitor/datalog.h"
 
 #include <QButtonGroup>

@@ -1,6 +1,7 @@
 #include "network/ipsettingsdialog.h"
 
-#include "app/mainform.h"
+#include "common/screenfit.h"
+#include "common/skyblue.h"
 #include "link/linkengine.h"
 #include "link/transport.h"
 #include "network/ipsettingslink.h"
@@ -100,10 +101,7 @@ QGroupBox *makeGroup(QWidget *parent, const char *name, const QString &title)
 {
     auto *group = new QGroupBox(title, parent);
     group->setObjectName(QLatin1String(name));
-    QPalette sky = group->palette();
-    sky.setColor(QPalette::Window, MainForm::SkyBlue);
-    group->setPalette(sky);
-    group->setAutoFillBackground(true);
+    paintSkyBlue(group);
     return group;
 }
 

@@ -1,4 +1,4 @@
-#include "app/screenfit.h"
+#include "common/screenfit.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "app/operatorquestions.h"
+#include "common/operatorquestions.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
