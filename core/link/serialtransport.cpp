@@ -121,8 +121,8 @@ SerialTransport::SerialTransport(QObject *parent)
     : Transport(parent)
     , port(new QSerialPort(this))
 {
-    connect(port, &QSerialPort::readyRead, this, &SerialTransport::onReadyRead);
-    connect(port, &QSerialPort::bytesWritten, this, &SerialTransport::onBytesWritten);
+    connect(port, &QSerialPort::readyRead, this, [this] { deliverAvailable(port); });
+    connect(port, &QSerialPort::bytesWritten, this, &SerialTransport::bytesHandedOver);
     connect(port, &QSerialPort::errorOccurred, this, &SerialTransport::onErrorOccurred);
 }
 
@@ -183,7 +183,7 @@ void SerialTransport::open()
     }
     // Whatever the controller or the driver left in the buffers belongs to nobody.
     port->clear(QSerialPort::AllDirections);
-    pendingWrite = 0;
+    forgetQueuedWrites();
     lossReported = false;
     ++session;
     qCInfo(lcSerial) << "opened" << deviceName;
@@ -196,7 +196,7 @@ void SerialTransport::close()
         return;
     port->close();
     port->clearError();
-    pendingWrite = 0;
+    forgetQueuedWrites();
     ++session;
 }
 
@@ -207,21 +207,7 @@ bool SerialTransport::isOpen() const
 
 bool SerialTransport::write(const QByteArray &bytes)
 {
-    if (!port->isOpen())
-        return false;
-    if (bytes.isEmpty())
-        return true;
-    Q_EMIT writeStarted();
-    // The port's buffer takes everything while the port is open.
-    const qint64 queued = port->write(bytes);
-    if (queued < 0) {
-        qCWarning(lcSerial) << "write refused" << port->errorString();
-        if (pendingWrite == 0)
-            Q_EMIT writeFinished();
-        return false;
-    }
-    pendingWrite += queued;
-    return true;
+    return port->isOpen() && queueWrite(port, bytes);
 }
 
 void SerialTransport::discardInput()
@@ -246,24 +232,6 @@ QStringList SerialTransport::availablePorts()
     for (const QSerialPortInfo &info : ports)
         names.append(info.systemLocation());
     return names;
-}
-
-void SerialTransport::onReadyRead()
-{
-    const QByteArray bytes = port->readAll();
-    if (!bytes.isEmpty())
-        Q_EMIT bytesReceived(bytes);
-}
-
-void SerialTransport::onBytesWritten(qint64 bytes)
-{
-    if (pendingWrite <= 0)
-        return;
-    pendingWrite -= bytes;
-    if (pendingWrite <= 0) {
-        pendingWrite = 0;
-        Q_EMIT writeFinished();
-    }
 }
 
 void SerialTransport::onErrorOccurred(QSerialPort::SerialPortError error)

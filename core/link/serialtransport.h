@@ -34,8 +34,6 @@ public:
     static QStringList availablePorts();
 
 private Q_SLOTS:
-    void onReadyRead();
-    void onBytesWritten(qint64 bytes);
     void onErrorOccurred(QSerialPort::SerialPortError error);
 
 private:
@@ -43,7 +41,6 @@ private:
 
     QSerialPort *port;
     QString deviceName;
-    qint64 pendingWrite = 0;
     // Counts opens, so a loss reported for an earlier session cannot close a newer one.
     quint64 session = 0;
     bool opening = false;

@@ -26,8 +26,8 @@ TcpTransport::TcpTransport(QObject *parent)
     connect(connectTimer, &QTimer::timeout, this, &TcpTransport::onConnectTimeout);
     connect(socket, &QTcpSocket::connected, this, &TcpTransport::onConnected);
     connect(socket, &QTcpSocket::disconnected, this, &TcpTransport::onSocketDisconnected);
-    connect(socket, &QTcpSocket::readyRead, this, &TcpTransport::onReadyRead);
-    connect(socket, &QTcpSocket::bytesWritten, this, &TcpTransport::onBytesWritten);
+    connect(socket, &QTcpSocket::readyRead, this, [this] { deliverAvailable(socket); });
+    connect(socket, &QTcpSocket::bytesWritten, this, &TcpTransport::bytesHandedOver);
     connect(socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onSocketError);
 }
 
@@ -76,7 +76,7 @@ void TcpTransport::open()
     }
     up = false;
     socket->abort();
-    pendingWrite = 0;
+    forgetQueuedWrites();
     qCInfo(lcTcp) << "connecting to" << description();
     connectTimer->start(connectTimeoutMs);
     socket->connectToHost(hostName, portNumber);
@@ -90,7 +90,7 @@ void TcpTransport::close()
         return;
     up = false;
     socket->abort();
-    pendingWrite = 0;
+    forgetQueuedWrites();
 }
 
 bool TcpTransport::isOpen() const
@@ -118,20 +118,8 @@ bool TcpTransport::peerHasClosed() const
 
 bool TcpTransport::write(const QByteArray &bytes)
 {
-    if (!isOpen())
+    if (!isOpen() || !queueWrite(socket, bytes))
         return false;
-    if (bytes.isEmpty())
-        return true;
-    Q_EMIT writeStarted();
-    // The socket buffers everything while connected.
-    const qint64 queued = socket->write(bytes);
-    if (queued < 0) {
-        qCWarning(lcTcp) << "write refused" << socket->errorString();
-        if (pendingWrite == 0)
-            Q_EMIT writeFinished();
-        return false;
-    }
-    pendingWrite += queued;
     // A request is a few bytes: hand it to the system now rather than on the next pass of the
     // event loop, which would add a wake-up to every round trip.
     socket->flush();
@@ -155,7 +143,7 @@ void TcpTransport::onConnected()
     // Requests are a few dozen bytes and each waits for its answer: do not hold them back.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     up = true;
-    pendingWrite = 0;
+    forgetQueuedWrites();
     qCInfo(lcTcp) << "connected to" << description();
     Q_EMIT opened();
 }
@@ -165,27 +153,9 @@ void TcpTransport::onSocketDisconnected()
     if (!up)
         return;
     up = false;
-    pendingWrite = 0;
+    forgetQueuedWrites();
     qCInfo(lcTcp) << description() << "closed by the peer";
     Q_EMIT disconnected();
-}
-
-void TcpTransport::onReadyRead()
-{
-    const QByteArray bytes = socket->readAll();
-    if (!bytes.isEmpty())
-        Q_EMIT bytesReceived(bytes);
-}
-
-void TcpTransport::onBytesWritten(qint64 bytes)
-{
-    if (pendingWrite <= 0)
-        return;
-    pendingWrite -= bytes;
-    if (pendingWrite <= 0) {
-        pendingWrite = 0;
-        Q_EMIT writeFinished();
-    }
 }
 
 void TcpTransport::onSocketError(QAbstractSocket::SocketError error)

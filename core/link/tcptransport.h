@@ -39,8 +39,6 @@ public:
 private Q_SLOTS:
     void onConnected();
     void onSocketDisconnected();
-    void onReadyRead();
-    void onBytesWritten(qint64 bytes);
     void onSocketError(QAbstractSocket::SocketError error);
     void onConnectTimeout();
 
@@ -52,7 +50,6 @@ private:
     QString hostName;
     quint16 portNumber = DefaultPort;
     int connectTimeoutMs = DefaultConnectTimeout;
-    qint64 pendingWrite = 0;
     // Set between opened() and our own close() or the peer's hang-up; disconnected() is only
     // emitted for a link that was up and was not closed by us.
     bool up = false;
