@@ -101,6 +101,9 @@ struct ConsoleRig {
     int sequencesOk = 0;
     int sequencesFailed = 0;
     int writeRequests = 0;
+    // Nothing in flight and no write sequence running: whatever a click sent has gone out
+    // and been counted.
+    bool linkIdle() { return !engine().tcpBusy() && !engine().writeSequenceRunning(); }
     int decodes = 0;
 };
 

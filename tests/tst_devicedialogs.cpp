@@ -176,7 +176,7 @@ void TestDeviceDialogs::everyWriteEndsVisibly()
     QMessageBox *box = nullptr;
     QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
     QVERIFY2(box->text().startsWith(refusal), qPrintable(box->text()));
-    QTest::qWait(200);
+    QTRY_VERIFY(rig.linkIdle());
     QCOMPARE(rig.writeRequests, 0);
 }
 

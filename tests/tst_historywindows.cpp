@@ -2,6 +2,7 @@
 // status poll, and whole downloads (and an initialisation) from the menu against the simulated
 // controller on both links. The initialisation dialog on its own is in tst_historyinitform.
 
+#include "closewindow.h"
 #include "enginerig.h"
 
 #include "app/consolesession.h"
@@ -43,8 +44,6 @@ Q_DECLARE_METATYPE(qeln::history::LogKind)
 
 namespace {
 
-enum class CloseBy { Button, Escape, WindowManager };
-
 QStringList texts(const char *const *items, int n)
 {
     QStringList out;
@@ -63,33 +62,7 @@ QMessageBox *openBox(QWidget *parent)
     return nullptr;
 }
 
-void closeWindow(QDialog *window, CloseBy how)
-{
-    switch (how) {
-    case CloseBy::Button:
-        for (QAbstractButton *b : window->findChildren<QAbstractButton *>()) {
-            const QString name = b->objectName();
-            if (name == QLatin1String("bbtClose") || name == QLatin1String("BitBtnI_Cancel"))
-                QTest::mouseClick(b, Qt::LeftButton);
-        }
-        break;
-    case CloseBy::Escape:
-        QTest::keyClick(window, Qt::Key_Escape);
-        break;
-    case CloseBy::WindowManager:
-        window->close();
-        break;
-    }
-}
-
-void deleteClosed()
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 } // namespace
-
-Q_DECLARE_METATYPE(CloseBy)
 
 class TestHistoryWindows : public QObject {
     Q_OBJECT

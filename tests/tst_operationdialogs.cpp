@@ -291,7 +291,7 @@ void TestOperationDialogs::fieldKeepsTypedText()
     QCOMPARE(entryProblem(box), mark);
     if (!tick.isEmpty())
         QVERIFY(child<QCheckBox>(d, tick.constData())->isChecked());
-    QTest::qWait(200);
+    QTRY_VERIFY(rig.linkIdle());
     QCOMPARE(rig.writeRequests, 0);
 
     // Corrected, the mark goes at once.
