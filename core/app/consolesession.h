@@ -116,7 +116,7 @@ private:
     void dropTcpLink();
     void failTcpConnect(const QString &reason);
     bool openSerial(QString *error);
-    void onStatusDecodeStarted();
+    void onStatusReceived();
     void onTcpOpened();
     void onTcpOpenFailed(const QString &reason);
     void onTcpDisconnected();

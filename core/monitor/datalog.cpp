@@ -113,7 +113,7 @@ QString DataLog::saveUnsaved()
 
 bool DataLog::pollingHeld() const
 {
-    return s_.RequestState != StatePoll;
+    return holdCheck_ && holdCheck_();
 }
 
 void DataLog::Timer2Timer()
