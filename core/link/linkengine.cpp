@@ -135,11 +135,11 @@ void LinkEngine::onPollTick()
         pollDue_ = false;
         countdown_ = PollTicks;
         if (mode_ == PollMode::Polling) {
-            line("RectMode >> [ 00 ]");
+            line("RectMode >>  [ 00 ]");
             pollTimer_.setInterval(link() == LinkKind::Serial ? SerialTickMs : TcpTickMs);
             send(requests::status(link(), s_.StatusRegisterCount));
         } else {
-            line("RectMode >> [ 02 ]");
+            line("RectMode >>  [ 02 ]");
             mode_ = PollMode::Polling;
             send(requests::ipBlockRead(link()));
         }
