@@ -530,6 +530,8 @@ void TestDataLog::staleLines()
     QFETCH(int, lines);
 
     Rig rig;
+    bool held = false;
+    rig.log.setHoldCheck([&held] { return held; });
     rig.log.btnLogoClick();
     for (const QChar step : steps) {
         switch (step.unicode()) {
@@ -540,10 +542,10 @@ void TestDataLog::staleLines()
             rig.log.alarmWordsChanged();
             break;
         case 'h':
-            rig.state.RequestState = StateWrite;
+            held = true;
             break;
         case 'r':
-            rig.state.RequestState = StatePoll;
+            held = false;
             break;
         case 't':
             rig.log.Timer2Timer();
