@@ -34,7 +34,7 @@ public:
     // Starts the timers that run from start-up: Timer4 (animation) and Timer6 (reminder).
     void startDisplayTimers();
 
-    // mMonitorClick's core part: builds the tree, stops the reminder and marks the battery
+    // The menu's "monitor" without a link: builds the tree, stops the reminder and marks the battery
     // as in use (register 66 = 1), without a connection.
     void preview();
 
