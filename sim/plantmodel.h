@@ -133,8 +133,6 @@ struct Random {
 } // namespace detail
 
 struct Plant::Model {
-    using Reg = detail::Reg;
-
     Plant *q = nullptr;
     int model = 3;
     double speed = 1.0;
