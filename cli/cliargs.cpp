@@ -40,7 +40,7 @@ bool unexpected(QString &error, const QString &where, const QString &arg)
 bool ArgCursor::next()
 {
     while (++index_ < args_.size()) {
-        if (args_[index_] != QLatin1String("--trace"))
+        if (args_.at(index_) != QLatin1String("--trace"))
             return true;
         trace_ = true;
     }
@@ -62,7 +62,7 @@ bool ArgCursor::takeValue(QString &value)
     }
     if (index_ + 1 >= args_.size())
         return false;
-    value = args_[++index_];
+    value = args_.at(++index_);
     return true;
 }
 

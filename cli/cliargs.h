@@ -84,7 +84,7 @@ bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error);
 // What the command parsers share.
 namespace cliargs {
 
-// A register number or value: decimal or 0x-hex, plain digits (no sign, no blanks), in
+// A register, a value or a port: decimal or 0x-hex, plain digits (no sign, no blanks), in
 // min..max.
 bool parseNumber(const QString &text, int min, int max, int &out);
 
@@ -101,7 +101,7 @@ public:
 
     // Moves to the next argument that is not --trace; false past the last one.
     bool next();
-    const QString &arg() const { return args_[index_]; }
+    const QString &arg() const { return args_.at(index_); }
     // The arguments after the current one.
     QStringList rest() const { return args_.mid(index_ + 1); }
 
