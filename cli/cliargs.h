@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 namespace qeln {
 
 struct LinkTarget {
@@ -14,6 +16,41 @@ struct LinkTarget {
     QString device;   // serial
 };
 
+// log: the data log's interval item (0 = 2 s ... 6 = 30 min) and output folder (empty: the
+// current directory).
+struct LogOptions {
+    int interval = 0;
+    QString outputDir;
+};
+
+// history and clear-history: which log (1 alarm history, 2 event log); history's --out file
+// (empty: CSV on standard output).
+struct HistoryOptions {
+    int kind = 0;
+    QString outFile;
+};
+
+// settings, clock, calibrate and factory.
+struct ConfigOptions {
+    // settings diff/apply: the settings document (empty for apply with assignments).
+    QString file;
+    // settings apply and calibrate: the KEY=VALUE arguments in the order given.
+    QStringList assignments;
+    // clock set: YYYY-MM-DDTHH:MM:SS as given (the form is checked, the ranges are not).
+    QString clockTime;
+    // factory: "reset" or "config"; only with --yes.
+    QString factoryChoice;
+};
+
+// ip apply: the KEY=VALUE arguments, the JSON object of --file, and --dry-run (print the block
+// in hex instead of sending it).
+struct IpOptions {
+    QStringList assignments;
+    QString file;
+    bool dryRun = false;
+};
+
+// The command line: the options every command shares, then the command's own options.
 struct CliArgs {
     enum class Command {
         None, Help, Version, Status, Write, Log, History, ClearHistory,
@@ -21,39 +58,70 @@ struct CliArgs {
         IpShow, IpApply,
     };
     Command command = Command::None;
+    // The command word as given: the key into the command table (cli/clicommands.h).
+    QString commandName;
     LinkTarget link;
     bool trace = false;
+    // status, settings show and ip show: the answer as JSON.
     bool json = false;
-    QList<QPair<int, int>> writes; // register, value; in the order given
-    // log: the data log's interval item (0 = 2 s ... 6 = 30 min) and output folder
-    // (empty: the current directory).
-    int logInterval = 0;
-    QString outputDir;
-    // history and clear-history: 1 alarm history, 2 event log; history's --out file (empty:
-    // CSV on standard output).
-    int historyKind = 0;
-    QString outFile;
-    // settings diff/apply: the settings document (empty for apply with assignments);
-    // settings apply and calibrate: the KEY=VALUE arguments in the order given.
-    QString settingsFile;
-    QStringList assignments;
-    // clock set: YYYY-MM-DDTHH:MM:SS as given (the form is checked, the ranges are not).
-    QString clockTime;
-    // factory: "reset" or "config"; only with --yes.
-    QString factoryChoice;
-    // ip apply: print the block in hex instead of sending it (KEY=VALUE in assignments,
-    // --file in settingsFile).
-    bool dryRun = false;
+    // write: register, value; in the order given.
+    QList<QPair<int, int>> writes;
+    LogOptions log;
+    HistoryOptions history;
+    ConfigOptions config;
+    IpOptions ip;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".
 QStringList logIntervalNames();
 
-// Parses the command line (without the program name). On a usage error returns false and
-// puts the message into `error`.
+// Parses the command line (without the program name): the shared options up to the command
+// word, then the command's own parser from the command table. On a usage error returns false
+// and puts the message into `error`.
 bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error);
 bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error);
 
-QString cliUsage();
+// What the command parsers share.
+namespace cliargs {
+
+// A register, a value or a port: decimal or 0x-hex, plain digits (no sign, no blanks), in
+// min..max.
+bool parseNumber(const QString &text, int min, int max, int &out);
+
+// Sets `error` and returns false, so a parser can end with `return fail(error, ...)`.
+bool fail(QString &error, const QString &message);
+// fail() with "<where>: unexpected argument '<arg>'"; `where` is the command (and sub-command).
+bool unexpected(QString &error, const QString &where, const QString &arg);
+
+// Walks a command's arguments one by one. --trace may stand anywhere among them: the
+// cursor takes it (it sets the shared flag) and never shows it to the command.
+class ArgCursor {
+public:
+    ArgCursor(QStringList args, bool &trace) : args_(std::move(args)), trace_(trace) {}
+
+    // Moves to the next argument that is not --trace; false past the last one.
+    bool next();
+    const QString &arg() const { return args_.at(index_); }
+    // The arguments after the current one.
+    QStringList rest() const { return args_.mid(index_ + 1); }
+
+    // Whether the current argument is the value option `name`: "--name" or "--name=VALUE".
+    bool isOption(QLatin1StringView name) const;
+    // The value of the value option isOption() matched: after '=', else the next argument
+    // (which the cursor then steps over, whatever it looks like). False when a bare --name
+    // is the last argument.
+    bool takeValue(QString &value);
+
+private:
+    QStringList args_;
+    bool &trace_;
+    qsizetype index_ = -1;
+};
+
+// The arguments without --trace (which sets `trace`), for commands that read their
+// sub-command and arguments as a list of words.
+QStringList wordsWithoutTrace(const QStringList &args, bool &trace);
+
+} // namespace cliargs
 
 } // namespace qeln

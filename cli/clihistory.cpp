@@ -29,7 +29,7 @@ const QString EventInitSuccess = QStringLiteral(" Event Initial Sucess!!");
 
 history::LogKind kindOf(const CliArgs &args)
 {
-    return args.historyKind == 2 ? history::LogKind::Event : history::LogKind::Alarm;
+    return args.history.kind == 2 ? history::LogKind::Event : history::LogKind::Alarm;
 }
 
 QString systemReason(int err)
@@ -57,7 +57,66 @@ QString creationProblem(const QString &path)
     return QString();
 }
 
+using cliargs::fail;
+
+// history --out: a new .xlsx or .csv file in a folder that exists.
+bool checkOutFile(const QString &file, QString &error)
+{
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (suffix != QLatin1String("xlsx") && suffix != QLatin1String("csv"))
+        return fail(error, QStringLiteral("history: --out '%1' must end in .xlsx or .csv").arg(file));
+    if (QFileInfo::exists(file))
+        return fail(error, QStringLiteral("history: '%1' exists already; no file is overwritten").arg(file));
+    if (!QFileInfo(QFileInfo(file).absolutePath()).isDir())
+        return fail(error, QStringLiteral("history: the folder of '%1' does not exist").arg(file));
+    return true;
+}
+
+// Both commands name the log; history may take --out, clear-history must have --yes.
+bool parseHistoryArgs(const QString &command, const QStringList &args, CliArgs &out, QString &error)
+{
+    const bool clear = out.command == CliArgs::Command::ClearHistory;
+    bool yes = false;
+    for (cliargs::ArgCursor c(args, out.trace); c.next();) {
+        const QString &a = c.arg();
+        if (clear && a == QLatin1String("--yes")) {
+            yes = true;
+        } else if (!clear && c.isOption(QLatin1String("--out"))) {
+            if (!c.takeValue(out.history.outFile))
+                return fail(error, QStringLiteral("history: --out needs a file name"));
+            if (!checkOutFile(out.history.outFile, error))
+                return false;
+        } else if (out.history.kind == 0 && (a == QLatin1String("alarm") || a == QLatin1String("event"))) {
+            out.history.kind = a == QLatin1String("alarm") ? 1 : 2;
+        } else {
+            return cliargs::unexpected(error, command, a);
+        }
+    }
+    if (out.history.kind == 0)
+        return fail(error, QStringLiteral("%1: say which log: alarm or event").arg(command));
+    if (clear && !yes) {
+        const bool alarm = out.history.kind == 1;
+        return fail(error, QStringLiteral("clear-history %1: nothing was sent; add --yes to confirm (the controller "
+                                          "erases its %2 for good)")
+                               .arg(alarm ? QStringLiteral("alarm") : QStringLiteral("event"),
+                                    alarm ? QStringLiteral("alarm history") : QStringLiteral("event log")));
+    }
+    return true;
+}
+
 } // namespace
+
+bool CliHistory::parseHistory(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = CliArgs::Command::History;
+    return parseHistoryArgs(QStringLiteral("history"), args, out, error);
+}
+
+bool CliHistory::parseClearHistory(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = CliArgs::Command::ClearHistory;
+    return parseHistoryArgs(QStringLiteral("clear-history"), args, out, error);
+}
 
 CliHistory::CliHistory(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
@@ -83,8 +142,8 @@ CliHistory::~CliHistory() = default;
 
 void CliHistory::start()
 {
-    if (args_.command == CliArgs::Command::History && !args_.outFile.isEmpty()) {
-        if (const QString problem = creationProblem(args_.outFile); !problem.isEmpty()) {
+    if (args_.command == CliArgs::Command::History && !args_.history.outFile.isEmpty()) {
+        if (const QString problem = creationProblem(args_.history.outFile); !problem.isEmpty()) {
             finish(2, QStringLiteral("history: %1; nothing was sent").arg(problem));
             return;
         }
@@ -186,7 +245,7 @@ void CliHistory::writeResult()
     download_->close();
     engine_.stopPolling();
 
-    const QString &out = args_.outFile;
+    const QString &out = args_.history.outFile;
     if (out.isEmpty()) {
         const QByteArray bytes = history::csvBytes(table);
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);

@@ -23,6 +23,12 @@ public:
     explicit CliHistory(const CliArgs &args, QObject *parent = nullptr);
     ~CliHistory() override;
 
+    // history alarm|event [--out FILE] and clear-history alarm|event --yes: the arguments after
+    // the command word. The --out file is checked here already (it must be one that can be
+    // created), so a usage error is all the caller sees of it.
+    static bool parseHistory(const QStringList &args, CliArgs &out, QString &error);
+    static bool parseClearHistory(const QStringList &args, CliArgs &out, QString &error);
+
     // history --out: the file must be one that can be created; if not, the command ends with
     // exit 2 before the link is opened, so nothing is sent.
     void start() override;

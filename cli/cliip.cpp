@@ -154,6 +154,40 @@ bool CliIp::applyChanges(const QMap<QString, QString> &changes, IpSettingsForm &
     return true;
 }
 
+bool CliIp::parseArgs(const QStringList &args, CliArgs &out, QString &error)
+{
+    using cliargs::fail;
+    const QString sub = args.value(0);
+    if (sub == QLatin1String("show"))
+        out.command = CliArgs::Command::IpShow;
+    else if (sub == QLatin1String("apply"))
+        out.command = CliArgs::Command::IpApply;
+    else
+        return fail(error, sub.isEmpty() ? QStringLiteral("ip: say show or apply")
+                                         : QStringLiteral("ip: unknown subcommand '%1' (show, apply)").arg(sub));
+    const bool apply = out.command == CliArgs::Command::IpApply;
+    IpOptions &o = out.ip;
+    // The sub-command is the first word: "ip --trace show" names none.
+    for (cliargs::ArgCursor c(args.mid(1), out.trace); c.next();) {
+        const QString &a = c.arg();
+        if (!apply && a == QLatin1String("--json")) {
+            out.json = true;
+        } else if (apply && a == QLatin1String("--dry-run")) {
+            o.dryRun = true;
+        } else if (apply && c.isOption(QLatin1String("--file"))) {
+            if (!c.takeValue(o.file))
+                return fail(error, QStringLiteral("ip apply: --file needs a file name"));
+        } else if (apply && a.indexOf(QLatin1Char('=')) > 0 && !a.startsWith(QLatin1Char('-'))) {
+            o.assignments << a;
+        } else {
+            return cliargs::unexpected(error, QStringLiteral("ip ") + sub, a);
+        }
+    }
+    if (apply && o.assignments.isEmpty() && o.file.isEmpty())
+        return fail(error, QStringLiteral("ip apply: nothing to change (KEY=VALUE ... or --file F.json)"));
+    return true;
+}
+
 CliIp::CliIp(const CliArgs &args, QObject *parent) : CliCommand(args, parent), ip_(engine_)
 {
     connect(&ip_, &IpSettingsLink::readBackDecoded, this, &CliIp::onReadBackDecoded);
@@ -203,13 +237,13 @@ bool CliIp::prepare()
     if (args_.command != CliArgs::Command::IpApply)
         return true;
     QString error;
-    if (!args_.settingsFile.isEmpty()) {
+    if (!args_.ip.file.isEmpty()) {
         QByteArray bytes;
-        if (inputfile::read(args_.settingsFile, inputfile::DocumentLimit, bytes, error)
+        if (inputfile::read(args_.ip.file, inputfile::DocumentLimit, bytes, error)
             && !parseDocument(bytes, changes_, error))
-            error = QStringLiteral("%1: %2").arg(args_.settingsFile, error);
+            error = QStringLiteral("%1: %2").arg(args_.ip.file, error);
     }
-    for (const QString &a : std::as_const(args_.assignments)) {
+    for (const QString &a : std::as_const(args_.ip.assignments)) {
         if (!error.isEmpty())
             break;
         const qsizetype eq = a.indexOf(QLatin1Char('='));
@@ -311,7 +345,7 @@ void CliIp::apply(const IpSettingsReadBack &readBack)
         finish(2, QStringLiteral("ip apply: ") + refusalText(block.error));
         return;
     }
-    if (args_.dryRun) {
+    if (args_.ip.dryRun) {
         printLine(stdout, QString::fromLatin1(BytesToHex(block.payload)));
         finish(0);
         return;

@@ -22,6 +22,10 @@ class CliIp : public CliCommand {
 public:
     explicit CliIp(const CliArgs &args, QObject *parent = nullptr);
 
+    // ip show [--json] | ip apply KEY=VALUE... [--file F.json] [--dry-run]: the arguments
+    // after the command word.
+    static bool parseArgs(const QStringList &args, CliArgs &out, QString &error);
+
     void start() override;
 
     // The writable keys, in block order.

@@ -48,6 +48,33 @@ bool holdsRecords(const QStringList &lines)
 
 } // namespace
 
+bool CliLogger::parseArgs(const QStringList &args, CliArgs &out, QString &error)
+{
+    using cliargs::fail;
+    out.command = CliArgs::Command::Log;
+    for (cliargs::ArgCursor c(args, out.trace); c.next();) {
+        const bool interval = c.isOption(QLatin1String("--interval"));
+        if (!interval && !c.isOption(QLatin1String("--output-dir")))
+            return cliargs::unexpected(error, QStringLiteral("log"), c.arg());
+        const QString option = c.arg();
+        QString value;
+        if (!c.takeValue(value))
+            return fail(error, QStringLiteral("log: %1 needs a value").arg(option));
+        if (interval) {
+            const qsizetype index = logIntervalNames().indexOf(value);
+            if (index < 0)
+                return fail(error, QStringLiteral("log: bad interval '%1' (%2)")
+                                       .arg(value, logIntervalNames().join(QLatin1Char('|'))));
+            out.log.interval = int(index);
+        } else {
+            if (value.isEmpty())
+                return fail(error, QStringLiteral("log: --output-dir needs a folder"));
+            out.log.outputDir = value;
+        }
+    }
+    return true;
+}
+
 CliLogger::CliLogger(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
 {
@@ -59,9 +86,9 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
 
     monitor_ = std::make_unique<LiveMonitor>(engine_);
     DataLog &log = monitor_->dataLog();
-    const QString dir = args_.outputDir.isEmpty() ? QDir::currentPath() : args_.outputDir;
+    const QString dir = args_.log.outputDir.isEmpty() ? QDir::currentPath() : args_.log.outputDir;
     log.setOutputDirectory(QFileInfo(dir).absoluteFilePath());
-    log.rgLogoTimeClick(args_.logInterval);
+    log.rgLogoTimeClick(args_.log.interval);
     log.setFailureRemedy(QStringLiteral("Make that folder writable (the next save tries again), or run the "
                                         "logger with a writable folder in --output-dir."));
     connect(&log, &DataLog::saved, this, [](const QString &path) { printLine(stdout, path); });

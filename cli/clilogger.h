@@ -20,6 +20,9 @@ public:
     explicit CliLogger(const CliArgs &args, QObject *parent = nullptr);
     ~CliLogger() override;
 
+    // log [--interval I] [--output-dir DIR]: the arguments after the command word.
+    static bool parseArgs(const QStringList &args, CliArgs &out, QString &error);
+
     void start() override;
 
     // How long the controller has to answer the first status poll.

@@ -12,6 +12,42 @@
 
 namespace qeln {
 
+using cliargs::fail;
+
+bool CliRunner::parseStatus(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = CliArgs::Command::Status;
+    for (cliargs::ArgCursor c(args, out.trace); c.next();) {
+        if (c.arg() != QLatin1String("--json"))
+            return cliargs::unexpected(error, QStringLiteral("status"), c.arg());
+        out.json = true;
+    }
+    return true;
+}
+
+bool CliRunner::parseWrite(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = CliArgs::Command::Write;
+    for (cliargs::ArgCursor c(args, out.trace); c.next();) {
+        const QString &w = c.arg();
+        const qsizetype eq = w.indexOf(QLatin1Char('='));
+        int reg = 0;
+        int value = 0;
+        if (eq < 0)
+            return fail(error, QStringLiteral("write: '%1' is not REG=VALUE").arg(w));
+        if (!cliargs::parseNumber(w.left(eq), 1, 131, reg))
+            return fail(error, QStringLiteral("write: register '%1' is not a number in 1..131").arg(w.left(eq)));
+        if (!cliargs::parseNumber(w.mid(eq + 1), 0, 65535, value))
+            return fail(error, QStringLiteral("write: value '%1' is not a number in 0..65535").arg(w.mid(eq + 1)));
+        out.writes.append({reg, value});
+    }
+    if (out.writes.isEmpty())
+        return fail(error, QStringLiteral("write: nothing to write (REG=VALUE ...)"));
+    if (out.writes.size() > WriteQueueCapacity)
+        return fail(error, QStringLiteral("write: at most %1 registers at a time").arg(WriteQueueCapacity));
+    return true;
+}
+
 CliRunner::CliRunner(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
 {

@@ -10,6 +10,10 @@ class CliRunner : public CliCommand {
 public:
     explicit CliRunner(const CliArgs &args, QObject *parent = nullptr);
 
+    // status [--json] and write REG=VALUE...: the arguments after the command word.
+    static bool parseStatus(const QStringList &args, CliArgs &out, QString &error);
+    static bool parseWrite(const QStringList &args, CliArgs &out, QString &error);
+
     // How long `status` waits for the first decoded status, and `write` on a serial link for
     // each acknowledgement.
     static constexpr int StatusWaitMs = 5000;

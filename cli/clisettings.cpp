@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 namespace qeln {
 
@@ -38,7 +39,116 @@ void printChanges(const settings::Diff &d)
     }
 }
 
+using cliargs::fail;
+using cliargs::unexpected;
+
+// One settings file, or KEY=VALUE assignments; not both.
+bool parseSettingsApply(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = Command::SettingsApply;
+    ConfigOptions &o = out.config;
+    for (const QString &a : args) {
+        if (a.startsWith(QLatin1Char('-')))
+            return unexpected(error, QStringLiteral("settings apply"), a);
+        if (a.contains(QLatin1Char('=')))
+            o.assignments << a;
+        else if (o.file.isEmpty())
+            o.file = a;
+        else
+            return unexpected(error, QStringLiteral("settings apply"), a);
+    }
+    if (o.file.isEmpty() == o.assignments.isEmpty())
+        return fail(error, QStringLiteral("settings apply: give one settings file or KEY=VALUE assignments"));
+    return true;
+}
+
 } // namespace
+
+bool CliSettings::parseSettings(const QStringList &args, CliArgs &out, QString &error)
+{
+    const QStringList words = cliargs::wordsWithoutTrace(args, out.trace);
+    // --help anywhere wins over everything else given.
+    if (words.contains(QLatin1String("--help"))) {
+        out.command = Command::SettingsHelp;
+        return true;
+    }
+    const QString sub = words.value(0);
+    const QStringList tail = words.mid(1);
+    if (sub == QLatin1String("show")) {
+        out.command = Command::SettingsShow;
+        for (const QString &a : tail) {
+            if (a != QLatin1String("--json"))
+                return unexpected(error, QStringLiteral("settings show"), a);
+            out.json = true;
+        }
+        return true;
+    }
+    if (sub == QLatin1String("diff")) {
+        out.command = Command::SettingsDiff;
+        if (tail.size() != 1 || tail[0].startsWith(QLatin1Char('-')))
+            return fail(error, QStringLiteral("settings diff: give one settings file (FILE.json)"));
+        out.config.file = tail[0];
+        return true;
+    }
+    if (sub == QLatin1String("apply"))
+        return parseSettingsApply(tail, out, error);
+    return fail(error, sub.isEmpty() ? QStringLiteral("settings: say show, diff or apply")
+                                     : QStringLiteral("settings: unknown subcommand '%1' (show, diff, apply)").arg(sub));
+}
+
+bool CliSettings::parseClock(const QStringList &args, CliArgs &out, QString &error)
+{
+    const QStringList words = cliargs::wordsWithoutTrace(args, out.trace);
+    const QString sub = words.value(0);
+    if (sub == QLatin1String("sync")) {
+        out.command = Command::ClockSync;
+        return words.size() == 1 || unexpected(error, QStringLiteral("clock sync"), words[1]);
+    }
+    if (sub != QLatin1String("set"))
+        return fail(error, QStringLiteral("clock: say set YYYY-MM-DDTHH:MM:SS or sync"));
+    out.command = Command::ClockSet;
+    static const QRegularExpression form(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}$"));
+    if (words.size() != 2 || !form.match(words[1]).hasMatch())
+        return fail(error, QStringLiteral("clock set: give the time as YYYY-MM-DDTHH:MM:SS"));
+    out.config.clockTime = words[1];
+    return true;
+}
+
+bool CliSettings::parseCalibrate(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = Command::Calibrate;
+    for (const QString &a : cliargs::wordsWithoutTrace(args, out.trace)) {
+        if (a.indexOf(QLatin1Char('=')) <= 0)
+            return fail(error, QStringLiteral("calibrate: '%1' is not KEY=VALUE").arg(a));
+        out.config.assignments << a;
+    }
+    if (out.config.assignments.isEmpty())
+        return fail(error, QStringLiteral("calibrate: nothing to calibrate (KEY=VALUE ...)"));
+    return true;
+}
+
+bool CliSettings::parseFactory(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = Command::Factory;
+    QString &choice = out.config.factoryChoice;
+    bool yes = false;
+    for (const QString &a : cliargs::wordsWithoutTrace(args, out.trace)) {
+        if (a == QLatin1String("--yes"))
+            yes = true;
+        else if (choice.isEmpty() && (a == QLatin1String("reset") || a == QLatin1String("config")))
+            choice = a;
+        else
+            return unexpected(error, QStringLiteral("factory"), a);
+    }
+    if (choice.isEmpty())
+        return fail(error, QStringLiteral("factory: say reset or config"));
+    if (!yes)
+        return fail(error, QStringLiteral("factory %1: nothing was sent; add --yes to confirm (%2)")
+                               .arg(choice, choice == QLatin1String("reset")
+                                                ? QStringLiteral("the controller restarts")
+                                                : QStringLiteral("the controller's settings return to their factory values")));
+    return true;
+}
 
 CliSettings::CliSettings(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
@@ -73,19 +183,19 @@ bool CliSettings::prepare()
     switch (args_.command) {
     case Command::SettingsDiff:
     case Command::SettingsApply:
-        if (!args_.settingsFile.isEmpty()) {
+        if (!args_.config.file.isEmpty()) {
             QByteArray bytes;
-            if (!inputfile::read(args_.settingsFile, inputfile::DocumentLimit, bytes, error))
+            if (!inputfile::read(args_.config.file, inputfile::DocumentLimit, bytes, error))
                 break;
             if (!settings::parseDocument(bytes, wanted_, error))
-                error = QStringLiteral("%1: %2").arg(args_.settingsFile, error);
+                error = QStringLiteral("%1: %2").arg(args_.config.file, error);
         } else {
-            settings::parseAssignments(args_.assignments, wanted_, error);
+            settings::parseAssignments(args_.config.assignments, wanted_, error);
         }
         break;
     case Command::ClockSet: {
         // YYYY-MM-DDTHH:MM:SS, its form checked by the argument parser.
-        const QString &t = args_.clockTime;
+        const QString &t = args_.config.clockTime;
         config::clocksetting::Fields f;
         f.year = t.mid(0, 4);
         f.month = t.mid(5, 2);
@@ -102,7 +212,7 @@ bool CliSettings::prepare()
         break;
     }
     case Command::Factory:
-        plan_ = config::factoryinit::plan(config::factoryinit::choiceFromKey(args_.factoryChoice));
+        plan_ = config::factoryinit::plan(config::factoryinit::choiceFromKey(args_.config.factoryChoice));
         break;
     default:
         break;
@@ -192,7 +302,7 @@ void CliSettings::afterPoll()
     }
     case Command::Calibrate: {
         QList<QPair<QString, QString>> pairs;
-        for (const QString &a : args_.assignments) {
+        for (const QString &a : args_.config.assignments) {
             const qsizetype eq = a.indexOf(QLatin1Char('='));
             pairs.append({a.left(eq), a.mid(eq + 1)});
         }

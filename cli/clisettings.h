@@ -21,6 +21,13 @@ class CliSettings : public CliCommand {
 public:
     explicit CliSettings(const CliArgs &args, QObject *parent = nullptr);
 
+    // settings show|diff|apply (or --help), clock set|sync, calibrate KEY=VALUE... and
+    // factory reset|config --yes: the arguments after the command word.
+    static bool parseSettings(const QStringList &args, CliArgs &out, QString &error);
+    static bool parseClock(const QStringList &args, CliArgs &out, QString &error);
+    static bool parseCalibrate(const QStringList &args, CliArgs &out, QString &error);
+    static bool parseFactory(const QStringList &args, CliArgs &out, QString &error);
+
     void start() override;
 
     // `qeln-cli settings --help`.

@@ -1,9 +1,5 @@
 #include "cliargs.h"
-#include "clihistory.h"
-#include "cliip.h"
-#include "clilogger.h"
-#include "clirunner.h"
-#include "clisettings.h"
+#include "clicommands.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -35,51 +31,8 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    if (args.command == qeln::CliArgs::Command::SettingsHelp) {
-        std::fputs(qeln::CliSettings::helpText().toUtf8().constData(), stdout);
-        return 0;
-    }
-
     // Without --trace the output is the result alone.
     QLoggingCategory::setFilterRules(args.trace ? QStringLiteral("qeln.*=true")
                                                 : QStringLiteral("qeln.*=false"));
-
-    if (args.command == qeln::CliArgs::Command::Log) {
-        qeln::CliLogger logger(args);
-        QObject::connect(&logger, &qeln::CliLogger::finished, &app, &QCoreApplication::exit,
-                         Qt::QueuedConnection);
-        logger.start();
-        return app.exec();
-    }
-
-    if (args.command == qeln::CliArgs::Command::History || args.command == qeln::CliArgs::Command::ClearHistory) {
-        qeln::CliHistory command(args);
-        QObject::connect(&command, &qeln::CliHistory::finished, &app, &QCoreApplication::exit,
-                         Qt::QueuedConnection);
-        command.start();
-        return app.exec();
-    }
-
-    using Command = qeln::CliArgs::Command;
-    if (args.command >= Command::SettingsShow && args.command <= Command::Factory) {
-        qeln::CliSettings command(args);
-        QObject::connect(&command, &qeln::CliSettings::finished, &app, &QCoreApplication::exit,
-                         Qt::QueuedConnection);
-        command.start();
-        return app.exec();
-    }
-
-    if (args.command == Command::IpShow || args.command == Command::IpApply) {
-        qeln::CliIp command(args);
-        QObject::connect(&command, &qeln::CliIp::finished, &app, &QCoreApplication::exit,
-                         Qt::QueuedConnection);
-        command.start();
-        return app.exec();
-    }
-
-    qeln::CliRunner runner(args);
-    QObject::connect(&runner, &qeln::CliRunner::finished, &app, &QCoreApplication::exit,
-                     Qt::QueuedConnection);
-    runner.start();
-    return app.exec();
+    return qeln::findCliCommand(args.commandName)->run(args);
 }
