@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_pkgs=(g++ make cmake pkg-config qt6-base-dev qt6-serialport-dev qt6-5compat-dev
-    libxlsxwriter-dev zlib1g-dev libgtest-dev libbenchmark-dev fonts-nanum)
+    libxlsxwriter-dev zlib1g-dev libbenchmark-dev fonts-nanum)
 test_pkgs=(socat python3 python3-pymodbus python3-serial-asyncio python3-serial python3-openpyxl mbpoll
     clang libclang-rt-14-dev xvfb xauth libmodbus-dev)
 run_pkgs=(libqt6core6 libqt6network6 libqt6serialport6 libqt6gui6 libqt6widgets6 libqt6core5compat6

@@ -118,11 +118,9 @@ QString SerialTransport::portHolder(const QString &device, bool *byLock)
 }
 
 SerialTransport::SerialTransport(QObject *parent)
-    : Transport(parent)
-    , port(new QSerialPort(this))
+    : DeviceTransport(new QSerialPort, parent)
+    , port(static_cast<QSerialPort *>(ioDevice()))
 {
-    connect(port, &QSerialPort::readyRead, this, [this] { deliverAvailable(port); });
-    connect(port, &QSerialPort::bytesWritten, this, &SerialTransport::bytesHandedOver);
     connect(port, &QSerialPort::errorOccurred, this, &SerialTransport::onErrorOccurred);
 }
 
@@ -139,12 +137,8 @@ QString SerialTransport::device() const
     return deviceName;
 }
 
-void SerialTransport::open()
+void SerialTransport::openDevice()
 {
-    if (port->isOpen()) {
-        Q_EMIT opened();
-        return;
-    }
     if (deviceName.isEmpty()) {
         Q_EMIT openFailed(QStringLiteral("No serial device chosen"));
         return;
@@ -183,37 +177,21 @@ void SerialTransport::open()
     }
     // Whatever the controller or the driver left in the buffers belongs to nobody.
     port->clear(QSerialPort::AllDirections);
-    forgetQueuedWrites();
     lossReported = false;
-    ++session;
     qCInfo(lcSerial) << "opened" << deviceName;
-    Q_EMIT opened();
+    linkUp();
 }
 
-void SerialTransport::close()
+void SerialTransport::closeDevice()
 {
-    if (!port->isOpen())
-        return;
     port->close();
     port->clearError();
-    forgetQueuedWrites();
-    ++session;
 }
 
-bool SerialTransport::isOpen() const
+void SerialTransport::dropWaitingInput()
 {
-    return port->isOpen();
-}
-
-bool SerialTransport::write(const QByteArray &bytes)
-{
-    return port->isOpen() && queueWrite(port, bytes);
-}
-
-void SerialTransport::discardInput()
-{
-    if (port->isOpen())
-        port->clear(QSerialPort::Input);
+    // What the driver holds goes too, not only what the port has read already.
+    port->clear(QSerialPort::Input);
 }
 
 QString SerialTransport::description() const
@@ -251,7 +229,7 @@ void SerialTransport::onErrorOccurred(QSerialPort::SerialPortError error)
         reason = QStringLiteral("Lost the connection to %1").arg(deviceName);
         // The port reports this from inside its own notifier, so it is closed from the event
         // loop instead of here.
-        const quint64 lostSession = session;
+        const quint64 lostSession = session();
         QMetaObject::invokeMethod(
             this, [this, lostSession] { onDeviceLost(lostSession); }, Qt::QueuedConnection);
     }
@@ -261,10 +239,10 @@ void SerialTransport::onErrorOccurred(QSerialPort::SerialPortError error)
 
 void SerialTransport::onDeviceLost(quint64 lostSession)
 {
-    if (lostSession != session || !port->isOpen())
+    if (lostSession != session() || !isOpen())
         return;
-    close();
-    Q_EMIT disconnected();
+    closeDevice();
+    linkLost();
 }
 
 } // namespace qeln

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transport.h"
+#include "link/devicetransport.h"
 
 #include <QSerialPort>
 #include <QStringList>
@@ -8,7 +8,7 @@
 namespace qeln {
 
 // The RS-232 link: 115200 baud, 8 data bits, no parity, 1 stop bit, no flow control.
-class SerialTransport : public Transport {
+class SerialTransport : public DeviceTransport {
     Q_OBJECT
 public:
     explicit SerialTransport(QObject *parent = nullptr);
@@ -17,12 +17,7 @@ public:
     bool setDevice(const QString &device);
     QString device() const;
 
-    // Reports opened() or openFailed() before returning.
-    void open() override;
-    void close() override;
-    bool isOpen() const override;
-    bool write(const QByteArray &bytes) override;
-    void discardInput() override;
+    // open() reports opened() or openFailed() before returning.
     QString description() const override;
 
     // Who holds `device` ("minicom (process 1234, lock file /var/lock/LCK..ttyUSB0)"): the
@@ -37,12 +32,13 @@ private Q_SLOTS:
     void onErrorOccurred(QSerialPort::SerialPortError error);
 
 private:
+    void openDevice() override;
+    void closeDevice() override;
+    void dropWaitingInput() override;
     void onDeviceLost(quint64 lostSession);
 
     QSerialPort *port;
     QString deviceName;
-    // Counts opens, so a loss reported for an earlier session cannot close a newer one.
-    quint64 session = 0;
     bool opening = false;
     bool lossReported = false;
 };

@@ -18,16 +18,14 @@ Q_LOGGING_CATEGORY(lcTcp, "qeln.link.tcp")
 }
 
 TcpTransport::TcpTransport(QObject *parent)
-    : Transport(parent)
-    , socket(new QTcpSocket(this))
+    : DeviceTransport(new QTcpSocket, parent)
+    , socket(static_cast<QTcpSocket *>(ioDevice()))
     , connectTimer(new QTimer(this))
 {
     connectTimer->setSingleShot(true);
     connect(connectTimer, &QTimer::timeout, this, &TcpTransport::onConnectTimeout);
     connect(socket, &QTcpSocket::connected, this, &TcpTransport::onConnected);
     connect(socket, &QTcpSocket::disconnected, this, &TcpTransport::onSocketDisconnected);
-    connect(socket, &QTcpSocket::readyRead, this, [this] { deliverAvailable(socket); });
-    connect(socket, &QTcpSocket::bytesWritten, this, &TcpTransport::bytesHandedOver);
     connect(socket, &QTcpSocket::errorOccurred, this, &TcpTransport::onSocketError);
 }
 
@@ -61,12 +59,8 @@ int TcpTransport::connectTimeout() const
     return connectTimeoutMs;
 }
 
-void TcpTransport::open()
+void TcpTransport::openDevice()
 {
-    if (socket->state() == QAbstractSocket::ConnectedState) {
-        Q_EMIT opened();
-        return;
-    }
     // A connect already under way reports for this call too.
     if (connectTimer->isActive())
         return;
@@ -74,28 +68,23 @@ void TcpTransport::open()
         Q_EMIT openFailed(QStringLiteral("No host given"));
         return;
     }
-    up = false;
+    // A socket left by a peer's hang-up or a failed attempt starts afresh.
     socket->abort();
-    forgetQueuedWrites();
     qCInfo(lcTcp) << "connecting to" << description();
     connectTimer->start(connectTimeoutMs);
     socket->connectToHost(hostName, portNumber);
 }
 
-void TcpTransport::close()
+bool TcpTransport::abandonOpen()
 {
     const bool connecting = connectTimer->isActive();
     connectTimer->stop();
-    if (!up && !connecting && socket->state() == QAbstractSocket::UnconnectedState)
-        return;
-    up = false;
-    socket->abort();
-    forgetQueuedWrites();
+    return connecting;
 }
 
-bool TcpTransport::isOpen() const
+void TcpTransport::closeDevice()
 {
-    return socket->state() == QAbstractSocket::ConnectedState;
+    socket->abort();
 }
 
 bool TcpTransport::peerHasClosed() const
@@ -118,18 +107,12 @@ bool TcpTransport::peerHasClosed() const
 
 bool TcpTransport::write(const QByteArray &bytes)
 {
-    if (!isOpen() || !queueWrite(socket, bytes))
+    if (!DeviceTransport::write(bytes))
         return false;
     // A request is a few bytes: hand it to the system now rather than on the next pass of the
     // event loop, which would add a wake-up to every round trip.
     socket->flush();
     return true;
-}
-
-void TcpTransport::discardInput()
-{
-    if (socket->bytesAvailable() > 0)
-        socket->readAll();
 }
 
 QString TcpTransport::description() const
@@ -142,20 +125,17 @@ void TcpTransport::onConnected()
     connectTimer->stop();
     // Requests are a few dozen bytes and each waits for its answer: do not hold them back.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    up = true;
-    forgetQueuedWrites();
     qCInfo(lcTcp) << "connected to" << description();
-    Q_EMIT opened();
+    linkUp();
 }
 
 void TcpTransport::onSocketDisconnected()
 {
-    if (!up)
+    // Our own close() has taken the link down before the socket reports it.
+    if (!isOpen())
         return;
-    up = false;
-    forgetQueuedWrites();
     qCInfo(lcTcp) << description() << "closed by the peer";
-    Q_EMIT disconnected();
+    linkLost();
 }
 
 void TcpTransport::onSocketError(QAbstractSocket::SocketError error)
@@ -165,7 +145,7 @@ void TcpTransport::onSocketError(QAbstractSocket::SocketError error)
         return;
     }
     // A hang-up is reported through disconnected().
-    if (error == QAbstractSocket::RemoteHostClosedError || !up)
+    if (error == QAbstractSocket::RemoteHostClosedError || !isOpen())
         return;
     qCWarning(lcTcp) << description() << socket->errorString();
     Q_EMIT errorOccurred(socket->errorString());
@@ -183,7 +163,6 @@ void TcpTransport::failConnect(const QString &reason)
 {
     // After a socket error the socket has already given up the attempt by itself.
     connectTimer->stop();
-    up = false;
     qCInfo(lcTcp) << "cannot connect:" << reason;
     Q_EMIT openFailed(reason);
 }

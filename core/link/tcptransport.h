@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transport.h"
+#include "link/devicetransport.h"
 
 #include <QAbstractSocket>
 
@@ -11,7 +11,7 @@ namespace qeln {
 
 // The Modbus TCP link. open() reports later: opened() once connected, openFailed() on a
 // refused or unreachable host or when the connect time-out runs out.
-class TcpTransport : public Transport {
+class TcpTransport : public DeviceTransport {
     Q_OBJECT
 public:
     static constexpr quint16 DefaultPort = 502;
@@ -27,11 +27,8 @@ public:
     void setConnectTimeout(int ms);
     int connectTimeout() const;
 
-    void open() override;
-    void close() override;
-    bool isOpen() const override;
+    // Also hands the bytes to the system at once instead of on the next pass of the event loop.
     bool write(const QByteArray &bytes) override;
-    void discardInput() override;
     // "host:port"
     QString description() const override;
     bool peerHasClosed() const override;
@@ -43,6 +40,9 @@ private Q_SLOTS:
     void onConnectTimeout();
 
 private:
+    void openDevice() override;
+    bool abandonOpen() override;
+    void closeDevice() override;
     void failConnect(const QString &reason);
 
     QTcpSocket *socket;
@@ -50,9 +50,6 @@ private:
     QString hostName;
     quint16 portNumber = DefaultPort;
     int connectTimeoutMs = DefaultConnectTimeout;
-    // Set between opened() and our own close() or the peer's hang-up; disconnected() is only
-    // emitted for a link that was up and was not closed by us.
-    bool up = false;
 };
 
 } // namespace qeln

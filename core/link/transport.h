@@ -4,8 +4,6 @@
 #include <QObject>
 #include <QString>
 
-class QIODevice;
-
 namespace qeln {
 
 // A byte link to the controller: a serial port, a TCP connection or an in-memory fake.
@@ -44,21 +42,6 @@ Q_SIGNALS:
     // The link went down without close() being called (peer hang-up, device removed).
     void disconnected();
     void errorOccurred(const QString &reason);
-
-protected:
-    // For transports over a QIODevice (a serial port, a socket): queues the bytes on the open
-    // device, with writeStarted() now and writeFinished() once the device has handed all
-    // queued bytes over (see bytesHandedOver). False when the device refuses them.
-    bool queueWrite(QIODevice *device, const QByteArray &bytes);
-    // The device's bytesWritten(): counts the queued bytes down.
-    void bytesHandedOver(qint64 bytes);
-    // The link went down or was closed: nothing is queued any more.
-    void forgetQueuedWrites() { pendingWrite_ = 0; }
-    // The device's readyRead(): everything waiting, as one bytesReceived().
-    void deliverAvailable(QIODevice *device);
-
-private:
-    qint64 pendingWrite_ = 0;
 };
 
 } // namespace qeln
