@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -63,6 +64,8 @@ private Q_SLOTS:
     void titleBarCloseReleasesSerialPort();
     void closingWindowProgress();
     void versionBoxAndHomePage();
+    void messageKindShowsItsIcon_data();
+    void messageKindShowsItsIcon();
     void demoPresetConnects();
     void monitorPreviewAndFirmwareCounter();
     void liveTextsReachTheWindow();
@@ -421,6 +424,33 @@ void TestMainForm::versionBoxAndHomePage()
     item("MarvekPelvart1")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QCOMPARE(catcher.urls, QList<QUrl>{QUrl(QStringLiteral("https://marvek-pelvart.example/"))});
+}
+
+void TestMainForm::messageKindShowsItsIcon_data()
+{
+    QTest::addColumn<qeln::MessageKind>("kind");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::newRow("information") << qeln::MessageKind::Information << QMessageBox::Information;
+    QTest::newRow("plain") << qeln::MessageKind::Plain << QMessageBox::NoIcon;
+    QTest::newRow("warning") << qeln::MessageKind::Warning << QMessageBox::Warning;
+}
+
+void TestMainForm::messageKindShowsItsIcon()
+{
+    QFETCH(qeln::MessageKind, kind);
+    QFETCH(QMessageBox::Icon, icon);
+    const QString text = QStringLiteral("a message of its kind");
+    Q_EMIT session->messageRequested(kind, text);
+    // The box opens without holding up the sender, over the main window, and goes once closed.
+    QPointer<QMessageBox> box = window->findChild<QMessageBox *>(QStringLiteral("messageBox"));
+    QVERIFY(box);
+    QTRY_VERIFY(box->isVisible());
+    QCOMPARE(box->text(), text);
+    QCOMPARE(box->icon(), icon);
+    QCOMPARE(box->windowModality(), Qt::WindowModal);
+    QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    QTRY_VERIFY(box.isNull());
 }
 
 void TestMainForm::demoPresetConnects()

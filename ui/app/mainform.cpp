@@ -1,4 +1,5 @@
 #include "app/mainform.h"
+#include "common/messagebox.h"
 #include "common/skyblue.h"
 
 #include "app/consolesession.h"
@@ -391,12 +392,9 @@ void MainForm::finishExit()
 
 void MainForm::onVersionTriggered()
 {
-    auto *box = new QMessageBox(QMessageBox::NoIcon, windowTitle(),
-                                QLatin1String(VersionText) + QString::fromUtf8(VersionSuffix),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("versionBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, QMessageBox::NoIcon, windowTitle(),
+                   QLatin1String(VersionText) + QString::fromUtf8(VersionSuffix),
+                   QStringLiteral("versionBox"));
 }
 
 void MainForm::onHomePageTriggered()
@@ -406,12 +404,8 @@ void MainForm::onHomePageTriggered()
         return;
     // No browser could be started: the operator gets the address to open elsewhere.
     const QString text = QStringLiteral("No web browser could be started. The home page is:\n%1");
-    auto *box = new QMessageBox(QMessageBox::Information, windowTitle(), text.arg(url),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("homePageBox"));
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, QMessageBox::Information, windowTitle(), text.arg(url),
+                   QStringLiteral("homePageBox"), BoxText::Selectable);
 }
 
 void MainForm::onMenusChanged(const MenuState &menus)
@@ -453,12 +447,7 @@ void MainForm::onRxHoldElapsed()
 
 void MainForm::onMessageRequested(MessageKind kind, const QString &text)
 {
-    auto *box = new QMessageBox(kind == MessageKind::Information ? QMessageBox::Information
-                                                                 : QMessageBox::NoIcon,
-                                windowTitle(), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("messageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, kind, windowTitle(), text, QStringLiteral("messageBox"));
 }
 
 void MainForm::closeEvent(QCloseEvent *event)

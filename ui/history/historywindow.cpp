@@ -1,5 +1,6 @@
 #include "history/historywindow.h"
 
+#include "common/messagebox.h"
 #include "common/screenfit.h"
 
 #include "app/consolestate.h"
@@ -23,7 +24,6 @@
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace qeln {
@@ -313,12 +313,7 @@ void HistoryWindow::FormClose()
 
 void HistoryWindow::showBox(QMessageBox::Icon icon, const QString &text, const QString &details)
 {
-    auto *box = new QMessageBox(icon, windowTitle(), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("messageBox"));
-    if (!details.isEmpty())
-        box->setDetailedText(details);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, icon, windowTitle(), text, QStringLiteral("messageBox"), BoxText::Plain, details);
 }
 
 } // namespace qeln
