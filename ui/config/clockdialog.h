@@ -37,8 +37,8 @@ private:
     void onMonthTextChanged();
     void recheckMonth();
     void keepCalendarInStep();
-    void bbtOKClick();
-    void Button1Click();
+    void onOkClicked();
+    void onNowClicked();
 
     ClockSpinBox *year_;
     QComboBox *month_;

@@ -105,7 +105,7 @@ HistoryWindow::HistoryWindow(history::LogKind kind, history::HistoryDownload &do
 HistoryWindow::~HistoryWindow()
 {
     // Destroyed without being closed (its parent went first): the download still ends.
-    FormClose();
+    onClosing();
 }
 
 void HistoryWindow::buildPanel()
@@ -172,7 +172,7 @@ void HistoryWindow::buildPanel()
     row->addWidget(gauge_);
     row->addStretch(1);
 
-    connect(bbtFileSave_, &QPushButton::clicked, this, &HistoryWindow::bbtFileSaveClick);
+    connect(bbtFileSave_, &QPushButton::clicked, this, &HistoryWindow::onFileSaveClicked);
     connect(bbtClose_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -272,7 +272,7 @@ void HistoryWindow::onFailed(const QString &message, const QString &reason)
     showBox(QMessageBox::Warning, message, reason);
 }
 
-void HistoryWindow::bbtFileSaveClick()
+void HistoryWindow::onFileSaveClicked()
 {
     if (!download_)
         return;
@@ -296,11 +296,11 @@ void HistoryWindow::bbtFileSaveClick()
 
 void HistoryWindow::done(int result)
 {
-    FormClose();
+    onClosing();
     QDialog::done(result);
 }
 
-void HistoryWindow::FormClose()
+void HistoryWindow::onClosing()
 {
     if (closed_)
         return;

@@ -82,7 +82,7 @@ void IpSettingsDialog::showResult(const QString &text, bool ok)
                    QLatin1String(ResultBoxName));
 }
 
-void IpSettingsDialog::bbtnOKClick()
+void IpSettingsDialog::onOkClicked()
 {
     const IpSettingsForm f = form();
     // Nothing selected: nothing to write, and nothing to say.
