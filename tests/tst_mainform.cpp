@@ -67,6 +67,8 @@ private Q_SLOTS:
     void closingWindowProgress();
     void versionBoxAndHomePage();
     void messageKindShowsItsIcon_data();
+    void statusStripTimePanel_data();
+    void statusStripTimePanel();
     void messageKindShowsItsIcon();
     void demoPresetConnects();
     void monitorPreviewAndFirmwareCounter();
@@ -458,6 +460,44 @@ void TestMainForm::messageKindShowsItsIcon()
     QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
     QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     QTRY_VERIFY(box.isNull());
+}
+
+void TestMainForm::statusStripTimePanel_data()
+{
+    QTest::addColumn<bool>("overdue");
+    QTest::newRow("answering") << false;
+    QTest::newRow("answer overdue") << true;
+}
+
+void TestMainForm::statusStripTimePanel()
+{
+    QFETCH(bool, overdue);
+    QWidget host;
+    StatusStrip strip(&host, nullptr);
+    auto *model = strip.findChild<QLabel *>(QStringLiteral("ComSettingPanel0"));
+    auto *time = strip.findChild<QLabel *>(QStringLiteral("ComSettingPanel1"));
+    auto *tx = host.findChild<QLabel *>(QStringLiteral("pnl_TX"));
+    QVERIFY(model && time && tx);
+    qeln::StatusView view;
+    view.texts[QStringLiteral("ComSetting.0")] = QStringLiteral(" QELN-2KN  F/W V1.2.0.5");
+    view.texts[QStringLiteral("ComSetting.1")] = QStringLiteral("[  2026-12-07  10:00:00 ]");
+    view.colours[QStringLiteral("pnl_TX")] = 0xFFFF00;
+
+    // A status decoded while the answer is overdue does not cover up since when nothing came.
+    if (overdue)
+        strip.onAnswerMissing(QDateTime(QDate(2026, 12, 7), QTime(9, 59, 58)));
+    strip.applyView(view, overdue);
+    QCOMPARE(model->text(), view.texts.value(QStringLiteral("ComSetting.0")));
+    QCOMPARE(time->text(), overdue ? QStringLiteral("No answer since 09:59:58") : view.texts.value(QStringLiteral("ComSetting.1")));
+    QCOMPARE(time->palette().color(QPalette::WindowText) == QColor(Qt::red), overdue);
+    QCOMPARE(time->toolTip().contains(QStringLiteral("2026-12-07 09:59:58")), overdue);
+    QCOMPARE(tx->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0x00));
+
+    // The answer is back: the time last decoded, in the ordinary colour, without the tip.
+    strip.onAnswerResumed();
+    QCOMPARE(time->text(), view.texts.value(QStringLiteral("ComSetting.1")));
+    QVERIFY(time->palette().color(QPalette::WindowText) != QColor(Qt::red));
+    QVERIFY(time->toolTip().isEmpty());
 }
 
 void TestMainForm::demoPresetConnects()

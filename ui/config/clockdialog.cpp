@@ -194,7 +194,7 @@ void ClockDialog::onOkClicked()
     submit(cs::plan(fields()));
 }
 
-void ClockDialog::refusalClosed()
+void ClockDialog::onRefusalClosed()
 {
     keepFieldsOnReturn_ = true;
 }

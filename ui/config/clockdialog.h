@@ -30,7 +30,7 @@ protected:
     bool event(QEvent *event) override;
 
 protected:
-    void refusalClosed() override;
+    void onRefusalClosed() override;
 
 private:
     void fillFrom(const QDateTime &when);

@@ -91,7 +91,7 @@ bool ConfigDialog::submit(const config::WritePlan &plan)
     if (!refusal.isEmpty()) {
         QMessageBox *box = openMessageBox(this, QMessageBox::Warning, windowTitle(), refusal,
                                           QLatin1String(RefusalBoxName));
-        connect(box, &QMessageBox::finished, this, &ConfigDialog::refusalClosed);
+        connect(box, &QMessageBox::finished, this, &ConfigDialog::onRefusalClosed);
     }
     engine_.state().ResponseTimer = 3;
     engine_.state().PollReady = 1;

@@ -414,7 +414,7 @@ void IpSettingsDialog::onReadBackDecoded(const IpSettingsReadBack &readBack, qui
         return;
     }
     ownRead_ = readBack;
-    // The boxes are filled at Timer1's tick; an answer later than that fills them now, but
+    // The boxes are filled at the fill timer's tick; an answer later than that fills them now, but
     // not over what the operator has typed since.
     if (!timer1_->isActive())
         fill(true);
