@@ -314,7 +314,7 @@ void TestDeviceDialogs::clockRefusesByName()
     QCoreApplication::sendEvent(d, &back);
     QCOMPARE(month->currentText(), QString::number(QDate::currentDate().month()));
 
-    QTest::qWait(300);
+    QTRY_VERIFY(rig.linkIdle());
     QCOMPARE(rig.writeRequests, 0);
     QCOMPARE(rig.sequencesOk + rig.sequencesFailed, 0);
 }
@@ -335,9 +335,15 @@ void TestDeviceDialogs::clockPollingHeldAndResumed()
     QVERIFY(d);
     QVERIFY(rig.pollHeld());
     QVERIFY(!rig.engine().pollTimer()->isActive());
-    // No status poll while it is open: the controller's clock on the screen stands still.
+    // No status poll while it is open: the poll timer stands still, and once a poll still in
+    // flight is answered, the controller's clock on the screen stays as it is.
+    QVERIFY(!rig.engine().pollTimer()->isActive());
+    QTRY_VERIFY(rig.linkIdle());
+    const int decodes = rig.decodes;
     const int second = rig.status(6);
-    QTest::qWait(1500);
+    QCoreApplication::processEvents();
+    QVERIFY(rig.linkIdle());
+    QCOMPARE(rig.decodes, decodes);
     QCOMPARE(rig.status(6), second);
 
     if (how == u8("close"))
@@ -438,7 +444,7 @@ void TestDeviceDialogs::calibrationRefusalKeepsTicks()
              qPrintable(refusalBox(d)->text()));
     QVERIFY(child<QCheckBox>(d, "cbLCA_SET_EN")->isChecked());
 
-    QTest::qWait(300);
+    QTRY_VERIFY(rig.linkIdle());
     QCOMPARE(rig.writeRequests, 0);
 }
 
@@ -482,7 +488,7 @@ void TestDeviceDialogs::factoryResetSentOnce()
     QVERIFY(!radios[0]->isChecked());
     QTest::mouseClick(ok, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(rig.sequencesOk, 1, 5000);
-    QTest::qWait(500);
+    QTRY_VERIFY(rig.linkIdle());
     QCOMPARE(rig.writeRequests, 1);
     QCOMPARE(writesText(rig.received), u8("127=1"));
 

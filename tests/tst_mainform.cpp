@@ -5,6 +5,7 @@
 #include "app/demosimulator.h"
 #include "app/mainform.h"
 #include "app/msgform.h"
+#include "app/statusstrip.h"
 #include "common/skyblue.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -34,6 +36,7 @@
 
 using qeln::ConsoleSession;
 using qeln::MainForm;
+using qeln::StatusStrip;
 
 // Catches what the home-page command hands to the desktop.
 class UrlCatcher : public QObject {
@@ -63,6 +66,10 @@ private Q_SLOTS:
     void titleBarCloseReleasesSerialPort();
     void closingWindowProgress();
     void versionBoxAndHomePage();
+    void messageKindShowsItsIcon_data();
+    void statusStripTimePanel_data();
+    void statusStripTimePanel();
+    void messageKindShowsItsIcon();
     void demoPresetConnects();
     void monitorPreviewAndFirmwareCounter();
     void liveTextsReachTheWindow();
@@ -218,8 +225,8 @@ void TestMainForm::startUpWindow()
     QCOMPARE(widget<QWidget>("FlatPanel3")->pos(), QPoint(730, 5));
     QCOMPARE(widget<QLabel>("pnl_TX")->text(), QStringLiteral("TX"));
     QCOMPARE(widget<QLabel>("pnl_RX")->text(), QStringLiteral("RX"));
-    QCOMPARE(colour("pnl_TX"), MainForm::TxIdle);
-    QCOMPARE(colour("pnl_RX"), MainForm::RxIdle);
+    QCOMPARE(colour("pnl_TX"), StatusStrip::TxIdle);
+    QCOMPARE(colour("pnl_RX"), StatusStrip::RxIdle);
     QVERIFY(widget<QLabel>("pnl_TX")->font().bold() && widget<QLabel>("pnl_TX")->font().italic());
 
     auto *bar = widget<QStatusBar>("ComSetting");
@@ -252,7 +259,7 @@ void TestMainForm::loginConnectStatusDisconnectLogout()
     QVERIFY(!widget<QWidget>("FlatPanel3")->isVisible());
 
     QVERIFY(status.wait(5000));
-    QTRY_COMPARE(colour("pnlConnect"), MainForm::LinkUp);
+    QTRY_COMPARE(colour("pnlConnect"), StatusStrip::LinkUp);
     // The window's caption, panels and firmware field follow the decode (the simulator is a
     // model 3).
     QTRY_COMPARE(window->windowTitle(), QStringLiteral(" QELN-2KN"));
@@ -273,9 +280,11 @@ void TestMainForm::loginConnectStatusDisconnectLogout()
         QVERIFY2(!item(name)->isEnabled(), name);
     QVERIFY(!widget<QWidget>("ComSetting")->isVisible());
     QVERIFY(!widget<QWidget>("GroupBox1")->isVisible());
-    QCOMPARE(colour("pnlConnect"), MainForm::LinkDown);
-    // No status is decoded once the link is dropped: the menus stay withdrawn.
-    QTest::qWait(1200);
+    QCOMPARE(colour("pnlConnect"), StatusStrip::LinkDown);
+    // No status is decoded once the link is dropped: the poll stands still, a request still in
+    // flight is dealt with, and the menus stay withdrawn.
+    QVERIFY(!session->engine().pollTimer()->isActive());
+    QTRY_VERIFY(!session->engine().tcpBusy());
     QVERIFY(!item("mAlarmLog")->isEnabled());
 
     item("mLogout")->trigger();
@@ -308,7 +317,7 @@ void TestMainForm::refusedConnectShowsLanMessage()
     // The box does not hold the event loop: the window still takes commands.
     QVERIFY(item("mDisconnect")->isEnabled());
     QVERIFY(!item("mConnect")->isEnabled());
-    QCOMPARE(colour("pnlConnect"), MainForm::LinkDown);
+    QCOMPARE(colour("pnlConnect"), StatusStrip::LinkDown);
     box->close();
 }
 
@@ -327,16 +336,19 @@ void TestMainForm::serialLampsFollowTraffic()
 
     QVERIFY(widget<QWidget>("FlatPanel3")->isVisible());
     QVERIFY(!widget<QWidget>("pnlConnect")->isVisible());
+    // With QELN_SHOT_DIR set, the window on the serial link is saved there as a picture.
+    if (const QByteArray dir = qgetenv("QELN_SHOT_DIR"); !dir.isEmpty())
+        window->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/main-window-serial.png"));
     QCOMPARE(widget<QLabel>("ComSettingPanel2")->text(), simulator.serialDevice());
     QVERIFY(!txSeen.isEmpty());
     QVERIFY(!rxSeen.isEmpty());
-    QVERIFY(txSeen.contains(MainForm::TxBusy));
-    QVERIFY(rxSeen.contains(MainForm::RxActive));
+    QVERIFY(txSeen.contains(StatusStrip::TxBusy));
+    QVERIFY(rxSeen.contains(StatusStrip::RxActive));
 
     // The lamps fall back once the traffic stops.
     session->disconnectCommand();
-    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_TX"), MainForm::TxIdle, 2000);
-    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_RX"), MainForm::RxIdle, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_TX"), StatusStrip::TxIdle, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_RX"), StatusStrip::RxIdle, 2000);
 }
 
 void TestMainForm::exitCommand_data()
@@ -421,6 +433,71 @@ void TestMainForm::versionBoxAndHomePage()
     item("MarvekPelvart1")->trigger();
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QCOMPARE(catcher.urls, QList<QUrl>{QUrl(QStringLiteral("https://marvek-pelvart.example/"))});
+}
+
+void TestMainForm::messageKindShowsItsIcon_data()
+{
+    QTest::addColumn<qeln::MessageKind>("kind");
+    QTest::addColumn<QMessageBox::Icon>("icon");
+    QTest::newRow("information") << qeln::MessageKind::Information << QMessageBox::Information;
+    QTest::newRow("plain") << qeln::MessageKind::Plain << QMessageBox::NoIcon;
+    QTest::newRow("warning") << qeln::MessageKind::Warning << QMessageBox::Warning;
+}
+
+void TestMainForm::messageKindShowsItsIcon()
+{
+    QFETCH(qeln::MessageKind, kind);
+    QFETCH(QMessageBox::Icon, icon);
+    const QString text = QStringLiteral("a message of its kind");
+    Q_EMIT session->messageRequested(kind, text);
+    // The box opens without holding up the sender, over the main window, and goes once closed.
+    QPointer<QMessageBox> box = window->findChild<QMessageBox *>(QStringLiteral("messageBox"));
+    QVERIFY(box);
+    QTRY_VERIFY(box->isVisible());
+    QCOMPARE(box->text(), text);
+    QCOMPARE(box->icon(), icon);
+    QCOMPARE(box->windowModality(), Qt::WindowModal);
+    QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    QTRY_VERIFY(box.isNull());
+}
+
+void TestMainForm::statusStripTimePanel_data()
+{
+    QTest::addColumn<bool>("overdue");
+    QTest::newRow("answering") << false;
+    QTest::newRow("answer overdue") << true;
+}
+
+void TestMainForm::statusStripTimePanel()
+{
+    QFETCH(bool, overdue);
+    QWidget host;
+    StatusStrip strip(&host, nullptr);
+    auto *model = strip.findChild<QLabel *>(QStringLiteral("ComSettingPanel0"));
+    auto *time = strip.findChild<QLabel *>(QStringLiteral("ComSettingPanel1"));
+    auto *tx = host.findChild<QLabel *>(QStringLiteral("pnl_TX"));
+    QVERIFY(model && time && tx);
+    qeln::StatusView view;
+    view.texts[QStringLiteral("ComSetting.0")] = QStringLiteral(" QELN-2KN  F/W V1.2.0.5");
+    view.texts[QStringLiteral("ComSetting.1")] = QStringLiteral("[  2026-12-07  10:00:00 ]");
+    view.colours[QStringLiteral("pnl_TX")] = 0xFFFF00;
+
+    // A status decoded while the answer is overdue does not cover up since when nothing came.
+    if (overdue)
+        strip.onAnswerMissing(QDateTime(QDate(2026, 12, 7), QTime(9, 59, 58)));
+    strip.applyView(view, overdue);
+    QCOMPARE(model->text(), view.texts.value(QStringLiteral("ComSetting.0")));
+    QCOMPARE(time->text(), overdue ? QStringLiteral("No answer since 09:59:58") : view.texts.value(QStringLiteral("ComSetting.1")));
+    QCOMPARE(time->palette().color(QPalette::WindowText) == QColor(Qt::red), overdue);
+    QCOMPARE(time->toolTip().contains(QStringLiteral("2026-12-07 09:59:58")), overdue);
+    QCOMPARE(tx->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0x00));
+
+    // The answer is back: the time last decoded, in the ordinary colour, without the tip.
+    strip.onAnswerResumed();
+    QCOMPARE(time->text(), view.texts.value(QStringLiteral("ComSetting.1")));
+    QVERIFY(time->palette().color(QPalette::WindowText) != QColor(Qt::red));
+    QVERIFY(time->toolTip().isEmpty());
 }
 
 void TestMainForm::demoPresetConnects()

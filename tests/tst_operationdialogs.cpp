@@ -176,11 +176,12 @@ void TestOperationDialogs::operationRefusalKeepsTicks()
     QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
     QCOMPARE(box->text(), QStringLiteral("AC 저전압 (150V ~ 200V): '1x' is not a valid integer value; nothing was sent."));
     box->accept();
+    QTRY_VERIFY(!refusalBox(d));
 
     // Nothing ticked: nothing sent, nothing said.
     child<QCheckBox>(d, "ckbACUV")->setChecked(false);
     click(d, "BitBtnOK");
-    QTest::qWait(300);
+    QTRY_VERIFY(rig.linkIdle());
     QVERIFY(!refusalBox(d));
     QCOMPARE(rig.writeRequests, 0);
 
@@ -417,7 +418,9 @@ void TestOperationDialogs::alarmTestSwitchesReminder()
     QVERIFY(rig.freshStatus());
     QCOMPARE(rig.status(71), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!reminder->isVisible(), 2000);
-    QTest::qWait(3500);
+    // The blink that would show it again stands still, and the next statuses keep it hidden.
+    QVERIFY(!rig.engine().reminderTimer()->isActive());
+    QVERIFY(rig.freshStatus());
     QVERIFY(!reminder->isVisible());
 }
 

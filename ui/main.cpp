@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -46,18 +47,34 @@ bool textOnly(int argc, char *argv[])
     return false;
 }
 
-} // namespace
+// What the command line asks for, checked.
+struct ConsoleOptions {
+    bool demo = false;
+    QString outputFolder; // absolute, created and writable
+    QString screenshot;
+    QString historyScreenshot;
+    bool autoConnect = false;
+    int quitAfterSeconds = 0;
+    int fillLogLines = 0;
+    std::optional<QString> scenario;
+    double speed = 1.0;
+    int screenshotDelayMs = 1500;
+    // Logging in, connecting and the pictures are done without the operator.
+    bool autopilot = false;
+};
 
-int main(int argc, char *argv[])
+// A whole number from an option's value, or nullopt when it is not one or is out of lo..hi.
+std::optional<int> number(const QString &text, int lo, int hi)
 {
-    QElapsedTimer sinceStart;
-    sinceStart.start();
-    const std::unique_ptr<QCoreApplication> app = textOnly(argc, argv)
-        ? std::make_unique<QCoreApplication>(argc, argv)
-        : std::make_unique<QApplication>(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("qeln-console"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(QELN_VERSION));
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= lo && value <= hi ? std::optional<int>(value) : std::nullopt;
+}
 
+// Reads the command line into options. Returns the exit code when the process is to end here:
+// 0 after --help or --version, UsageError after saying what is wrong.
+std::optional<int> parseOptions(const QStringList &arguments, ConsoleOptions &o)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The QELN plant console. --demo runs a simulated controller inside the process and\n"
@@ -77,10 +94,12 @@ int main(int argc, char *argv[])
     parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter, fillLog, scenario, speed, screenshotDelay, screenshotHistory});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    if (!parser.parse(QCoreApplication::arguments())) {
-        say(parser.errorText() + QStringLiteral("\nTry 'qeln-console --help'."));
-        return UsageError;
-    }
+    const auto usage = [](const QString &message) {
+        say(message);
+        return std::optional<int>(UsageError);
+    };
+    if (!parser.parse(arguments))
+        return usage(parser.errorText() + QStringLiteral("\nTry 'qeln-console --help'."));
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
@@ -89,109 +108,121 @@ int main(int argc, char *argv[])
         std::printf("qeln-console %s\n", QELN_VERSION);
         return 0;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        say(QStringLiteral("unexpected argument '%1'\nTry 'qeln-console --help'.").arg(parser.positionalArguments().constFirst()));
-        return UsageError;
-    }
-    const bool autopilot = parser.isSet(screenshot) || parser.isSet(autoConnect) || parser.isSet(screenshotHistory);
-    if (autopilot && !parser.isSet(demo)) {
-        say(QStringLiteral("--screenshot and --auto-connect need --demo"));
-        return UsageError;
-    }
-    int quitAfterSeconds = 0;
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("unexpected argument '%1'\nTry 'qeln-console --help'.")
+                         .arg(parser.positionalArguments().constFirst()));
+
+    o.demo = parser.isSet(demo);
+    o.screenshot = parser.value(screenshot);
+    o.historyScreenshot = parser.value(screenshotHistory);
+    o.autoConnect = parser.isSet(autoConnect);
+    o.autopilot = parser.isSet(screenshot) || parser.isSet(autoConnect) || parser.isSet(screenshotHistory);
+    if (o.autopilot && !o.demo)
+        return usage(QStringLiteral("--screenshot and --auto-connect need --demo"));
     if (parser.isSet(quitAfter)) {
-        bool ok = false;
-        quitAfterSeconds = parser.value(quitAfter).toInt(&ok);
-        if (!ok || quitAfterSeconds < 1 || quitAfterSeconds > 86400 || !parser.isSet(autoConnect)) {
-            say(QStringLiteral("--quit-after needs --auto-connect and a number of seconds 1..86400"));
-            return UsageError;
-        }
+        const auto seconds = number(parser.value(quitAfter), 1, 86400);
+        if (!seconds || !o.autoConnect)
+            return usage(QStringLiteral("--quit-after needs --auto-connect and a number of seconds 1..86400"));
+        o.quitAfterSeconds = *seconds;
     }
 
-    if ((parser.isSet(scenario) || parser.isSet(speed)) && !parser.isSet(demo)) {
-        say(QStringLiteral("--scenario and --speed need --demo"));
-        return UsageError;
-    }
-    double speedFactor = 1.0;
+    if ((parser.isSet(scenario) || parser.isSet(speed)) && !o.demo)
+        return usage(QStringLiteral("--scenario and --speed need --demo"));
+    if (parser.isSet(scenario))
+        o.scenario = parser.value(scenario);
     if (parser.isSet(speed)) {
         bool ok = false;
-        speedFactor = parser.value(speed).toDouble(&ok);
-        if (!ok || speedFactor <= 0 || speedFactor > 1000) {
-            say(QStringLiteral("--speed needs a factor above 0 and up to 1000"));
-            return UsageError;
-        }
+        o.speed = parser.value(speed).toDouble(&ok);
+        if (!ok || o.speed <= 0 || o.speed > 1000)
+            return usage(QStringLiteral("--speed needs a factor above 0 and up to 1000"));
     }
-    int screenshotDelayMs = 1500;
     if (parser.isSet(screenshotDelay)) {
-        bool ok = false;
-        screenshotDelayMs = parser.value(screenshotDelay).toInt(&ok);
-        if (!ok || screenshotDelayMs < 0 || screenshotDelayMs > 600000
-            || !(parser.isSet(screenshot) || parser.isSet(screenshotHistory))) {
-            say(QStringLiteral("--screenshot-delay needs --screenshot and 0..600000 milliseconds"));
-            return UsageError;
-        }
+        const auto ms = number(parser.value(screenshotDelay), 0, 600000);
+        if (!ms || !(parser.isSet(screenshot) || parser.isSet(screenshotHistory)))
+            return usage(QStringLiteral("--screenshot-delay needs --screenshot and 0..600000 milliseconds"));
+        o.screenshotDelayMs = *ms;
     }
-    int fillLogLines = 0;
     if (parser.isSet(fillLog)) {
-        bool ok = false;
-        fillLogLines = parser.value(fillLog).toInt(&ok);
-        if (!ok || fillLogLines < 1 || fillLogLines > 5000 || !parser.isSet(autoConnect)) {
-            say(QStringLiteral("--fill-log needs --auto-connect and a number of lines 1..5000"));
-            return UsageError;
-        }
+        const auto lines = number(parser.value(fillLog), 1, 5000);
+        if (!lines || !o.autoConnect)
+            return usage(QStringLiteral("--fill-log needs --auto-connect and a number of lines 1..5000"));
+        o.fillLogLines = *lines;
     }
 
-    QString folder = QDir::currentPath();
+    o.outputFolder = QDir::currentPath();
     if (parser.isSet(outputDir)) {
         const QString wanted = parser.value(outputDir);
-        if (wanted.isEmpty() || !QDir().mkpath(wanted)) {
-            say(QStringLiteral("--output-dir '%1': cannot create the folder").arg(wanted));
-            return UsageError;
-        }
-        folder = QDir(wanted).absolutePath();
-        if (!QFileInfo(folder).isWritable()) {
-            say(QStringLiteral("--output-dir '%1': the folder is not writable").arg(wanted));
-            return UsageError;
-        }
+        if (wanted.isEmpty() || !QDir().mkpath(wanted))
+            return usage(QStringLiteral("--output-dir '%1': cannot create the folder").arg(wanted));
+        o.outputFolder = QDir(wanted).absolutePath();
+        if (!QFileInfo(o.outputFolder).isWritable())
+            return usage(QStringLiteral("--output-dir '%1': the folder is not writable").arg(wanted));
     }
+    return std::nullopt;
+}
+
+// Demo mode: the simulated controller in this process, its logs prefilled. Returns the exit
+// code when it cannot start.
+std::optional<int> startDemo(const ConsoleOptions &o, std::unique_ptr<qeln::DemoSimulator> &simulator)
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("qeln.sim*.debug=false\nqeln.sim*.info=false"));
+    simulator = std::make_unique<qeln::DemoSimulator>();
+    QString error;
+    if (o.scenario && !simulator->setScenario(*o.scenario, &error)) {
+        say(QStringLiteral("--scenario: %1").arg(error));
+        return UsageError;
+    }
+    simulator->setSpeed(o.speed);
+    if (!simulator->start(&error)) {
+        say(error);
+        return 1;
+    }
+    // A plant that has run for a while: its logs hold something to download and export.
+    simulator->prefillHistory(DemoHistoryRecords);
+    simulator->prefillEvents(DemoEventRecords);
+    say(QStringLiteral("demo: simulated controller on tcp %1 and serial %2 (not a plant)")
+            .arg(simulator->hostText(), simulator->serialDevice()));
+    return std::nullopt;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    const std::unique_ptr<QCoreApplication> app = textOnly(argc, argv)
+        ? std::make_unique<QCoreApplication>(argc, argv)
+        : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qeln-console"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QELN_VERSION));
+
+    ConsoleOptions options;
+    if (const auto exitCode = parseOptions(QCoreApplication::arguments(), options))
+        return *exitCode;
 
     std::unique_ptr<qeln::DemoSimulator> simulator;
-    if (parser.isSet(demo)) {
-        QLoggingCategory::setFilterRules(QStringLiteral("qeln.sim*.debug=false\nqeln.sim*.info=false"));
-        simulator = std::make_unique<qeln::DemoSimulator>();
-        QString error;
-        if (parser.isSet(scenario) && !simulator->setScenario(parser.value(scenario), &error)) {
-            say(QStringLiteral("--scenario: %1").arg(error));
-            return UsageError;
-        }
-        simulator->setSpeed(speedFactor);
-        if (!simulator->start(&error)) {
-            say(error);
-            return 1;
-        }
-        // A plant that has run for a while: its logs hold something to download and export.
-        simulator->prefillHistory(DemoHistoryRecords);
-        simulator->prefillEvents(DemoEventRecords);
-        say(QStringLiteral("demo: simulated controller on tcp %1 and serial %2 (not a plant)")
-                 .arg(simulator->hostText(), simulator->serialDevice()));
+    if (options.demo) {
+        if (const auto exitCode = startDemo(options, simulator))
+            return *exitCode;
     }
 
     qeln::ConsoleSession session;
     qeln::MainForm window(session);
-    window.setOutputDirectory(folder);
+    window.setOutputDirectory(options.outputFolder);
     if (simulator)
         window.setDemoLink(simulator->serialDevice(), simulator->hostText());
     QObject::connect(&window, &qeln::MainForm::closed, app.get(), &QCoreApplication::quit, Qt::QueuedConnection);
     window.show();
 
     std::unique_ptr<qeln::DemoAutopilot> pilot;
-    if (autopilot) {
+    if (options.autopilot) {
         pilot = std::make_unique<qeln::DemoAutopilot>(window, session);
-        pilot->setScreenshot(parser.value(screenshot));
-        pilot->setQuitAfter(quitAfterSeconds);
-        pilot->setFillLog(fillLogLines);
-        pilot->setScreenshotDelay(screenshotDelayMs);
-        pilot->setHistoryScreenshot(parser.value(screenshotHistory));
+        pilot->setScreenshot(options.screenshot);
+        pilot->setQuitAfter(options.quitAfterSeconds);
+        pilot->setFillLog(options.fillLogLines);
+        pilot->setScreenshotDelay(options.screenshotDelayMs);
+        pilot->setHistoryScreenshot(options.historyScreenshot);
         QObject::connect(pilot.get(), &qeln::DemoAutopilot::finished, app.get(), &QCoreApplication::exit, Qt::QueuedConnection);
         QTimer::singleShot(0, pilot.get(), [&] {
             say(QStringLiteral("main window shown %1 ms after main() began, %2 ms after the process started")

@@ -117,26 +117,29 @@ QString ethernetSpeedText(int code)
     }
 }
 
-} // namespace
+// Status register n (1-based) of the response being decoded, as the sections read them.
+struct Registers {
+    const ConsoleState &s;
+    int operator()(int n) const { return statusRegister(s, n); }
+};
 
-StatusView decodeStatusView(ConsoleState &s)
+// The controller's date and time: the status bar's time panel and the clock.
+void decodeClock(ConsoleState &s, StatusView &v)
 {
-    StatusView v;
-    auto reg = [&s](int n) { return statusRegister(s, n); };
-    auto &t = v.texts;
-
-    // The status bar and the monitoring area come alive with every decode.
-    v.visible[QStringLiteral("ComSetting")] = true;
-    v.visible[QStringLiteral("GroupBox1")] = true;
-
-    // Controller date and time.
+    const Registers reg{s};
     const QString date = dec(reg(1)) + QLatin1Char('-') + ZeroPad(reg(2), 2) + QLatin1Char('-') + ZeroPad(reg(3), 2);
     const QString time = ZeroPad(reg(4), 2) + QLatin1Char(':') + ZeroPad(reg(5), 2) + QLatin1Char(':') + ZeroPad(reg(6), 2);
     s.StatusTimeText = QStringLiteral("[  ") + date + QStringLiteral("  ") + time + QStringLiteral(" ]");
-    t[QStringLiteral("ComSetting.1")] = s.StatusTimeText;
-    t[QStringLiteral("edtDateTime")] = s.StatusTimeText;
+    v.texts[QStringLiteral("ComSetting.1")] = s.StatusTimeText;
+    v.texts[QStringLiteral("edtDateTime")] = s.StatusTimeText;
+}
 
-    // Plant measurements.
+// The plant's measurements around the power-flow picture, and the set voltage: tenths up to
+// 100.0 V, hundredths above.
+void decodeMeasurements(ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
+    auto &t = v.texts;
     t[QStringLiteral("Label_ACV")] = QStringLiteral("AC전압 : ") + FormatTenthsUnit(reg(7), u'V');
     t[QStringLiteral("Label_ACA")] = QStringLiteral("AC전류 : ") + FormatTenthsUnit(reg(8), u'A');
     t[QStringLiteral("Lable_DCV")] = QStringLiteral("DC전압 : ") + FormatTenthsUnit(reg(9), u'V');
@@ -148,7 +151,16 @@ StatusView decodeStatusView(ConsoleState &s)
     t[QStringLiteral("edtFwCnt")] = dec(reg(14));
     t[QStringLiteral("Label_M_Alarm")] = QStringLiteral("모듈알람 : ") + QString::number(reg(21), 16).toUpper().rightJustified(2, u'0');
 
-    // Dry contacts: two of them are not there on models 3 and 4 with TTL alarm output.
+    const int setV = reg(61);
+    s.SetVoltageText = setV <= 1000 ? FormatTenthsUnit(setV, u'V') : FormatHundredthsUnit(setV, u'V');
+    t[QStringLiteral("Label_SetV")] = QStringLiteral("설정전압 : ") + s.SetVoltageText;
+}
+
+// The dry contacts: two of them are not there on models 3 and 4 with TTL alarm output. Their
+// alarm masks are kept for the contact-alarm window.
+void decodeDryContacts(ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
     const int model = s.ModelCode();
     v.contactCount = ((model == 3 || model == 4) && reg(42) == 1) ? 4 : 6;
     for (int k = 5; k <= 6; ++k) {
@@ -157,9 +169,17 @@ StatusView decodeStatusView(ConsoleState &s)
         v.visible[pairNames("ImDry", k).normal] = shown;
         v.visible[pairNames("ImDry", k).alarm] = shown;
     }
+    for (int k = 1; k <= v.contactCount; ++k)
+        setIndicatorPair(v, "ImDry", reg(41), k, 1 << (k - 1));
+    for (int i = 0; i < 12; ++i)
+        s.ContactAlarmMasks[size_t(i)] = reg(80 + i);
+}
 
-    // Model and firmware.
-    switch (model) {
+// The model (the window caption) and the firmware (the status bar's first panel).
+void decodeModelAndFirmware(ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
+    switch (s.ModelCode()) {
     case 1:
         s.ModelText = QStringLiteral("  ");
         break;
@@ -175,27 +195,22 @@ StatusView decodeStatusView(ConsoleState &s)
     default:
         break; // an unknown code keeps the model of the last known one
     }
-    t[QStringLiteral("Main_Form")] = s.ModelText;
+    v.texts[QStringLiteral("Main_Form")] = s.ModelText;
     const QString firmware = QStringLiteral("  F/W V") + dec(hi(reg(27))) + QLatin1Char('.') + dec(lo(reg(27)))
         + QLatin1Char('.') + dec(hi(reg(28))) + QLatin1Char('.') + dec(lo(reg(28))) + QStringLiteral("  (")
         + hex(reg(29), 4) + QLatin1Char('/') + hex(hi(reg(30)), 2) + QLatin1Char('/') + hex(lo(reg(30)), 2)
         + QLatin1Char(')');
     s.StatusFirmwareText = s.ModelText + firmware;
-    t[QStringLiteral("ComSetting.0")] = s.StatusFirmwareText;
-    t[QStringLiteral("edtFW")] = s.StatusFirmwareText;
+    v.texts[QStringLiteral("ComSetting.0")] = s.StatusFirmwareText;
+    v.texts[QStringLiteral("edtFW")] = s.StatusFirmwareText;
+}
 
-    for (int k = 1; k <= v.contactCount; ++k)
-        setIndicatorPair(v, "ImDry", reg(41), k, 1 << (k - 1));
-
-    // Set voltage: tenths up to 100.0 V, hundredths above.
-    const int setV = reg(61);
-    s.SetVoltageText = setV <= 1000 ? FormatTenthsUnit(setV, u'V') : FormatHundredthsUnit(setV, u'V');
-    t[QStringLiteral("Label_SetV")] = QStringLiteral("설정전압 : ") + s.SetVoltageText;
-
-    for (int i = 0; i < 12; ++i)
-        s.ContactAlarmMasks[size_t(i)] = reg(80 + i);
-
-    // Battery in use, and its temperature sensor.
+// What is shown by the plant's configuration and flags: the battery in use and its
+// temperature sensor, the alarm-test reminder, the charge-limit flag (the TX and RX captions
+// turn yellow), the battery test and the task-fail count.
+void decodeFlags(const ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
     v.visible[QStringLiteral("Label_BT")] = reg(67) != 0;
     if (reg(66) != 0) {
         v.visible[QStringLiteral("Lable_BCA")] = true;
@@ -207,22 +222,27 @@ StatusView decodeStatusView(ConsoleState &s)
         v.visible[QStringLiteral("FlatGroupBox1")] = false;
     }
 
-    // The alarm-test reminder blinks while the alarm test is in use.
+    // The reminder blinks while the alarm test is in use.
     v.alarmTestReminder = reg(71) == 1;
     if (!v.alarmTestReminder)
         v.visible[QStringLiteral("Lab_Alarm_Test")] = false;
 
-    // Charge-limit flag: the TX and RX captions turn yellow.
     const quint32 lampCaption = reg(93) != 0 ? Yellow : White;
     v.colours[QStringLiteral("pnl_TX")] = lampCaption;
     v.colours[QStringLiteral("pnl_RX")] = lampCaption;
-    t[QStringLiteral("lbCHLimitFG")] = QStringLiteral("CHLimit FG : ") + dec(reg(93));
+    v.texts[QStringLiteral("lbCHLimitFG")] = QStringLiteral("CHLimit FG : ") + dec(reg(93));
 
     v.visible[QStringLiteral("Lable_BTest")] = reg(94) != 0;
-    t[QStringLiteral("lbTaskFail")] = QStringLiteral("Task Fail Count : ") + dec(reg(31));
+    v.texts[QStringLiteral("lbTaskFail")] = QStringLiteral("Task Fail Count : ") + dec(reg(31));
+}
 
-    // Battery management.
-    t[QStringLiteral("Lable_BFW")] = batteryFirmwareText(model, reg(96));
+// The battery management panel: firmware, pack values, alarm and protection indicators, the
+// FET and link states and the cell voltages.
+void decodeBatteryManagement(const ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
+    auto &t = v.texts;
+    t[QStringLiteral("Lable_BFW")] = batteryFirmwareText(s.ModelCode(), reg(96));
     t[QStringLiteral("Lable_BPackV")] = QStringLiteral("팩 : ") + FormatHundredthsUnit(reg(97), u'V');
     t[QStringLiteral("Lable_BV")] = QStringLiteral("전압 : ") + FormatHundredthsUnit(reg(98), u'V');
     t[QStringLiteral("Lable_BC")] = QStringLiteral("전류 : ") + FormatSignedTenths(reg(99), QStringLiteral("A"));
@@ -241,7 +261,6 @@ StatusView decodeStatusView(ConsoleState &s)
         setIndicatorPair(v, "ImBattP", reg(106), k, 1 << (k - 1));
 
     // Battery communication lost: the BMS alarm alone, and no battery voltage.
-    const int alarm1 = reg(15);
     const int alarm2 = reg(16);
     v.visible[QStringLiteral("LabelBattCommFail")] = (alarm2 & 0x0080) && !(alarm2 & 0xFF00) && reg(98) == 0;
 
@@ -261,40 +280,76 @@ StatusView decodeStatusView(ConsoleState &s)
     for (int n = 1; n <= 15; ++n)
         t[cellNames[n - 1].first] = cellNames[n - 1].second + FormatHundredthsUnit(reg(109 + n), u'V');
     t[QStringLiteral("Lable_BFWDate")] = QStringLiteral("축전지 FW 변경일") + dec(reg(126));
+}
 
-    // The CAN processor exists on model 4 only.
-    if (model == 4) {
-        v.visible[QStringLiteral("LabCanFailCnt")] = true;
-        v.visible[QStringLiteral("LabCanCpuCom")] = true;
-        t[QStringLiteral("LabCanFailCnt")] = QStringLiteral("Can Fail Cnt : ") + dec(reg(128));
-        t[QStringLiteral("lbCanCpuVer")] = QStringLiteral("CAN CPU VER : ( V ") + FormatTenthsUnit(hi(reg(129)), u' ')
-            + QStringLiteral(") ") + dec(lo(reg(129))) + QLatin1Char('-') + dec(hi(reg(130))) + QLatin1Char('-')
-            + dec(lo(reg(130)));
-        const bool comOk = reg(131) == 0;
-        t[QStringLiteral("LabCanCpuCom")] = comOk ? QStringLiteral("CPU Com(Normal)") : QStringLiteral("CPU Com(Fail)");
-        v.colours[QStringLiteral("LabCanCpuCom")] = comOk ? Black : Red;
-    } else {
+// The CAN processor, which exists on model 4 only.
+void decodeCanProcessor(const ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
+    if (s.ModelCode() != 4) {
         v.visible[QStringLiteral("LabCanFailCnt")] = false;
         v.visible[QStringLiteral("LabCanCpuCom")] = false;
         v.visible[QStringLiteral("lbCanCpuVer")] = false;
+        return;
     }
+    v.visible[QStringLiteral("LabCanFailCnt")] = true;
+    v.visible[QStringLiteral("LabCanCpuCom")] = true;
+    v.texts[QStringLiteral("LabCanFailCnt")] = QStringLiteral("Can Fail Cnt : ") + dec(reg(128));
+    v.texts[QStringLiteral("lbCanCpuVer")] = QStringLiteral("CAN CPU VER : ( V ") + FormatTenthsUnit(hi(reg(129)), u' ')
+        + QStringLiteral(") ") + dec(lo(reg(129))) + QLatin1Char('-') + dec(hi(reg(130))) + QLatin1Char('-')
+        + dec(lo(reg(130)));
+    const bool comOk = reg(131) == 0;
+    v.texts[QStringLiteral("LabCanCpuCom")] = comOk ? QStringLiteral("CPU Com(Normal)") : QStringLiteral("CPU Com(Fail)");
+    v.colours[QStringLiteral("LabCanCpuCom")] = comOk ? Black : Red;
+}
 
+// The Ethernet speed (as set and as running) and the versions of the two DSPs.
+void decodeNetworkAndDsp(const ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
+    auto &t = v.texts;
     t[QStringLiteral("edtSpeed")] = dec(reg(44));
     t[QStringLiteral("edtSpeedSetup")] = ethernetSpeedText(reg(43));
-
     t[QStringLiteral("lbDspVer1")] = QStringLiteral("DSP#1 VER : ( V 0.") + dec(hi(reg(22))) + QStringLiteral(" ) ")
         + dec(lo(reg(22))) + QLatin1Char('-') + dec(hi(reg(23))) + QLatin1Char('-') + dec(lo(reg(23)));
     t[QStringLiteral("lbDspVer2")] = QStringLiteral("DSP#2 VER : ( V 0.") + dec(hi(reg(24))) + QStringLiteral(" ) ")
         + dec(lo(reg(24))) + QLatin1Char('-') + dec(hi(reg(25))) + QLatin1Char('-') + dec(lo(reg(25)));
+}
 
+// The two alarm words: their text (a change of it makes the data log write an "[al]" line)
+// and the names of the active alarms.
+void decodeAlarmWords(ConsoleState &s, StatusView &v)
+{
+    const Registers reg{s};
+    const int alarm1 = reg(15);
+    const int alarm2 = reg(16);
     s.AlarmWordsText = hex(alarm1, 4) + QLatin1Char(' ') + hex(alarm2, 4);
-    v.visible[QStringLiteral("mFactoryInitial")] = false;
-
     if (s.AlarmWordsText != s.LastAlarmWordsText) {
         s.LastAlarmWordsText = s.AlarmWordsText;
         v.alarmWordsChanged = true;
     }
     v.activeAlarms = activeAlarmNames(s, alarm1, alarm2);
+}
+
+} // namespace
+
+StatusView decodeStatusView(ConsoleState &s)
+{
+    StatusView v;
+    // The status bar and the monitoring area come alive with every decode.
+    v.visible[QStringLiteral("ComSetting")] = true;
+    v.visible[QStringLiteral("GroupBox1")] = true;
+
+    decodeClock(s, v);
+    decodeMeasurements(s, v);
+    decodeDryContacts(s, v);
+    decodeModelAndFirmware(s, v);
+    decodeFlags(s, v);
+    decodeBatteryManagement(s, v);
+    decodeCanProcessor(s, v);
+    decodeNetworkAndDsp(s, v);
+    v.visible[QStringLiteral("mFactoryInitial")] = false;
+    decodeAlarmWords(s, v);
     return v;
 }
 

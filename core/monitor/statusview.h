@@ -29,11 +29,10 @@ struct StatusView {
     QStringList activeAlarms;
 };
 
-// Runs the decode steps after the conversion of a complete status response (the registers
-// are in state.StatusRegisters): fills the view and updates the console state's texts
-// (ModelText, SetVoltageText, AlarmWordsText, LastAlarmWordsText, StatusTimeText,
-// StatusFirmwareText) and ContactAlarmMasks. The module-tree step and the data-log line
-// are the caller's (LiveMonitor), in their places in the order.
+// Decodes a complete status response (its registers are in state.StatusRegisters), one display
+// section after another: fills the view and updates the console state's texts (ModelText,
+// SetVoltageText, AlarmWordsText, LastAlarmWordsText, StatusTimeText, StatusFirmwareText) and
+// ContactAlarmMasks. The module tree and the data-log line are the caller's (LiveMonitor).
 StatusView decodeStatusView(ConsoleState &state);
 
 // Status register n (1-based) of the last status response.

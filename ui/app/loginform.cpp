@@ -1,5 +1,6 @@
 #include "loginform.h"
 
+#include "common/messagebox.h"
 #include "app/consolesession.h"
 
 #include <QKeyEvent>
@@ -7,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -20,9 +20,7 @@ const QString TryAgain = QStringLiteral(" Please try again ");
 // The box does not hold up the caller: it is shown and cleans up after itself.
 void showMessage(QWidget *parent, const QString &text)
 {
-    auto *box = new QMessageBox(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(parent, QMessageBox::NoIcon, QString(), text);
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 #include "app/mainform.h"
+#include "common/messagebox.h"
 #include "common/skyblue.h"
 
 #include "app/consolesession.h"
 #include "app/loginform.h"
 #include "app/logoutform.h"
 #include "app/msgform.h"
+#include "app/statusstrip.h"
 #include "common/operatorquestions.h"
 #include "history/historydownload.h"
 #include "link/comportdialog.h"
@@ -18,7 +20,6 @@
 #include <QFont>
 #include <QFrame>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -29,33 +30,12 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QStatusBar>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace qeln {
 
-const QColor MainForm::TxIdle{0x00, 0x80, 0x80};
-const QColor MainForm::TxBusy{0x00, 0x00, 0x80};
-const QColor MainForm::RxIdle{0x00, 0x80, 0x00};
-const QColor MainForm::RxActive{0x00, 0xFF, 0x00};
-const QColor MainForm::LinkUp{0x00, 0xFF, 0x00};
-const QColor MainForm::LinkDown{0x80, 0x80, 0x80};
-
 namespace {
-
-// A raised panel with a centred caption, the look of the link lamps.
-QLabel *makeLamp(const char *name, const QString &caption, QWidget *parent)
-{
-    auto *lamp = new QLabel(caption, parent);
-    lamp->setObjectName(QLatin1String(name));
-    lamp->setAlignment(Qt::AlignCenter);
-    lamp->setFrameShape(QFrame::Panel);
-    lamp->setFrameShadow(QFrame::Raised);
-    lamp->setAutoFillBackground(true);
-    return lamp;
-}
 
 // The console's small emblem at the top right: a power bolt on a navy tile.
 QPixmap makeLogo()
@@ -110,8 +90,10 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     groupBox1_->hide();
 
     buildMenu();
-    buildIndicators();
-    buildStatusBar();
+    // The link lamps sit in the fixed layout; the strip they belong to is the status bar.
+    strip_ = new StatusStrip(central_, this);
+    setStatusBar(strip_);
+    buildDemoBanner();
     buildMonitoring();
     buildHistory();
 
@@ -119,18 +101,15 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     msgForm_->hide();
 
     connect(&session_, &ConsoleSession::menusChanged, this, &MainForm::onMenusChanged);
-    connect(&session_, &ConsoleSession::linkTextChanged, this, &MainForm::onLinkTextChanged);
-    connect(&session_, &ConsoleSession::tcpLampChanged, this, &MainForm::onTcpLampChanged);
-    connect(&session_, &ConsoleSession::txActivity, this, &MainForm::onTxActivity);
-    connect(&session_, &ConsoleSession::rxActivity, this, &MainForm::onRxActivity);
+    connect(&session_, &ConsoleSession::linkTextChanged, strip_, &StatusStrip::onLinkTextChanged);
+    connect(&session_, &ConsoleSession::tcpLampChanged, strip_, &StatusStrip::onTcpLampChanged);
+    connect(&session_, &ConsoleSession::txActivity, strip_, &StatusStrip::onTxActivity);
+    connect(&session_, &ConsoleSession::rxActivity, strip_, &StatusStrip::onRxActivity);
+    connect(&session_, &ConsoleSession::connectingTo, strip_, &StatusStrip::onConnectingTo);
     connect(&session_, &ConsoleSession::messageRequested, this, &MainForm::onMessageRequested);
-    // "Connecting to HOST:PORT ..." goes to the first panel, the one wide enough for it, and
-    // is cleared once the connect is decided; the first status then fills that panel.
-    connect(&session_, &ConsoleSession::connectingTo, this,
-            [this](const QString &text) { panels_[0]->setText(text); });
 
     applyMenus(session_.menus());
-    onLinkTextChanged(session_.linkText());
+    strip_->onLinkTextChanged(session_.linkText());
     fitOnScreen(this, DesignSize);
     // The animation and the alarm-test reminder run from start-up to exit.
     monitor_->startDisplayTimers();
@@ -209,47 +188,8 @@ void MainForm::buildMenu()
     items_.value(QStringLiteral("mFactoryInitial"))->setVisible(false);
 }
 
-void MainForm::buildIndicators()
+void MainForm::buildDemoBanner()
 {
-    QFont lampFont = font();
-    lampFont.setBold(true);
-    lampFont.setItalic(true);
-
-    flatPanel3_ = new QFrame(central_);
-    flatPanel3_->setObjectName(QStringLiteral("FlatPanel3"));
-    flatPanel3_->setFrameShape(QFrame::Panel);
-    flatPanel3_->setFrameShadow(QFrame::Sunken);
-    flatPanel3_->setGeometry(730, 5, 98, 26);
-    auto *lamps = new QHBoxLayout(flatPanel3_);
-    lamps->setContentsMargins(2, 2, 2, 2);
-    lamps->setSpacing(2);
-    pnlTx_ = makeLamp("pnl_TX", QStringLiteral("TX"), flatPanel3_);
-    pnlRx_ = makeLamp("pnl_RX", QStringLiteral("RX"), flatPanel3_);
-    for (QLabel *lamp : {pnlTx_, pnlRx_}) {
-        lamp->setFont(lampFont);
-        QPalette p = lamp->palette();
-        p.setColor(QPalette::WindowText, Qt::white);
-        lamp->setPalette(p);
-        lamps->addWidget(lamp);
-    }
-    paintLamp(pnlTx_, TxIdle);
-    paintLamp(pnlRx_, RxIdle);
-    flatPanel3_->hide();
-
-    pnlConnect_ = makeLamp("pnlConnect", QStringLiteral("Connect"), central_);
-    pnlConnect_->setGeometry(600, 5, 80, 26);
-    paintLamp(pnlConnect_, LinkDown);
-    pnlConnect_->hide();
-
-    txHold_ = new QTimer(this);
-    txHold_->setSingleShot(true);
-    txHold_->setInterval(LampHoldMs);
-    connect(txHold_, &QTimer::timeout, this, &MainForm::onTxHoldElapsed);
-    rxHold_ = new QTimer(this);
-    rxHold_->setSingleShot(true);
-    rxHold_->setInterval(LampHoldMs);
-    connect(rxHold_, &QTimer::timeout, this, &MainForm::onRxHoldElapsed);
-
     demoBanner_ = new QLabel(central_);
     demoBanner_->setObjectName(QStringLiteral("demoBanner"));
     demoBanner_->setGeometry(4, 4, 590, 26);
@@ -264,36 +204,6 @@ void MainForm::buildIndicators()
     demoBanner_->setFrameShape(QFrame::Box);
     demoBanner_->setIndent(6);
     demoBanner_->hide();
-}
-
-void MainForm::buildStatusBar()
-{
-    comSetting_ = new QStatusBar(this);
-    comSetting_->setObjectName(QStringLiteral("ComSetting"));
-    comSetting_->setSizeGripEnabled(false);
-    static constexpr int widths[3] = {500, 180, 50};
-    for (int i = 0; i < 3; ++i) {
-        auto *panel = new QLabel(comSetting_);
-        panel->setObjectName(QStringLiteral("ComSettingPanel%1").arg(i));
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        // The last panel takes what is left of the bar, so a host address is not cut.
-        if (i < 2)
-            panel->setFixedWidth(widths[i]);
-        else
-            panel->setMinimumWidth(widths[i]);
-        comSetting_->addPermanentWidget(panel, i == 2 ? 1 : 0);
-        panels_[i] = panel;
-    }
-    setStatusBar(comSetting_);
-    comSetting_->hide();
-}
-
-void MainForm::paintLamp(QLabel *lamp, const QColor &colour)
-{
-    QPalette p = lamp->palette();
-    p.setColor(QPalette::Window, colour);
-    lamp->setPalette(p);
 }
 
 void MainForm::applyMenus(const MenuState &m)
@@ -318,9 +228,7 @@ void MainForm::applyMenus(const MenuState &m)
     for (const auto &[name, on] : enabled)
         items_.value(QLatin1String(name))->setEnabled(on);
 
-    flatPanel3_->setVisible(m.FlatPanel3);
-    comSetting_->setVisible(m.ComSetting);
-    pnlConnect_->setVisible(m.pnlConnect);
+    strip_->applyMenus(m);
     groupBox1_->setVisible(m.GroupBox1);
 }
 
@@ -391,12 +299,9 @@ void MainForm::finishExit()
 
 void MainForm::onVersionTriggered()
 {
-    auto *box = new QMessageBox(QMessageBox::NoIcon, windowTitle(),
-                                QLatin1String(VersionText) + QString::fromUtf8(VersionSuffix),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("versionBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, QMessageBox::NoIcon, windowTitle(),
+                   QLatin1String(VersionText) + QString::fromUtf8(VersionSuffix),
+                   QStringLiteral("versionBox"));
 }
 
 void MainForm::onHomePageTriggered()
@@ -406,12 +311,8 @@ void MainForm::onHomePageTriggered()
         return;
     // No browser could be started: the operator gets the address to open elsewhere.
     const QString text = QStringLiteral("No web browser could be started. The home page is:\n%1");
-    auto *box = new QMessageBox(QMessageBox::Information, windowTitle(), text.arg(url),
-                                QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("homePageBox"));
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, QMessageBox::Information, windowTitle(), text.arg(url),
+                   QStringLiteral("homePageBox"), BoxText::Selectable);
 }
 
 void MainForm::onMenusChanged(const MenuState &menus)
@@ -419,46 +320,9 @@ void MainForm::onMenusChanged(const MenuState &menus)
     applyMenus(menus);
 }
 
-void MainForm::onLinkTextChanged(const QString &text)
-{
-    panels_[2]->setText(text);
-}
-
-void MainForm::onTcpLampChanged(bool up)
-{
-    paintLamp(pnlConnect_, up ? LinkUp : LinkDown);
-}
-
-void MainForm::onTxActivity()
-{
-    paintLamp(pnlTx_, TxBusy);
-    txHold_->start();
-}
-
-void MainForm::onRxActivity()
-{
-    paintLamp(pnlRx_, RxActive);
-    rxHold_->start();
-}
-
-void MainForm::onTxHoldElapsed()
-{
-    paintLamp(pnlTx_, TxIdle);
-}
-
-void MainForm::onRxHoldElapsed()
-{
-    paintLamp(pnlRx_, RxIdle);
-}
-
 void MainForm::onMessageRequested(MessageKind kind, const QString &text)
 {
-    auto *box = new QMessageBox(kind == MessageKind::Information ? QMessageBox::Information
-                                                                 : QMessageBox::NoIcon,
-                                windowTitle(), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("messageBox"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, kind, windowTitle(), text, QStringLiteral("messageBox"));
 }
 
 void MainForm::closeEvent(QCloseEvent *event)
@@ -524,19 +388,8 @@ void MainForm::setOutputDirectory(const QString &dir)
 void MainForm::onViewDecoded(const StatusView &view)
 {
     setWindowTitle(view.texts.value(QStringLiteral("Main_Form")));
-    panels_[0]->setText(view.texts.value(QStringLiteral("ComSetting.0")));
-    panel1Text_ = view.texts.value(QStringLiteral("ComSetting.1"));
-    if (!monitor_->answerOverdue())
-        panels_[1]->setText(panel1Text_);
+    strip_->applyView(view, monitor_->answerOverdue());
     edtFwCnt_->setText(view.texts.value(QStringLiteral("edtFwCnt")));
-    for (QLabel *lamp : {pnlTx_, pnlRx_}) {
-        const auto colour = view.colours.constFind(lamp->objectName());
-        if (colour == view.colours.cend())
-            continue;
-        QPalette p = lamp->palette();
-        p.setColor(QPalette::WindowText, QColor::fromRgb(QRgb(*colour)));
-        lamp->setPalette(p);
-    }
     if (QAction *factory = items_.value(QStringLiteral("mFactoryInitial")); factory && view.visible.contains(factory->objectName()))
         factory->setVisible(view.visible.value(factory->objectName()));
     logPage_->applyTexts(view.texts, view.visible, view.colours);
@@ -568,24 +421,13 @@ bool MainForm::eventFilter(QObject *watched, QEvent *event)
 void MainForm::onAnswerMissing(const QDateTime &since)
 {
     // The last values stay on screen, greyed, and the status bar says since when nothing came.
-    const QString text = QStringLiteral("No answer since %1").arg(since.toString(QStringLiteral("HH:mm:ss")));
-    panels_[1]->setText(text);
-    panels_[1]->setToolTip(QStringLiteral("The controller has not answered the status poll since %1. "
-                                          "The values shown are from then. Check the cable or the "
-                                          "network, or disconnect and connect again.")
-                               .arg(since.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-    QPalette p = panels_[1]->palette();
-    p.setColor(QPalette::WindowText, Qt::red);
-    panels_[1]->setPalette(p);
-    comSetting_->show();
+    strip_->onAnswerMissing(since);
     statusPage_->setAnswerMissing(true);
 }
 
 void MainForm::onAnswerResumed()
 {
-    panels_[1]->setText(panel1Text_);
-    panels_[1]->setToolTip(QString());
-    panels_[1]->setPalette(QPalette());
+    strip_->onAnswerResumed();
     statusPage_->setAnswerMissing(false);
 }
 

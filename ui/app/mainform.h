@@ -12,14 +12,11 @@
 #include <QString>
 
 class QAction;
-class QFrame;
 class QGroupBox;
 class QLabel;
-class QStatusBar;
 class QLineEdit;
 class QScrollArea;
 class QTabWidget;
-class QTimer;
 
 namespace qeln {
 
@@ -28,6 +25,7 @@ class LiveMonitor;
 class LogPage;
 class MsgForm;
 class OperatorQuestions;
+class StatusStrip;
 class StatusPage;
 
 namespace history {
@@ -45,13 +43,6 @@ inline constexpr const char *VersionSuffix = " (배포용)";
 class MainForm : public QMainWindow {
     Q_OBJECT
 public:
-    static const QColor TxIdle;   // teal
-    static const QColor TxBusy;   // navy
-    static const QColor RxIdle;   // green
-    static const QColor RxActive; // lime
-    static const QColor LinkUp;   // lime
-    static const QColor LinkDown; // grey
-    static constexpr int LampHoldMs = 100;
     // The window as designed, and the fixed layout inside it: on a smaller screen the window
     // takes what the screen has and the layout scrolls.
     static constexpr QSize DesignSize{878, 824};
@@ -95,12 +86,10 @@ protected:
 
 private:
     void buildMenu();
-    void buildIndicators();
-    void buildStatusBar();
+    void buildDemoBanner();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption);
 
     void applyMenus(const MenuState &menus);
-    void paintLamp(QLabel *lamp, const QColor &colour);
 
     void onLoginTriggered();
     void onLogoutTriggered();
@@ -110,12 +99,6 @@ private:
     void onVersionTriggered();
     void onHomePageTriggered();
     void onMenusChanged(const MenuState &menus);
-    void onLinkTextChanged(const QString &text);
-    void onTcpLampChanged(bool up);
-    void onTxActivity();
-    void onRxActivity();
-    void onTxHoldElapsed();
-    void onRxHoldElapsed();
     void onMessageRequested(MessageKind kind, const QString &text);
     void buildMonitoring();
     void onViewDecoded(const StatusView &view);
@@ -152,15 +135,8 @@ private:
     QScrollArea *scroll_ = nullptr;
     QWidget *central_ = nullptr;
     QGroupBox *groupBox1_ = nullptr;
-    QFrame *flatPanel3_ = nullptr;
-    QLabel *pnlTx_ = nullptr;
-    QLabel *pnlRx_ = nullptr;
-    QLabel *pnlConnect_ = nullptr;
+    StatusStrip *strip_ = nullptr;
     QLabel *demoBanner_ = nullptr;
-    QStatusBar *comSetting_ = nullptr;
-    QLabel *panels_[3] = {};
-    QTimer *txHold_ = nullptr;
-    QTimer *rxHold_ = nullptr;
     MsgForm *msgForm_ = nullptr;
     LiveMonitor *monitor_ = nullptr;
     QTabWidget *pageControl1_ = nullptr;
@@ -168,7 +144,6 @@ private:
     LogPage *logPage_ = nullptr;
     QLabel *image1_ = nullptr;
     QLineEdit *edtFwCnt_ = nullptr;
-    QString panel1Text_; // the controller's time as last decoded
     history::HistoryDownload *historyDownload_ = nullptr;
 
     bool demo_ = false;

@@ -1,7 +1,7 @@
 #include "common/operatorquestions.h"
+#include "common/messagebox.h"
 
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -29,13 +29,10 @@ public:
     void tell(QWidget *parent, const QString &name, const QString &title, const QString &text, int timeoutMs,
               std::function<void()> closed) override
     {
-        auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
-        box->setObjectName(name);
-        box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        box->setAttribute(Qt::WA_DeleteOnClose);
+        QMessageBox *box = openMessageBox(parent, QMessageBox::Information, title, text,
+                                          name, BoxText::Selectable);
         QObject::connect(box, &QMessageBox::finished, box, [closed = std::move(closed)](int) { closed(); });
         QTimer::singleShot(timeoutMs, box, &QDialog::accept);
-        box->open();
     }
 
     void chooseFolder(QWidget *parent, const QString &title, const QString &start,

@@ -64,14 +64,14 @@ AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, QWidget *parent)
 
     connect(selectAll, &QPushButton::clicked, this, [this] { panel_->setTicks(config::allTicked()); });
     connect(releaseAll, &QPushButton::clicked, this, [this] { panel_->setTicks(config::noneTicked()); });
-    connect(ok, &QPushButton::clicked, this, &AlarmTestDialog::BitBtnOKClick);
+    connect(ok, &QPushButton::clicked, this, &AlarmTestDialog::onOkClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     adjustSize();
     centreOnScreen(this);
 }
 
-void AlarmTestDialog::BitBtnOKClick()
+void AlarmTestDialog::onOkClicked()
 {
     if (ckbAlarmTestUsed_->isChecked() && refuseEmptyList(cbbAlarmTestUsed_, ckbAlarmTestUsed_->text()))
         return;

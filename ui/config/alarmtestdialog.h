@@ -18,7 +18,7 @@ public:
     explicit AlarmTestDialog(LinkEngine &engine, QWidget *parent = nullptr);
 
 private:
-    void BitBtnOKClick();
+    void onOkClicked();
 
     QCheckBox *ckbAlarmTestUsed_ = nullptr;
     QComboBox *cbbAlarmTestUsed_ = nullptr;

@@ -131,8 +131,8 @@ ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(eng
     connect(year_->edit(), &QLineEdit::textChanged, this, &ClockDialog::keepCalendarInStep);
     connect(month_, &QComboBox::editTextChanged, this, &ClockDialog::onMonthTextChanged);
     connect(month_->lineEdit(), &QLineEdit::editingFinished, this, &ClockDialog::recheckMonth);
-    connect(ok, &QPushButton::clicked, this, &ClockDialog::bbtOKClick);
-    connect(now, &QPushButton::clicked, this, &ClockDialog::Button1Click);
+    connect(ok, &QPushButton::clicked, this, &ClockDialog::onOkClicked);
+    connect(now, &QPushButton::clicked, this, &ClockDialog::onNowClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     fillFrom(QDateTime::currentDateTime());
@@ -185,7 +185,7 @@ void ClockDialog::keepCalendarInStep()
     calendar_->setDate(cs::followFields(calendar_->date(), year_->text(), month_->currentText()));
 }
 
-void ClockDialog::bbtOKClick()
+void ClockDialog::onOkClicked()
 {
     // Every box shows whether it can be written; the refusal names the first that cannot.
     for (ClockSpinBox *box : {year_, hour_, minute_, second_})
@@ -194,12 +194,12 @@ void ClockDialog::bbtOKClick()
     submit(cs::plan(fields()));
 }
 
-void ClockDialog::refusalClosed()
+void ClockDialog::onRefusalClosed()
 {
     keepFieldsOnReturn_ = true;
 }
 
-void ClockDialog::Button1Click()
+void ClockDialog::onNowClicked()
 {
     fillFrom(QDateTime::currentDateTime());
 }

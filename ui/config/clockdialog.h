@@ -30,15 +30,15 @@ protected:
     bool event(QEvent *event) override;
 
 protected:
-    void refusalClosed() override;
+    void onRefusalClosed() override;
 
 private:
     void fillFrom(const QDateTime &when);
     void onMonthTextChanged();
     void recheckMonth();
     void keepCalendarInStep();
-    void bbtOKClick();
-    void Button1Click();
+    void onOkClicked();
+    void onNowClicked();
 
     ClockSpinBox *year_;
     QComboBox *month_;

@@ -1,10 +1,10 @@
 #include "configdialog.h"
 
+#include "common/messagebox.h"
 #include "config/entryspinbox.h"
 #include "link/linkengine.h"
 
 #include <QComboBox>
-#include <QMessageBox>
 #include <QPushButton>
 
 namespace qeln {
@@ -86,11 +86,9 @@ bool ConfigDialog::submit(const config::WritePlan &plan)
                                      "sent. Press the button again when they are done.");
     }
     if (!refusal.isEmpty()) {
-        auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), refusal, QMessageBox::Ok, this);
-        box->setObjectName(QLatin1String(RefusalBoxName));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        connect(box, &QMessageBox::finished, this, &ConfigDialog::refusalClosed);
-        box->open();
+        QMessageBox *box = openMessageBox(this, QMessageBox::Warning, windowTitle(), refusal,
+                                          QLatin1String(RefusalBoxName));
+        connect(box, &QMessageBox::finished, this, &ConfigDialog::onRefusalClosed);
     }
     return sent;
 }

@@ -40,7 +40,7 @@ protected:
     // entry is chosen. Returns true when it refused (nothing is sent then).
     bool refuseEmptyList(QComboBox *list, const QString &caption);
     // The box of a refused plan was closed; the dialog is about to be active again.
-    virtual void refusalClosed() {}
+    virtual void onRefusalClosed() {}
     // The poll timer is held for as long as the dialog is open (the clock dialog).
     void holdPollTimer();
 

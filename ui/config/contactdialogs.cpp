@@ -87,7 +87,7 @@ RepairDialog::RepairDialog(LinkEngine &engine, QWidget *parent)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ok, &QPushButton::clicked, this, &RepairDialog::BitBtnOKClick);
+    connect(ok, &QPushButton::clicked, this, &RepairDialog::onOkClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     adjustSize();
@@ -115,7 +115,7 @@ void RepairDialog::openContact(int selectedContact)
     define->open();
 }
 
-void RepairDialog::BitBtnOKClick()
+void RepairDialog::onOkClicked()
 {
     const bool alarmTypeTicked = ckbAlmType_->isChecked() && !ckbAlmType_->isHidden();
     if ((ckbDryContact_->isChecked() && refuseEmptyList(cbbDryContact_, ckbDryContact_->text()))
@@ -161,26 +161,26 @@ DefineDialog::DefineDialog(LinkEngine &engine, int selectedContact, QWidget *par
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ok, &QPushButton::clicked, this, &DefineDialog::BitBtnOKClick);
-    connect(defaults, &QPushButton::clicked, this, &DefineDialog::btnDefaultClick);
-    connect(clear, &QPushButton::clicked, this, &DefineDialog::btnAllCheckClick);
+    connect(ok, &QPushButton::clicked, this, &DefineDialog::onOkClicked);
+    connect(defaults, &QPushButton::clicked, this, &DefineDialog::onDefaultClicked);
+    connect(clear, &QPushButton::clicked, this, &DefineDialog::onClearAllClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     adjustSize();
     centreOnScreen(this);
 }
 
-void DefineDialog::btnDefaultClick()
+void DefineDialog::onDefaultClicked()
 {
     panel_->setTicks(config::contactDefaults(selectedContact_ / 2 + 1));
 }
 
-void DefineDialog::btnAllCheckClick()
+void DefineDialog::onClearAllClicked()
 {
     panel_->setTicks(config::noneTicked());
 }
 
-void DefineDialog::BitBtnOKClick()
+void DefineDialog::onOkClicked()
 {
     const config::WritePlan plan = config::definePlan(selectedContact_, panel_->ticks());
     const bool sent = submit(plan);

@@ -24,7 +24,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void BitBtnOKClick();
+    void onOkClicked();
     void openContact(int selectedContact);
 
     std::array<QLabel *, 6> labels_{};
@@ -45,9 +45,9 @@ public:
     int selectedContact() const { return selectedContact_; }
 
 private:
-    void BitBtnOKClick();
-    void btnDefaultClick();
-    void btnAllCheckClick();
+    void onOkClicked();
+    void onDefaultClicked();
+    void onClearAllClicked();
 
     int selectedContact_;
     AlarmPanel *panel_ = nullptr;

@@ -49,14 +49,14 @@ FactoryDialog::FactoryDialog(LinkEngine &engine, QWidget *parent)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ok, &QPushButton::clicked, this, &FactoryDialog::BitBtnI_OKClick);
+    connect(ok, &QPushButton::clicked, this, &FactoryDialog::onOkClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     adjustSize();
     centreOnScreen(this);
 }
 
-void FactoryDialog::BitBtnI_OKClick()
+void FactoryDialog::onOkClicked()
 {
     const fi::Choice choice = fi::choiceAt(choices_->checkedId());
     if (choice == fi::Choice::None)

@@ -15,7 +15,7 @@ public:
     explicit FactoryDialog(LinkEngine &engine, QWidget *parent = nullptr);
 
 private:
-    void BitBtnI_OKClick();
+    void onOkClicked();
 
     QButtonGroup *choices_;
 };

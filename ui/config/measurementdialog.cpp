@@ -74,15 +74,15 @@ MeasurementDialog::MeasurementDialog(LinkEngine &engine, QWidget *parent)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ok, &QPushButton::clicked, this, &MeasurementDialog::BitBtnOKClick);
+    connect(ok, &QPushButton::clicked, this, &MeasurementDialog::onOkClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(zero, &QPushButton::clicked, this, &MeasurementDialog::btnZeroClick);
+    connect(zero, &QPushButton::clicked, this, &MeasurementDialog::onZeroClicked);
 
     adjustSize();
     centreOnScreen(this);
 }
 
-void MeasurementDialog::btnZeroClick()
+void MeasurementDialog::onZeroClicked()
 {
     for (int row = 0; row < ms::ItemCount; ++row) {
         if (ms::isZeroedByZeroButton(row))
@@ -90,7 +90,7 @@ void MeasurementDialog::btnZeroClick()
     }
 }
 
-void MeasurementDialog::BitBtnOKClick()
+void MeasurementDialog::onOkClicked()
 {
     QList<bool> ticked;
     QStringList texts;

@@ -21,8 +21,8 @@ public:
     explicit MeasurementDialog(LinkEngine &engine, QWidget *parent = nullptr);
 
 private:
-    void BitBtnOKClick();
-    void btnZeroClick();
+    void onOkClicked();
+    void onZeroClicked();
 
     std::array<QCheckBox *, config::measurement::ItemCount> boxes_{};
     std::array<QLineEdit *, config::measurement::ItemCount> fields_{};

@@ -144,9 +144,9 @@ OperationDialog::OperationDialog(LinkEngine &engine, QWidget *parent)
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ok, &QPushButton::clicked, this, &OperationDialog::BitBtnOKClick);
-    connect(defaults, &QPushButton::clicked, this, &OperationDialog::BitBtnDefaultClick);
-    connect(all, &QPushButton::clicked, this, &OperationDialog::btnAllCheckClick);
+    connect(ok, &QPushButton::clicked, this, &OperationDialog::onOkClicked);
+    connect(defaults, &QPushButton::clicked, this, &OperationDialog::onDefaultClicked);
+    connect(all, &QPushButton::clicked, this, &OperationDialog::onAllCheckClicked);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     adjustSize();
@@ -194,12 +194,12 @@ void OperationDialog::setValues(const config::OperationValues &values)
     }
 }
 
-void OperationDialog::BitBtnDefaultClick()
+void OperationDialog::onDefaultClicked()
 {
     setValues(config::defaults(engine_.state().ModelCode(), values()));
 }
 
-void OperationDialog::btnAllCheckClick()
+void OperationDialog::onAllCheckClicked()
 {
     QList<bool> ticked;
     for (QCheckBox *box : std::as_const(boxes_))
@@ -209,7 +209,7 @@ void OperationDialog::btnAllCheckClick()
         boxes_[i]->setChecked(ticked[i]);
 }
 
-void OperationDialog::BitBtnOKClick()
+void OperationDialog::onOkClicked()
 {
     QList<bool> ticked;
     for (QCheckBox *box : std::as_const(boxes_))

@@ -22,9 +22,9 @@ public:
     explicit OperationDialog(LinkEngine &engine, QWidget *parent = nullptr);
 
 private:
-    void BitBtnOKClick();
-    void BitBtnDefaultClick();
-    void btnAllCheckClick();
+    void onOkClicked();
+    void onDefaultClicked();
+    void onAllCheckClicked();
 
     config::OperationValues values() const;
     void setValues(const config::OperationValues &values);

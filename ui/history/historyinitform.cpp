@@ -55,7 +55,7 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
 
     connect(alarmInit_, &QRadioButton::clicked, this, &HistoryInitForm::onChoiceClicked);
     connect(eventInit_, &QRadioButton::clicked, this, &HistoryInitForm::onChoiceClicked);
-    connect(okButton_, &QPushButton::clicked, this, &HistoryInitForm::BitBtnI_OKClick);
+    connect(okButton_, &QPushButton::clicked, this, &HistoryInitForm::onOkClicked);
     connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
     centreOnScreen(this);
@@ -64,7 +64,7 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
 HistoryInitForm::~HistoryInitForm()
 {
     // Destroyed without being closed (its parent went first): polling must not stay paused.
-    FormClose();
+    onClosing();
 }
 
 void HistoryInitForm::onChoiceClicked()
@@ -77,7 +77,7 @@ void HistoryInitForm::setQuestions(OperatorQuestions *questions)
     questions_ = questions ? questions : &OperatorQuestions::boxes();
 }
 
-void HistoryInitForm::BitBtnI_OKClick()
+void HistoryInitForm::onOkClicked()
 {
     if (!alarmInit_->isChecked() && !eventInit_->isChecked())
         return;
@@ -108,11 +108,11 @@ void HistoryInitForm::onConfirmed(int kind, bool yes)
 
 void HistoryInitForm::done(int result)
 {
-    FormClose();
+    onClosing();
     QDialog::done(result);
 }
 
-void HistoryInitForm::FormClose()
+void HistoryInitForm::onClosing()
 {
     if (closed_)
         return;

@@ -26,8 +26,8 @@ public:
 
 private:
     void onChoiceClicked();
-    void BitBtnI_OKClick();
-    void FormClose();
+    void onOkClicked();
+    void onClosing();
     void onConfirmed(int kind, bool yes);
 
     LinkEngine &engine_;

@@ -1,5 +1,6 @@
 #include "history/historywindow.h"
 
+#include "common/messagebox.h"
 #include "common/screenfit.h"
 
 #include "app/consolestate.h"
@@ -23,7 +24,6 @@
 #include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 namespace qeln {
@@ -105,7 +105,7 @@ HistoryWindow::HistoryWindow(history::LogKind kind, history::HistoryDownload &do
 HistoryWindow::~HistoryWindow()
 {
     // Destroyed without being closed (its parent went first): the download still ends.
-    FormClose();
+    onClosing();
 }
 
 void HistoryWindow::buildPanel()
@@ -172,7 +172,7 @@ void HistoryWindow::buildPanel()
     row->addWidget(gauge_);
     row->addStretch(1);
 
-    connect(bbtFileSave_, &QPushButton::clicked, this, &HistoryWindow::bbtFileSaveClick);
+    connect(bbtFileSave_, &QPushButton::clicked, this, &HistoryWindow::onFileSaveClicked);
     connect(bbtClose_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -272,7 +272,7 @@ void HistoryWindow::onFailed(const QString &message, const QString &reason)
     showBox(QMessageBox::Warning, message, reason);
 }
 
-void HistoryWindow::bbtFileSaveClick()
+void HistoryWindow::onFileSaveClicked()
 {
     if (!download_)
         return;
@@ -296,11 +296,11 @@ void HistoryWindow::bbtFileSaveClick()
 
 void HistoryWindow::done(int result)
 {
-    FormClose();
+    onClosing();
     QDialog::done(result);
 }
 
-void HistoryWindow::FormClose()
+void HistoryWindow::onClosing()
 {
     if (closed_)
         return;
@@ -313,12 +313,7 @@ void HistoryWindow::FormClose()
 
 void HistoryWindow::showBox(QMessageBox::Icon icon, const QString &text, const QString &details)
 {
-    auto *box = new QMessageBox(icon, windowTitle(), text, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("messageBox"));
-    if (!details.isEmpty())
-        box->setDetailedText(details);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, icon, windowTitle(), text, QStringLiteral("messageBox"), BoxText::Plain, details);
 }
 
 } // namespace qeln

@@ -51,8 +51,8 @@ private:
     void onFinished(const QString &message);
     void onNoData(const QString &message);
     void onFailed(const QString &message, const QString &reason);
-    void bbtFileSaveClick();
-    void FormClose();
+    void onFileSaveClicked();
+    void onClosing();
     void showBox(QMessageBox::Icon icon, const QString &text, const QString &details = {});
 
     const history::LogKind kind_;

@@ -1,12 +1,12 @@
 #include "comportdialog.h"
 
+#include "common/messagebox.h"
 #include "app/consolesession.h"
 
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -83,9 +83,7 @@ void ComPortDialog::preset(const QString &serialDevice, const QString &hostText)
 void ComPortDialog::showMessage(const QString &text)
 {
     // Shown without waiting, so that the dialog's own handler ends first.
-    auto *box = new QMessageBox(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, QMessageBox::NoIcon, QString(), text);
 }
 
 void ComPortDialog::onSerialClicked()

@@ -33,8 +33,9 @@ QPixmap conduit(Strip which, int length);
 // does not answer.
 QPixmap unlit(const QPixmap &picture);
 
-// ImageList1 of the module tree: 0 orange, 1 grey, 2 green (normal), 3 red (alarm), 16 x 16,
-// the same picture for the normal and the selected state.
+// The module tree's icons by the index the tree gives (see ModuleTree): 0 orange, 1 grey,
+// 2 green (normal), 3 red (alarm); 16 x 16, the same picture for the normal and the selected
+// state.
 QIcon treeIcon(int index);
 
 } // namespace qeln::artwork

@@ -45,12 +45,12 @@ ContactAlarmForm::ContactAlarmForm(const ConsoleState &state, int selectedContac
     group_->setPalette(readable);
     group_->setEnabled(false);
 
-    FormCreate(state);
+    showTicks(state);
 
     centreOnScreen(this);
 }
 
-void ContactAlarmForm::FormCreate(const ConsoleState &state)
+void ContactAlarmForm::showTicks(const ConsoleState &state)
 {
     const auto ticks = contactAlarmTicks(state, selectedContact_);
     for (int i = 0; i < Rows; ++i) {

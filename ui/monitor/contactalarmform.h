@@ -23,7 +23,7 @@ public:
     QCheckBox *row(int index) const { return rows_[index]; }
 
 private:
-    void FormCreate(const ConsoleState &state);
+    void showTicks(const ConsoleState &state);
 
     int selectedContact_;
     QGroupBox *group_ = nullptr;

@@ -1,5 +1,6 @@
 #include "monitor/logpage.h"
 
+#include "common/messagebox.h"
 #include "app/newfile.h"
 #include "common/operatorquestions.h"
 #include "monitor/datalog.h"
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -256,13 +256,10 @@ void LogPage::noteSaved(const QString &text)
     if (savedBox_)
         savedBox_->close();
     // Parented to the window: the page may be out of sight (after a disconnect).
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Log"), text, QMessageBox::Ok, window());
-    box->setObjectName(QStringLiteral("logSavedBox"));
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    box->setAttribute(Qt::WA_DeleteOnClose);
+    QMessageBox *box = openMessageBox(window(), QMessageBox::Information, QStringLiteral("Log"), text,
+                                      QStringLiteral("logSavedBox"), BoxText::Selectable);
     QTimer::singleShot(SavedNoteMs, box, &QWidget::close);
     savedBox_ = box;
-    box->open();
 }
 
 void LogPage::onSaved(const QString &path)
@@ -278,12 +275,8 @@ void LogPage::onSaveFailed(const QString &message)
         failedBox_->setText(message);
         return;
     }
-    auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Log"), message, QMessageBox::Ok, this);
-    box->setObjectName(QStringLiteral("logSaveFailedBox"));
-    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    failedBox_ = box;
-    box->open();
+    failedBox_ = openMessageBox(this, QMessageBox::Warning, QStringLiteral("Log"), message,
+                                QStringLiteral("logSaveFailedBox"), BoxText::Selectable);
 }
 
 void LogPage::showEvent(QShowEvent *event)

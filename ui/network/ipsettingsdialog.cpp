@@ -109,10 +109,60 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     setWindowTitle(QStringLiteral("IP 설정"));
     setModal(true);
 
+    // Built in the order the focus goes through them.
+    QGroupBox *ipGroup = buildIpGroup();
+    QGroupBox *idGroup = buildIdGroup();
+    QGroupBox *siteGroup = buildSiteGroup();
+    QGroupBox *infoGroup = buildInfoGroup();
+
+    // What became of the read: waiting, no answer yet, cut short.
+    readState_ = new QLabel(this);
+    readState_->setObjectName(QStringLiteral("lblReadState"));
+    readState_->setWordWrap(true);
+
+    QHBoxLayout *buttons = buildButtons();
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(ipGroup);
+    layout->addWidget(idGroup);
+    layout->addWidget(siteGroup);
+    layout->addWidget(infoGroup);
+    layout->addWidget(readState_);
+    layout->addLayout(buttons);
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(FillDelayMs);
+    timer1_->setTimerType(Qt::PreciseTimer);
+
+    readBackTimer_ = new QTimer(this);
+    readBackTimer_->setObjectName(QStringLiteral("tmrReadBack"));
+    readBackTimer_->setInterval(ReadBackWaitMs);
+    readBackTimer_->setSingleShot(true);
+
+    trackEdits();
+
+    connect(readBackTimer_, &QTimer::timeout, this, &IpSettingsDialog::onReadBackTimeout);
+    connect(timer1_, &QTimer::timeout, this, &IpSettingsDialog::onFillTimeout);
+    connect(&ipLink_, &IpSettingsLink::readBackDecoded, this, &IpSettingsDialog::onReadBackDecoded);
+    connect(&engine_, &LinkEngine::requestSent, this, &IpSettingsDialog::onRequestSent);
+
+    // The dialog holds the status poll; opening asks for the block.
+    engine_.holdPolling();
+    // The MAC address is shown, but cannot be selected for a write.
+    cbMAC_->setEnabled(false);
+    requestRead();
+
+    adjustSize();
+    centreOnScreen(this);
+}
+
+// "IP 설정": the addresses, the hardware version, the serial number and the description.
+QGroupBox *IpSettingsDialog::buildIpGroup()
+{
     const QString octet = QStringLiteral("0000");
     const QString hexPair = QStringLiteral("WWW");
 
-    // "IP 설정"
     QGroupBox *ipGroup = makeGroup(this, "GroupBox1", QStringLiteral("IP 설정"));
     auto *ipGrid = new QGridLayout(ipGroup);
     ipGrid->setHorizontalSpacing(10);
@@ -147,8 +197,12 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     mmHWDes_ = makeMemo(ipGroup, "mmHWDes", 3);
     ipGrid->addWidget(mmHWDes_, 6, 1);
     ipGrid->setColumnStretch(1, 1);
+    return ipGroup;
+}
 
-    // "자동IP 설정": the rectifier ID and the three values the controller gives a meaning.
+// "자동IP 설정": the rectifier ID and the three values the controller gives a meaning.
+QGroupBox *IpSettingsDialog::buildIdGroup()
+{
     QGroupBox *idGroup = makeGroup(this, "GroupBox2", QStringLiteral("자동IP 설정"));
     auto *idRow = new QHBoxLayout(idGroup);
     cbRectID_ = makeCheck(idGroup, "cbRectID_SET_EN", QStringLiteral("정류기 ID"));
@@ -165,16 +219,27 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     idRow->addWidget(btnDU);
     idRow->addWidget(btnManuIP);
     idRow->addWidget(btnID);
+    connect(btnDU, &QPushButton::clicked, this, [this] { edtRectID_->setText(QStringLiteral("FFFFFFFE")); });
+    connect(btnManuIP, &QPushButton::clicked, this, [this] { edtRectID_->setText(QStringLiteral("0")); });
+    connect(btnID, &QPushButton::clicked, this, [this] { edtRectID_->setText(QStringLiteral("1")); });
+    return idGroup;
+}
 
-    // "Site 정보 (이름을 변경할수 있음)"
+// "Site 정보 (이름을 변경할수 있음)"
+QGroupBox *IpSettingsDialog::buildSiteGroup()
+{
     QGroupBox *siteGroup = makeGroup(this, "GroupBox3", QStringLiteral("Site 정보 (이름을 변경할수 있음)"));
     auto *siteRow = new QHBoxLayout(siteGroup);
     cbSite_ = makeCheck(siteGroup, "cbSite_SET_EN", QStringLiteral("설정"));
     mmSiteInfo_ = makeMemo(siteGroup, "mmSiteInfo", 3);
     siteRow->addWidget(cbSite_, 0, Qt::AlignTop);
     siteRow->addWidget(mmSiteInfo_, 1);
+    return siteGroup;
+}
 
-    // "네트워크 정보": what the controller reports about itself; shown only.
+// "네트워크 정보": what the controller reports about itself; shown only.
+QGroupBox *IpSettingsDialog::buildInfoGroup()
+{
     QGroupBox *infoGroup = makeGroup(this, "GroupBox4", QStringLiteral("네트워크 정보"));
     auto *infoGrid = new QGridLayout(infoGroup);
     infoGrid->setHorizontalSpacing(10);
@@ -205,12 +270,12 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     }
     infoGrid->setColumnStretch(1, 1);
     infoGrid->setColumnStretch(3, 1);
+    return infoGroup;
+}
 
-    // What became of the read: waiting, no answer yet, cut short.
-    readState_ = new QLabel(this);
-    readState_->setObjectName(QStringLiteral("lblReadState"));
-    readState_->setWordWrap(true);
-
+// The buttons below the groups, left to right as the layout shows them.
+QHBoxLayout *IpSettingsDialog::buildButtons()
+{
     auto *btnAllRelease = new QPushButton(QStringLiteral("전체해제"), this);
     btnAllRelease->setObjectName(QStringLiteral("btnAllRelease"));
     auto *btnRead = new QPushButton(QStringLiteral("조회"), this);
@@ -236,25 +301,18 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     buttons->addWidget(bbtnOK);
     buttons->addWidget(bitBtn2);
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(ipGroup);
-    layout->addWidget(idGroup);
-    layout->addWidget(siteGroup);
-    layout->addWidget(infoGroup);
-    layout->addWidget(readState_);
-    layout->addLayout(buttons);
+    connect(btnRead, &QPushButton::clicked, this, &IpSettingsDialog::onReadClicked);
+    connect(bbtnOK, &QPushButton::clicked, this, &IpSettingsDialog::onOkClicked);
+    connect(btnDefault, &QPushButton::clicked, this, &IpSettingsDialog::onDefaultClicked);
+    connect(btnAllCheck, &QPushButton::clicked, this, &IpSettingsDialog::onAllCheckClicked);
+    connect(btnAllRelease, &QPushButton::clicked, this, &IpSettingsDialog::onAllReleaseClicked);
+    connect(bitBtn2, &QPushButton::clicked, this, &IpSettingsDialog::onCloseClicked);
+    return buttons;
+}
 
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(FillDelayMs);
-    timer1_->setTimerType(Qt::PreciseTimer);
-
-    readBackTimer_ = new QTimer(this);
-    readBackTimer_->setObjectName(QStringLiteral("tmrReadBack"));
-    readBackTimer_->setInterval(ReadBackWaitMs);
-    readBackTimer_->setSingleShot(true);
-
-    // What the operator types into a box is not overwritten by an answer that comes late.
+// What the operator types into a box is not overwritten by an answer that comes late.
+void IpSettingsDialog::trackEdits()
+{
     const std::pair<QLineEdit *const *, IpItem> partBoxes[] = {
         {edtIP_, IpItem::Ip}, {edtGW_, IpItem::Gateway}, {edtSM_, IpItem::Mask}, {edtHW_, IpItem::HwVersion}};
     for (const auto &[boxes, item] : partBoxes) {
@@ -267,27 +325,6 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     track(mmHWDes_, IpItem::HwDescription);
     track(edtRectID_, IpItem::RectifierId);
     track(mmSiteInfo_, IpItem::Site);
-
-    connect(readBackTimer_, &QTimer::timeout, this, &IpSettingsDialog::onReadBackTimeout);
-    connect(timer1_, &QTimer::timeout, this, &IpSettingsDialog::Timer1Timer);
-    connect(btnRead, &QPushButton::clicked, this, &IpSettingsDialog::btnReadClick);
-    connect(bbtnOK, &QPushButton::clicked, this, &IpSettingsDialog::bbtnOKClick);
-    connect(btnDefault, &QPushButton::clicked, this, &IpSettingsDialog::btnDefaultClick);
-    connect(btnAllCheck, &QPushButton::clicked, this, &IpSettingsDialog::btnAllCheckClick);
-    connect(btnAllRelease, &QPushButton::clicked, this, &IpSettingsDialog::btnAllReleaseClick);
-    connect(bitBtn2, &QPushButton::clicked, this, &IpSettingsDialog::BitBtn2Click);
-    connect(btnDU, &QPushButton::clicked, this, [this] { edtRectID_->setText(QStringLiteral("FFFFFFFE")); });
-    connect(btnManuIP, &QPushButton::clicked, this, [this] { edtRectID_->setText(QStringLiteral("0")); });
-    connect(btnID, &QPushButton::clicked, this, [this] { edtRectID_->setText(QStringLiteral("1")); });
-    connect(&ipLink_, &IpSettingsLink::readBackDecoded, this, &IpSettingsDialog::onReadBackDecoded);
-    connect(&engine_, &LinkEngine::requestSent, this, &IpSettingsDialog::onRequestSent);
-
-    // The dialog holds the status poll; opening asks for the block.
-    engine_.holdPolling();
-    FormCreate();
-
-    adjustSize();
-    centreOnScreen(this);
 }
 
 void IpSettingsDialog::track(QWidget *box, IpItem item)
@@ -306,12 +343,6 @@ IpSettingsDialog::~IpSettingsDialog()
 {
     // Destroyed without being closed (its parent went first): polling must not stay held.
     resumePolling(false);
-}
-
-void IpSettingsDialog::FormCreate()
-{
-    cbMAC_->setEnabled(false);
-    requestRead();
 }
 
 void IpSettingsDialog::requestRead()
@@ -343,13 +374,13 @@ void IpSettingsDialog::onReadBackDecoded(const IpSettingsReadBack &readBack, qui
         return;
     }
     ownRead_ = readBack;
-    // The boxes are filled at Timer1's tick; an answer later than that fills them now, but
+    // The boxes are filled at the fill timer's tick; an answer later than that fills them now, but
     // not over what the operator has typed since.
     if (!timer1_->isActive())
         fill(true);
 }
 
-void IpSettingsDialog::Timer1Timer()
+void IpSettingsDialog::onFillTimeout()
 {
     timer1_->stop();
     if (ownRead_) {
@@ -411,7 +442,7 @@ void IpSettingsDialog::showReadState(const QString &text, bool problem)
     readState_->setVisible(!text.isEmpty());
 }
 
-void IpSettingsDialog::btnReadClick()
+void IpSettingsDialog::onReadClicked()
 {
     requestRead();
 }
@@ -440,7 +471,7 @@ IpSettingsForm IpSettingsDialog::form() const
     return f;
 }
 
-void IpSettingsDialog::btnDefaultClick()
+void IpSettingsDialog::onDefaultClicked()
 {
     const auto put = [](QLineEdit *const *edits, std::initializer_list<const char *> texts) {
         for (const char *t : texts)
@@ -477,17 +508,17 @@ void IpSettingsDialog::setChecks(bool on, bool withMac)
         cbMAC_->setChecked(on);
 }
 
-void IpSettingsDialog::btnAllCheckClick()
+void IpSettingsDialog::onAllCheckClicked()
 {
     setChecks(true, false);
 }
 
-void IpSettingsDialog::btnAllReleaseClick()
+void IpSettingsDialog::onAllReleaseClicked()
 {
     setChecks(false, true);
 }
 
-void IpSettingsDialog::BitBtn2Click()
+void IpSettingsDialog::onCloseClicked()
 {
     reject();
 }

@@ -8,6 +8,8 @@
 #include <optional>
 
 class QCheckBox;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -18,7 +20,7 @@ namespace qeln {
 class LinkEngine;
 
 // frmIPSetting ("IP 설정"): the controller's network block. Opening it and "조회" ask for the
-// block through the poll scheduler; 3 s later Timer1 fills the boxes from that answer. "설정"
+// block through the poll scheduler; 3 s later the fill timer (Timer1) fills the boxes from that answer. "설정"
 // writes the whole block back in one request, the selected items from the boxes and the
 // others as they were read.
 //
@@ -54,8 +56,8 @@ public:
     // Object name of the box that tells how a write went.
     static constexpr const char *ResultBoxName = "ipWriteResult";
 
-    // Timer1's tick (public so tests can drive it without waiting).
-    void Timer1Timer();
+    // The fill timer's tick (public so tests can drive it without waiting).
+    void onFillTimeout();
     QTimer *fillTimer() const { return timer1_; }
     // The boxes hold this dialog's own read: "설정" may write.
     bool readFilled() const { return filled_; }
@@ -64,13 +66,17 @@ public:
     QTimer *readBackTimer() const { return readBackTimer_; }
 
 private:
-    void FormCreate();
-    void btnReadClick();
-    void bbtnOKClick();
-    void btnDefaultClick();
-    void btnAllCheckClick();
-    void btnAllReleaseClick();
-    void BitBtn2Click();
+    QGroupBox *buildIpGroup();
+    QGroupBox *buildIdGroup();
+    QGroupBox *buildSiteGroup();
+    QGroupBox *buildInfoGroup();
+    QHBoxLayout *buildButtons();
+    void onReadClicked();
+    void onOkClicked();
+    void onDefaultClicked();
+    void onAllCheckClicked();
+    void onAllReleaseClicked();
+    void onCloseClicked();
     void onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation);
     void onRequestSent(const QByteArray &frame, bool tcp);
 
@@ -81,6 +87,7 @@ private:
     // Shows ownRead_ in the boxes; with keepEdits, the items the operator typed into since
     // the read was asked for (and those in `keep`) keep their text.
     void fill(bool keepEdits = false, const QList<IpItem> &keep = {});
+    void trackEdits();
     void track(QWidget *box, IpItem item);
     void showReadState(const QString &text, bool problem);
     void refuse(const QString &text);

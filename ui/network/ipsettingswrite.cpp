@@ -1,10 +1,10 @@
 #include "network/ipsettingsdialog.h"
 
+#include "common/messagebox.h"
 #include "network/ipsettingslink.h"
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <utility>
@@ -78,14 +78,11 @@ void IpSettingsDialog::onReadBackTimeout()
 void IpSettingsDialog::showResult(const QString &text, bool ok)
 {
     showReadState(ok ? QString() : text, !ok);
-    auto *box = new QMessageBox(ok ? QMessageBox::Information : QMessageBox::Warning, windowTitle(), text,
-                                QMessageBox::Ok, this);
-    box->setObjectName(QLatin1String(ResultBoxName));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, ok ? QMessageBox::Information : QMessageBox::Warning, windowTitle(), text,
+                   QLatin1String(ResultBoxName));
 }
 
-void IpSettingsDialog::bbtnOKClick()
+void IpSettingsDialog::onOkClicked()
 {
     const IpSettingsForm f = form();
     // Nothing selected: nothing to write, and nothing to say.
@@ -128,10 +125,7 @@ void IpSettingsDialog::bbtnOKClick()
 
 void IpSettingsDialog::refuse(const QString &text)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
-    box->setObjectName(QLatin1String(RefusalBoxName));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    openMessageBox(this, QMessageBox::Warning, windowTitle(), text, QLatin1String(RefusalBoxName));
 }
 
 } // namespace qeln
