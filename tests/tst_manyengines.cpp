@@ -85,6 +85,7 @@ struct Controller {
         if (ip >= 0) {
             block[ip + 3] = char(100 + index);
             plant.setIpSettingsReadBack(block);
+            ipTagged = true;
         }
     }
 
@@ -105,6 +106,7 @@ struct Controller {
     sim::Faults faults;
     std::unique_ptr<sim::TcpLink> tcp;
     std::unique_ptr<sim::SerialLink> pty;
+    bool ipTagged = false; // its IP block carries its own address
 };
 
 // One console: its state, its engine, its link and what it saw.
@@ -175,6 +177,10 @@ bool TestManyEngines::setUp(std::vector<std::unique_ptr<Controller>> &controller
 {
     for (int i = 0; i < Consoles; ++i) {
         auto c = std::make_unique<Controller>(i);
+        if (!c->ipTagged) {
+            qWarning("controller %d: its IP block has no address to tag", i);
+            return false;
+        }
         auto console = std::make_unique<Console>(i);
         QString error;
         if (i < SerialConsoles) {
