@@ -6,6 +6,7 @@
 //     auto *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
 
 #include "app/consolesession.h"
+#include "monitor/livemonitor.h"
 #include "app/demosimulator.h"
 #include "app/mainform.h"
 #include "link/linkengine.h"

@@ -196,7 +196,7 @@ void TestMainFormExit::heldPollWritesNoStaleLine()
     settings->reject();
     log.Timer2Timer();
     QCOMPARE(log.lines().size(), before);
-    QSignalSpy decoded(&rig.engine(), &qeln::LinkEngine::statusDecoded);
+    QSignalSpy decoded(&rig.engine(), &qeln::LinkEngine::statusReceived);
     QVERIFY(decoded.wait(5000));
     log.Timer2Timer();
     QCOMPARE(log.lines().size(), before + 1);
