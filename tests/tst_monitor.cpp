@@ -513,28 +513,28 @@ void TestMonitor::treeStateMachine()
     QCOMPARE(tree.TreeState, 2);
     QVERIFY(tree.timer3()->isActive());
     QCOMPARE(tree.nodes().size(), 1 + 4 + 16);
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QCOMPARE(tree.TreeState, 3);
 
     // An alarm reaches the icons on the next tick, and only on a change.
     respond({{15, 0x0001}});
     QVERIFY(!tree.nodes().at(0).alarm);
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QVERIFY(tree.nodes().at(0).alarm);
     const auto changes = icons.size();
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QCOMPARE(icons.size(), changes);
     // Set and cleared again between two ticks: no icon changes.
     respond({{15, 0x0001}, {16, 0x0002}});
     respond({{15, 0x0001}});
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QCOMPARE(icons.size(), changes);
 
     // Battery taken out of use: gone for two responses, then rebuilt without its group.
     respond({{66, 0}});
     QCOMPARE(tree.TreeState, 0);
     QVERIFY(tree.nodes().isEmpty());
-    tree.Timer3Timer(); // a tick on a cleared tree touches nothing
+    tree.onBlinkTick(); // a tick on a cleared tree touches nothing
     QVERIFY(tree.nodes().isEmpty());
     respond({{66, 0}});
     QVERIFY(tree.nodes().isEmpty());
@@ -567,9 +567,9 @@ void TestMonitor::treeSurvivesBatteryChanges()
         for (int use : battery) {
             load(s, with(plant(), {{66, use}, {15, 0x0041}, {16, 0x3FFF}}));
             tree.statusStep();
-            tree.Timer3Timer();
+            tree.onBlinkTick();
             s.StatusRegisters[65] = 1 - use; // the register moves between response and tick
-            tree.Timer3Timer();
+            tree.onBlinkTick();
             tree.RefreshModuleTree();
             for (const TreeNode &n : tree.nodes())
                 QVERIFY(n.parent < tree.nodes().size());
@@ -577,7 +577,7 @@ void TestMonitor::treeSurvivesBatteryChanges()
     }
     tree.ClearModuleTree();
     tree.RefreshModuleTree();
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QVERIFY(tree.nodes().isEmpty());
 }
 

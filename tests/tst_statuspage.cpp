@@ -594,7 +594,7 @@ void TestStatusPage::treeMirror()
 
     // DC over-current: the root and its line, not the group.
     decode({{66, 0}, {15, 0x0020}});
-    monitor->tree().Timer3Timer();
+    monitor->tree().onBlinkTick();
     QVERIFY(alarmIcon(treeLine(QStringLiteral("Alarm그룹"))));
     QVERIFY(alarmIcon(treeLine(QStringLiteral("DC Over Current"))));
     QVERIFY(!alarmIcon(treeLine(QStringLiteral("직류출력"))));
@@ -604,7 +604,7 @@ void TestStatusPage::treeMirror()
     QCOMPARE(imageOf(icon.pixmap(16, 16, QIcon::Selected)), imageOf(icon.pixmap(16, 16, QIcon::Normal)));
 
     decode({{66, 0}, {15, 0}});
-    monitor->tree().Timer3Timer();
+    monitor->tree().onBlinkTick();
     QVERIFY(!alarmIcon(treeLine(QStringLiteral("DC Over Current"))));
 
     // The battery comes into use: the tree goes, and comes back with the battery group.

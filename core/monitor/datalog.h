@@ -74,7 +74,7 @@ public:
     // A status response was decoded: the next periodic line has something new to show.
     void statusDecoded() { ++decoded_; }
     // Timer2's tick: the periodic line.
-    void Timer2Timer();
+    void onLogTick();
     // The alarm words changed in a status decode: the "[al]" line while logging runs.
     void alarmWordsChanged();
 
