@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -588,28 +587,14 @@ void TestHistoryWindows::initialisationClearsDemoLog()
 
 void TestHistoryWindows::longLogFillsWithoutStall()
 {
+    // How long the download takes and how long the event loop is held up are figures of
+    // bench/history_window; here: a long log arrives whole, in order, in a grid that fits it.
     connectDemo(true);
     simulator->prefillHistory(5000);
-
-    // A 10 ms timer measures how long the event loop is held up while the grid fills.
-    QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 longestGap = 0;
-    QTimer ticker;
-    ticker.setInterval(10);
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        const qint64 now = clock.elapsed();
-        longestGap = std::max(longestGap, now - last);
-        last = now;
-    });
-    clock.start();
-    ticker.start();
     item("mAlarmLog")->trigger();
     HistoryWindow *w = historyWindow("frmHistory");
     QVERIFY(w);
     QTRY_VERIFY_WITH_TIMEOUT(openBox(w), 90000);
-    const qint64 took = clock.elapsed();
-    ticker.stop();
 
     const int total = window->historyDownload().total();
     QCOMPARE(total, 5000);
@@ -617,12 +602,6 @@ void TestHistoryWindows::longLogFillsWithoutStall()
     QCOMPARE(w->model()->index(4999, 0).data().toString(), QStringLiteral("5000"));
     const QTableView *grid = w->findChild<QTableView *>(QStringLiteral("StringGrid1"));
     QVERIFY(grid->columnWidth(0) > grid->fontMetrics().horizontalAdvance(QStringLiteral("5000")));
-    qInfo("5000 records over TCP into the grid in %lld ms; longest event-loop stall %lld ms",
-          took, longestGap);
-    QVERIFY2(longestGap < 250, qPrintable(QStringLiteral("stall of %1 ms").arg(longestGap)));
-    // Rows handed to the view one by one make each insertion cost more than the last: the
-    // same download then takes tens of seconds, though no single stall is long.
-    QVERIFY2(took < 20000, qPrintable(QStringLiteral("took %1 ms").arg(took)));
 }
 
 void TestHistoryWindows::failedSaveShowsNoExcel()
