@@ -189,12 +189,9 @@ private Q_SLOTS:
         // Ticks every millisecond until the first poll sets the rhythm: hundreds pass held.
         bool sentWhileHeld = false;
         connect(&engine, &LinkEngine::requestSent, this, [&] { sentWhileHeld |= engine.pollingHeld(); });
-        QElapsedTimer clock;
-        clock.start();
         engine.startPolling(1);
         QTimer::singleShot(700, &engine, &LinkEngine::resumePolling);
         QTRY_COMPARE(link.written().size(), ownFrames + 1);
-        QVERIFY(clock.elapsed() >= 700);
         QVERIFY(!sentWhileHeld);
         const QByteArray poll = link.written().last();
         QCOMPARE(tcp ? poll.mid(6) : poll, tcp ? hex("010400010083") : QByteArray(":01040001008377\r\n"));
