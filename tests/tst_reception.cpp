@@ -475,29 +475,35 @@ private Q_SLOTS:
         QCOMPARE(rig.linesStarting("TcpStr >> "), QList<QByteArray>{expected});
     }
 
-    // An acknowledgement that no write sequence waits for still shows the success box when
-    // the queue is empty, and sends nothing; one left over from a sequence that stopped
-    // early sends nothing and shows nothing.
+    // An acknowledgement that no write sequence waits for sends nothing. On serial it still
+    // shows the success box when the queue is empty, but not when entries are left over from
+    // a sequence that stopped early; on TCP nothing unasked reaches the engine at all.
     void strayAcknowledgement_data()
     {
+        QTest::addColumn<bool>("tcp");
         QTest::addColumn<bool>("afterRefusal");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("empty queue") << false << QStringList{QStringLiteral(" Setting Sucess!!")};
-        QTest::newRow("entries left by a refused sequence") << true << QStringList{};
+        QTest::newRow("serial, empty queue") << false << false << QStringList{QStringLiteral(" Setting Sucess!!")};
+        QTest::newRow("serial, entries left by a refused sequence") << false << true << QStringList{};
+        QTest::newRow("tcp, empty queue") << true << false << QStringList{};
+        QTest::newRow("tcp, entries left by a refused sequence") << true << true << QStringList{};
     }
     void strayAcknowledgement()
     {
+        QFETCH(bool, tcp);
         QFETCH(bool, afterRefusal);
         QFETCH(QStringList, messages);
-        Rig rig(false);
+        Rig rig(tcp);
         if (afterRefusal) {
             QVERIFY(rig.engine.startWrites({{60, 540}, {61, 540}, {62, 540}}));
-            rig.link.injectNow(serialFrame("018602"));
+            rig.link.injectNow(tcp ? tcpResponse(1, 0x86, hex("02")) : serialFrame("018602"));
             QVERIFY(!rig.engine.writeSequenceRunning());
+            QVERIFY(!rig.engine.tcpBusy());
             rig.link.clearWritten();
             rig.messages.clear();
         }
-        rig.link.injectNow(serialFrame("010600308005"));
+        rig.link.injectNow(tcp ? tcpResponse(1, 0x06, hex("00308005")) : serialFrame("010600308005"));
+        QCoreApplication::processEvents();
         QCOMPARE(rig.messageTexts(), messages);
         QVERIFY(rig.link.written().isEmpty());
     }
