@@ -93,7 +93,7 @@ void runOne(const std::uint8_t *data, size_t size)
             fail("contact count");
         for (int t = 0; t < ticks; ++t)
             monitor.onPowerFlowTick();
-        monitor.tree().Timer3Timer();
+        monitor.tree().onBlinkTick();
     }
     (void)config::settings::toText(state);
 }
