@@ -16,15 +16,15 @@ CliCommand::CliCommand(const CliArgs &args, QObject *parent)
     // Without --trace nobody reads the console lines: they are not even made.
     if (args_.trace) {
         connect(&engine_, &LinkEngine::consoleLine, &trace_, &ConsoleLineWriter::onLine);
-        connect(&engine_, &LinkEngine::tcpRequestFailed, this, [](const QString &reason) {
-            printLine(stderr, QStringLiteral("request failed: ") + reason);
+        connect(&engine_, &LinkEngine::requestFailed, this, [](const RequestFailure &failure) {
+            printLine(stderr, QStringLiteral("request failed: ") + failure.reason);
         });
     }
 }
 
 CliCommand::~CliCommand()
 {
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     engine_.abandonTcpRequests();
     if (transport_)
         transport_->close();
@@ -55,12 +55,10 @@ void CliCommand::linkFailed(const QString &reason)
 
 void CliCommand::startStatusPoll(bool now)
 {
-    state_.RequestState = StatePoll;
-    state_.PollReady = 1;
-    engine_.pollTimer()->setInterval(300);
-    engine_.pollTimer()->start();
+    engine_.resumePolling();
+    engine_.startPolling(300);
     if (now)
-        engine_.Timer1Timer();
+        engine_.pollNow();
 }
 
 void CliCommand::finish(int code, const QString &error)
@@ -70,7 +68,7 @@ void CliCommand::finish(int code, const QString &error)
     done_ = true;
     deadline_.stop();
     stopping();
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     engine_.abandonTcpRequests();
     if (!error.isEmpty())
         printLine(stderr, QStringLiteral("qeln-cli: ") + error);

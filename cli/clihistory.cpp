@@ -4,7 +4,6 @@
 #include "clilink.h"
 #include "history/historydownload.h"
 #include "history/historyexport.h"
-#include "history/historyinit.h"
 #include "link/transport.h"
 #include "monitor/statusview.h"
 
@@ -125,13 +124,12 @@ CliHistory::CliHistory(const CliArgs &args, QObject *parent)
     // The test suites shorten the stall guard to see what it counts as progress.
     if (const int ms = qEnvironmentVariableIntValue("QELN_CLI_STALL_MS"); ms > 0)
         stallMs_ = ms;
-    connect(&engine_, &LinkEngine::statusDecoded, this, &CliHistory::onStatusDecoded);
+    connect(&engine_, &LinkEngine::statusReceived, this, &CliHistory::onStatusDecoded);
     connect(&engine_, &LinkEngine::messageRequested, this, &CliHistory::onMessage);
     download_ = std::make_unique<history::HistoryDownload>(engine_);
-    engine_.setDecoders(download_.get());
     connect(download_.get(), &history::HistoryDownload::progressChanged, this, &CliHistory::onProgress);
     connect(download_.get(), &history::HistoryDownload::answerArrived, this, &CliHistory::onAnswerArrived);
-    connect(&engine_, &LinkEngine::requestRefused, this, &CliHistory::onRequestRefused);
+    connect(&engine_, &LinkEngine::requestFailed, this, &CliHistory::onRequestFailed);
     connect(download_.get(), &history::HistoryDownload::finished, this, &CliHistory::onDownloadFinished);
     connect(download_.get(), &history::HistoryDownload::noData, this, &CliHistory::onDownloadFinished);
     connect(download_.get(), &history::HistoryDownload::failed, this,
@@ -140,10 +138,7 @@ CliHistory::CliHistory(const CliArgs &args, QObject *parent)
             });
 }
 
-CliHistory::~CliHistory()
-{
-    engine_.setDecoders(nullptr);
-}
+CliHistory::~CliHistory() = default;
 
 void CliHistory::start()
 {
@@ -159,7 +154,7 @@ void CliHistory::start()
 void CliHistory::linkOpened()
 {
     if (args_.command == CliArgs::Command::ClearHistory) {
-        history::sendHistoryInitialisation(engine_, kindOf(args_));
+        engine_.initialiseHistory(kindOf(args_));
         deadline_.start(AcknowledgementWaitMs);
         return;
     }
@@ -205,19 +200,20 @@ void CliHistory::onAnswerArrived()
     lastAnswer_.start();
 }
 
-void CliHistory::onRequestRefused(int function, int exceptionCode)
+void CliHistory::onRequestFailed(const RequestFailure &failure)
 {
+    if (failure.fault != AnswerFault::Exception)
+        return;
     if (args_.trace)
-        printLine(stderr, QStringLiteral("request %1 refused with exception %2").arg(function).arg(exceptionCode));
+        printLine(stderr, QStringLiteral("request %1 refused with exception %2").arg(failure.function).arg(failure.exceptionCode));
     // The first status poll refused: asked again at once instead of on the poll rhythm.
-    if (done() || downloading_ || function != 0x04 || args_.command != CliArgs::Command::History
+    if (done() || downloading_ || failure.function != 0x04 || args_.command != CliArgs::Command::History
         || ++statusRepolls_ > StatusRepollLimit)
         return;
     QTimer::singleShot(0, this, [this] {
         if (done() || downloading_)
             return;
-        state_.PollReady = 1;
-        engine_.Timer1Timer();
+        engine_.pollNow();
     });
 }
 
@@ -247,7 +243,7 @@ void CliHistory::writeResult()
     table.headers = download_->headers();
     table.rows = download_->rows();
     download_->close();
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
 
     const QString &out = args_.history.outFile;
     if (out.isEmpty()) {

@@ -52,7 +52,7 @@ private:
     void startDownload();
     void onProgress(int percent, const QString &label);
     void onAnswerArrived();
-    void onRequestRefused(int function, int exceptionCode);
+    void onRequestFailed(const RequestFailure &failure);
     void onDownloadFinished();
     void onMessage(MessageKind kind, const QString &text);
     void writeResult();

@@ -188,15 +188,10 @@ bool CliIp::parseArgs(const QStringList &args, CliArgs &out, QString &error)
     return true;
 }
 
-CliIp::CliIp(const CliArgs &args, QObject *parent) : CliCommand(args, parent)
+CliIp::CliIp(const CliArgs &args, QObject *parent) : CliCommand(args, parent), ip_(engine_)
 {
-    engine_.setDecoders(&ip_);
     connect(&ip_, &IpSettingsLink::readBackDecoded, this, &CliIp::onReadBackDecoded);
-    connect(&ip_, &IpSettingsLink::readBackRejected, this, [this](const QString &reason) {
-        if (!done() && phase_ != Phase::Writing)
-            finish(1, reason);
-    });
-    connect(&engine_, &LinkEngine::tcpRequestFailed, this, &CliIp::onTcpFailed);
+    connect(&engine_, &LinkEngine::requestFailed, this, &CliIp::onRequestFailed);
     settle_.setSingleShot(true);
     connect(&settle_, &QTimer::timeout, this, &CliIp::readBackWhenIdle);
 }
@@ -277,9 +272,9 @@ void CliIp::linkOpened()
 
 void CliIp::sendRead()
 {
-    ticket_ = ip_.requestRead(engine_);
+    ticket_ = ip_.requestRead();
     deadline_.start(ReadWaitMs);
-    engine_.Timer1Timer(); // the scheduler's tick: sends the read and returns to RequestState 0
+    engine_.pollNow(); // the read goes out now; polling goes on after it
 }
 
 void CliIp::deadlinePassed()
@@ -289,10 +284,12 @@ void CliIp::deadlinePassed()
                   : QStringLiteral("no answer to the IP settings read"));
 }
 
-void CliIp::onTcpFailed(const QString &reason)
+void CliIp::onRequestFailed(const RequestFailure &failure)
 {
-    if (done())
+    // A spoilt serial frame or a refusal leaves the read to its deadline.
+    if (done() || engine_.link() != LinkKind::Tcp || failure.fault == AnswerFault::Exception)
         return;
+    const QString &reason = failure.reason;
     // The write's answer is not interpreted: whether it came or not, the read that follows
     // tells what the controller holds.
     if (phase_ == Phase::Writing)
@@ -363,7 +360,7 @@ void CliIp::apply(const IpSettingsReadBack &readBack)
     }
     phase_ = Phase::Writing;
     written_ = block.payload;
-    if (!ip_.sendWrite(engine_, block.payload)) {
+    if (!ip_.sendWrite(block.payload)) {
         finish(1, QStringLiteral("the link engine refused the IP settings write"));
         return;
     }

@@ -11,7 +11,7 @@
 namespace qeln {
 
 // qeln-cli ip show / ip apply: the controller's network block.
-//   - show reads the block once (RequestState 2, as the dialog does) and prints every field;
+//   - show reads the block once (as the dialog does) and prints every field;
 //     a block cut short prints what it held and ends with exit 1;
 //   - apply checks every given value before the link opens (exit 2, nothing sent), reads the
 //     block, builds the write with the dialog's builder (given keys changed and selected,
@@ -56,7 +56,7 @@ private:
     bool prepare();
     void sendRead();
     void onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation);
-    void onTcpFailed(const QString &reason);
+    void onRequestFailed(const RequestFailure &failure);
     void apply(const IpSettingsReadBack &readBack);
     void readBackWhenIdle();
     void check(const IpSettingsReadBack &readBack);

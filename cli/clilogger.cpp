@@ -207,7 +207,7 @@ void CliLogger::onSignal()
         return;
     DataLog &log = monitor_->dataLog();
     log.stop();
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     if (holdsRecords(log.lines()) && log.Button1Click().isEmpty()) {
         finish(1, QStringLiteral("the data log (%1 lines) could not be saved at the end").arg(log.lines().size()));
         return;

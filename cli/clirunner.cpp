@@ -51,9 +51,9 @@ bool CliRunner::parseWrite(const QStringList &args, CliArgs &out, QString &error
 CliRunner::CliRunner(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
 {
-    connect(&engine_, &LinkEngine::statusDecoded, this, &CliRunner::onStatusDecoded);
+    connect(&engine_, &LinkEngine::statusReceived, this, &CliRunner::onStatusDecoded);
     connect(&engine_, &LinkEngine::messageRequested, this, &CliRunner::onMessage);
-    connect(&engine_, &LinkEngine::tcpRequestFailed, this, &CliRunner::onTcpFailed);
+    connect(&engine_, &LinkEngine::requestFailed, this, &CliRunner::onRequestFailed);
     connect(&engine_, &LinkEngine::writeSequenceEnded, this, &CliRunner::onWriteSequenceEnded);
 }
 
@@ -67,7 +67,7 @@ void CliRunner::linkOpened()
 
     // As a settings dialog does: hold the poll, then the writes in the order given; the last
     // one goes first.
-    state_.RequestState = StateWrite;
+    engine_.holdPolling();
     QList<RegisterWrite> writes;
     for (const auto &[reg, value] : args_.writes)
         writes.append({reg, value});
@@ -139,10 +139,12 @@ void CliRunner::onMessage(MessageKind, const QString &text)
         printLine(stderr, QStringLiteral("message: ") + text);
 }
 
-void CliRunner::onTcpFailed(const QString &reason)
+void CliRunner::onRequestFailed(const RequestFailure &failure)
 {
-    if (args_.command == CliArgs::Command::Write)
-        finish(1, QStringLiteral("no acknowledgement from %1: %2").arg(transport_->description(), reason));
+    // A TCP write that got no answer (a refusal ends the write sequence instead).
+    if (args_.command == CliArgs::Command::Write && engine_.link() == LinkKind::Tcp
+        && failure.fault != AnswerFault::Exception)
+        finish(1, QStringLiteral("no acknowledgement from %1: %2").arg(transport_->description(), failure.reason));
 }
 
 void CliRunner::deadlinePassed()

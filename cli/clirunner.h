@@ -28,7 +28,7 @@ private:
     void onStatusDecoded();
     void onMessage(qeln::MessageKind kind, const QString &text);
     void onWriteSequenceEnded(bool ok, const QString &message);
-    void onTcpFailed(const QString &reason);
+    void onRequestFailed(const RequestFailure &failure);
     void printStatus();
 };
 

@@ -153,7 +153,7 @@ bool CliSettings::parseFactory(const QStringList &args, CliArgs &out, QString &e
 CliSettings::CliSettings(const CliArgs &args, QObject *parent)
     : CliCommand(args, parent)
 {
-    connect(&engine_, &LinkEngine::statusDecoded, this, &CliSettings::onStatusDecoded);
+    connect(&engine_, &LinkEngine::statusReceived, this, &CliSettings::onStatusDecoded);
     connect(&engine_, &LinkEngine::requestSent, this, &CliSettings::onRequestSent);
     connect(&engine_, &LinkEngine::writeSequenceEnded, this, &CliSettings::onWriteSequenceEnded);
 }
@@ -250,14 +250,14 @@ void CliSettings::onStatusDecoded()
         return;
     if (phase_ == Phase::Poll) {
         // Hold the poll from here on, as a dialog does while it is open.
-        engine_.pollTimer()->stop();
-        state_.RequestState = StateWrite;
+        engine_.stopPolling();
+        engine_.holdPolling();
         deadline_.stop();
         decodeStatusView(state_); // the contacts' masks, as the window's decode keeps them
         afterPoll();
     } else if (phase_ == Phase::ReadBack && readBackSent_) {
-        engine_.pollTimer()->stop();
-        state_.RequestState = StateWrite;
+        engine_.stopPolling();
+        engine_.holdPolling();
         checkReadBack();
     }
 }
@@ -339,8 +339,8 @@ void CliSettings::startWriting(const config::WritePlan &plan)
         return;
     }
     phase_ = Phase::Writing;
-    engine_.pollTimer()->stop();
-    state_.RequestState = StateWrite;
+    engine_.stopPolling();
+    engine_.holdPolling();
     written_ = plan.writes;
     deadline_.start(WriteGuardMs);
     if (!engine_.startWrites(plan.writes))

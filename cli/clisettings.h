@@ -7,7 +7,7 @@
 namespace qeln {
 
 // qeln-cli's configuration commands: settings show/diff/apply, clock set/sync, calibrate and
-// factory. Each holds the poll while it writes (RequestState 20), as the dialogs do, and
+// factory. Each holds the poll while it writes, as the dialogs do, and
 // writes through the same plan functions as the dialogs.
 //   - settings show/diff/apply and calibrate poll the status once first (current values,
 //     model code);

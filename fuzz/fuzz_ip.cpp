@@ -7,6 +7,7 @@
 // the rest is the block or the text.
 #include "cliip.h"
 #include "fuzzsupport.h"
+#include "link/answer.h"
 #include "network/ipsettings.h"
 
 #include <QCoreApplication>
@@ -50,16 +51,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
             fail("block size not recorded");
         break;
     case 1:
-        readBack = decodeIpSettingsResponse(rest, true);
+    case 2: {
+        // The block as the serial link carries it: hexadecimal pairs in a frame of its own.
+        const QByteArray text = fuzzsupport::serialText("01B2" + fuzzsupport::hexPairs(rest));
+        const ParsedAnswer parsed = parseAsciiFrame(text);
+        const auto *answer = std::get_if<Answer>(&parsed);
+        if (!answer || answer->function != 0xB2 || answer->payload != rest)
+            fail("serial block in hexadecimal not parsed whole");
+        readBack = decodeIpSettingsBlock(answer->payload);
         break;
-    case 2:
-        readBack = decodeIpSettingsResponse(fuzzsupport::serialText("01B2" + fuzzsupport::hexPairs(rest)), false);
-        if (!readBack || readBack->blockBytes != rest.size())
-            fail("serial block in hexadecimal not decoded whole");
+    }
+    default: {
+        // Any text as a serial frame: parsed or refused, never more.
+        const ParsedAnswer parsed = parseAsciiFrame(rest);
+        if (const auto *answer = std::get_if<Answer>(&parsed))
+            readBack = decodeIpSettingsBlock(answer->payload);
         break;
-    default:
-        readBack = decodeIpSettingsResponse(rest, false);
-        break;
+    }
     }
     if (!readBack)
         return 0;

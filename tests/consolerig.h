@@ -6,6 +6,7 @@
 //     auto *d = rig.open("mSystemConfiguration", "frmPoint_Setting");
 
 #include "app/consolesession.h"
+#include "monitor/livemonitor.h"
 #include "app/demosimulator.h"
 #include "app/mainform.h"
 #include "link/linkengine.h"
@@ -40,7 +41,7 @@ struct ConsoleRig {
             session.confirmConnect(QString());
         }
         using qeln::LinkEngine;
-        QObject::connect(&engine(), &LinkEngine::writeConfirmed, &window,
+        QObject::connect(&engine(), &LinkEngine::writeAcknowledged, &window,
                          [this](qeln::RegisterWrite w) { received << w; });
         QObject::connect(&engine(), &LinkEngine::writeSequenceEnded, &window,
                          [this](bool ok, const QString &) { ok ? ++sequencesOk : ++sequencesFailed; });
@@ -48,7 +49,7 @@ struct ConsoleRig {
             if (tcp ? frame.size() == 12 && quint8(frame.at(7)) == 0x06 : frame.startsWith(":0106"))
                 ++writeRequests;
         });
-        QObject::connect(&engine(), &LinkEngine::statusDecoded, &window, [this] { ++decodes; });
+        QObject::connect(&engine(), &LinkEngine::statusReceived, &window, [this] { ++decodes; });
     }
 
     qeln::LinkEngine &engine() { return session.engine(); }
@@ -76,8 +77,8 @@ struct ConsoleRig {
         auto *d = window.findChild<T *>(QLatin1String(dialogName));
         return d && QTest::qWaitForWindowActive(d) ? d : nullptr;
     }
-    bool pollHeld() { return state().RequestState == qeln::StateWrite; }
-    bool pollRuns() { return state().RequestState == qeln::StatePoll && engine().pollTimer()->isActive(); }
+    bool pollHeld() { return engine().pollingHeld(); }
+    bool pollRuns() { return !engine().pollingHeld() && engine().pollingRunning(); }
     // Two polls after closing have brought the plant's registers back.
     bool freshStatus()
     {

@@ -62,4 +62,21 @@ inline QByteArray tcpStatusResponse(int transactionId, const QList<int> &regs, i
     return tcpResponse(transactionId, 0x04, data);
 }
 
+// A controller on a fake link: echoes writes and answers status polls, on either link.
+inline QByteArray controllerAnswer(bool tcp, const QByteArray &request)
+{
+    if (tcp) {
+        if (request.size() >= 12 && request[7] == 0x06)
+            return request.left(12);
+        if (request.size() >= 8 && request[7] == 0x04)
+            return tcpStatusResponse((std::uint8_t(request[0]) << 8) | std::uint8_t(request[1]), sampleRegisters());
+        return {};
+    }
+    if (request.startsWith(":0106"))
+        return request;
+    if (request.startsWith(":0104"))
+        return serialStatusFrame(sampleRegisters());
+    return {};
+}
+
 } // namespace testframes

@@ -175,13 +175,11 @@ void TestConsoleSession::loginAndLogoutMenus()
     ConsoleSession session;
     session.setConsoleStream(nullptr);
     QCOMPARE(session.menus(), MenuState{});
-    QVERIFY(!session.engine().pollTimer()->isActive());
+    QVERIFY(!session.engine().pollingRunning());
 
     QSignalSpy changed(&session, &ConsoleSession::menusChanged);
-    session.state().PollReady = 0;
     session.login();
     QCOMPARE(session.menus(), loggedIn());
-    QCOMPARE(session.state().PollReady, 1);
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.first().at(0).value<MenuState>(), loggedIn());
 
@@ -302,21 +300,24 @@ void TestConsoleSession::tcpConnectEnablesMenusOnFirstStatus()
     QVERIFY(up.mDisconnect && !up.mConnect);
     QCOMPARE(session->linkText(), tcpTarget);
     QCOMPARE(session->state().SerialPortOpen, 0);
-    QCOMPARE(session->engine().pollTimer()->interval(), 300);
+    QCOMPARE(session->engine().pollTickMs(), 300);
 
     // Disconnect: polling stops, the link drops, and a later status cannot come back.
     QSignalSpy lamp(session.get(), &ConsoleSession::tcpLampChanged);
     QSignalSpy dataLog(session.get(), &ConsoleSession::dataLogStopRequested);
+    QSignalSpy menusChanged(session.get(), &ConsoleSession::menusChanged);
     session->disconnectCommand();
     const MenuState down = session->menus();
     QVERIFY(!anyConfigMenuEnabled(down));
     QVERIFY(down.mConnect && !down.mDisconnect && down.mMonitor && !down.ComSetting && !down.GroupBox1);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QVERIFY(!session->tcpClient().isOpen());
-    QCOMPARE(session->state().RequestState, 0);
+    QVERIFY(!session->engine().pollingHeld());
     QVERIFY(!lamp.isEmpty() && !lamp.last().at(0).toBool());
     QCOMPARE(dataLog.size(), 1);
-    QTest::qWait(700);
+    // Two poll periods: no status comes back to enable the menus again.
+    menusChanged.clear();
+    QVERIFY(!menusChanged.wait(700));
     QVERIFY(!anyConfigMenuEnabled(session->menus()));
 
     // Connecting again: the status arrives once more and logout keeps event log and alarm test.
@@ -330,7 +331,7 @@ void TestConsoleSession::tcpConnectEnablesMenusOnFirstStatus()
     QVERIFY(!out.mAlarmLog && !out.mIPSet && !out.mFactoryInitial && !out.GroupBox1);
     QVERIFY(out.mLogin && !out.mLogout && !out.mConnect && !out.mDisconnect);
     QVERIFY(!session->tcpClient().isOpen());
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
 }
 
 void TestConsoleSession::tcpConnectFailure_data()
@@ -373,7 +374,7 @@ void TestConsoleSession::tcpConnectFailure()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.first().at(0).value<MessageKind>(), MessageKind::Plain);
     QCOMPARE(messages.first().at(1).toString(), message);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QCOMPARE(session->connectingText(), QString());
     if (underWay.isEmpty()) {
         // Nothing was started: no connect, no link text, no "Connecting to".
@@ -390,7 +391,7 @@ void TestConsoleSession::tcpConnectFailure()
         QVERIFY(!args.at(0).toBool());
     // Only Disconnect is offered; nothing more is reported later.
     QVERIFY(session->menus().mDisconnect && !session->menus().mConnect);
-    QTest::qWait(500);
+    QVERIFY(!failed.wait(500));
     QCOMPARE(failed.size(), 1);
     QCOMPARE(messages.size(), 1);
 }
@@ -415,7 +416,7 @@ void TestConsoleSession::serialLinkOverPty()
     // Disconnect leaves the port to be closed by its next arrival or the next dialog.
     session->disconnectCommand();
     QCOMPARE(session->state().SerialPortOpen, 0);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     session->dialogCreated();
     QVERIFY(!session->serialPort().isOpen());
 }
@@ -452,14 +453,14 @@ void TestConsoleSession::serialPortThatCannotOpen()
     QCOMPARE(failed.size(), 0);
     QCOMPARE(messages.size(), 0);
     QVERIFY(!session->serialPort().isOpen());
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
 
     session->confirmConnect(QString());
     QCOMPARE(failed.size(), 1);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.first().at(1).toString(), problem);
     QCOMPARE(session->state().SerialPortOpen, 0);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
 }
 
 // Listing the serial ports, choosing the serial link and selecting a port open no device:
@@ -481,7 +482,7 @@ void TestConsoleSession::listingOpensNoPort()
     session->chooseTcp();
     session->chooseSerial();
     QCOMPARE(openrecorder::opened(), QStringList{});
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QCOMPARE(session->state().SerialPortOpen, 0);
 
     // The recorder does see the port the operator connects to. Switching to TCP after the
@@ -522,7 +523,7 @@ void TestConsoleSession::exitCommand()
 
     QSignalSpy dataLog(session.get(), &ConsoleSession::dataLogStopRequested);
     QCOMPARE(session->exitCommand(), closingWindow);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QVERIFY(!session->tcpClient().isOpen());
     QCOMPARE(dataLog.size(), 1);
     session->closing();

@@ -69,7 +69,7 @@ struct Rig {
         if (!log.LogActive())
             log.btnLogoClick();
         while (log.lines().size() < count)
-            log.Timer2Timer();
+            log.onLogTick();
     }
 };
 
@@ -249,7 +249,7 @@ void TestDataLog::record()
 
     // The periodic line is the record; the alarm-change line is "[al]" and the record.
     log.btnLogoClick();
-    log.Timer2Timer();
+    log.onLogTick();
     log.alarmWordsChanged();
     QCOMPARE(log.lines().mid(5), (QStringList{line, QStringLiteral("[al]") + line}));
 }
@@ -292,7 +292,7 @@ void TestDataLog::rotation()
     if (alarm)
         rig.log.alarmWordsChanged();
     else
-        rig.log.Timer2Timer();
+        rig.log.onLogTick();
     expected << (alarm ? QStringLiteral("[al]") : QString()) + rig.log.record();
 
     QCOMPARE(failed.count(), 0);
@@ -328,7 +328,7 @@ void TestDataLog::neverOverwrites()
     const QString first = rig.log.Button1Click();
     QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("QELN-2KN(A)_20240307090500-2.txt"));
     QCOMPARE(rig.log.lines().size(), 6); // the memo keeps its lines
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     const QString second = rig.log.Button1Click();
     QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("QELN-2KN(A)_20240307090500-3.txt"));
 
@@ -339,7 +339,7 @@ void TestDataLog::neverOverwrites()
 
     // An automatic save in the same second takes the next free name too.
     rig.fillTo(DataLog::PeriodicLimit);
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     QCOMPARE(rig.files().size(), 4);
     QVERIFY(rig.files().contains(QStringLiteral("QELN-2KN(A)_20240307090500-4.txt")));
     QCOMPARE(rig.fileBytes(QStringLiteral("QELN-2KN(A)_20240307090500-4.txt")).count("\r\n"),
@@ -382,7 +382,7 @@ void TestDataLog::failedSaveKeepsLinesAndLogging()
     const QString remedy = QStringLiteral("Pick another folder.");
     rig.log.setFailureRemedy(remedy);
     const int limit = alarm ? DataLog::AlarmLimit : DataLog::PeriodicLimit;
-    const auto addLine = [&] { alarm ? rig.log.alarmWordsChanged() : rig.log.Timer2Timer(); };
+    const auto addLine = [&] { alarm ? rig.log.alarmWordsChanged() : rig.log.onLogTick(); };
 
     rig.fillTo(limit);
     QSignalSpy failed(&rig.log, &DataLog::saveFailed);
@@ -437,7 +437,7 @@ void TestDataLog::startStop()
     QVERIFY(rig.log.LogActive());
     QVERIFY(rig.log.timer2()->isActive());
     QCOMPARE(rig.log.lines(), DataLog::header());
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     QVERIFY(rig.log.timer2()->isActive());
 
     rig.log.btnLogoClick();
@@ -530,6 +530,8 @@ void TestDataLog::staleLines()
     QFETCH(int, lines);
 
     Rig rig;
+    bool held = false;
+    rig.log.setHoldCheck([&held] { return held; });
     rig.log.btnLogoClick();
     for (const QChar step : steps) {
         switch (step.unicode()) {
@@ -540,13 +542,13 @@ void TestDataLog::staleLines()
             rig.log.alarmWordsChanged();
             break;
         case 'h':
-            rig.state.RequestState = StateWrite;
+            held = true;
             break;
         case 'r':
-            rig.state.RequestState = StatePoll;
+            held = false;
             break;
         case 't':
-            rig.log.Timer2Timer();
+            rig.log.onLogTick();
             QVERIFY(rig.log.timer2()->isActive()); // a skipped tick still waits for the next
             break;
         }
@@ -565,8 +567,8 @@ void TestDataLog::unsavedLinesAndHeader()
     QCOMPARE(rig.log.saveUnsaved(), QString());
     QCOMPARE(rig.files(), QStringList());
 
-    rig.log.Timer2Timer();
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
+    rig.log.onLogTick();
     QCOMPARE(rig.log.unsavedLines(), 2);
     const QString first = rig.log.saveUnsaved();
     QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(first).fileName())), rig.log.lines());
@@ -574,10 +576,10 @@ void TestDataLog::unsavedLinesAndHeader()
     QCOMPARE(rig.log.saveUnsaved(), QString());
 
     // "삭제" while running: the lines after it go to a file that starts with the header.
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     rig.log.Button2Click();
     QCOMPARE(rig.log.unsavedLines(), 0);
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     const QStringList afterDelete = splitCrLf(rig.fileBytes(QFileInfo(rig.log.Button1Click()).fileName()));
     QCOMPARE(afterDelete, head + QStringList{rig.log.record()});
 

@@ -401,7 +401,7 @@ void TestDialogs::connectionChoices()
     // Close: nothing is connected and polling does not start.
     QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn2"), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QCOMPARE(session->state().SerialPortOpen, 0);
 }
 
@@ -426,7 +426,7 @@ void TestDialogs::connectTypedDevicePath()
     QCOMPARE(session->serialPort().device(), path);
     QCOMPARE(session->state().SerialPortOpen, 1);
     QCOMPARE(session->linkText(), path);
-    QVERIFY(session->engine().pollTimer()->isActive());
+    QVERIFY(session->engine().pollingRunning());
     QVERIFY(session->menus().FlatPanel3 && !session->menus().pnlConnect);
     session->closing();
 }
@@ -536,7 +536,7 @@ void TestDialogs::onlyTheChosenPortOpens()
         QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn2"), Qt::LeftButton);
         QVERIFY(!dialog.isVisible());
         QCOMPARE(openrecorder::opened(), QStringList{});
-        QVERIFY(!session->engine().pollTimer()->isActive());
+        QVERIFY(!session->engine().pollingRunning());
         QCOMPARE(session->state().SerialPortOpen, 0);
         return;
     }
@@ -600,7 +600,7 @@ void TestDialogs::deviceThatCannotOpen()
     QVERIFY(dialog.isVisible());
     QCOMPARE(portSelect->currentText(), missing);
     QCOMPARE(failed.size(), 0);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QVERIFY(!session->serialPort().isOpen());
 
     replaceText(portSelect->lineEdit(), pty.path);
@@ -609,7 +609,7 @@ void TestDialogs::deviceThatCannotOpen()
     QCOMPARE(takeMessages(), QStringList{});
     QVERIFY(session->serialPort().isOpen());
     QCOMPARE(session->serialPort().device(), pty.path);
-    QVERIFY(session->engine().pollTimer()->isActive());
+    QVERIFY(session->engine().pollingRunning());
     session->closing();
 }
 
@@ -654,7 +654,7 @@ void TestDialogs::hostTextThatNamesNoHost()
     QCOMPARE(host->text(), text);
     QCOMPARE(failed.size(), 0);
     QCOMPARE(connecting.size(), 0);
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QCOMPARE(session->linkText(), QString());
 
     const QString target = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());

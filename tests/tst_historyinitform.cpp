@@ -6,7 +6,6 @@
 #include "enginerig.h"
 #include "fakequestions.h"
 
-#include "history/historyinit.h"
 #include "history/historyinitform.h"
 
 #include <QDialog>
@@ -17,9 +16,8 @@
 #include <QTest>
 
 using namespace qeln;
-using history::LogKind;
 
-Q_DECLARE_METATYPE(qeln::history::LogKind)
+Q_DECLARE_METATYPE(qeln::LogKind)
 
 class TestHistoryInitForm : public QObject {
     Q_OBJECT
@@ -96,10 +94,6 @@ void TestHistoryInitForm::initFormSendsOneRequestPerPress()
         return tcp ? written.left(2) + answer : answer;
     });
     QSignalSpy messages(&rig.engine, &LinkEngine::messageRequested);
-    history::beginHistoryInitialisation(rig.state);
-    rig.state.PollReady = 0;
-    rig.state.ResponseTimer = 0;
-
     HistoryInitForm form(rig.engine);
     FakeQuestions yes;
     yes.answer = true;
@@ -113,17 +107,14 @@ void TestHistoryInitForm::initFormSendsOneRequestPerPress()
 
     for (int press = 1; press <= 2; ++press) {
         QTest::mouseClick(ok, Qt::LeftButton);
-        QCOMPARE(rig.state.HistoryMode, std::uint8_t(kind));
-        QCOMPARE(rig.state.ResponseTimer, std::uint8_t(3));
-        QCOMPARE(rig.state.PollReady, std::uint8_t(1));
-        QCOMPARE(rig.state.RequestState, std::uint8_t(StateHistoryInit));
+        QVERIFY(rig.engine.pollingHeld());
         QTRY_COMPARE(messages.size(), press);
         QCOMPARE(messages.last().at(1).toString(), message);
         QVERIFY(form.isVisible());
     }
     // Two presses, two requests; a few more poll ticks in this state send nothing else.
     for (int tick = 0; tick < 5; ++tick)
-        rig.engine.Timer1Timer();
+        rig.engine.pollNow();
     // Whatever a tick sent has gone out and been answered once the link is free again.
     QTRY_VERIFY(!rig.engine.tcpBusy());
     const QList<QByteArray> written = rig.link.written();
@@ -154,7 +145,6 @@ void TestHistoryInitForm::initFormAsksFirst()
     QFETCH(bool, closeFirst);
 
     EngineRig rig(tcp);
-    history::beginHistoryInitialisation(rig.state);
     FakeQuestions questions; // answered below, by hand
     HistoryInitForm form(rig.engine);
     form.setQuestions(&questions);
@@ -178,7 +168,7 @@ void TestHistoryInitForm::initFormAsksFirst()
     questions.asked.first().answer(yes);
     const bool sends = yes && !closeFirst;
     QCOMPARE(rig.link.written().size(), sends ? 1 : 0);
-    QCOMPARE(rig.state.RequestState, std::uint8_t(closeFirst ? StatePoll : StateHistoryInit));
+    QCOMPARE(rig.engine.pollingHeld(), !closeFirst);
 
     // The next press asks again.
     if (!closeFirst) {
@@ -201,20 +191,20 @@ void TestHistoryInitForm::initFormClosingResumesPolling()
     QFETCH(CloseBy, how);
 
     EngineRig rig(false);
-    history::beginHistoryInitialisation(rig.state);
-    rig.state.PollReady = 0;
     QPointer<HistoryInitForm> form = new HistoryInitForm(rig.engine);
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->open();
     QVERIFY(QTest::qWaitForWindowExposed(form));
-    QCOMPARE(rig.state.RequestState, std::uint8_t(StateHistoryInit));
+    QVERIFY(rig.engine.pollingHeld());
 
     closeWindow(form, how);
     deleteClosed();
     QVERIFY(form.isNull());
-    QCOMPARE(rig.state.RequestState, std::uint8_t(StatePoll));
-    QCOMPARE(rig.state.PollReady, std::uint8_t(1));
+    QVERIFY(!rig.engine.pollingHeld());
     QVERIFY(rig.link.written().isEmpty());
+    // The next tick polls the status.
+    rig.engine.pollNow();
+    QCOMPARE(rig.link.written(), QList<QByteArray>{":01040001008377\r\n"});
 }
 
 QTEST_MAIN(TestHistoryInitForm)

@@ -3,10 +3,12 @@
 #include "testframes.h"
 
 #include "history/historyrecords.h"
+#include "link/answer.h"
 
 #include <QTest>
 
 #include <functional>
+#include <optional>
 
 using namespace qeln::history;
 
@@ -50,12 +52,24 @@ QByteArray eventBytes(int code, int value)
     return b;
 }
 
-// What the dispatcher hands over: serial ":" + body + LRC (no CR LF); TCP the bytes after the
-// function code, a record with one leading byte the decoder skips.
+// A serial answer from ":" to the LRC; TCP: the bytes after the function code, a record with one
+// leading byte the decoder skips.
 QByteArray serialText(const QByteArray &function, const QByteArray &data)
 {
     const QByteArray body = "01" + function + data.toHex().toUpper();
     return ":" + body + testframes::lrcDigits(body);
+}
+
+// What the engine hands the decoders: the payload of an answer. A serial frame the frame
+// parser refuses reaches no decoder (nothing).
+std::optional<QByteArray> handedOver(const QByteArray &response, bool tcp)
+{
+    if (tcp)
+        return response;
+    const qeln::ParsedAnswer parsed = qeln::parseAsciiFrame(response);
+    if (const auto *answer = std::get_if<qeln::Answer>(&parsed))
+        return answer->payload;
+    return std::nullopt;
 }
 
 QByteArray tcpRecord(const QByteArray &data)
@@ -354,7 +368,9 @@ void TestHistoryRecords::alarmRecord()
     QFETCH(QByteArray, response);
     QFETCH(int, index);
     QFETCH(QStringList, cells);
-    const auto record = decodeAlarmRecord(response, tcp);
+    const auto payload = handedOver(response, tcp);
+    QVERIFY(payload);
+    const auto record = decodeAlarmRecord(*payload, tcp);
     QVERIFY(record);
     QCOMPARE(alarmRow(index, *record), cells);
 }
@@ -388,7 +404,9 @@ void TestHistoryRecords::eventRecord()
     QFETCH(bool, tcp);
     QFETCH(QByteArray, response);
     QFETCH(QStringList, cells);
-    const auto record = decodeEventRecord(response, tcp);
+    const auto payload = handedOver(response, tcp);
+    QVERIFY(payload);
+    const auto record = decodeEventRecord(*payload, tcp);
     QVERIFY(record);
     QCOMPARE(eventRow(7, *record), cells);
 }
@@ -416,7 +434,9 @@ void TestHistoryRecords::count()
     QFETCH(bool, tcp);
     QFETCH(QByteArray, response);
     QFETCH(int, total);
-    const auto decoded = decodeCount(response, tcp);
+    const auto payload = handedOver(response, tcp);
+    QVERIFY(payload);
+    const auto decoded = decodeCount(*payload, tcp);
     QVERIFY(decoded);
     QCOMPARE(*decoded, total);
 }
@@ -470,12 +490,16 @@ void TestHistoryRecords::refusedAnswers()
     QFETCH(QString, kind);
     QFETCH(bool, tcp);
     QFETCH(QByteArray, response);
+    // Refused by the frame parser, or by the decoder.
+    const auto payload = handedOver(response, tcp);
+    if (!payload)
+        return;
     if (kind == QLatin1String("alarm"))
-        QVERIFY(!decodeAlarmRecord(response, tcp));
+        QVERIFY(!decodeAlarmRecord(*payload, tcp));
     else if (kind == QLatin1String("event"))
-        QVERIFY(!decodeEventRecord(response, tcp));
+        QVERIFY(!decodeEventRecord(*payload, tcp));
     else
-        QVERIFY(!decodeCount(response, tcp));
+        QVERIFY(!decodeCount(*payload, tcp));
 }
 
 void TestHistoryRecords::rowIndexAndGridLayout()

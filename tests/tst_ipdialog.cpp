@@ -375,7 +375,7 @@ void TestIpDialog::writeReachesController()
     // The block is read back and compared with what was sent; the dialog says how it went.
     QVERIFY(writtenAsSent(d));
     QVERIFY(checked(d).isEmpty());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.state().RequestState, StatePoll, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.engine().pollingHeld(), Wait);
 
     // "조회": the boxes are filled again from the controller's new answer.
     rig.decoded.clear();
@@ -435,7 +435,7 @@ void TestIpDialog::refusalsSendNothing()
         box->accept();
         QTRY_VERIFY(!refusalBox(d));
         QVERIFY2(child<QCheckBox>(d, c.box)->isChecked(), c.what);
-        QCOMPARE(rig.state().RequestState == StateIpWrite, false);
+        QVERIFY(!rig.engine().pollingHeld());
         child<QCheckBox>(d, c.box)->setChecked(false);
         setText(d, c.field, before);
     }
@@ -459,8 +459,7 @@ void TestIpDialog::cutShortAnswerFillsWhatItHas()
     QTRY_VERIFY_WITH_TIMEOUT(rig.decoded.size() > before, Wait);
     QByteArray block(2, '\0');
     block += QByteArray::fromHex("001A3AE00009" "0A000005" "FFFF0000");
-    rig.state().ResponseText = block;
-    rig.ipLink->DecodeIpSettings(rig.state());
+    Q_EMIT rig.engine().ipBlockReceived(block);
     d->onFillTimeout();
     QCOMPARE(parts(d, "edtIP", 4), QStringLiteral("10.00.00.05"));
     QCOMPARE(parts(d, "edtSM", 4), QStringLiteral("255.255.00.00"));

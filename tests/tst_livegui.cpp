@@ -129,7 +129,7 @@ void TestLiveGui::dataLogPage()
     QVERIFY(start && memo);
     QTest::mouseClick(start, Qt::LeftButton);
     QCOMPARE(start->text(), QStringLiteral("Log 중지"));
-    rig.window.monitor().dataLog().Timer2Timer();
+    rig.window.monitor().dataLog().onLogTick();
     const QString last = memo->toPlainText().split(QLatin1Char('\n')).last();
     QVERIFY2(last.startsWith(QStringLiteral("[  ")) && last.count(QStringLiteral(" ; ")) == 25, qPrintable(last));
     // Disconnecting stops the log.

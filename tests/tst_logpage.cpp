@@ -126,16 +126,16 @@ void TestLogPage::memoFollowsTheLog()
     QCOMPARE(rig.log.intervalIndex(), 2);
     QCOMPARE(rig.log.timer2()->interval(), 60000);
 
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     rig.log.alarmWordsChanged();
     QCOMPARE(rig.memo(), rig.log.lines());
     QCOMPARE(rig.memo().last(), QStringLiteral("[al]") + rig.log.record());
 
     // The automatic save empties the memo down to a new header.
     while (rig.log.lines().size() < DataLog::PeriodicLimit)
-        rig.log.Timer2Timer();
+        rig.log.onLogTick();
     QCOMPARE(rig.memo().size(), DataLog::PeriodicLimit);
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     QCOMPARE(rig.memo(), DataLog::header());
 
     // Nothing unsaved: "삭제" empties at once, and the running log starts again with its header.
@@ -151,7 +151,7 @@ void TestLogPage::saveMessages()
 {
     Rig rig;
     rig.click("btnLogo");
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
 
     // The click returns at once (no nested event loop) and tells where the file went.
     rig.click("Button1");
@@ -166,7 +166,7 @@ void TestLogPage::saveMessages()
     rig.click("Button1");
     QCOMPARE(rig.boxes("logSaveFailedBox").size(), 1);
     while (rig.log.lines().size() <= DataLog::PeriodicLimit + 2)
-        rig.log.Timer2Timer();
+        rig.log.onLogTick();
     const auto failed = rig.boxes("logSaveFailedBox");
     QCOMPARE(failed.size(), 1);
     QVERIFY(failed.first()->text().contains(QStringLiteral("missing")));
@@ -232,7 +232,7 @@ void TestLogPage::deleteAsksForUnsavedLines()
     rig.questions.answer = answer;
     rig.click("btnLogo");
     for (int i = 0; i < lines; ++i)
-        rig.log.Timer2Timer();
+        rig.log.onLogTick();
     if (saveFirst)
         rig.click("Button1");
     const QStringList before = rig.log.lines();
@@ -274,7 +274,7 @@ void TestLogPage::outputFolder()
     QCOMPARE(chosen.first().first().toString(), other.path());
     QVERIFY(label->text().contains(QDir::toNativeSeparators(other.path())));
     rig.click("btnLogo");
-    rig.log.Timer2Timer();
+    rig.log.onLogTick();
     rig.click("Button1");
     QCOMPARE(QDir(other.path()).entryList(QDir::Files).size(), 1);
 

@@ -283,7 +283,7 @@ void TestMainForm::loginConnectStatusDisconnectLogout()
     QCOMPARE(colour("pnlConnect"), StatusStrip::LinkDown);
     // No status is decoded once the link is dropped: the poll stands still, a request still in
     // flight is dealt with, and the menus stay withdrawn.
-    QVERIFY(!session->engine().pollTimer()->isActive());
+    QVERIFY(!session->engine().pollingRunning());
     QTRY_VERIFY(!session->engine().tcpBusy());
     QVERIFY(!item("mAlarmLog")->isEnabled());
 
@@ -529,7 +529,7 @@ void TestMainForm::monitorPreviewAndFirmwareCounter()
     for (const char *shown : {"GroupBox1", "FlatPanel3", "FlatGroupBox1", "Lable_BCA", "Image_BattCh", "TreeViewM"})
         QVERIFY2(widget<QWidget>(shown)->isVisible(), shown);
     QCOMPARE(session->state().StatusRegisters[65], 1);
-    QVERIFY(!session->engine().reminderTimer()->isActive());
+    QVERIFY(!window->monitor().reminderTimer()->isActive());
     QCOMPARE(widget<QTreeWidget>("TreeViewM")->topLevelItemCount(), 1);
     // The animation runs on from the preview's pictures.
     QTRY_VERIFY(!widget<QWidget>("Image_Sys1")->isVisible());

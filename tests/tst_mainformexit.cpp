@@ -65,7 +65,7 @@ void logLines(ConsoleRig &rig, int lines)
     if (!log.LogActive())
         log.btnLogoClick();
     for (int i = 0; i < lines; ++i)
-        log.Timer2Timer();
+        log.onLogTick();
 }
 
 } // namespace
@@ -189,16 +189,16 @@ void TestMainFormExit::heldPollWritesNoStaleLine()
     QVERIFY(settings);
     QVERIFY(rig.pollHeld());
     for (int tick = 0; tick < 3; ++tick)
-        log.Timer2Timer();
+        log.onLogTick();
     QCOMPARE(log.lines().size(), before);
 
     // Closed: nothing until the next status, then one line.
     settings->reject();
-    log.Timer2Timer();
+    log.onLogTick();
     QCOMPARE(log.lines().size(), before);
-    QSignalSpy decoded(&rig.engine(), &qeln::LinkEngine::statusDecoded);
+    QSignalSpy decoded(&rig.engine(), &qeln::LinkEngine::statusReceived);
     QVERIFY(decoded.wait(5000));
-    log.Timer2Timer();
+    log.onLogTick();
     QCOMPARE(log.lines().size(), before + 1);
 }
 

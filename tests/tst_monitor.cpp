@@ -57,11 +57,9 @@ struct Responder {
     int transaction = 0;
     void operator()(const Regs &changes)
     {
-        rig.engine.Timer1Timer();
+        rig.engine.pollNow();
         rig.link.injectNow(testframes::tcpStatusResponse(++transaction, with(plant(), changes)));
         QCoreApplication::processEvents();
-        for (int i = 0; i < 3; ++i)
-            rig.engine.Timer1Timer(); // the count-down that readies the next poll
     }
 };
 
@@ -413,10 +411,10 @@ void TestMonitor::decodeThroughEngine()
     EngineRig rig(tcp);
     LiveMonitor monitor(rig.engine);
     QSignalSpy views(&monitor, &LiveMonitor::viewDecoded);
-    QSignalSpy started(&rig.engine, &LinkEngine::statusDecodeStarted);
+    QSignalSpy received(&rig.engine, &LinkEngine::statusReceived);
     const QList<int> regs = plant();
 
-    rig.engine.Timer1Timer(); // the poll goes out
+    rig.engine.pollNow(); // the poll goes out
     if (tcp) {
         rig.link.injectNow(testframes::tcpStatusResponse(1, regs));
     } else {
@@ -428,11 +426,11 @@ void TestMonitor::decodeThroughEngine()
             body.chop(1);
         if (cut > 0)
             body += '0';
-        rig.engine.ComPort11AfterRead(testframes::serialFrame(body));
+        rig.link.injectNow(testframes::serialFrame(body));
     }
     QCoreApplication::processEvents();
     QCOMPARE(views.size(), decodedViews);
-    QCOMPARE(started.size(), storedUpTo > 0 ? 1 : 0);
+    QCOMPARE(received.size(), storedUpTo > 0 ? 1 : 0);
     for (int n = 1; n <= 131; ++n)
         QCOMPARE(statusRegister(rig.state, n), n <= storedUpTo ? regs[n - 1] : 0);
     if (decodedViews) {
@@ -515,28 +513,28 @@ void TestMonitor::treeStateMachine()
     QCOMPARE(tree.TreeState, 2);
     QVERIFY(tree.timer3()->isActive());
     QCOMPARE(tree.nodes().size(), 1 + 4 + 16);
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QCOMPARE(tree.TreeState, 3);
 
     // An alarm reaches the icons on the next tick, and only on a change.
     respond({{15, 0x0001}});
     QVERIFY(!tree.nodes().at(0).alarm);
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QVERIFY(tree.nodes().at(0).alarm);
     const auto changes = icons.size();
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QCOMPARE(icons.size(), changes);
     // Set and cleared again between two ticks: no icon changes.
     respond({{15, 0x0001}, {16, 0x0002}});
     respond({{15, 0x0001}});
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QCOMPARE(icons.size(), changes);
 
     // Battery taken out of use: gone for two responses, then rebuilt without its group.
     respond({{66, 0}});
     QCOMPARE(tree.TreeState, 0);
     QVERIFY(tree.nodes().isEmpty());
-    tree.Timer3Timer(); // a tick on a cleared tree touches nothing
+    tree.onBlinkTick(); // a tick on a cleared tree touches nothing
     QVERIFY(tree.nodes().isEmpty());
     respond({{66, 0}});
     QVERIFY(tree.nodes().isEmpty());
@@ -569,9 +567,9 @@ void TestMonitor::treeSurvivesBatteryChanges()
         for (int use : battery) {
             load(s, with(plant(), {{66, use}, {15, 0x0041}, {16, 0x3FFF}}));
             tree.statusStep();
-            tree.Timer3Timer();
+            tree.onBlinkTick();
             s.StatusRegisters[65] = 1 - use; // the register moves between response and tick
-            tree.Timer3Timer();
+            tree.onBlinkTick();
             tree.RefreshModuleTree();
             for (const TreeNode &n : tree.nodes())
                 QVERIFY(n.parent < tree.nodes().size());
@@ -579,7 +577,7 @@ void TestMonitor::treeSurvivesBatteryChanges()
     }
     tree.ClearModuleTree();
     tree.RefreshModuleTree();
-    tree.Timer3Timer();
+    tree.onBlinkTick();
     QVERIFY(tree.nodes().isEmpty());
 }
 
@@ -633,22 +631,29 @@ void TestMonitor::reminderAndAnswerWatch()
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 22));
     monitor.setClock([&now] { return now; });
     monitor.startDisplayTimers();
-    QVERIFY(rig.engine.reminderTimer()->isActive());
+    QVERIFY(monitor.reminderTimer()->isActive());
     QVERIFY(monitor.timer4()->isActive());
     QSignalSpy missing(&monitor, &LiveMonitor::answerMissing);
     QSignalSpy resumed(&monitor, &LiveMonitor::answerResumed);
 
     Responder respond{rig};
-    rig.state.AlarmTestBlinkCount = 17;
+    QSignalSpy reminder(&monitor, &LiveMonitor::alarmTestReminderChanged);
+    for (int i = 0; i < 17; ++i)
+        monitor.onReminderTick();
     respond({{71, 0}});
-    QVERIFY(!rig.engine.reminderTimer()->isActive());
-    QCOMPARE(rig.state.AlarmTestBlinkCount, 0);
+    QVERIFY(!monitor.reminderTimer()->isActive());
     respond({{71, 1}});
-    QVERIFY(rig.engine.reminderTimer()->isActive());
+    QVERIFY(monitor.reminderTimer()->isActive());
+    // The blink starts over once the test ends: hidden after 10 ticks, shown again after 30.
+    reminder.clear();
+    for (int i = 0; i <= 30; ++i)
+        monitor.onReminderTick();
+    QCOMPARE(reminder.size(), 2);
+    QCOMPARE(reminder.at(0).at(0).toBool(), false);
+    QCOMPARE(reminder.at(1).at(0).toBool(), true);
 
     // The poll runs at 300 ms: three poll periods are 2.7 s.
-    rig.engine.pollTimer()->setInterval(300);
-    rig.engine.pollTimer()->start();
+    rig.engine.startPolling(300);
     monitor.checkAnswer(); // the poll is seen running
     respond({});
     now = now.addMSecs(2700);
@@ -664,11 +669,11 @@ void TestMonitor::reminderAndAnswerWatch()
     QCOMPARE(resumed.size(), 1);
     QVERIFY(!monitor.answerOverdue());
     // A dialog holding the poll is not a silent controller.
-    rig.state.RequestState = StateWrite;
+    rig.engine.holdPolling();
     now = now.addSecs(60);
     monitor.checkAnswer();
     QCOMPARE(missing.size(), 1);
-    rig.engine.pollTimer()->stop();
+    rig.engine.stopPolling();
 }
 
 QTEST_GUILESS_MAIN(TestMonitor)

@@ -157,9 +157,16 @@ void TestNetwork::decode()
 {
     QFETCH(QByteArray, block);
     QFETCH(QString, expected);
+    // Both links hand the same block over: on serial its hexadecimal pairs become bytes.
     for (const bool tcp : {true, false}) {
-        const auto r = decodeIpSettingsResponse(tcp ? block : serialAnswer(block).chopped(2), tcp);
-        QVERIFY(r);
+        QByteArray bytes = block;
+        if (!tcp) {
+            const ParsedAnswer parsed = parseAsciiFrame(serialAnswer(block).chopped(2));
+            QVERIFY(std::holds_alternative<Answer>(parsed));
+            QCOMPARE(std::get<Answer>(parsed).function, 0xB2);
+            bytes = std::get<Answer>(parsed).payload;
+        }
+        const std::optional<IpSettingsReadBack> r = decodeIpSettingsBlock(bytes);
         QCOMPARE(render(*r), expected);
         QVERIFY2(r->complete(), qPrintable(r->missingFields().join(QLatin1Char(' '))));
         QCOMPARE(r->cutShortMessage(), QString());
@@ -224,11 +231,13 @@ void TestNetwork::serialTextNotHex()
 {
     QByteArray text = serialAnswer(readBlock("AB", "Z")).chopped(2);
     text[20] = 'G';
-    QVERIFY(!decodeIpSettingsResponse(text, false));
-    // A serial text that ends right after its LRC decodes nothing, but says so field by field.
-    const auto empty = decodeIpSettingsResponse(":01B2FF", false);
-    QVERIFY(empty);
-    QCOMPARE(empty->filled, IpFields());
+    const ParsedAnswer spoilt = parseAsciiFrame(text);
+    QVERIFY(std::holds_alternative<RequestFailure>(spoilt));
+    QCOMPARE(std::get<RequestFailure>(spoilt).fault, AnswerFault::NotHexadecimal);
+    // An answer that ends right after its LRC decodes nothing, but says so field by field.
+    const ParsedAnswer empty = parseAsciiFrame(":01B24D");
+    QVERIFY(std::holds_alternative<Answer>(empty));
+    QCOMPARE(decodeIpSettingsBlock(std::get<Answer>(empty).payload).filled, IpFields());
 }
 
 void TestNetwork::build_data()
@@ -452,18 +461,17 @@ void TestNetwork::refuseWithoutRead()
 void TestNetwork::serialRequests()
 {
     EngineRig rig(false);
-    IpSettingsLink ip;
-    rig.engine.setDecoders(&ip);
+    IpSettingsLink ip(rig.engine);
     QSignalSpy decoded(&ip, &IpSettingsLink::readBackDecoded);
-    rig.state.PollReady = 0;
 
-    const quint64 ticket = ip.requestRead(rig.engine);
+    const quint64 ticket = ip.requestRead();
     QCOMPARE(ticket, 1u);
-    QCOMPARE(rig.state.RequestState, StateIpRead);
-    QCOMPARE(rig.state.PollReady, 1);
-    rig.engine.Timer1Timer();
+    rig.engine.pollNow();
     QCOMPARE(rig.link.written(), QList<QByteArray>{":0122DD\r\n"});
-    QCOMPARE(rig.state.RequestState, StatePoll);
+    // The read went once; polling goes on after it.
+    QVERIFY(!rig.engine.pollingHeld());
+    rig.engine.pollNow();
+    QCOMPARE(rig.link.written().value(1), QByteArray(":01040001008377\r\n"));
 
     const QByteArray block = readBlock("QELN " + CpJeongRyuGi, QByteArray("서울 국사"));
     rig.link.injectNow(serialAnswer(block));
@@ -472,11 +480,11 @@ void TestNetwork::serialRequests()
     QVERIFY(ip.lastReadBack());
     QCOMPARE(ip.lastReadBack()->hwDescriptionText, QStringLiteral("QELN 정류기"));
     QCOMPARE(ip.lastReadBack()->siteText, QStringLiteral("서울 국사"));
-    QCOMPARE(ip.requestRead(rig.engine), 2u);
+    QCOMPARE(ip.requestRead(), 2u);
 
     rig.link.clearWritten();
     const QByteArray payload = hx("123456780102");
-    QVERIFY(ip.sendWrite(rig.engine, payload));
+    QVERIFY(ip.sendWrite(payload));
     QCOMPARE(rig.link.written(), QList<QByteArray>{testframes::serialFrame("01230000123456780102")});
 
     ip.invalidate();
@@ -487,8 +495,7 @@ void TestNetwork::serialRequests()
 void TestNetwork::tcpRequests()
 {
     EngineRig rig(true);
-    IpSettingsLink ip;
-    rig.engine.setDecoders(&ip);
+    IpSettingsLink ip(rig.engine);
     QSignalSpy decoded(&ip, &IpSettingsLink::readBackDecoded);
     QByteArray block = readBlock("AB", "Z");
     block.resize(150, '\0');
@@ -499,8 +506,8 @@ void TestNetwork::tcpRequests()
         return w.left(4) + QByteArray(2, '\0');
     });
 
-    ip.requestRead(rig.engine);
-    rig.engine.Timer1Timer();
+    ip.requestRead();
+    rig.engine.pollNow();
     QCOMPARE(rig.link.written().value(0).mid(2).toHex(), QByteArray("0000000201") + "41");
     QTRY_COMPARE(decoded.size(), 1);
     QCOMPARE(render(*ip.lastReadBack()), rendered(QStringLiteral("AB"), QStringLiteral("Z")));
@@ -508,8 +515,9 @@ void TestNetwork::tcpRequests()
 
     // The write: function 0x42, the payload as it is, its length + 2 in the length byte.
     const QByteArray payload = QByteArray(253, '\x5A');
-    QVERIFY(ip.sendWrite(rig.engine, payload));
-    QCOMPARE(rig.state.RequestState, StateIpWrite);
+    QVERIFY(ip.sendWrite(payload));
+    // No status poll until the dialog resumes it (and renews the connection).
+    QVERIFY(rig.engine.pollingHeld());
     QTRY_COMPARE(rig.link.written().size(), 2);
     const QByteArray frame = rig.link.written().at(1);
     QCOMPARE(frame.mid(2, 6).toHex(), QByteArray("000000ff0142"));
@@ -520,14 +528,14 @@ void TestNetwork::sendWriteRefusesSendsNothing()
 {
     for (const bool tcp : {false, true}) {
         EngineRig rig(tcp);
-        IpSettingsLink ip;
+        IpSettingsLink ip(rig.engine);
         QSignalSpy sent(&rig.engine, &LinkEngine::requestSent);
-        QVERIFY(!ip.sendWrite(rig.engine, QByteArray()));
-        QVERIFY(!ip.sendWrite(rig.engine, QByteArray(254, 'x')));
+        QVERIFY(!ip.sendWrite(QByteArray()));
+        QVERIFY(!ip.sendWrite(QByteArray(254, 'x')));
         QCoreApplication::processEvents();
         QCOMPARE(sent.size(), 0);
         QCOMPARE(rig.link.written(), QList<QByteArray>());
-        QCOMPARE(rig.state.RequestState, StatePoll);
+        QVERIFY(!rig.engine.pollingHeld());
     }
 }
 

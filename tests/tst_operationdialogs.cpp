@@ -419,7 +419,7 @@ void TestOperationDialogs::alarmTestSwitchesReminder()
     QCOMPARE(rig.status(71), 0);
     QTRY_VERIFY_WITH_TIMEOUT(!reminder->isVisible(), 2000);
     // The blink that would show it again stands still, and the next statuses keep it hidden.
-    QVERIFY(!rig.engine().reminderTimer()->isActive());
+    QVERIFY(!rig.window.monitor().reminderTimer()->isActive());
     QVERIFY(rig.freshStatus());
     QVERIFY(!reminder->isVisible());
 }

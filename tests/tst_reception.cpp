@@ -1,6 +1,9 @@
 #include "app/consolestate.h"
+#include "link/answer.h"
 #include "link/faketransport.h"
 #include "link/linkengine.h"
+#include "link/tcpexchange.h"
+#include "enginerig.h"
 #include "testframes.h"
 
 #include <QSignalSpy>
@@ -9,54 +12,30 @@
 using namespace qeln;
 using namespace testframes;
 
-Q_DECLARE_METATYPE(qeln::MessageKind)
+Q_DECLARE_METATYPE(qeln::AnswerFault)
 
 namespace {
 
-// Stands in for the history decoders: reports a chosen record count and counts records.
-class CountingDecoders : public ResponseDecoders {
-public:
-    int total = 0;
-    int counts = 0;
-    int records = 0;
-    int ipBlocks = 0;
-    QByteArray lastText;
-    void DecodeHistoryCount(ConsoleState &s) override
-    {
-        ++counts;
-        lastText = s.ResponseText;
-        s.RecordTotal = total;
-        s.RecordIndex = 1;
-        s.HistoryDownloadActive = 1;
-    }
-    void AdvanceHistoryRecord(ConsoleState &s) override
-    {
-        ++records;
-        lastText = s.ResponseText;
-        ++s.RecordIndex;
-    }
-    void DecodeIpSettings(ConsoleState &s) override
-    {
-        ++ipBlocks;
-        lastText = s.ResponseText;
-    }
-};
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
 
-struct SerialRig {
-    ConsoleState state;
-    LinkEngine engine{state};
-    FakeTransport port;
-    CountingDecoders decoders;
-    QSignalSpy decoded{&engine, &LinkEngine::statusDecoded};
+// An engine on an open link with spies on everything it reports.
+struct Rig : EngineRig {
+    explicit Rig(bool tcp) : EngineRig(tcp)
+    {
+        // A test that waits for nothing must not see a read time-out either.
+        engine.tcpExchange()->setReadTimeout(60000);
+    }
+    QSignalSpy decoded{&engine, &LinkEngine::statusReceived};
     QSignalSpy messages{&engine, &LinkEngine::messageRequested};
     QSignalSpy lines{&engine, &LinkEngine::consoleLine};
-    SerialRig()
-    {
-        port.open();
-        engine.setSerialTransport(&port);
-        engine.setDecoders(&decoders);
-        state.SerialPortOpen = 1;
-    }
+    QSignalSpy failed{&engine, &LinkEngine::requestFailed};
+    QSignalSpy counts{&engine, &LinkEngine::historyCountReceived};
+    QSignalSpy records{&engine, &LinkEngine::historyRecordReceived};
+    QSignalSpy ipBlocks{&engine, &LinkEngine::ipBlockReceived};
+
     QStringList messageTexts() const
     {
         QStringList out;
@@ -64,41 +43,124 @@ struct SerialRig {
             out << m.at(1).toString();
         return out;
     }
-};
-
-struct TcpRig {
-    ConsoleState state;
-    LinkEngine engine{state};
-    CountingDecoders decoders;
-    QSignalSpy decoded{&engine, &LinkEngine::statusDecoded};
-    QSignalSpy messages{&engine, &LinkEngine::messageRequested};
-    QSignalSpy lines{&engine, &LinkEngine::consoleLine};
-    TcpRig()
+    QList<QByteArray> linesStarting(const QByteArray &prefix) const
     {
-        state.LinkIsTcp = 1;
-        engine.setDecoders(&decoders);
-    }
-    // As if the request with this function code had just gone out as transaction `id`.
-    void sent(int function, int id = 1)
-    {
-        state.FrameFunction = function;
-        state.TransactionId = id;
-    }
-    QStringList messageTexts() const
-    {
-        QStringList out;
-        for (const auto &m : messages)
-            out << m.at(1).toString();
+        QList<QByteArray> out;
+        for (const auto &l : lines)
+            if (l.at(0).toByteArray().startsWith(prefix))
+                out << l.at(0).toByteArray().mid(prefix.size());
         return out;
     }
+    RequestFailure lastFailure() const { return failed.last().at(0).value<RequestFailure>(); }
 };
+
+// What a parse gives, written as one string: "answer FF payload-hex" or "fault N function".
+QByteArray describe(const ParsedAnswer &parsed)
+{
+    if (const auto *a = std::get_if<Answer>(&parsed))
+        return "answer " + QByteArray::number(a->function, 16) + " " + a->payload.toHex();
+    const auto &f = std::get<RequestFailure>(parsed);
+    QByteArray out = "fault " + QByteArray::number(int(f.fault)) + " " + QByteArray::number(f.function, 16);
+    if (f.fault == AnswerFault::Exception)
+        out += " code " + QByteArray::number(f.exceptionCode);
+    return out;
+}
+
+QByteArray answerText(int function, const QByteArray &payload)
+{
+    return "answer " + QByteArray::number(function, 16) + " " + payload.toHex();
+}
+
+QByteArray faultText(AnswerFault fault, int function, int code = -2)
+{
+    QByteArray out = "fault " + QByteArray::number(int(fault)) + " " + QByteArray::number(function, 16);
+    if (code != -2)
+        out += " code " + QByteArray::number(code);
+    return out;
+}
 
 } // namespace
 
 class TestReception : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // The serial assembler fed read by read: which frames reach the dispatcher.
+    // One serial frame from ':' up to the CR, parsed.
+    void parseAscii_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("parsed");
+        QTest::addColumn<int>("length"); // of a spoilt frame, as reported
+        QTest::newRow("good") << QByteArray(":01060030800544") << answerText(0x06, hex("00308005")) << 0;
+        QTest::newRow("no payload") << QByteArray(":0122DD") << answerText(0x22, {}) << 0;
+        QTest::newRow("lower-case digits") << QByteArray(":0122dd") << answerText(0x22, {}) << 0;
+        QTest::newRow("exception answer is an answer") << QByteArray(":018602" "77") << answerText(0x86, hex("02")) << 0;
+        QTest::newRow("wrong lrc") << QByteArray(":01060030800545") << faultText(AnswerFault::BadLrc, 0x06) << 15;
+        QTest::newRow("not hex") << QByteArray(":0106003G800544") << faultText(AnswerFault::NotHexadecimal, 0) << 15;
+        QTest::newRow("odd digit count") << QByteArray(":010600308005441") << faultText(AnswerFault::BadLength, 0) << 16;
+        QTest::newRow("bare colon") << QByteArray(":") << faultText(AnswerFault::BadLength, 0) << 1;
+        QTest::newRow("unit and function only") << QByteArray(":0106") << faultText(AnswerFault::BadLength, 0) << 5;
+        QTest::newRow("shortest: unit function lrc") << QByteArray(":0130CF") << answerText(0x30, {}) << 0;
+    }
+    void parseAscii()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, parsed);
+        QFETCH(int, length);
+        const ParsedAnswer result = parseAsciiFrame(text);
+        QCOMPARE(describe(result), parsed);
+        if (const auto *f = std::get_if<RequestFailure>(&result)) {
+            QCOMPARE(f->length, length);
+            QVERIFY(!f->reason.isEmpty());
+        }
+    }
+
+    // One whole TCP answer as the exchange collected it, for transaction 1.
+    void parseMbap_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("function"); // of the request
+        QTest::addColumn<QByteArray>("parsed");
+        const QByteArray status = tcpStatusResponse(1, sampleRegisters());
+        const QByteArray statusPayload = status.mid(8);
+        QTest::newRow("status") << status << 0x04 << answerText(0x04, statusPayload);
+        QTest::newRow("other transaction") << tcpStatusResponse(2, sampleRegisters()) << 0x04
+                                           << faultText(AnswerFault::WrongTransaction, 0x04);
+        QByteArray protocol = status;
+        protocol[3] = 1;
+        QTest::newRow("protocol not zero") << protocol << 0x04 << faultText(AnswerFault::WrongTransaction, 0x04);
+        QTest::newRow("answer to another function") << tcpResponse(1, 0x41, QByteArray(150, 'x')) << 0x04
+                                                    << faultText(AnswerFault::WrongTransaction, 0x04);
+        QByteArray shortLength = status;
+        shortLength[5] = char(shortLength[5] - 1);
+        // A length field that the bytes already cover is taken; the status size check
+        // downstream judges the payload.
+        QTest::newRow("length field short") << shortLength << 0x04 << answerText(0x04, statusPayload);
+        QByteArray longLength = status;
+        longLength[5] = char(longLength[5] + 1);
+        QTest::newRow("length field beyond the bytes") << longLength << 0x04 << faultText(AnswerFault::BadLength, 0x04);
+        QTest::newRow("seven bytes") << status.left(7) << 0x04 << faultText(AnswerFault::BadLength, 0x04);
+        QTest::newRow("exception 02") << tcpResponse(1, 0x84, hex("02")) << 0x04
+                                      << faultText(AnswerFault::Exception, 0x04, 2);
+        QTest::newRow("exception without its code") << tcpResponse(1, 0x84, {}) << 0x04
+                                                    << faultText(AnswerFault::Exception, 0x04, -1);
+        QTest::newRow("write echo") << tcpResponse(1, 0x06, hex("00308005")) << 0x06 << answerText(0x06, hex("00308005"));
+        // Controllers in the field announce a write acknowledgement with length 7.
+        QByteArray seven = tcpResponse(1, 0x06, hex("00308005"));
+        seven[5] = 7;
+        QTest::newRow("write echo, length 7") << seven << 0x06 << answerText(0x06, hex("00308005"));
+        seven[5] = 8;
+        QTest::newRow("write echo, length 8") << seven << 0x06 << faultText(AnswerFault::BadLength, 0x06);
+        QTest::newRow("history count") << tcpResponse(1, 0x43, hex("010003")) << 0x43 << answerText(0x43, hex("010003"));
+    }
+    void parseMbap()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, function);
+        QFETCH(QByteArray, parsed);
+        QCOMPARE(describe(parseMbapAnswer(bytes, 1, function)), parsed);
+    }
+
+    // The serial assembler fed read by read: which frames it hands on.
     void serialAssembler_data()
     {
         QTest::addColumn<QList<QByteArray>>("reads");
@@ -122,339 +184,328 @@ private Q_SLOTS:
         QTest::newRow("only LF may follow CR")
             << QList<QByteArray>{":0106\rX\n"} << QList<QByteArray>{":0106\r\n"};
         QTest::newRow("no CR no frame") << QList<QByteArray>{":0106\n"} << QList<QByteArray>{};
+        // No answer comes near 8192 characters: a line that never ends is dropped, and the
+        // next frame is received whole.
+        QTest::newRow("overlong frame dropped")
+            << QList<QByteArray>{":" + QByteArray(20000, '0'), b} << QList<QByteArray>{b};
+        QTest::newRow("overlong frame over many reads")
+            << QList<QByteArray>{":" + QByteArray(5000, '0'), QByteArray(5000, '0'), "\r\n", b}
+            << QList<QByteArray>{b};
     }
     void serialAssembler()
     {
         QFETCH(QList<QByteArray>, reads);
         QFETCH(QList<QByteArray>, frames);
-        SerialRig rig;
-        QList<QByteArray> received;
-        for (const QByteArray &read : reads) {
-            rig.engine.ComPort11AfterRead(read);
-            for (const auto &l : rig.lines) {
-                const QByteArray text = l.at(0).toByteArray();
-                if (text.startsWith("Receive >> "))
-                    received << text.mid(11);
-            }
-            rig.lines.clear();
-            QCOMPARE(rig.state.FrameReady, std::uint8_t(0)); // the dispatcher took it
-        }
-        QCOMPARE(received, frames);
+        Rig rig(false);
+        for (const QByteArray &read : reads)
+            rig.link.injectNow(read);
+        QCOMPARE(rig.linesStarting("Receive >> "), frames);
+        const bool overlong = reads.first().size() > 8192 || reads.size() == 4;
+        QCOMPARE(rig.linesStarting("Drop >> frame longer than 8192").size(), overlong ? 1 : 0);
     }
 
-    void bytesWhileFrameReadyAreDropped()
+    // A spoilt serial frame is one typed failure, with the frame's size up to its LRC so a
+    // listener can tell which answer it was; nothing else is reported for it.
+    void spoiltSerialFrame_data()
     {
-        SerialRig rig;
-        rig.state.LastFrame = "stale";
-        rig.state.FrameReady = 1;
-        rig.engine.ComPort11AfterRead(serialFrame("010600308005"));
-        QVERIFY(rig.state.RxFrame.isEmpty());
-        QCOMPARE(rig.state.RxState, std::uint8_t(0));
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<AnswerFault>("fault");
+        QTest::addColumn<int>("length");
+        QByteArray badStatus = serialStatusFrame(sampleRegisters());
+        badStatus.replace(535 - 2, 2, "00");
+        QTest::newRow("status with a wrong lrc") << badStatus << AnswerFault::BadLrc << 535;
+        QTest::newRow("write echo not hex") << QByteArray(":0106003G800544\r\n") << AnswerFault::NotHexadecimal << 15;
+        QTest::newRow("odd digits") << QByteArray(":0130CF0\r\n") << AnswerFault::BadLength << 8;
+    }
+    void spoiltSerialFrame()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(AnswerFault, fault);
+        QFETCH(int, length);
+        Rig rig(false);
+        rig.link.injectNow(frame);
+        QCOMPARE(rig.failed.size(), 1);
+        QCOMPARE(rig.lastFailure().fault, fault);
+        QCOMPARE(rig.lastFailure().length, length);
+        QCOMPARE(rig.decoded.size(), 0);
+        QVERIFY(rig.messages.isEmpty());
+        QCOMPARE(rig.linesStarting("Drop >> ").size(), 1);
     }
 
-    void overlongFrameIsDropped()
-    {
-        SerialRig rig;
-        rig.engine.ComPort11AfterRead(":" + QByteArray(20000, '0'));
-        QVERIFY(rig.state.RxFrame.size() <= 8192);
-        rig.engine.ComPort11AfterRead(serialFrame("010600310001"));
-        QCOMPARE(rig.lines.last().at(0).toByteArray(), "Receive >> " + serialFrame("010600310001"));
-    }
-
-    void checkFrame_data()
-    {
-        QTest::addColumn<QByteArray>("last");
-        QTest::addColumn<bool>("passes");
-        QTest::addColumn<QByteArray>("responseText");
-        QTest::addColumn<QByteArray>("function");
-        QTest::newRow("good") << QByteArray(":01060030800544\r\n") << true
-                              << QByteArray(":01060030800544") << QByteArray("06");
-        QTest::newRow("wrong lrc") << QByteArray(":01060030800545\r\n") << false << QByteArray() << QByteArray();
-        QTest::newRow("no colon") << QByteArray("01060030800544\r\n") << false << QByteArray() << QByteArray();
-        QTest::newRow("no CR") << QByteArray(":01060030800544") << false << QByteArray() << QByteArray();
-        QTest::newRow("not hex") << QByteArray(":0106003G800544\r\n") << false << QByteArray() << QByteArray();
-        QTest::newRow("lower-case lrc") << QByteArray(":0122dd\r\n") << true << QByteArray(":0122dd")
-                                        << QByteArray("22");
-        QTest::newRow("bare colon") << QByteArray(":\r\n") << false << QByteArray() << QByteArray();
-    }
-    void checkFrame()
-    {
-        QFETCH(QByteArray, last);
-        QFETCH(bool, passes);
-        QFETCH(QByteArray, responseText);
-        QFETCH(QByteArray, function);
-        SerialRig rig;
-        rig.state.ResponseText = "before";
-        rig.state.LastFrame = last;
-        QCOMPARE(rig.engine.CheckFrame(), passes);
-        QCOMPARE(rig.state.ResponseText, passes ? responseText : QByteArray("before"));
-        if (passes)
-            QCOMPARE(rig.state.FunctionCodeText, function);
-    }
-
-    // Which serial status answers reach the decoder.
+    // Which serial status answers are decoded into the registers.
     void serialStatus_data()
     {
         QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("requestState");
+        QTest::addColumn<int>("mode"); // 0 polling, 1 polling held, 2 the IP read is due
         QTest::addColumn<bool>("decoded");
         const QList<int> regs = sampleRegisters();
         QTest::newRow("535 characters") << serialStatusFrame(regs) << 0 << true;
         QTest::newRow("130 registers") << serialStatusFrame(regs.mid(0, 130)) << 0 << false;
+        QTest::newRow("132 registers") << serialStatusFrame(regs + QList<int>{7}) << 0 << false;
         QByteArray shortened = "0104" "0106";
         for (int i = 0; i < 131; ++i)
             shortened += i == 130 ? QByteArray("00") : QByteArray("0001");
         QTest::newRow("533 with count 0106") << serialFrame(shortened) << 0 << false;
-        QTest::newRow("while writing") << serialStatusFrame(regs) << 20 << false;
+        QTest::newRow("while polling is held") << serialStatusFrame(regs) << 1 << false;
+        QTest::newRow("while the IP read is due") << serialStatusFrame(regs) << 2 << false;
         QTest::newRow("bad lrc") << QByteArray(serialStatusFrame(regs)).replace(535 - 2, 2, "00") << 0 << false;
     }
     void serialStatus()
     {
         QFETCH(QByteArray, frame);
-        QFETCH(int, requestState);
+        QFETCH(int, mode);
         QFETCH(bool, decoded);
-        SerialRig rig;
-        rig.state.RequestState = std::uint8_t(requestState);
-        rig.engine.ComPort11AfterRead(frame);
+        Rig rig(false);
+        if (mode == 1)
+            rig.engine.holdPolling();
+        else if (mode == 2)
+            rig.engine.requestIpBlock();
+        rig.link.injectNow(frame);
         QCOMPARE(rig.decoded.size(), decoded ? 1 : 0);
-        if (decoded) {
-            const QList<int> regs = sampleRegisters();
-            for (int n = 0; n < 131; ++n)
-                QCOMPARE(rig.state.StatusRegisters[n], regs[n]);
-        } else {
-            QCOMPARE(rig.state.StatusRegisters[0], 0);
-        }
+        const QList<int> regs = sampleRegisters();
+        for (int n = 0; n < 131; ++n)
+            QCOMPARE(rig.state.StatusRegisters[n], decoded ? regs[n] : 0);
     }
 
-    void serialMessagesAndHistory_data()
+    // What each serial answer is reported as. The engine sends nothing in reply: the history
+    // download sequences its own requests.
+    void serialAnswers_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("recordTotal");
         QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<int>("stateAfter");
-        QTest::newRow("alarm init") << QByteArray("01C5") << 0 << QStringList{QStringLiteral(" Alarm Initial Sucess!!")} << QByteArray() << 0;
-        QTest::newRow("event init") << QByteArray("01D5") << 0 << QStringList{QStringLiteral(" Event log Initial Sucess!!")} << QByteArray() << 0;
-        QTest::newRow("empty history") << QByteArray("01C00000") << 0 << QStringList{QStringLiteral("No History data")} << QByteArray() << 10;
-        QTest::newRow("empty event log") << QByteArray("01D00000") << 0 << QStringList{QStringLiteral("No Event log data")} << QByteArray() << 11;
-        QTest::newRow("history count 3") << QByteArray("01C00003") << 3 << QStringList{} << serialFrame("01310002") << 10;
-        QTest::newRow("event count 3") << QByteArray("01D00003") << 3 << QStringList{} << serialFrame("01410002") << 11;
-        QTest::newRow("unknown code") << QByteArray("01E1") << 0 << QStringList{} << QByteArray() << 0;
+        QTest::addColumn<QByteArray>("signal"); // "count 1 payload" etc., or empty
+        QTest::newRow("alarm init") << QByteArray("01C5") << QStringList{QStringLiteral(" Alarm Initial Sucess!!")} << QByteArray();
+        QTest::newRow("event init") << QByteArray("01D5") << QStringList{QStringLiteral(" Event log Initial Sucess!!")} << QByteArray();
+        QTest::newRow("empty history") << QByteArray("01C00000") << QStringList{} << QByteArray("count 1 0000");
+        QTest::newRow("event count 3") << QByteArray("01D00003") << QStringList{} << QByteArray("count 2 0003");
+        QTest::newRow("alarm record") << QByteArray("01C1" "0102A0B0") << QStringList{} << QByteArray("record 1 0102a0b0");
+        QTest::newRow("event record") << QByteArray("01D1" "0C") << QStringList{} << QByteArray("record 2 0c");
+        QTest::newRow("ip block") << QByteArray("01B2" "C0A80001") << QStringList{} << QByteArray("ip c0a80001");
+        QTest::newRow("unknown code") << QByteArray("01E1") << QStringList{} << QByteArray();
+        QTest::newRow("tcp-only code 43") << QByteArray("0143010003") << QStringList{} << QByteArray();
+        QTest::newRow("exception to a read") << QByteArray("018402") << QStringList{} << QByteArray();
     }
-    void serialMessagesAndHistory()
+    void serialAnswers()
     {
         QFETCH(QByteArray, body);
-        QFETCH(int, recordTotal);
         QFETCH(QStringList, messages);
-        QFETCH(QByteArray, sent);
-        QFETCH(int, stateAfter);
-        SerialRig rig;
-        rig.decoders.total = recordTotal;
-        rig.engine.ComPort11AfterRead(serialFrame(body));
+        QFETCH(QByteArray, signal);
+        Rig rig(false);
+        rig.link.injectNow(serialFrame(body));
         QCOMPARE(rig.messageTexts(), messages);
-        QCOMPARE(rig.port.written(), sent.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{sent});
-        QCOMPARE(int(rig.state.RequestState), stateAfter);
-        if (stateAfter == 10 || stateAfter == 11)
-            QCOMPARE(rig.engine.pollTimer()->interval(), 800);
+        QList<QByteArray> seen;
+        for (const auto &c : rig.counts)
+            seen << "count " + QByteArray::number(int(c.at(0).value<LogKind>())) + " " + c.at(1).toByteArray().toHex();
+        for (const auto &r : rig.records)
+            seen << "record " + QByteArray::number(int(r.at(0).value<LogKind>())) + " " + r.at(1).toByteArray().toHex();
+        for (const auto &i : rig.ipBlocks)
+            seen << "ip " + i.at(0).toByteArray().toHex();
+        QCOMPARE(seen, signal.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{signal});
+        QVERIFY(rig.failed.isEmpty());
+        QVERIFY(rig.link.written().isEmpty());
     }
 
-    void serialRecordAfterWindowClosedSendsNothing()
-    {
-        SerialRig rig;
-        rig.state.RecordTotal = 5;
-        rig.state.RecordIndex = 2;
-        rig.state.HistoryDownloadActive = 0;
-        rig.engine.ComPort11AfterRead(serialFrame("01C1" + QByteArray(68, '0')));
-        QCOMPARE(rig.decoders.records, 1);
-        QVERIFY(rig.port.written().isEmpty());
-    }
-
+    // After a disconnect the serial port stays open until the next character: that closes
+    // it, and the character is not read.
     void afterDisconnectFirstCharacterClosesPort()
     {
-        SerialRig rig;
+        Rig rig(false);
         rig.state.SerialPortOpen = 0;
-        rig.engine.ComPort11RxChar(serialFrame("01C5"));
-        QVERIFY(!rig.port.isOpen());
+        rig.link.injectNow(serialFrame("01C5"));
+        QVERIFY(!rig.link.isOpen());
         QVERIFY(rig.messages.isEmpty());
-        QVERIFY(rig.state.LastFrame.isEmpty());
+        QVERIFY(rig.linesStarting("Receive >> ").isEmpty());
     }
 
-    // Which TCP answers reach the status decoder.
+    // A TCP status answer, as the link delivers it to the poll in flight: decoded only when
+    // its data is exactly the 262 bytes asked for with the byte count's low byte 06; any
+    // other size is dropped with a line, an answer that is not the poll's fails the request.
     void tcpStatus_data()
     {
         QTest::addColumn<QByteArray>("response");
-        QTest::addColumn<int>("requestState");
-        QTest::addColumn<bool>("decoded");
+        QTest::addColumn<bool>("held"); // polling held after the poll went out
+        QTest::addColumn<int>("outcome"); // 0 decoded, 1 size dropped, 2 request failed
         const QList<int> regs = sampleRegisters();
-        QTest::newRow("good") << tcpStatusResponse(1, regs) << 0 << true;
-        QTest::newRow("byte count 0x07") << tcpStatusResponse(1, regs, 0x07) << 0 << false;
-        QTest::newRow("other transaction") << tcpStatusResponse(2, regs) << 0 << false;
-        QTest::newRow("while writing") << tcpStatusResponse(1, regs) << 20 << false;
-        QByteArray badProtocol = tcpStatusResponse(1, regs);
+        const QByteArray exact = tcpStatusResponse(1, regs);
+        QTest::newRow("good") << exact << false << 0;
+        QTest::newRow("good, in three reads") << exact << false << 0;
+        QTest::newRow("while polling is held") << exact << true << -1;
+        QTest::newRow("byte count 0x07") << tcpStatusResponse(1, regs, 0x07) << false << 1;
+        QByteArray more = exact + QByteArray(1, '\x5A');
+        more[5] = char(more[5] + 1);
+        QTest::newRow("one byte more, in the length field") << more << false << 2;
+        QByteArray less = exact.chopped(1);
+        less[5] = char(less[5] - 1);
+        QTest::newRow("one byte less, in the length field") << less << false << 1;
+        QByteArray shortLength = exact;
+        shortLength[5] = char(shortLength[5] - 1);
+        // Delivered in one read, the whole answer is there before the short length is looked at.
+        QTest::newRow("length field one short, one read") << shortLength << false << 0;
+        QTest::newRow("130 registers, count 0x04") << tcpStatusResponse(1, regs.mid(0, 130), 0x04) << false << 1;
+        QTest::newRow("130 registers, count lies 0x06") << tcpStatusResponse(1, regs.mid(0, 130)) << false << 1;
+        QTest::newRow("other transaction") << tcpStatusResponse(2, regs) << false << 2;
+        QByteArray badProtocol = exact;
         badProtocol[3] = 1;
-        QTest::newRow("protocol not zero") << badProtocol << 0 << false;
-        QByteArray badLength = tcpStatusResponse(1, regs);
-        badLength[5] = char(badLength[5] - 1);
-        // The assembler completes an answer once the byte at length + 6 has arrived: a
-        // short length field still completes it, a long one never does.
-        QTest::newRow("length field short, completed") << badLength << 0 << true;
-        QByteArray longLength = tcpStatusResponse(1, regs);
-        longLength[5] = char(longLength[5] + 1);
-        QTest::newRow("length field long, never completed") << longLength << 0 << false;
-        QByteArray exception = tcpResponse(1, 0x84, QByteArray("\x02", 1));
-        QTest::newRow("exception answer") << exception << 0 << false;
+        QTest::newRow("protocol not zero") << badProtocol << false << 2;
+        QTest::newRow("exception answer") << tcpResponse(1, 0x84, hex("02")) << false << 2;
     }
     void tcpStatus()
     {
         QFETCH(QByteArray, response);
-        QFETCH(int, requestState);
-        QFETCH(bool, decoded);
-        TcpRig rig;
-        rig.state.RequestState = std::uint8_t(requestState);
-        rig.sent(0x04);
-        rig.engine.AssembleTcpFrame(response);
-        QCOMPARE(rig.decoded.size(), decoded ? 1 : 0);
-        const QList<int> regs = sampleRegisters();
-        QCOMPARE(rig.state.StatusRegisters[130], decoded ? regs[130] : 0);
-        QCOMPARE(rig.state.StatusRegisters[0], decoded ? regs[0] : 0);
-        QCOMPARE(rig.state.FrameReady, std::uint8_t(0));
-    }
-
-    // A TCP status answer is decoded only when its data is exactly the 262 bytes asked for,
-    // as a serial one only at exactly 535 characters; any other size is dropped with a line.
-    void tcpStatusSize_data()
-    {
-        QTest::addColumn<QByteArray>("response");
-        QTest::addColumn<bool>("decoded");
-        const QList<int> regs = sampleRegisters();
-        const QByteArray exact = tcpStatusResponse(1, regs);
-        QTest::newRow("exact size") << exact << true;
-        QByteArray more = exact + QByteArray(1, '\x5A');
-        more[5] = char(more[5] + 1);
-        QTest::newRow("one byte more, in the length field") << more << false;
-        QTest::newRow("one byte more in the same read") << exact + QByteArray(1, '\x5A') << false;
-        QTest::newRow("a second answer in the same read") << exact + exact << false;
-        QByteArray less = exact.chopped(1);
-        less[5] = char(less[5] - 1);
-        QTest::newRow("one byte less, in the length field") << less << false;
-        // 130 registers are 260 bytes (0x104): an honest low byte 04 and one that lies (06).
-        QTest::newRow("130 registers, count 0x04") << tcpStatusResponse(1, regs.mid(0, 130), 0x04) << false;
-        QTest::newRow("130 registers, count lies 0x06") << tcpStatusResponse(1, regs.mid(0, 130)) << false;
-        QTest::newRow("132 registers, count lies 0x06") << tcpStatusResponse(1, regs + QList<int>{7}) << false;
-    }
-    void tcpStatusSize()
-    {
-        QFETCH(QByteArray, response);
-        QFETCH(bool, decoded);
-        TcpRig rig;
-        rig.sent(0x04);
+        QFETCH(bool, held);
+        QFETCH(int, outcome);
+        Rig rig(true);
         rig.state.StatusRegisters.fill(0x1111);
-        rig.engine.AssembleTcpFrame(response);
-        QCOMPARE(rig.decoded.size(), decoded ? 1 : 0);
+        rig.engine.pollNow();
+        QCOMPARE(rig.link.written().size(), 1);
+        if (held)
+            rig.engine.holdPolling();
+        if (QByteArray(QTest::currentDataTag()).contains("three reads")) {
+            rig.link.injectNow(response.left(5));
+            rig.link.injectNow(response.mid(5, 100));
+            QCOMPARE(rig.decoded.size(), 0);
+            rig.link.injectNow(response.mid(105));
+        } else {
+            rig.link.injectNow(response);
+        }
+        QCOMPARE(rig.decoded.size(), outcome == 0 ? 1 : 0);
         const QList<int> regs = sampleRegisters();
         for (int n = 0; n < 131; ++n)
-            QCOMPARE(rig.state.StatusRegisters[n], decoded ? regs[n] : 0x1111);
-        bool dropLine = false;
-        for (const auto &l : rig.lines)
-            dropLine = dropLine || l.at(0).toByteArray().startsWith("Drop >> TCP status answer with byte count ");
-        QCOMPARE(dropLine, !decoded);
+            QCOMPARE(rig.state.StatusRegisters[n], outcome == 0 ? regs[n] : 0x1111);
+        QCOMPARE(rig.linesStarting("Drop >> TCP status answer with byte count ").size(), outcome == 1 ? 1 : 0);
+        QCOMPARE(rig.failed.size(), outcome == 2 ? 1 : 0);
+        if (outcome == 2)
+            QCOMPARE(rig.lastFailure().function, 0x04);
+        // The answer ended the request either way: the next poll may go.
+        QVERIFY(!rig.engine.tcpBusy());
+        QVERIFY(rig.messages.isEmpty());
     }
 
-    // A response cut short leaves the assembler waiting; the next request starts afresh and
-    // its own answer is decoded alone.
+    // An answer cut short never completes: the request times out, and the next request's
+    // own answer is decoded alone, nothing of the half answer mixed in.
     void tcpStaleHalfFrameDoesNotLeak()
     {
-        TcpRig rig;
-        FakeTransport tcp;
-        tcp.open();
-        rig.engine.setTcpTransport(&tcp);
-        rig.sent(0x04, 1);
+        Rig rig(true);
+        rig.engine.tcpExchange()->setReadTimeout(50);
+        rig.engine.pollNow();
         const QList<int> regs = sampleRegisters();
-        QByteArray longLength = tcpStatusResponse(1, regs);
-        longLength[5] = char(longLength[5] + 20);
-        rig.engine.AssembleTcpFrame(longLength);
+        QByteArray cut = tcpStatusResponse(1, regs).left(100);
+        rig.link.injectNow(cut);
+        QVERIFY(rig.failed.wait());
+        QCOMPARE(rig.lastFailure().fault, AnswerFault::TimedOut);
         QCOMPARE(rig.decoded.size(), 0);
-        rig.engine.SendReadRequest("0001", "0083"); // transaction 2
+        rig.engine.tcpExchange()->setReadTimeout(60000);
+        rig.engine.pollNow();
+        QCOMPARE(rig.link.written().size(), 2);
+        QCOMPARE(rig.link.written().at(1).left(2), hex("0002"));
         QList<int> other = regs;
         other[0] = 4242;
-        rig.engine.abandonTcpRequests();
-        rig.engine.AssembleTcpFrame(tcpStatusResponse(2, other));
+        rig.link.injectNow(tcpStatusResponse(2, other));
         QCOMPARE(rig.decoded.size(), 1);
         QCOMPARE(rig.state.StatusRegisters[0], 4242);
         QCOMPARE(rig.state.StatusRegisters[1], regs[1]);
     }
 
-    void tcpResponses_data()
+    // What each TCP answer to the request in flight is reported as.
+    void tcpAnswers_data()
     {
-        QTest::addColumn<int>("function");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<int>("recordTotal");
+        QTest::addColumn<int>("request"); // 0 alarm init, 1 event init, 2 alarm count, 3 event count,
+                                          // 4 alarm record, 5 event record, 6 ip read
+        QTest::addColumn<QByteArray>("answer"); // the whole answer after the header's unit
         QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<QByteArray>("sentTail"); // function code and fields of the next request
-        QTest::newRow("alarm init") << 0x45 << QByteArray("\x01", 1) << 0 << QStringList{QStringLiteral(" Alarm Initial Sucess!!")} << QByteArray();
-        QTest::newRow("event init kind 2") << 0x45 << QByteArray("\x02", 1) << 0 << QStringList{QStringLiteral(" Event Initial Sucess!!")} << QByteArray();
-        QTest::newRow("event init 0x48") << 0x48 << QByteArray("\x02", 1) << 0 << QStringList{QStringLiteral(" Event Initial Sucess!!")} << QByteArray();
-        QTest::newRow("init other kind") << 0x48 << QByteArray("\x03", 1) << 0 << QStringList{} << QByteArray();
-        QTest::newRow("alarm count 0") << 0x43 << QByteArray("\x01\x00\x00", 3) << 0 << QStringList{QStringLiteral("No History data")} << QByteArray();
-        QTest::newRow("event count 0") << 0x46 << QByteArray("\x02\x00\x00", 3) << 0 << QStringList{QStringLiteral("No History data")} << QByteArray();
-        QTest::newRow("alarm count 3") << 0x43 << QByteArray("\x01\x00\x03", 3) << 3 << QStringList{} << QByteArray::fromHex("4401" "0002");
-        QTest::newRow("event count 3") << 0x46 << QByteArray("\x02\x00\x03", 3) << 3 << QStringList{} << QByteArray::fromHex("4702" "0002");
-        QTest::newRow("unknown function") << 0x49 << QByteArray("\x01", 1) << 0 << QStringList{} << QByteArray();
+        QTest::addColumn<QByteArray>("signal");
+        auto row = [](const char *name, int request, const char *answer, QStringList messages, const char *signal) {
+            QTest::newRow(name) << request << hex(answer) << messages << QByteArray(signal);
+        };
+        row("alarm init", 0, "4501", {QStringLiteral(" Alarm Initial Sucess!!")}, "");
+        row("event init", 1, "4802", {QStringLiteral(" Event Initial Sucess!!")}, "");
+        row("init of another log", 1, "4803", {}, "");
+        row("alarm count 0", 2, "43010000", {}, "count 1 010000");
+        row("event count 3", 3, "46020003", {}, "count 2 020003");
+        row("event record", 5, "47020005" "1122334455667788", {}, "record 2 020005" "1122334455667788");
+        row("ip block", 6, "41" "C0A80001", {}, "ip c0a80001");
+        row("exception to a count", 2, "C304", {}, "failed 43 code 4");
     }
-    void tcpResponses()
+    void tcpAnswers()
     {
-        QFETCH(int, function);
-        QFETCH(QByteArray, data);
-        QFETCH(int, recordTotal);
+        QFETCH(int, request);
+        QFETCH(QByteArray, answer);
         QFETCH(QStringList, messages);
-        QFETCH(QByteArray, sentTail);
-        TcpRig rig;
-        FakeTransport tcp;
-        tcp.open();
-        rig.engine.setTcpTransport(&tcp);
-        rig.state.RequestState = function == 0x45 || function == 0x48 ? StateHistoryInit : StateTcpHistory;
-        rig.state.HistoryMode = data.isEmpty() ? 0 : std::uint8_t(data[0]);
-        rig.decoders.total = recordTotal;
-        rig.sent(function);
-        rig.engine.AssembleTcpFrame(tcpResponse(1, function, data));
-        QCOMPARE(rig.messageTexts(), messages);
-        if (sentTail.isEmpty()) {
-            QVERIFY(tcp.written().isEmpty());
-        } else {
-            QCOMPARE(tcp.written().size(), 1);
-            QCOMPARE(tcp.written().at(0).mid(7).toHex(), sentTail.toHex());
-            QCOMPARE(rig.decoders.lastText, data);
+        QFETCH(QByteArray, signal);
+        Rig rig(true);
+        switch (request) {
+        case 0: rig.engine.initialiseHistory(LogKind::Alarm); break;
+        case 1: rig.engine.initialiseHistory(LogKind::Event); break;
+        case 2: rig.engine.requestHistoryCount(LogKind::Alarm); break;
+        case 3: rig.engine.requestHistoryCount(LogKind::Event); break;
+        case 4: rig.engine.requestHistoryRecord(LogKind::Alarm, 5); break;
+        case 5: rig.engine.requestHistoryRecord(LogKind::Event, 5); break;
+        case 6: rig.engine.requestIpBlock(); rig.engine.pollNow(); break;
         }
+        QCOMPARE(rig.link.written().size(), 1);
+        // An answer shorter than the request's size is complete once its header's length has come.
+        rig.link.injectNow(tcpResponse(1, std::uint8_t(answer[0]), answer.mid(1)));
+        QCOMPARE(rig.messageTexts(), messages);
+        QList<QByteArray> seen;
+        for (const auto &c : rig.counts)
+            seen << "count " + QByteArray::number(int(c.at(0).value<LogKind>())) + " " + c.at(1).toByteArray().toHex();
+        for (const auto &r : rig.records)
+            seen << "record " + QByteArray::number(int(r.at(0).value<LogKind>())) + " " + r.at(1).toByteArray().toHex();
+        for (const auto &i : rig.ipBlocks)
+            seen << "ip " + i.at(0).toByteArray().toHex();
+        for (const auto &f : rig.failed) {
+            const auto failure = f.at(0).value<RequestFailure>();
+            seen << "failed " + QByteArray::number(failure.function, 16) + " code " + QByteArray::number(failure.exceptionCode);
+        }
+        QCOMPARE(seen, signal.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{signal});
+        QCOMPARE(rig.link.written().size(), 1);
+        QVERIFY(!rig.engine.tcpBusy());
     }
 
+    // Alarm-history counts and records are traced on the console, the bytes after the
+    // transaction's high byte as text and as hex.
     void tcpHistoryLinesAreTraced()
     {
-        TcpRig rig;
-        rig.sent(0x44);
-        rig.state.RecordTotal = 1;
-        rig.state.RecordIndex = 1;
-        rig.engine.AssembleTcpFrame(tcpResponse(1, 0x44, QByteArray("AB", 2)));
-        QCOMPARE(rig.decoders.records, 1);
-        const QByteArray expected = "TcpStr >> " + QByteArray::fromHex("0100000004014441") + "B ["
+        Rig rig(true);
+        rig.engine.requestHistoryRecord(LogKind::Alarm, 1);
+        rig.link.injectNow(tcpResponse(1, 0x44, QByteArray("AB", 2)));
+        QCOMPARE(rig.records.size(), 1);
+        const QByteArray expected = QByteArray::fromHex("0100000004014441") + "B ["
             + "0100000004014441" "42" "]";
-        QCOMPARE(rig.lines.last().at(0).toByteArray(), expected);
+        QCOMPARE(rig.linesStarting("TcpStr >> "), QList<QByteArray>{expected});
     }
 
-    void writeAckWithEmptyQueueStillReportsSuccess()
+    // An acknowledgement that no write sequence waits for sends nothing. On serial it still
+    // shows the success box when the queue is empty, but not when entries are left over from
+    // a sequence that stopped early; on TCP nothing unasked reaches the engine at all.
+    void strayAcknowledgement_data()
     {
-        TcpRig tcpRig;
-        tcpRig.sent(0x06);
-        tcpRig.engine.AssembleTcpFrame(tcpResponse(1, 0x06, QByteArray::fromHex("00308005")));
-        QCOMPARE(tcpRig.messageTexts(), QStringList{QStringLiteral(" Setting Sucess!!")});
-
-        SerialRig serialRig;
-        serialRig.engine.ComPort11AfterRead(serialFrame("010600308005"));
-        QCOMPARE(serialRig.messageTexts(), QStringList{QStringLiteral(" Setting Sucess!!")});
-
-        SerialRig below;
-        below.state.WriteCount = -1;
-        below.engine.ComPort11AfterRead(serialFrame("010600308005"));
-        QVERIFY(below.messages.isEmpty());
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<bool>("afterRefusal");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("serial, empty queue") << false << false << QStringList{QStringLiteral(" Setting Sucess!!")};
+        QTest::newRow("serial, entries left by a refused sequence") << false << true << QStringList{};
+        QTest::newRow("tcp, empty queue") << true << false << QStringList{};
+        QTest::newRow("tcp, entries left by a refused sequence") << true << true << QStringList{};
+    }
+    void strayAcknowledgement()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(bool, afterRefusal);
+        QFETCH(QStringList, messages);
+        Rig rig(tcp);
+        if (afterRefusal) {
+            QVERIFY(rig.engine.startWrites({{60, 540}, {61, 540}, {62, 540}}));
+            rig.link.injectNow(tcp ? tcpResponse(1, 0x86, hex("02")) : serialFrame("018602"));
+            QVERIFY(!rig.engine.writeSequenceRunning());
+            QVERIFY(!rig.engine.tcpBusy());
+            rig.link.clearWritten();
+            rig.messages.clear();
+        }
+        rig.link.injectNow(tcp ? tcpResponse(1, 0x06, hex("00308005")) : serialFrame("010600308005"));
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.messageTexts(), messages);
+        QVERIFY(rig.link.written().isEmpty());
     }
 };
 

@@ -1,8 +1,7 @@
 #include "app/consolestate.h"
 #include "link/faketransport.h"
-#include "link/hextext.h"
 #include "link/linkengine.h"
-#include "link/requestframe.h"
+#include "link/request.h"
 #include "enginerig.h"
 
 #include <QSignalSpy>
@@ -17,205 +16,247 @@ QByteArray hex(const char *text)
     return QByteArray::fromHex(text);
 }
 
+// Every request the console sends, by what asks for it.
+enum Kind { Status, IpRead, IpWrite, Write, AlarmCount, AlarmRecord, EventCount, EventRecord, AlarmInit, EventInit };
+
+const QByteArray IpBlock = hex("123456780102");
+
+// The request as its builder makes it; `arg` is the record (for a count, the last record
+// asked for before it).
+Request build(Kind kind, LinkKind link, int arg)
+{
+    switch (kind) {
+    case Status: return requests::status(link, 131);
+    case IpRead: return requests::ipBlockRead(link);
+    case IpWrite: return requests::ipBlockWrite(link, IpBlock);
+    case Write: return requests::registerWrite(0x30, 0x8005);
+    case AlarmCount: return requests::historyCount(link, LogKind::Alarm, arg);
+    case AlarmRecord: return requests::historyRecord(link, LogKind::Alarm, arg, 43);
+    case EventCount: return requests::historyCount(link, LogKind::Event, arg);
+    case EventRecord: return requests::historyRecord(link, LogKind::Event, arg, 43);
+    case AlarmInit: return requests::historyInitialisation(link, LogKind::Alarm);
+    case EventInit: return requests::historyInitialisation(link, LogKind::Event);
+    }
+    return {};
+}
+
+// Asks the engine for the same request through its API. A count is preceded by the record
+// request it follows (on TCP it carries that record's low byte); only the count is kept.
+void drive(LinkEngine &engine, FakeTransport &link, Kind kind, int arg)
+{
+    const LogKind log = kind == EventCount || kind == EventRecord || kind == EventInit ? LogKind::Event : LogKind::Alarm;
+    switch (kind) {
+    case Status: engine.pollNow(); break;
+    case IpRead: engine.requestIpBlock(); engine.pollNow(); break;
+    case IpWrite: QVERIFY(engine.writeIpBlock(IpBlock)); break;
+    case Write: QVERIFY(engine.startWrites({{0x30, 0x8005}})); break;
+    case AlarmCount:
+    case EventCount:
+        engine.requestHistoryRecord(log, arg);
+        engine.abandonTcpRequests();
+        link.clearWritten();
+        engine.requestHistoryCount(log);
+        break;
+    case AlarmRecord:
+    case EventRecord: engine.requestHistoryRecord(log, arg); break;
+    case AlarmInit:
+    case EventInit: engine.initialiseHistory(log); break;
+    }
+}
+
 } // namespace
 
 class TestRequestFrame : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Every request kind on the serial link, as the engine sends it.
-    void serialRequests_data()
+    // The bytes of every request on both links. The expected frames are the ones the console
+    // has always sent (transaction 1 on TCP): they must not change.
+    void requestBytes_data()
     {
+        QTest::addColumn<bool>("tcp");
         QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("arg");
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("status poll") << 0 << QByteArray(":01040001008377\r\n");
-        QTest::newRow("ip settings read") << 1 << QByteArray(":0122DD\r\n");
-        QTest::newRow("register write") << 2 << QByteArray(":01060030800544\r\n");
-        QTest::newRow("alarm history count") << 3 << QByteArray(":0130CF\r\n");
-        QTest::newRow("alarm history record") << 4 << QByteArray(":01310005C9\r\n");
-        QTest::newRow("event log count") << 5 << QByteArray(":0140BF\r\n");
-        QTest::newRow("event log record") << 6 << QByteArray(":0141012C91\r\n");
-        QTest::newRow("alarm history init") << 7 << QByteArray(":0135CA\r\n");
-        QTest::newRow("event log init") << 8 << QByteArray(":0145BA\r\n");
+        QTest::addColumn<int>("answerBytes"); // TCP: the whole answer, header included
+        auto serial = [](const char *name, Kind kind, int arg, const char *frame) {
+            QTest::newRow((QByteArray("serial ") + name).constData()) << false << int(kind) << arg << QByteArray(frame) << 0;
+        };
+        serial("status poll", Status, 0, ":01040001008377\r\n");
+        serial("ip settings read", IpRead, 0, ":0122DD\r\n");
+        serial("ip settings write", IpWrite, 0, ":01230000123456780102C5\r\n");
+        serial("register write", Write, 0, ":01060030800544\r\n");
+        serial("alarm history count", AlarmCount, 7, ":0130CF\r\n");
+        serial("alarm history record", AlarmRecord, 5, ":01310005C9\r\n");
+        serial("event log count", EventCount, 7, ":0140BF\r\n");
+        serial("event log record", EventRecord, 300, ":0141012C91\r\n");
+        serial("alarm history init", AlarmInit, 0, ":0135CA\r\n");
+        serial("event log init", EventInit, 0, ":0145BA\r\n");
+        auto tcp = [](const char *name, Kind kind, int arg, const char *frame, int answer) {
+            QTest::newRow((QByteArray("tcp ") + name).constData()) << true << int(kind) << arg << hex(frame) << answer;
+        };
+        tcp("status poll", Status, 0, "000100000006010400010083", 271);
+        tcp("ip read", IpRead, 0, "0001000000020141", 158);
+        tcp("ip write", IpWrite, 0, "000100000008014212345678" "0102", 6);
+        tcp("write", Write, 0, "000100000006010600308005", 12);
+        tcp("alarm count after record 300", AlarmCount, 0x12C, "0001000000040143012C", 12);
+        tcp("alarm count after record 0", AlarmCount, 0, "00010000000401430100", 12);
+        tcp("alarm record 300", AlarmRecord, 300, "0001000000050144" "01012C", 43);
+        tcp("event count after record 5", EventCount, 5, "00010000000401460205", 12);
+        tcp("event record", EventRecord, 5, "0001000000050147020005", 19);
+        tcp("alarm init", AlarmInit, 0, "000100000003014501", 9);
+        tcp("event init", EventInit, 0, "000100000003014802", 9);
     }
-    void serialRequests()
+    void requestBytes()
     {
+        QFETCH(bool, tcp);
         QFETCH(int, kind);
+        QFETCH(int, arg);
         QFETCH(QByteArray, frame);
-        EngineRig rig(false);
-        auto &[state, engine, port] = rig;
-        QSignalSpy lines(&engine, &LinkEngine::consoleLine);
-        switch (kind) {
-        case 0: engine.SendReadRequest("0001", state.StatusCountHex); break;
-        case 1: engine.SendCommand("22"); break;
-        case 2: engine.SendWriteRequest(0x30, 0x8005); break;
-        case 3: engine.SendHistoryRequest("01", "30", 7); break;
-        case 4: engine.SendHistoryRequest("01", "31", 5); break;
-        case 5: engine.SendHistoryRequest("01", "40", 7); break;
-        case 6: engine.SendHistoryRequest("01", "41", 300); break;
-        case 7: engine.SendFrame("0135"); break;
-        case 8: engine.SendFrame("0145"); break;
+        QFETCH(int, answerBytes);
+        const Request request = build(Kind(kind), tcp ? LinkKind::Tcp : LinkKind::Serial, arg);
+        if (tcp) {
+            QCOMPARE(mbapFrame(request, 1).toHex(), frame.toHex());
+            QCOMPARE(request.answerBytes, answerBytes);
+        } else {
+            QCOMPARE(asciiFrame(request), frame);
         }
-        QCOMPARE(port.written(), QList<QByteArray>{frame});
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(lines.at(0).at(0).toByteArray(),
-                 "Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
-        QCOMPARE(state.TransactionId, 1);
     }
 
-    // Every TCP layout by RequestState, with the response length it reads back.
-    void tcpLayouts_data()
+    // The engine puts exactly those bytes on the wire when asked through its API, one frame
+    // per request, and logs each serial frame as it went.
+    void engineSendsTheSameBytes_data() { requestBytes_data(); }
+    void engineSendsTheSameBytes()
     {
-        QTest::addColumn<int>("requestState");
-        QTest::addColumn<int>("historyMode");
-        QTest::addColumn<int>("requestKind");
-        QTest::addColumn<int>("recordIndex");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("responseLength");
-        QTest::newRow("status poll") << 0 << 0 << 0 << 0 << hex("000100000006010400010083") << 271;
-        QTest::newRow("ip read") << 2 << 0 << 0 << 0 << hex("0001000000020141") << 158;
-        QTest::newRow("write") << 20 << 0 << 0 << 0 << hex("000100000006010600308005") << 12;
-        QTest::newRow("alarm count") << 22 << 1 << 1 << 0x12C << hex("0001000000040143012C") << 12;
-        QTest::newRow("alarm record 300") << 22 << 1 << 2 << 300 << hex("0001000000050144" "01012C") << 43;
-        QTest::newRow("event count") << 22 << 2 << 1 << 5 << hex("00010000000401460205") << 12;
-        QTest::newRow("event record") << 22 << 2 << 2 << 5 << hex("0001000000050147020005") << 19;
-        QTest::newRow("alarm init") << 23 << 1 << 0 << 0 << hex("000100000003014501") << 9;
-        QTest::newRow("event init") << 23 << 2 << 0 << 0 << hex("000100000003014802") << 9;
-    }
-    void tcpLayouts()
-    {
-        QFETCH(int, requestState);
-        QFETCH(int, historyMode);
-        QFETCH(int, requestKind);
-        QFETCH(int, recordIndex);
+        QFETCH(bool, tcp);
+        QFETCH(int, kind);
+        QFETCH(int, arg);
         QFETCH(QByteArray, frame);
-        QFETCH(int, responseLength);
-        ConsoleState state;
-        state.RequestState = std::uint8_t(requestState);
-        state.HistoryMode = std::uint8_t(historyMode);
-        state.HistoryRequestKind = requestKind;
-        state.HistoryRecordIndex = recordIndex;
-        state.PendingWriteAddr = 0x30;
-        state.PendingWriteValue = 0x8005;
-        const auto request = tcpRequestFor(state, 1);
-        QVERIFY(request);
-        QCOMPARE(request->frame.toHex(), frame.toHex());
-        QCOMPARE(request->responseLength, responseLength);
-        QCOMPARE(request->function, int(std::uint8_t(frame[7])));
+        EngineRig rig(tcp);
+        auto &[state, engine, link] = rig;
+        QSignalSpy lines(&engine, &LinkEngine::consoleLine);
+        QSignalSpy sent(&engine, &LinkEngine::requestSent);
+        drive(engine, link, Kind(kind), arg);
+        QCOMPARE(link.written().size(), 1);
+        QByteArray wire = link.written().at(0);
+        if (tcp && (kind == AlarmCount || kind == EventCount)) {
+            // The record request before it took transaction 1.
+            QCOMPARE(wire.left(2), hex("0002"));
+            wire.replace(0, 2, hex("0001"));
+        }
+        QCOMPARE(wire.toHex(), frame.toHex());
+        QCOMPARE(sent.last().at(0).toByteArray(), link.written().at(0));
+        QCOMPARE(sent.last().at(1).toBool(), tcp);
+        if (!tcp) {
+            QCOMPARE(lines.last().at(0).toByteArray(),
+                     "Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
+        }
     }
 
+    // The settings block fits the one-byte TCP length field (block + 2) or is not sent at all.
     void ipSettingsWriteLength_data()
     {
+        QTest::addColumn<bool>("tcp");
         QTest::addColumn<int>("payload");
-        QTest::addColumn<bool>("laidOut");
-        QTest::newRow("empty") << 0 << true;
-        QTest::newRow("largest") << 253 << true;
-        QTest::newRow("one too many") << 254 << false;
+        QTest::addColumn<bool>("sent");
+        for (bool tcp : {false, true}) {
+            const QByteArray link = tcp ? "tcp " : "serial ";
+            QTest::newRow((link + "empty").constData()) << tcp << 0 << false;
+            QTest::newRow((link + "one byte").constData()) << tcp << 1 << true;
+            QTest::newRow((link + "largest").constData()) << tcp << 253 << true;
+            QTest::newRow((link + "one too many").constData()) << tcp << 254 << false;
+        }
     }
     void ipSettingsWriteLength()
     {
+        QFETCH(bool, tcp);
         QFETCH(int, payload);
-        QFETCH(bool, laidOut);
-        ConsoleState state;
-        state.RequestState = StateIpWrite;
-        state.IpSettingsPayload = QByteArray(payload, '\x5A');
-        const auto request = tcpRequestFor(state, 7);
-        QCOMPARE(bool(request), laidOut);
-        if (request) {
-            QCOMPARE(request->frame.size(), 8 + payload);
-            QCOMPARE(int(std::uint8_t(request->frame[5])), payload + 2);
-            QCOMPARE(request->frame.mid(8), state.IpSettingsPayload);
-            QCOMPARE(request->responseLength, 6);
+        QFETCH(bool, sent);
+        EngineRig rig(tcp);
+        auto &[state, engine, link] = rig;
+        const QByteArray block(payload, '\x5A');
+        QCOMPARE(engine.writeIpBlock(block), sent);
+        QCOMPARE(link.written().size(), sent ? 1 : 0);
+        if (!sent)
+            return;
+        const QByteArray wire = link.written().at(0);
+        if (tcp) {
+            QCOMPARE(wire.size(), 8 + payload);
+            QCOMPARE(int(std::uint8_t(wire[5])), payload + 2);
+            QCOMPARE(wire.mid(8), block);
+        } else {
+            QCOMPARE(wire.left(9), QByteArray(":01230000"));
+            QCOMPARE(wire.mid(9, 2 * payload), QByteArray("5A").repeated(payload));
         }
-    }
-
-    // States without a TCP layout are refused: nothing is sent, the counter does not move.
-    void tcpRefusesUnlistedStates_data()
-    {
-        QTest::addColumn<int>("requestState");
-        for (int s : {1, 3, 10, 11, 19, 24, 255})
-            QTest::newRow(qPrintable(QString::number(s))) << s;
-    }
-    void tcpRefusesUnlistedStates()
-    {
-        QFETCH(int, requestState);
-        EngineRig rig(true);
-        auto &[state, engine, tcp] = rig;
-        state.RequestState = std::uint8_t(requestState);
-        QVERIFY(!engine.SendFrame("0131012C"));
-        QVERIFY(tcp.written().isEmpty());
-        QCOMPARE(state.TransactionId, 0);
-        QVERIFY(!engine.tcpBusy());
     }
 
     void firstTcpPollCarriesTransactionOne()
     {
         EngineRig rig(true);
         auto &[state, engine, tcp] = rig;
-        engine.Timer1Timer();
+        QCOMPARE(engine.pollTickMs(), 1000);
+        engine.pollNow();
         QCOMPARE(tcp.written(), QList<QByteArray>{hex("000100000006010400010083")});
-        QCOMPARE(engine.pollTimer()->interval(), 300);
+        QCOMPARE(engine.pollTickMs(), 300);
     }
 
-    void transactionCounterWraps()
+    // One transaction counter for both links: every serial request advances it too, and it
+    // wraps from FFFF to 0000.
+    void transactionCounterIsSharedAndWraps()
     {
         EngineRig rig(false);
         auto &[state, engine, port] = rig;
-        state.TransactionId = 0xFFFE;
-        engine.SendReadRequest("0001", "0083");
-        QCOMPARE(state.TransactionId, 0xFFFF);
-        engine.SendReadRequest("0001", "0083");
-        QCOMPARE(state.TransactionId, 0);
+        // A closed port takes nothing, but each request still counts.
+        port.close();
+        for (int i = 0; i < 0xFFFF; ++i)
+            engine.pollNow();
+        QVERIFY(port.written().isEmpty());
 
-        // On TCP the header then starts 00 00.
         state.LinkIsTcp = 1;
-        state.TransactionId = 0xFFFF;
         FakeTransport tcp;
         tcp.open();
         engine.setTcpTransport(&tcp);
-        engine.SendReadRequest("0001", "0083");
+        engine.pollNow();
         QCOMPARE(tcp.written().value(0).left(2), hex("0000"));
+        engine.abandonTcpRequests();
+        engine.pollNow();
+        QCOMPARE(tcp.written().value(1).left(2), hex("0001"));
     }
 
-    void tcpWriteRestoresPendingFields()
+    // A count request carries the low byte of the last record number asked for, whichever
+    // log that was.
+    void tcpCountCarriesLeftoverIndex()
     {
         EngineRig rig(true);
         auto &[state, engine, tcp] = rig;
-        state.RequestState = StateWrite;
-        engine.SendWriteRequest(0x30, 0x8005);
-        QCOMPARE(tcp.written().value(0).mid(6), hex("010600308005"));
-        QCOMPARE(state.PendingWriteAddr, 0);
-        QCOMPARE(state.PendingWriteValue, 0);
+        engine.requestHistoryCount(LogKind::Alarm);
+        QCOMPARE(tcp.written().value(0).mid(7).toHex(), QByteArray("430100"));
+        engine.abandonTcpRequests();
+        engine.requestHistoryRecord(LogKind::Alarm, 300);
+        QCOMPARE(tcp.written().value(1).mid(5).toHex(), QByteArray("05014401012c"));
+        engine.abandonTcpRequests();
+        engine.requestHistoryCount(LogKind::Alarm);
+        QCOMPARE(tcp.written().value(2).mid(7).toHex(), QByteArray("43012c"));
+        engine.abandonTcpRequests();
+        engine.requestHistoryCount(LogKind::Event);
+        QCOMPARE(tcp.written().value(3).mid(7).toHex(), QByteArray("46022c"));
     }
 
-    // A count request carries the low byte of the record index left over from the last record.
-    void tcpCountCarriesLeftoverIndex()
+    // Only reads may be sent twice (after a hang-up); writes, the IP-settings write and the
+    // initialisations never.
+    void onlyReadsMayRunTwice_data()
     {
-        ConsoleState state;
-        state.LinkIsTcp = 1;
-        state.RequestState = StateTcpHistory;
-        state.HistoryMode = 1;
-        LinkEngine engine(state);
-        FakeTransport tcp;
-        tcp.setResponder([](const QByteArray &) { return QByteArray(); });
-        tcp.open();
-        engine.setTcpTransport(&tcp);
-        engine.SendHistoryRequest("01", "43", 0);
-        QCOMPARE(tcp.written().value(0).mid(7), hex("430100"));
-        engine.abandonTcpRequests();
-        engine.SendHistoryRequest("01", "44", 300);
-        QCOMPARE(tcp.written().value(1).mid(5), hex("05014401012C"));
-        engine.abandonTcpRequests();
-        engine.SendHistoryRequest("01", "43", 0);
-        QCOMPARE(tcp.written().value(2).mid(7), hex("43012C"));
+        QTest::addColumn<int>("function");
+        QTest::addColumn<bool>("twice");
+        for (int f : {0x04, 0x41, 0x43, 0x44, 0x46, 0x47})
+            QTest::newRow(qPrintable(QStringLiteral("read %1").arg(f, 2, 16, QLatin1Char('0')))) << f << true;
+        for (int f : {0x06, 0x42, 0x45, 0x48})
+            QTest::newRow(qPrintable(QStringLiteral("once %1").arg(f, 2, 16, QLatin1Char('0')))) << f << false;
     }
-
-    void nonHexBodyIsRefused()
+    void onlyReadsMayRunTwice()
     {
-        EngineRig rig(false);
-        auto &[state, engine, port] = rig;
-        QVERIFY(!engine.SendFrame("01XY"));
-        QVERIFY(port.written().isEmpty());
-        QCOMPARE(state.TransactionId, 0);
+        QFETCH(int, function);
+        QFETCH(bool, twice);
+        QCOMPARE(requestMayRunTwice(function), twice);
     }
 };
 

@@ -3,6 +3,7 @@
 // go through the real decode (a TCP status payload handed to the link engine).
 
 #include "app/consolestate.h"
+#include "link/faketransport.h"
 #include "link/linkengine.h"
 #include "monitor/artwork.h"
 #include "monitor/contactalarmform.h"
@@ -17,6 +18,8 @@
 #include <QPointer>
 #include <QTest>
 #include <QTreeWidget>
+
+#include "testframes.h"
 
 #include <map>
 #include <memory>
@@ -89,6 +92,8 @@ private:
 
     std::unique_ptr<ConsoleState> state;
     std::unique_ptr<LinkEngine> engine;
+    std::unique_ptr<FakeTransport> link;
+    int transaction = 0;
     std::unique_ptr<LiveMonitor> monitor;
     std::unique_ptr<QWidget> window;
     StatusPage *page = nullptr;
@@ -97,7 +102,12 @@ private:
 void TestStatusPage::init()
 {
     state = std::make_unique<ConsoleState>();
+    state->LinkIsTcp = 1;
     engine = std::make_unique<LinkEngine>(*state);
+    link = std::make_unique<FakeTransport>();
+    link->open();
+    transaction = 0;
+    engine->setTcpTransport(link.get());
     monitor = std::make_unique<LiveMonitor>(*engine);
     window = std::make_unique<QWidget>();
     window->resize(856, 704);
@@ -110,21 +120,21 @@ void TestStatusPage::cleanup()
     window.reset();
     monitor.reset();
     engine.reset();
+    link.reset();
     state.reset();
 }
 
 void TestStatusPage::decode(const std::map<int, int> &registers)
 {
-    QByteArray payload;
+    QList<int> regs;
     for (int n = 1; n <= 131; ++n) {
         const auto found = registers.find(n);
-        const int value = found == registers.end() ? 0 : found->second;
-        payload.append(char((value >> 8) & 0xFF));
-        payload.append(char(value & 0xFF));
+        regs << (found == registers.end() ? 0 : found->second);
     }
-    state->LinkIsTcp = 1;
-    state->ResponseText = payload;
-    engine->StatusDecode();
+    // A poll, and its answer as the controller sends it.
+    engine->pollNow();
+    link->injectNow(testframes::tcpStatusResponse(++transaction, regs));
+    QTRY_VERIFY(!engine->tcpBusy());
 }
 
 QList<int> TestStatusPage::shownPictures(const char *prefix) const
@@ -523,7 +533,7 @@ void TestStatusPage::animationFromRegisters()
     // stand, the load strip runs, the battery strip runs backwards under the discharging picture.
     decode({{7, 50}, {11, 0xFFF6}, {66, 1}});
     for (int tick = 0; tick < 3; ++tick)
-        monitor->Timer4Timer();
+        monitor->onPowerFlowTick();
     QCOMPARE(shownPictures("Image_AC"), QList<int>{1});
     QCOMPARE(shownPictures("Image_Rect"), QList<int>{1});
     QCOMPARE(shownPictures("Image_Sys"), QList<int>{3});
@@ -533,16 +543,16 @@ void TestStatusPage::animationFromRegisters()
 
     // AC back, charging: the battery shows its charging picture on the next tick.
     decode({{7, 2205}, {11, 36}, {66, 1}});
-    monitor->Timer4Timer();
+    monitor->onPowerFlowTick();
     QCOMPARE(shownPictures("Image_Batt"), QList<int>{9});
     QVERIFY(!control("Image_BattCh")->isHidden());
     QVERIFY(control("Image_BattDCh")->isHidden());
-    monitor->Timer4Timer();
+    monitor->onPowerFlowTick();
     QCOMPARE(shownPictures("Image_AC"), QList<int>{2});
 
     // Without a battery in use neither the strip nor a battery picture shows.
     decode({{7, 2205}, {11, 36}, {66, 0}});
-    monitor->Timer4Timer();
+    monitor->onPowerFlowTick();
     QCOMPARE(shownPictures("Image_Batt"), QList<int>{});
     QVERIFY(control("Image_BattCh")->isHidden());
     QVERIFY(control("Image_BattDCh")->isHidden());
@@ -584,7 +594,7 @@ void TestStatusPage::treeMirror()
 
     // DC over-current: the root and its line, not the group.
     decode({{66, 0}, {15, 0x0020}});
-    monitor->tree().Timer3Timer();
+    monitor->tree().onBlinkTick();
     QVERIFY(alarmIcon(treeLine(QStringLiteral("Alarm그룹"))));
     QVERIFY(alarmIcon(treeLine(QStringLiteral("DC Over Current"))));
     QVERIFY(!alarmIcon(treeLine(QStringLiteral("직류출력"))));
@@ -594,7 +604,7 @@ void TestStatusPage::treeMirror()
     QCOMPARE(imageOf(icon.pixmap(16, 16, QIcon::Selected)), imageOf(icon.pixmap(16, 16, QIcon::Normal)));
 
     decode({{66, 0}, {15, 0}});
-    monitor->tree().Timer3Timer();
+    monitor->tree().onBlinkTick();
     QVERIFY(!alarmIcon(treeLine(QStringLiteral("DC Over Current"))));
 
     // The battery comes into use: the tree goes, and comes back with the battery group.

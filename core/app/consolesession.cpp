@@ -60,7 +60,7 @@ ConsoleSession::ConsoleSession(QObject *parent)
 
     connect(&engine_, &LinkEngine::consoleLine, &lines_, &ConsoleLineWriter::onLine);
     connect(&engine_, &LinkEngine::messageRequested, this, &ConsoleSession::messageRequested);
-    connect(&engine_, &LinkEngine::statusDecodeStarted, this, &ConsoleSession::onStatusDecodeStarted);
+    connect(&engine_, &LinkEngine::statusReceived, this, &ConsoleSession::onStatusReceived);
     connect(&engine_, &LinkEngine::tcpLinkUp, this, [this] { Q_EMIT tcpLampChanged(true); });
     connect(&engine_, &LinkEngine::tcpLinkDown, this, [this] { Q_EMIT tcpLampChanged(false); });
 
@@ -78,7 +78,7 @@ ConsoleSession::ConsoleSession(QObject *parent)
 
 ConsoleSession::~ConsoleSession()
 {
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     engine_.abandonTcpRequests();
     // The transports go before the engine; detach them so nothing reaches it on the way.
     engine_.setSerialTransport(nullptr);
@@ -151,7 +151,6 @@ void ConsoleSession::login()
     m.mDisconnect = false;
     m.mLogin = false;
     m.mLogout = true;
-    state_.PollReady = 1;
     setMenus(m);
 }
 
@@ -167,7 +166,7 @@ void ConsoleSession::logout()
     m.GroupBox1 = false;
     setMenus(m);
 
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     serial_->close();
     dropTcpLink();
     Q_EMIT tcpLampChanged(false);
@@ -194,13 +193,13 @@ void ConsoleSession::disconnectCommand()
     m.ComSetting = false;
     m.GroupBox1 = false;
 
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     Q_EMIT dataLogStopRequested();
     // The port itself stays open: the next character it receives closes it.
     state_.SerialPortOpen = 0;
     dropTcpLink();
     Q_EMIT tcpLampChanged(false);
-    state_.RequestState = StatePoll;
+    engine_.resumePolling();
     setMenus(m);
 }
 
@@ -214,7 +213,7 @@ void ConsoleSession::monitorPreview()
 
 bool ConsoleSession::exitCommand()
 {
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     Q_EMIT dataLogStopRequested();
     const bool wasUp = tcp_->isOpen();
     // A connect still under way is dropped as well, so that its outcome cannot report into
@@ -225,7 +224,7 @@ bool ConsoleSession::exitCommand()
 
 void ConsoleSession::closing()
 {
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     engine_.abandonTcpRequests();
     tcpConnectPending_ = false;
     setConnectingText(QString());
@@ -317,7 +316,6 @@ bool ConsoleSession::prepareConnect(const QString &device, const QString &hostTe
 
 void ConsoleSession::confirmConnect(const QString &hostText)
 {
-    QTimer *timer1 = engine_.pollTimer();
     statusSeen_ = false;
 
     if (state_.LinkIsTcp != 0) {
@@ -327,13 +325,12 @@ void ConsoleSession::confirmConnect(const QString &hostText)
         if (!parseHost(hostText, &host, &port, &problem)) {
             // A text that names no host is the operator's to mend, not the network's: it is
             // reported as such and nothing starts.
-            timer1->stop();
+            engine_.stopPolling();
             Q_EMIT messageRequested(MessageKind::Plain, problem);
             Q_EMIT connectFailed(problem);
             return;
         }
-        timer1->setInterval(PollInterval);
-        timer1->start();
+        engine_.startPolling(PollInterval);
         MenuState m = menus_;
         m.FlatPanel3 = false;
         m.pnlConnect = true;
@@ -355,8 +352,7 @@ void ConsoleSession::confirmConnect(const QString &hostText)
         return;
     }
 
-    timer1->setInterval(PollInterval);
-    timer1->start();
+    engine_.startPolling(PollInterval);
     QString error;
     const bool ok = openSerial(&error);
     state_.SerialPortOpen = ok ? 1 : 0;
@@ -369,7 +365,7 @@ void ConsoleSession::confirmConnect(const QString &hostText)
     if (!ok) {
         // Polling a port that is not open would only fill the console with sends that go
         // nowhere: the operator is told why and disconnects to try again.
-        timer1->stop();
+        engine_.stopPolling();
         Q_EMIT messageRequested(MessageKind::Plain, error);
         Q_EMIT connectFailed(error);
     }
@@ -379,7 +375,7 @@ void ConsoleSession::failTcpConnect(const QString &reason)
 {
     tcpConnectPending_ = false;
     setConnectingText(QString());
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
     engine_.abandonTcpRequests();
     Q_EMIT messageRequested(MessageKind::Plain, LanCheckMessage);
     Q_EMIT connectFailed(reason);
@@ -465,7 +461,7 @@ bool ConsoleSession::parseHost(const QString &text, QString *host, quint16 *port
 
 // ---- Status ----------------------------------------------------------------------------
 
-void ConsoleSession::onStatusDecodeStarted()
+void ConsoleSession::onStatusReceived()
 {
     MenuState m = menus_;
     m.setConfigurationCommands(true);

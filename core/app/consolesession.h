@@ -43,11 +43,11 @@ public:
     void logout();                                // the logout dialog's OK
 
     // ---- Main menu commands ----
-    void connectCommand();    // mConnectClick, before the dialog opens
-    void disconnectCommand(); // mDisconnectClick
-    // mMonitorClick: the monitoring area and the lamps are shown without a link.
+    void connectCommand();    // the menu's "connect", before the dialog opens
+    void disconnectCommand(); // the menu's "disconnect"
+    // The menu's "monitor": the monitoring area and the lamps are shown without a link.
     void monitorPreview();
-    // mExitClick: stops polling and the data log; true when a TCP link was up and has been
+    // The menu's "exit": stops polling and the data log; true when a TCP link was up and has been
     // dropped, so the closing window is to be shown.
     bool exitCommand();
     // The main window closes: releases the serial port.
@@ -57,12 +57,12 @@ public:
     // Where the serial ports are listed from: the system's list unless set.
     void setPortLister(std::function<QStringList()> lister);
     void dialogCreated();                     // LinkIsTcp = 2, LinkChoice = 0, ...
-    // SerialClick: serial link chosen; returns the ports the system lists. Nothing is opened
+    // The serial link chosen; returns the ports the system lists. Nothing is opened
     // here: a port opens only once the operator connects to it. An empty list means "Can
     // not find the serial port".
     QStringList chooseSerial();
-    void chooseTcp();                         // TCPClick
-    // PortSelectChange, and a typed device path: the device to connect to. A port open on
+    void chooseTcp();                         // the TCP link chosen
+    // A port picked from the list, or a typed device path: the device to connect to. A port open on
     // another device is closed; the new one is not opened yet.
     void selectPort(const QString &device);
     // Connect pressed, before the dialog closes: what can be found wrong now is reported
@@ -70,7 +70,7 @@ public:
     // opened ("Cannot open DEVICE: reason" when it does not); on TCP the host text is checked
     // (parseHost). False with the message for the operator in *problem.
     bool prepareConnect(const QString &device, const QString &hostText, QString *problem);
-    // Btn_OK. On TCP the connect is asynchronous: connectingTo() reports it under way and
+    // The dialog's OK. On TCP the connect is asynchronous: connectingTo() reports it under way and
     // connectFailed() a failure. hostText is "HOST" (port 502) or "HOST:PORT"; a text that is
     // neither is reported as such and nothing starts. On serial, a port that cannot be opened
     // reports connectFailed() and its reason as a message, and polling does not start.
@@ -116,7 +116,7 @@ private:
     void dropTcpLink();
     void failTcpConnect(const QString &reason);
     bool openSerial(QString *error);
-    void onStatusDecodeStarted();
+    void onStatusReceived();
     void onTcpOpened();
     void onTcpOpenFailed(const QString &reason);
     void onTcpDisconnected();

@@ -16,38 +16,22 @@ const QString NoHistory = QStringLiteral("No History data");
 const QString NoEventLog = QStringLiteral("No Event log data");
 const QString PleaseTryAgain = QStringLiteral(" Please try again ");
 
-// Request and answer codes: serial request, serial answer, TCP function (as two hex digits).
-struct Codes {
-    QByteArray serialCount, serialCountAnswer, serialRecord, serialRecordAnswer, tcpCount, tcpRecord;
-};
-
-const Codes &codes(LogKind kind)
-{
-    static const Codes alarm{"30", "C0", "31", "C1", "43", "44"};
-    static const Codes event{"40", "D0", "41", "D1", "46", "47"};
-    return kind == LogKind::Alarm ? alarm : event;
-}
-
 } // namespace
 
 HistoryDownload::HistoryDownload(LinkEngine &engine, QObject *parent)
     : QObject(parent), engine_(engine)
 {
     startTimer_.setInterval(100);
-    connect(&startTimer_, &QTimer::timeout, this, &HistoryDownload::Timer1Timer);
+    connect(&startTimer_, &QTimer::timeout, this, &HistoryDownload::onStartTick);
     answerTimer_.setSingleShot(true);
     connect(&answerTimer_, &QTimer::timeout, this, &HistoryDownload::onAnswerOverdue);
     retryTimer_.setSingleShot(true);
-    connect(&engine_, &LinkEngine::tcpRequestFailed, this, &HistoryDownload::onTcpFailed);
-    connect(&engine_, &LinkEngine::serialFrameSpoilt, this, &HistoryDownload::onSerialFrameSpoilt);
-    connect(&engine_, &LinkEngine::requestRefused, this, &HistoryDownload::onRequestRefused);
+    connect(&engine_, &LinkEngine::historyCountReceived, this, &HistoryDownload::onCountReceived);
+    connect(&engine_, &LinkEngine::historyRecordReceived, this, &HistoryDownload::onRecordReceived);
+    connect(&engine_, &LinkEngine::requestFailed, this, &HistoryDownload::onRequestFailed);
 }
 
-HistoryDownload::~HistoryDownload()
-{
-    if (engine_.decoders() == this)
-        engine_.setDecoders(nullptr);
-}
+HistoryDownload::~HistoryDownload() = default;
 
 bool HistoryDownload::serial() const
 {
@@ -56,7 +40,7 @@ bool HistoryDownload::serial() const
 
 bool HistoryDownload::active() const
 {
-    return engine_.state().HistoryDownloadActive == 1;
+    return active_;
 }
 
 QStringList HistoryDownload::headers() const
@@ -71,11 +55,10 @@ bool HistoryDownload::start(LogKind kind)
     if (model < 1 || model > 4)
         return false;
     kind_ = kind;
-    s.RequestState = StateTcpHistory; // the poll scheduler sends nothing while it lasts
-    s.RecordIndex = 1;
-    s.RecordTotal = 0;
-    s.HistoryDownloadActive = 1;
-    s.HistoryMode = std::uint8_t(kind);
+    engine_.holdPolling(); // no status poll while it lasts
+    recordIndex_ = 1;
+    recordTotal_ = 0;
+    active_ = true;
     startTicks_ = 0;
     total_ = 0;
     rows_.clear();
@@ -97,21 +80,19 @@ void HistoryDownload::close()
     startTimer_.stop();
     answerTimer_.stop();
     retryTimer_.stop();
-    ConsoleState &s = engine_.state();
-    const bool wasActive = s.HistoryDownloadActive == 1;
-    s.HistoryDownloadActive = 0;
-    s.RecordIndex = 1;
+    const bool wasActive = active_;
+    active_ = false;
+    recordIndex_ = 1;
     waitingForCount_ = false;
     draining_ = false;
     if (wasActive && !serial())
         engine_.abandonTcpRequests();
     // Status polling resumes on the next tick.
-    engine_.pollTimer()->start();
-    s.RequestState = StatePoll;
-    s.PollReady = 1;
+    engine_.resumePolling();
+    engine_.startPolling();
 }
 
-void HistoryDownload::Timer1Timer()
+void HistoryDownload::onStartTick()
 {
     if (++startTicks_ < StartTicks)
         return;
@@ -129,7 +110,7 @@ void HistoryDownload::skipStartDelay()
     if (!startTimer_.isActive())
         return;
     startTicks_ = StartTicks - 1;
-    Timer1Timer();
+    onStartTick();
 }
 
 int HistoryDownload::answerWaitMs() const
@@ -158,19 +139,22 @@ void HistoryDownload::learn(qint64 roundTripMs)
 void HistoryDownload::requestCount()
 {
     waitingForCount_ = true;
-    const Codes &c = codes(kind_);
-    send(serial() ? c.serialCount : c.tcpCount, 0);
+    send(-1);
 }
 
 void HistoryDownload::requestRecord()
 {
-    const ConsoleState &s = engine_.state();
-    const Codes &c = codes(kind_);
-    send(serial() ? c.serialRecord : c.tcpRecord, s.RecordTotal - s.RecordIndex);
+    send(recordTotal_ - recordIndex_);
 }
 
-void HistoryDownload::send(const QByteArray &code, int record)
+void HistoryDownload::send(int record)
 {
+    const auto request = [this, record] {
+        if (record < 0)
+            engine_.requestHistoryCount(kind_);
+        else
+            engine_.requestHistoryRecord(kind_, record);
+    };
     if (serial()) {
         if (++outstanding_ == 1) {
             firstAsked_.start();
@@ -180,14 +164,14 @@ void HistoryDownload::send(const QByteArray &code, int record)
         }
         lastAsked_.start();
         const int wait = tryWaitMs();
-        engine_.SendHistoryRequest("01", code, record);
+        request();
         answerTimer_.start(wait);
         return;
     }
     // On TCP an answer belongs to its request: one that failed cannot answer later.
     outstanding_ = 1;
     answerTimer_.start(TcpGuardMs);
-    engine_.SendHistoryRequest("01", code, record);
+    request();
 }
 
 bool HistoryDownload::answerCame()
@@ -221,24 +205,20 @@ void HistoryDownload::answerSpoilt(const QString &reason, bool busy)
     repeatRequest(reason);
 }
 
-void HistoryDownload::DecodeHistoryCount(ConsoleState &s)
+void HistoryDownload::onCountReceived(LogKind log, const QByteArray &payload)
 {
-    const Codes &c = codes(kind_);
-    const Codes &other = codes(kind_ == LogKind::Alarm ? LogKind::Event : LogKind::Alarm);
-    const QByteArray &mine = serial() ? c.serialCountAnswer : c.tcpCount;
-    const QByteArray &theirs = serial() ? other.serialCountAnswer : other.tcpCount;
-    if (!active() || !waitingForCount_ || (s.FunctionCodeText != mine && s.FunctionCodeText != theirs)) {
+    if (!active() || !waitingForCount_) {
         // A count nobody waits for (a late one after the window closed, the answer to a
         // repeated count request) starts nothing.
         qCInfo(lcHistory) << "count answer dropped: no download of that log waits for it";
         return;
     }
     const bool alone = answerCame();
-    if (s.FunctionCodeText != mine) {
+    if (log != kind_) {
         answerSpoilt(QStringLiteral("the count answer was the other log's"));
         return;
     }
-    const std::optional<int> count = decodeCount(s.ResponseText, !serial());
+    const std::optional<int> count = decodeCount(payload, !serial());
     if (!count) {
         answerSpoilt(QStringLiteral("the count answer was of the wrong size"));
         return;
@@ -249,13 +229,13 @@ void HistoryDownload::DecodeHistoryCount(ConsoleState &s)
     waitingForCount_ = false;
     repeats_ = 0;
     total_ = std::max(*count, 0);
-    s.RecordTotal = total_;
+    recordTotal_ = total_;
     Q_EMIT countReceived(total_);
     Q_EMIT progressChanged(0, QStringLiteral("Total : 0 /0"));
     if (!active())
         return;
     if (total_ <= 0) {
-        s.HistoryDownloadActive = 0;
+        active_ = false;
         // The TCP event log says "No History data" as well: that is what operators know.
         Q_EMIT noData(kind_ == LogKind::Event && serial() ? NoEventLog : NoHistory);
         return;
@@ -266,14 +246,9 @@ void HistoryDownload::DecodeHistoryCount(ConsoleState &s)
     requestRecord();
 }
 
-void HistoryDownload::AdvanceHistoryRecord(ConsoleState &s)
+void HistoryDownload::onRecordReceived(LogKind log, const QByteArray &payload)
 {
-    const Codes &c = codes(kind_);
-    const Codes &other = codes(kind_ == LogKind::Alarm ? LogKind::Event : LogKind::Alarm);
-    const QByteArray &mine = serial() ? c.serialRecordAnswer : c.tcpRecord;
-    const QByteArray &theirs = serial() ? other.serialRecordAnswer : other.tcpRecord;
-    if (!active() || waitingForCount_ || s.RecordTotal < s.RecordIndex
-        || (s.FunctionCodeText != mine && s.FunctionCodeText != theirs)) {
+    if (!active() || waitingForCount_ || recordTotal_ < recordIndex_) {
         qCInfo(lcHistory) << "record answer dropped: no download of that log waits for it";
         return;
     }
@@ -283,17 +258,17 @@ void HistoryDownload::AdvanceHistoryRecord(ConsoleState &s)
         drainAnswer();
         return;
     }
-    if (s.FunctionCodeText != mine) {
+    if (log != kind_) {
         answerSpoilt(QStringLiteral("a record answer was the other log's"));
         return;
     }
 
     QStringList cells;
     if (kind_ == LogKind::Alarm) {
-        if (const auto record = decodeAlarmRecord(s.ResponseText, !serial()))
-            cells = alarmRow(s.RecordIndex, *record);
-    } else if (const auto record = decodeEventRecord(s.ResponseText, !serial())) {
-        cells = eventRow(s.RecordIndex, *record);
+        if (const auto record = decodeAlarmRecord(payload, !serial()))
+            cells = alarmRow(recordIndex_, *record);
+    } else if (const auto record = decodeEventRecord(payload, !serial())) {
+        cells = eventRow(recordIndex_, *record);
     }
     if (cells.isEmpty()) {
         answerSpoilt(QStringLiteral("a record answer was of the wrong size"));
@@ -306,17 +281,17 @@ void HistoryDownload::AdvanceHistoryRecord(ConsoleState &s)
         learn(roundTrip);
     repeats_ = 0;
     rows_.append(cells);
-    const int row = s.RecordIndex;
+    const int row = recordIndex_;
     Q_EMIT rowStored(row, cells);
     Q_EMIT progressChanged(row * 100 / total_, QStringLiteral("Total : %1 /%2").arg(row).arg(total_));
     // A receiver may have closed the window meanwhile: then nothing more goes out.
     if (!active())
         return;
-    if (row >= s.RecordTotal) {
+    if (row >= recordTotal_) {
         finishDownload();
         return;
     }
-    ++s.RecordIndex;
+    ++recordIndex_;
     if (serial() && outstanding_ > 0) {
         // The record was asked for more than once and another answer may still come: it must
         // not be taken for the next record. Late answers follow one another as far apart as
@@ -354,13 +329,12 @@ void HistoryDownload::endDrain(bool allCame)
 
 void HistoryDownload::finishDownload()
 {
-    ConsoleState &s = engine_.state();
     answerTimer_.stop();
     retryTimer_.stop();
-    engine_.pollTimer()->stop();
-    const int count = s.RecordIndex;
-    s.RecordTotal = 0;
-    s.HistoryDownloadActive = 0;
+    engine_.stopPolling();
+    const int count = recordIndex_;
+    recordTotal_ = 0;
+    active_ = false;
     completed_ = true;
     Q_EMIT finished(completionText(count));
 }
@@ -384,13 +358,6 @@ void HistoryDownload::onAnswerOverdue()
     askAgain(QStringLiteral("no answer within %1 ms").arg(answerTimer_.interval()));
 }
 
-void HistoryDownload::onTcpFailed(const QString &reason)
-{
-    if (!active() || serial() || startTimer_.isActive())
-        return;
-    askAgain(reason);
-}
-
 int HistoryDownload::expectedSerialLength() const
 {
     // ":" unit function, the data as hexadecimal pairs, the LRC.
@@ -399,55 +366,43 @@ int HistoryDownload::expectedSerialLength() const
     return 5 + 2 * data + 2;
 }
 
-void HistoryDownload::onSerialFrameSpoilt(FrameFault fault, int length)
+void HistoryDownload::onRequestFailed(const RequestFailure &failure)
 {
-    if (!active() || !serial() || outstanding_ <= 0)
+    if (!active())
         return;
-    // Only a frame of the size of the answer awaited is taken for it; anything else (a status
-    // answer that was on its way, a frame that lost characters) lets the answer timer decide.
-    if (length != expectedSerialLength())
+    if (serial()) {
+        onSerialFrameSpoilt(failure);
         return;
-    answerCame();
-    answerSpoilt(fault == FrameFault::BadLrc ? QStringLiteral("an answer with a wrong LRC")
-                                             : QStringLiteral("an answer that was not hexadecimal"));
-}
-
-namespace {
-
-QString exceptionName(int code)
-{
-    switch (code) {
-    case 1: return QStringLiteral("illegal function");
-    case 2: return QStringLiteral("illegal data address");
-    case 3: return QStringLiteral("illegal data value");
-    case 4: return QStringLiteral("server device failure");
-    case 5: return QStringLiteral("acknowledge");
-    case 6: return QStringLiteral("server device busy");
-    case 8: return QStringLiteral("memory parity error");
-    case 10: return QStringLiteral("gateway path unavailable");
-    case 11: return QStringLiteral("gateway target device failed to respond");
-    default: return QStringLiteral("unknown exception");
     }
-}
-
-} // namespace
-
-void HistoryDownload::onRequestRefused(int function, int exceptionCode)
-{
-    if (!active() || serial() || startTimer_.isActive())
+    if (startTimer_.isActive())
         return;
-    const Codes &c = codes(kind_);
-    const QByteArray expected = waitingForCount_ ? c.tcpCount : c.tcpRecord;
-    if (IntToHexFixed(function, 2) != expected)
+    if (failure.fault != AnswerFault::Exception) {
+        askAgain(failure.reason);
+        return;
+    }
+    const Request awaited = waitingForCount_ ? requests::historyCount(LinkKind::Tcp, kind_, 0)
+                                             : requests::historyRecord(LinkKind::Tcp, kind_, 0, 0);
+    if (failure.function != awaited.function)
         return;
     answerCame();
     // 05 (acknowledge: still working on it) and 06 (busy) ask for the request later.
-    const bool busy = exceptionCode == 5 || exceptionCode == 6;
-    answerSpoilt(exceptionCode < 0
-                     ? QStringLiteral("the controller answered with an exception without a code")
-                     : QStringLiteral("the controller answered with exception %1 (%2)")
-                           .arg(QString::fromLatin1(IntToHexFixed(exceptionCode, 2)), exceptionName(exceptionCode)),
-                 busy);
+    const int code = failure.exceptionCode;
+    answerSpoilt(code < 0 ? QStringLiteral("the controller answered with an exception without a code")
+                          : QStringLiteral("the controller answered with ") + exceptionText(code),
+                 code == 5 || code == 6);
+}
+
+void HistoryDownload::onSerialFrameSpoilt(const RequestFailure &failure)
+{
+    if (outstanding_ <= 0)
+        return;
+    // Only a frame of the size of the answer awaited is taken for it; anything else (a status
+    // answer that was on its way, a frame that lost characters) lets the answer timer decide.
+    if (failure.length != expectedSerialLength())
+        return;
+    answerCame();
+    answerSpoilt(failure.fault == AnswerFault::BadLrc ? QStringLiteral("an answer with a wrong LRC")
+                                                      : QStringLiteral("an answer that was not hexadecimal"));
 }
 
 void HistoryDownload::askAgain(const QString &reason, bool busy)
@@ -486,11 +441,10 @@ void HistoryDownload::repeatRequest(const QString &reason)
 
 void HistoryDownload::giveUp(const QString &reason)
 {
-    ConsoleState &s = engine_.state();
     answerTimer_.stop();
     retryTimer_.stop();
-    s.HistoryDownloadActive = 0;
-    s.RecordTotal = 0;
+    active_ = false;
+    recordTotal_ = 0;
     waitingForCount_ = false;
     draining_ = false;
     if (!serial())
@@ -504,12 +458,6 @@ void HistoryDownload::giveUp(const QString &reason)
                                       .arg(reason)
                                       .arg(rows_.size())
                                       .arg(total_));
-}
-
-void HistoryDownload::DecodeIpSettings(ConsoleState &state)
-{
-    if (ipDecoder_)
-        ipDecoder_->DecodeIpSettings(state);
 }
 
 } // namespace qeln::history

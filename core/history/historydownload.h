@@ -15,7 +15,8 @@ namespace qeln::history {
 // The download of one of the controller's logs into grid rows, on either link: the window's
 // start timer (count request on its fourth 100 ms tick), the count, the records from the
 // highest number down (row k holds record N - k exactly once), progress, completion and close.
-// It is the engine's history decoder; the windows and qeln-cli only show what it emits.
+// It takes the engine's count and record answers; the windows and qeln-cli only show what
+// it emits.
 //
 // A request whose answer is lost, spoilt or refused is asked again a bounded number of times,
 // then the download stops with " Please try again " instead of stalling. No request waits
@@ -26,7 +27,7 @@ namespace qeln::history {
 // Serial answers carry no record number: a record asked more than once is stored from its
 // first answer, and the download waits for the others before it asks for the next record,
 // so no answer is ever taken for another record's.
-class HistoryDownload : public QObject, public ResponseDecoders {
+class HistoryDownload : public QObject {
     Q_OBJECT
 public:
     static constexpr int StartTicks = 4;        // start timer ticks before the count request
@@ -46,9 +47,9 @@ public:
     explicit HistoryDownload(LinkEngine &engine, QObject *parent = nullptr);
     ~HistoryDownload() override;
 
-    // The menu command: RequestState 22 (polling pauses), RecordIndex 1, the flag set,
-    // HistoryMode, and the start timer running. False (and nothing changed) when the
-    // controller's model code is not 1..4 and the window would stay empty.
+    // The menu command: polling is held, and the count is asked for after the start timer's
+    // delay. False (and nothing changed) when the controller's model code is not 1..4 and
+    // the window would stay empty.
     bool start(LogKind kind);
     // Sends the count request at once instead of after the window's start delay (a caller
     // with no window to draw first).
@@ -66,7 +67,6 @@ public:
     }
     // The wait for the next serial answer as learnt so far (before any repeat of it).
     int answerWaitMs() const;
-    void Timer1Timer();
 
     LogKind kind() const { return kind_; }
     bool active() const;
@@ -75,16 +75,6 @@ public:
     // The record rows so far; rows()[k - 1] is grid row k.
     const QList<QStringList> &rows() const { return rows_; }
     QStringList headers() const;
-
-    // ResponseDecoders
-    void DecodeHistoryCount(ConsoleState &state) override;
-    void AdvanceHistoryRecord(ConsoleState &state) override;
-    void DecodeIpSettings(ConsoleState &state) override;
-    bool sequencesHistory() const override { return true; }
-
-    // Another decoder for the IP-settings answers (the history decoder takes the engine's one
-    // slot; it hands those answers on).
-    void setIpDecoder(ResponseDecoders *decoder) { ipDecoder_ = decoder; }
 
 Q_SIGNALS:
     // The count arrived: the grid gets total + 1 rows; "Total : 0 /0".
@@ -103,9 +93,15 @@ Q_SIGNALS:
     void answerArrived();
 
 private:
+    void onStartTick();
+    void onCountReceived(LogKind log, const QByteArray &payload);
+    void onRecordReceived(LogKind log, const QByteArray &payload);
+    void onRequestFailed(const RequestFailure &failure);
+    void onSerialFrameSpoilt(const RequestFailure &failure);
     void requestCount();
     void requestRecord();
-    void send(const QByteArray &code, int record);
+    // A record number, or -1 for the count.
+    void send(int record);
     // An answer to the current request came (usable or not); true when it was the only one
     // asked for, so its time is a round trip to learn from.
     bool answerCame();
@@ -114,9 +110,6 @@ private:
     void learn(qint64 roundTripMs);
     int tryWaitMs() const;
     void onAnswerOverdue();
-    void onTcpFailed(const QString &reason);
-    void onSerialFrameSpoilt(FrameFault fault, int length);
-    void onRequestRefused(int function, int exceptionCode);
     int expectedSerialLength() const;
     // A lost or bad answer: the same request once more, up to MaxRepeats, then giveUp().
     void askAgain(const QString &reason, bool busy = false);
@@ -130,7 +123,9 @@ private:
     bool serial() const;
 
     LinkEngine &engine_;
-    ResponseDecoders *ipDecoder_ = nullptr;
+    bool active_ = false;
+    int recordTotal_ = 0;
+    int recordIndex_ = 1;       // the grid row the next record fills
     QTimer startTimer_;
     QTimer answerTimer_;       // serial: an answer overdue, or the wait for a repeat's answers; TCP: the guard
     QTimer retryTimer_;        // TCP: a repeat waits for the link to be free (and its back-off)

@@ -12,36 +12,20 @@ namespace qeln::history {
 
 namespace {
 
-// Record and count layouts: data bytes after the function code (TCP adds one skipped byte
-// in front of a record; the serial text adds ":", unit, function and the two LRC digits).
+// Record and count layouts: data bytes after the function code (a TCP record has one more
+// byte in front, which is not part of it).
 constexpr qsizetype CountBytes = 4;
 constexpr qsizetype AlarmRecordBytes = 34;
 constexpr qsizetype EventRecordBytes = 10;
-constexpr qsizetype SerialPrefix = 5; // ":" + unit "01" + function "C1"
-constexpr qsizetype SerialLrcDigits = 2;
 
-// The data bytes of an answer, or nothing when its size is not exactly that of `dataBytes`
-// data or a serial group is not hexadecimal. `tcpSkip` bytes in front of the TCP data are
-// not part of it.
-std::optional<QByteArray> payload(const QByteArray &response, bool tcp, qsizetype dataBytes,
-                                  qsizetype tcpSkip)
+// The data bytes of an answer's payload, or nothing when its size is not exactly that of
+// `dataBytes` data after `tcpSkip` bytes (on TCP).
+std::optional<QByteArray> payload(const QByteArray &answer, bool tcp, qsizetype dataBytes, qsizetype tcpSkip)
 {
-    if (tcp) {
-        if (response.size() != tcpSkip + dataBytes)
-            return std::nullopt;
-        return response.mid(tcpSkip);
-    }
-    if (response.size() != SerialPrefix + 2 * dataBytes + SerialLrcDigits)
+    const qsizetype skip = tcp ? tcpSkip : 0;
+    if (answer.size() != skip + dataBytes)
         return std::nullopt;
-    QByteArray bytes(dataBytes, '\0');
-    for (qsizetype i = 0; i < dataBytes; ++i) {
-        const int high = hexDigitValue(response[SerialPrefix + 2 * i]);
-        const int low = hexDigitValue(response[SerialPrefix + 2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes[i] = char(high * 16 + low);
-    }
-    return bytes;
+    return answer.mid(skip);
 }
 
 // Sequential reader of bytes and big-endian words; the payload's size is checked before use.

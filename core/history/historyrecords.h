@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/request.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -9,8 +11,7 @@
 
 namespace qeln::history {
 
-// The controller's two logs. The values are the HistoryMode the requests carry.
-enum class LogKind { Alarm = 1, Event = 2 };
+using qeln::LogKind;
 
 // ---- Formatters of the history grids (their texts are fixed: exports and habits rely on them)
 QString FormatTenthsBlankZero(int value);
@@ -42,14 +43,13 @@ struct EventRecord {
     int code = 0, value = 0;
 };
 
-// Decoders of a response as the dispatcher hands it over. Serial: the verified frame text
-// from ":" up to and including the LRC (":" "01" "C1" + 68 hex digits + LRC for an alarm
-// record). TCP: the bytes after the function code (a skipped byte, then the fields). An
-// answer of any other size, or with a group that is not hexadecimal, gives nothing.
-std::optional<AlarmRecord> decodeAlarmRecord(const QByteArray &response, bool tcp);
-std::optional<EventRecord> decodeEventRecord(const QByteArray &response, bool tcp);
+// Decoders of an answer's payload as the engine hands it over: the bytes after the function
+// code (on TCP a record has a skipped byte in front of its fields). A payload of any other
+// size gives nothing.
+std::optional<AlarmRecord> decodeAlarmRecord(const QByteArray &payload, bool tcp);
+std::optional<EventRecord> decodeEventRecord(const QByteArray &payload, bool tcp);
 // The record count (the second value of the answer is read and not used).
-std::optional<int> decodeCount(const QByteArray &response, bool tcp);
+std::optional<int> decodeCount(const QByteArray &payload, bool tcp);
 
 // The grid row of a record; index is the row number (1 = first record row).
 QStringList alarmRow(int index, const AlarmRecord &record); // 16 cells

@@ -163,12 +163,13 @@ void TcpExchange::sendFrame(const QByteArray &frame)
     }
 }
 
-void TcpExchange::finish(const QString *failure)
+void TcpExchange::finish(const QString *failure, bool timeout)
 {
     // The check timer runs on until it finds the exchange idle: the next request of a
     // download usually follows at once.
     state = State::Idle;
     pendingFrame.clear();
+    timedOut = timeout;
     // Nothing may touch the members after the signal: its receiver may start the next request.
     if (failure) {
         response.clear();
@@ -273,7 +274,7 @@ void TcpExchange::onReadTimeout()
                                .arg(readTimeoutMs)
                                .arg(response.size())
                                .arg(expectedBytes);
-    finish(&reason);
+    finish(&reason, true);
 }
 
 } // namespace qeln

@@ -53,6 +53,8 @@ public:
     void setResendHook(std::function<QByteArray(const QByteArray &)> hook);
     // Abandons the request in flight without a signal; its late bytes are dropped.
     void cancel();
+    // The last failed() was the read time-out (not a refused connection or a hang-up).
+    bool lastFailureTimedOut() const { return timedOut; }
 
 Q_SIGNALS:
     void linkUp();
@@ -75,7 +77,7 @@ private:
 
     void proceed(quint64 request);
     void sendFrame(const QByteArray &frame);
-    void finish(const QString *failure);
+    void finish(const QString *failure, bool timeout = false);
 
     QPointer<Transport> link;
     // The read time-out is a deadline checked by a timer that keeps running while requests
@@ -90,6 +92,7 @@ private:
     QByteArray pendingFrame;
     QByteArray sentFrame; // the request in flight, for one re-send on a fresh connection
     bool resent = false;
+    bool timedOut = false;
     Resend resendPolicy = Resend::Never;
     std::function<QByteArray(const QByteArray &)> resendHook;
     QByteArray response;

@@ -13,17 +13,6 @@ namespace {
 const QString SettingSuccess = QStringLiteral(" Setting Sucess!!");
 } // namespace
 
-void LinkEngine::StartWriteSequence()
-{
-    // On TCP a link found down is reconnected by the request itself.
-    const int n = s_.WriteCount - 1;
-    if (n <= 0 || n > WriteQueueCapacity)
-        return;
-    s_.WriteCount = n - 1;
-    writeSequence_ = {true, n};
-    SendWriteRequest(s_.WriteAddr[n - 1], s_.WriteValue[n - 1]);
-}
-
 bool LinkEngine::startWrites(const QList<RegisterWrite> &writes)
 {
     if (writes.isEmpty() || writes.size() > WriteQueueCapacity || writeSequence_.running)
@@ -32,11 +21,22 @@ bool LinkEngine::startWrites(const QList<RegisterWrite> &writes)
         if (w.address < 0 || w.address > 0xFFFF || w.value < 0 || w.value > 0xFFFF)
             return false;
     }
-    s_.clearWriteQueue();
-    for (const RegisterWrite &w : writes)
-        s_.queueWrite(w.address, w.value);
-    StartWriteSequence();
+    writes_ = writes;
+    // The last entry goes first; writeCount_ counts the entries still to send.
+    const int n = int(writes.size());
+    writeCount_ = n - 1;
+    writeSequence_ = {true, n};
+    // On TCP a link found down is reconnected by the request itself.
+    sendRegisterWrite(writes_[n - 1]);
     return true;
+}
+
+void LinkEngine::sendRegisterWrite(const RegisterWrite &write)
+{
+    outstandingWrite_ = {write, true};
+    send(requests::registerWrite(write.address, write.value));
+    if (link() == LinkKind::Serial && writeSequence_.running)
+        serialAckTimer_.start();
 }
 
 void LinkEngine::endWriteSequence(bool ok, const QString &message)
@@ -48,37 +48,29 @@ void LinkEngine::endWriteSequence(bool ok, const QString &message)
     show(ok ? MessageKind::Information : MessageKind::Warning, message);
 }
 
-void LinkEngine::writeAcknowledged(bool tcp)
+void LinkEngine::ackWrite(int address, int value)
 {
-    if (s_.WriteCount > WriteQueueCapacity)
-        return;
-    if (ackMatched_) {
-        ackMatched_ = false;
+    if (outstandingWrite_.pending) {
+        outstandingWrite_.pending = false;
         serialAckTimer_.stop();
-        const RegisterWrite done{outstandingWrite_.address, outstandingWrite_.value};
+        const RegisterWrite done{address, value};
         // The controller holds what it echoed: the contact dialogs show it from now on, not
         // the masks of the last status decode.
         constexpr int FirstMask = 80;
         if (done.address >= FirstMask && done.address < FirstMask + int(s_.ContactAlarmMasks.size()))
             s_.ContactAlarmMasks[done.address - FirstMask] = done.value;
         if (writeSequence_.running)
-            Q_EMIT writeConfirmed(done);
+            Q_EMIT writeAcknowledged(done);
     }
-    if (s_.WriteCount > 0) {
+    if (writeCount_ > 0) {
         if (!writeSequence_.running) {
-            // A queue that no sequence has started (a dialog that stopped before sending)
-            // is not sent by a stray acknowledgement.
+            // A queue that no sequence runs is not sent by a stray acknowledgement.
             line("Drop >> acknowledgement with no write sequence running");
             return;
         }
-        if (tcp) {
-            --s_.WriteCount;
-            SendWriteRequest(s_.WriteAddr[s_.WriteCount], s_.WriteValue[s_.WriteCount]);
-        } else {
-            SendWriteRequest(s_.WriteAddr[s_.WriteCount - 1], s_.WriteValue[s_.WriteCount - 1]);
-            --s_.WriteCount;
-        }
-    } else if (s_.WriteCount == 0) {
+        --writeCount_;
+        sendRegisterWrite(writes_[writeCount_]);
+    } else if (writeCount_ == 0) {
         if (writeSequence_.running)
             endWriteSequence(true, SettingSuccess);
         else
@@ -86,62 +78,38 @@ void LinkEngine::writeAcknowledged(bool tcp)
     }
 }
 
-void LinkEngine::writeRefused(int function, int exceptionCode)
+void LinkEngine::refuseWrite(int exceptionCode)
 {
     if (!(writeSequence_.running && outstandingWrite_.pending)) {
-        line("Drop >> exception answer " + IntToHexFixed(function, 2) + " with no write in flight");
+        line("Drop >> exception answer 86 with no write in flight");
         return;
     }
     serialAckTimer_.stop();
-    static const char *const names[] = {"", "illegal function", "illegal data address",
-                                        "illegal data value", "server device failure",
-                                        "acknowledge", "server device busy"};
-    const QString code = exceptionCode < 0 ? QStringLiteral("?") : QString::number(exceptionCode, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-    const QString name = exceptionCode > 0 && exceptionCode < 7 ? QLatin1String(names[exceptionCode])
-                                                                : QStringLiteral("unknown exception");
-    const int done = writeSequence_.total - s_.WriteCount - 1;
+    const RegisterWrite refused = outstandingWrite_.write;
+    const int done = writeSequence_.total - writeCount_ - 1;
+    Q_EMIT writeRefused(refused, exceptionCode);
     endWriteSequence(false, QStringLiteral("The controller refused the write of register %1 (value %2): "
-                                           "exception %3 (%4). %5 of %6 settings were written; the rest "
-                                           "were not sent.")
-                                .arg(outstandingWrite_.address)
-                                .arg(outstandingWrite_.value)
-                                .arg(code, name)
+                                           "%3. %4 of %5 settings were written; the rest were not sent.")
+                                .arg(refused.address)
+                                .arg(refused.value)
+                                .arg(exceptionText(exceptionCode))
                                 .arg(std::max(done, 0))
                                 .arg(writeSequence_.total));
 }
 
 void LinkEngine::onSerialAckTimeout()
 {
-    if (!(writeSequence_.running && outstandingWrite_.pending) || s_.LinkIsTcp != 0)
+    if (!(writeSequence_.running && outstandingWrite_.pending) || link() != LinkKind::Serial)
         return;
-    const int done = writeSequence_.total - s_.WriteCount - 1;
+    const int done = writeSequence_.total - writeCount_ - 1;
     endWriteSequence(false, QStringLiteral("No acknowledgement of the write of register %1 (value %2) "
                                            "within %3 s. %4 of %5 settings were written; the rest were "
                                            "not sent. Check the link and the controller.")
-                                .arg(outstandingWrite_.address)
-                                .arg(outstandingWrite_.value)
+                                .arg(outstandingWrite_.write.address)
+                                .arg(outstandingWrite_.write.value)
                                 .arg(SerialAckTimeoutMs / 1000)
                                 .arg(std::max(done, 0))
                                 .arg(writeSequence_.total));
-}
-
-bool LinkEngine::echoesOutstandingWrite(int address, int value)
-{
-    // A write is acknowledged by the echo of its register and value. An answer that names
-    // another register or value is not the acknowledgement of this write: taking it as one
-    // would report a setting as made that the controller did not make.
-    ackMatched_ = false;
-    if (!outstandingWrite_.pending)
-        return true;
-    if (address != outstandingWrite_.address || value != outstandingWrite_.value) {
-        line("Drop >> acknowledgement " + IntToHexFixed(std::max(address, 0), 4) + " "
-             + IntToHexFixed(std::max(value, 0), 4) + " does not echo the write of "
-             + IntToHexFixed(outstandingWrite_.address, 4) + " " + IntToHexFixed(outstandingWrite_.value, 4));
-        return false;
-    }
-    outstandingWrite_.pending = false;
-    ackMatched_ = true;
-    return true;
 }
 
 } // namespace qeln

@@ -38,7 +38,7 @@ DataLog::DataLog(const ConsoleState &state, QObject *parent)
     // A coarse timer may drift by 5 % of the interval, 90 s at 30 min: the lines keep the
     // chosen period.
     timer2_.setTimerType(Qt::PreciseTimer);
-    connect(&timer2_, &QTimer::timeout, this, &DataLog::Timer2Timer);
+    connect(&timer2_, &QTimer::timeout, this, &DataLog::onLogTick);
 }
 
 QString DataLog::buttonCaption() const
@@ -113,10 +113,10 @@ QString DataLog::saveUnsaved()
 
 bool DataLog::pollingHeld() const
 {
-    return s_.RequestState != StatePoll;
+    return holdCheck_ && holdCheck_();
 }
 
-void DataLog::Timer2Timer()
+void DataLog::onLogTick()
 {
     timer2_.stop();
     // A held poll decodes nothing: a line now would repeat a status already written. The

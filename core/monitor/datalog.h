@@ -32,6 +32,8 @@ public:
     static constexpr int AlarmLimit = 1000;
 
     explicit DataLog(const ConsoleState &state, QObject *parent = nullptr);
+    // Tells whether the status poll is held now (no hold when unset).
+    void setHoldCheck(std::function<bool()> held) { holdCheck_ = std::move(held); }
 
     // Where the files go (the output folder).
     void setOutputDirectory(const QString &dir) { outputDir_ = dir; }
@@ -72,7 +74,7 @@ public:
     // A status response was decoded: the next periodic line has something new to show.
     void statusDecoded() { ++decoded_; }
     // Timer2's tick: the periodic line.
-    void Timer2Timer();
+    void onLogTick();
     // The alarm words changed in a status decode: the "[al]" line while logging runs.
     void alarmWordsChanged();
 
@@ -107,10 +109,11 @@ private:
     QString save();
     QString failureMessage(const QString &where, const QString &reason) const;
 
-    // The status poll is held: RequestState is not the poll's.
+    // The status poll is held (a dialog or a download has the link).
     bool pollingHeld() const;
 
     const ConsoleState &s_;
+    std::function<bool()> holdCheck_;
     QStringList lines_;
     int unsaved_ = 0;
     quint64 decoded_ = 0;          // status decodes so far

@@ -18,32 +18,34 @@ LiveMonitor::LiveMonitor(LinkEngine &engine, QObject *parent)
     , dataLog_(engine.state())
 {
     timer4_.setInterval(100);
-    connect(&timer4_, &QTimer::timeout, this, &LiveMonitor::Timer4Timer);
+    reminderTimer_.setInterval(100);
+    connect(&reminderTimer_, &QTimer::timeout, this, &LiveMonitor::onReminderTick);
+    dataLog_.setHoldCheck([&engine] { return engine.pollingHeld(); });
+    connect(&timer4_, &QTimer::timeout, this, &LiveMonitor::onPowerFlowTick);
     answerCheck_.setInterval(1000);
     connect(&answerCheck_, &QTimer::timeout, this, &LiveMonitor::checkAnswer);
     answerCheck_.start();
-    connect(&engine_, &LinkEngine::statusDecoded, this, &LiveMonitor::onStatusDecoded);
+    connect(&engine_, &LinkEngine::statusReceived, this, &LiveMonitor::onStatusReceived);
 }
 
 void LiveMonitor::startDisplayTimers()
 {
     timer4_.start();
-    engine_.reminderTimer()->start();
+    reminderTimer_.start();
 }
 
-void LiveMonitor::onStatusDecoded()
+void LiveMonitor::onStatusReceived()
 {
     ConsoleState &s = engine_.state();
     tree_.statusStep();
     view_ = decodeStatusView(s);
 
-    QTimer *timer6 = engine_.reminderTimer();
     if (view_.alarmTestReminder) {
-        if (!timer6->isActive())
-            timer6->start();
+        if (!reminderTimer_.isActive())
+            reminderTimer_.start();
     } else {
-        timer6->stop();
-        s.AlarmTestBlinkCount = 0;
+        reminderTimer_.stop();
+        reminderBlink_ = 0;
     }
 
     lastAnswer_ = clock_();
@@ -62,20 +64,30 @@ void LiveMonitor::preview()
 {
     ConsoleState &s = engine_.state();
     tree_.BuildModuleTree();
-    engine_.reminderTimer()->stop();
+    reminderTimer_.stop();
     s.StatusRegisters[66 - 1] = 1;
 }
 
-void LiveMonitor::Timer4Timer()
+void LiveMonitor::onPowerFlowTick()
 {
     Q_EMIT powerFlowTicked(flow_.Timer4Timer(engine_.state()));
 }
 
+void LiveMonitor::onReminderTick()
+{
+    // Shown for two seconds, hidden for one.
+    if (reminderBlink_ == 30) {
+        reminderBlink_ = 0;
+        Q_EMIT alarmTestReminderChanged(true);
+    } else if (reminderBlink_ == 10) {
+        Q_EMIT alarmTestReminderChanged(false);
+    }
+    ++reminderBlink_;
+}
+
 void LiveMonitor::checkAnswer()
 {
-    const ConsoleState &s = engine_.state();
-    QTimer *poll = engine_.pollTimer();
-    const bool polling = poll->isActive() && s.RequestState == StatePoll;
+    const bool polling = engine_.pollingRunning() && !engine_.pollingHeld();
     const QDateTime now = clock_();
     if (!polling) {
         polling_ = false;
@@ -91,7 +103,7 @@ void LiveMonitor::checkAnswer()
         lastAnswer_ = now;
         return;
     }
-    const qint64 silentMs = qint64(SilentPolls) * TicksPerPoll * poll->interval();
+    const qint64 silentMs = qint64(SilentPolls) * TicksPerPoll * engine_.pollTickMs();
     if (!overdue_ && lastAnswer_.msecsTo(now) > silentMs) {
         overdue_ = true;
         Q_EMIT answerMissing(lastAnswer_);

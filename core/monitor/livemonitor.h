@@ -34,12 +34,15 @@ public:
     // Starts the timers that run from start-up: Timer4 (animation) and Timer6 (reminder).
     void startDisplayTimers();
 
-    // mMonitorClick's core part: builds the tree, stops the reminder and marks the battery
+    // The menu's "monitor" without a link: builds the tree, stops the reminder and marks the battery
     // as in use (register 66 = 1), without a connection.
     void preview();
 
-    // Timer4's tick (tests call it directly).
-    void Timer4Timer();
+    // Timer4's tick: the next frame of the power-flow animation.
+    void onPowerFlowTick();
+    // Timer6's tick: the alarm-test reminder blinks.
+    void onReminderTick();
+    QTimer *reminderTimer() { return &reminderTimer_; }
 
     // A controller is overdue when no status was decoded for three poll periods while the
     // status poll runs. Checked once a second.
@@ -55,9 +58,11 @@ Q_SIGNALS:
     // No status decoded since `since` for three poll periods; then answering again.
     void answerMissing(const QDateTime &since);
     void answerResumed();
+    // The alarm-test reminder label is to be shown or hidden.
+    void alarmTestReminderChanged(bool visible);
 
 private:
-    void onStatusDecoded();
+    void onStatusReceived();
 
     LinkEngine &engine_;
     ModuleTree tree_;
@@ -65,6 +70,8 @@ private:
     PowerFlow flow_;
     StatusView view_;
     QTimer timer4_;
+    QTimer reminderTimer_;
+    int reminderBlink_ = 0;
     QTimer answerCheck_;
     QDateTime lastAnswer_; // last decode, or when the poll (re)started
     bool polling_ = false;

@@ -53,7 +53,7 @@ ModuleTree::ModuleTree(const ConsoleState &state, QObject *parent)
     : QObject(parent), s_(state)
 {
     timer3_.setInterval(1000);
-    connect(&timer3_, &QTimer::timeout, this, &ModuleTree::Timer3Timer);
+    connect(&timer3_, &QTimer::timeout, this, &ModuleTree::onBlinkTick);
 }
 
 void ModuleTree::statusStep()
@@ -74,7 +74,7 @@ void ModuleTree::statusStep()
     }
 }
 
-void ModuleTree::Timer3Timer()
+void ModuleTree::onBlinkTick()
 {
     const std::uint16_t words[2] = {std::uint16_t(statusRegister(s_, 15)), std::uint16_t(statusRegister(s_, 16))};
     if (TreeState == 2 && TreeBuilt) {

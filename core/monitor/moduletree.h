@@ -36,7 +36,7 @@ public:
     // The tree-state step of a status decode, right after the registers are stored.
     void statusStep();
     // Timer3's tick.
-    void Timer3Timer();
+    void onBlinkTick();
     void BuildModuleTree();
     void ClearModuleTree();
     void RefreshModuleTree();

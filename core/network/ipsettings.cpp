@@ -241,26 +241,6 @@ IpSettingsReadBack decodeIpSettingsBlock(const QByteArray &block)
     return done();
 }
 
-std::optional<IpSettingsReadBack> decodeIpSettingsResponse(const QByteArray &responseText, bool tcp)
-{
-    if (tcp)
-        return decodeIpSettingsBlock(responseText);
-    // ":" unit(2) function(2) pairs... LRC(2)
-    const qsizetype hexChars = responseText.size() - 7;
-    QByteArray block;
-    if (hexChars > 0) {
-        block.reserve(hexChars / 2);
-        for (qsizetype i = 0; i + 1 < hexChars; i += 2) {
-            const int hi = hexDigitValue(responseText[5 + i]);
-            const int lo = hexDigitValue(responseText[6 + i]);
-            if (hi < 0 || lo < 0)
-                return std::nullopt;
-            block.append(char(hi << 4 | lo));
-        }
-    }
-    return decodeIpSettingsBlock(block);
-}
-
 // ---- write block -------------------------------------------------------------------------
 
 bool IpSettingsForm::anySelected() const

@@ -123,10 +123,6 @@ struct IpSettingsReadBack {
 // Decodes the block bytes (after the function code). Never fails: a short block fills what
 // it holds.
 IpSettingsReadBack decodeIpSettingsBlock(const QByteArray &block);
-// Decodes the engine's ResponseText: serial ":01B2" + hex pairs + LRC (no CR LF), or on TCP
-// the bytes after the function code. A serial text with a pair that is not hexadecimal gives
-// std::nullopt (nothing decoded).
-std::optional<IpSettingsReadBack> decodeIpSettingsResponse(const QByteArray &responseText, bool tcp);
 
 // Text helpers shared by the dialog and the CLI.
 QString ipDottedPadded(const Octets4 &o); // "192.168.00.05"

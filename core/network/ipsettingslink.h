@@ -39,47 +39,40 @@ struct IpWriteCheck {
 IpWriteCheck checkIpWrite(const IpSettingsForm &form, const QByteArray &payload,
                           const IpSettingsReadBack &before, const IpSettingsReadBack &after);
 
-// The engine side of the IP-settings block: the decoder the dispatcher calls on serial "B2"
-// and TCP 0x41 (plugged in through HistoryDownload::setIpDecoder in the console, or directly
-// as the engine's decoders in the CLI), and the read and write requests.
+// The engine side of the IP-settings block: it decodes every block the engine receives,
+// and asks for reads and writes.
 //
 // Generations: every decoded read-back gets the next generation number (1, 2, ...).
 // requestRead() returns the generation the answer to that read will at least carry, so a
 // dialog takes a read-back as its own when generation >= the ticket; invalidate() (link
 // closed or changed) forgets the last read so no write can take values from another controller.
-class IpSettingsLink : public QObject, public ResponseDecoders {
+class IpSettingsLink : public QObject {
     Q_OBJECT
 public:
-    explicit IpSettingsLink(QObject *parent = nullptr);
-
-    void DecodeHistoryCount(ConsoleState &) override {}
-    void AdvanceHistoryRecord(ConsoleState &) override {}
-    void DecodeIpSettings(ConsoleState &state) override;
+    explicit IpSettingsLink(LinkEngine &engine, QObject *parent = nullptr);
 
     // The last decoded read-back since the last invalidate(); empty before.
     const std::optional<IpSettingsReadBack> &lastReadBack() const { return last_; }
     quint64 generation() const { return generation_; }
     void invalidate();
 
-    // Asks for the block through the poll scheduler: RequestState 2 and PollReady 1 (with
-    // FrameReady and RxState cleared), so the next Timer1Timer tick sends "22" (serial) or
-    // 0x41 (TCP) and returns to RequestState 0. Returns the ticket described above.
-    quint64 requestRead(LinkEngine &engine);
+    // Asks for the block on the engine's next poll tick ("22" on serial, 0x41 on TCP);
+    // polling goes on after it. Returns the ticket described above.
+    quint64 requestRead();
 
-    // Sends a write block built by buildIpSettingsWrite. Serial: "01" "23" "0000" + the block
-    // as hex text, at once. TCP: RequestState 21 and IpSettingsPayload, function 0x42; the
-    // scheduler then sends nothing until RequestState is set back (the dialog's "닫기").
-    // The write is never repeated after a hang-up. Returns false and sends nothing for an
-    // empty block or one over 253 bytes, or when the engine refuses it.
-    bool sendWrite(LinkEngine &engine, const QByteArray &payload);
+    // Sends a write block built by buildIpSettingsWrite (LinkEngine::writeIpBlock: on TCP
+    // polling is held until the dialog resumes it). The write is never repeated after a
+    // hang-up. Returns false and sends nothing for an empty block or one over 253 bytes.
+    bool sendWrite(const QByteArray &payload);
 
 Q_SIGNALS:
     // A read-back was decoded (possibly cut short: see readBack.complete()).
     void readBackDecoded(const qeln::IpSettingsReadBack &readBack, quint64 generation);
-    // A serial answer whose text was not hexadecimal: nothing was decoded.
-    void readBackRejected(const QString &reason);
 
 private:
+    void onBlockReceived(const QByteArray &block);
+
+    LinkEngine &engine_;
     std::optional<IpSettingsReadBack> last_;
     quint64 generation_ = 0;
 };

@@ -64,7 +64,7 @@ void DemoAutopilot::onStatusArrived()
         if (!log.LogActive())
             log.btnLogoClick();
         while (log.lines().size() < fillLogLines_)
-            log.Timer2Timer();
+            log.onLogTick();
         report(QStringLiteral("data log holds %1 lines").arg(log.lines().size()));
     }
     if (!screenshot_.isEmpty())

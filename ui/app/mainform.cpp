@@ -373,7 +373,7 @@ void MainForm::buildMonitoring()
     connect(monitor_, &LiveMonitor::viewDecoded, this, &MainForm::onViewDecoded);
     connect(monitor_, &LiveMonitor::answerMissing, this, &MainForm::onAnswerMissing);
     connect(monitor_, &LiveMonitor::answerResumed, this, &MainForm::onAnswerResumed);
-    connect(&session_.engine(), &LinkEngine::alarmTestReminderChanged, statusPage_,
+    connect(monitor_, &LiveMonitor::alarmTestReminderChanged, statusPage_,
             &StatusPage::setAlarmTestReminderVisible);
     connect(&session_, &ConsoleSession::dataLogStopRequested, this, &MainForm::onDataLogStopRequested);
     connect(logPage_, &LogPage::outputFolderChosen, this, [this](const QString &dir) { outputDir_ = dir; });

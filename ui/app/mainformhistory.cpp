@@ -8,7 +8,6 @@
 #include "config/configdialog.h"
 #include "config/configdialogs.h"
 #include "history/historydownload.h"
-#include "history/historyinit.h"
 #include "history/historyinitform.h"
 #include "history/historywindow.h"
 #include "network/ipsettingsdialog.h"
@@ -23,7 +22,6 @@ namespace qeln {
 void MainForm::buildHistory()
 {
     historyDownload_ = new history::HistoryDownload(session_.engine(), this);
-    session_.engine().setDecoders(historyDownload_);
     connect(items_.value(QStringLiteral("mAlarmLog")), &QAction::triggered, this,
             &MainForm::onAlarmLogTriggered);
     connect(items_.value(QStringLiteral("mEventLog")), &QAction::triggered, this,
@@ -38,8 +36,7 @@ void MainForm::buildHistory()
     }
     // The IP-settings answers are decoded by the network block's link, whose read-backs the
     // IP dialog waits for.
-    auto *ipLink = new IpSettingsLink(this);
-    historyDownload_->setIpDecoder(ipLink);
+    auto *ipLink = new IpSettingsLink(session_.engine(), this);
     // A disconnect (or the exit) ends what the last read-back said about the controller.
     connect(&session_, &ConsoleSession::dataLogStopRequested, ipLink, &IpSettingsLink::invalidate);
     connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
@@ -86,7 +83,6 @@ void MainForm::openHistoryWindow(history::LogKind kind)
 
 void MainForm::onInitialLogTriggered()
 {
-    history::beginHistoryInitialisation(session_.state());
     auto *dialog = new HistoryInitForm(session_.engine(), this);
     dialog->setQuestions(questions_);
     dialog->setAttribute(Qt::WA_DeleteOnClose);

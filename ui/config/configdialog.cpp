@@ -11,10 +11,10 @@ namespace qeln {
 
 ConfigDialog::ConfigDialog(LinkEngine &engine, QWidget *parent, bool resumesPolling)
     : QDialog(parent), engine_(engine), resumesPolling_(resumesPolling),
-      pollTimerWasActive_(engine.pollTimer()->isActive())
+      pollTimerWasActive_(engine.pollingRunning())
 {
     setModal(true);
-    engine_.state().RequestState = StateWrite;
+    engine_.holdPolling();
 }
 
 ConfigDialog::~ConfigDialog()
@@ -43,7 +43,7 @@ QPushButton *ConfigDialog::button(const QString &text, const char *objectName, Q
 
 void ConfigDialog::holdPollTimer()
 {
-    engine_.pollTimer()->stop();
+    engine_.stopPolling();
 }
 
 void ConfigDialog::resumePolling()
@@ -51,12 +51,9 @@ void ConfigDialog::resumePolling()
     if (resumed_ || !resumesPolling_)
         return;
     resumed_ = true;
-    ConsoleState &s = engine_.state();
-    if (pollTimerWasActive_ && !engine_.pollTimer()->isActive())
-        engine_.pollTimer()->start();
-    if (s.RequestState == StateWrite)
-        s.RequestState = StatePoll;
-    s.PollReady = 1;
+    if (pollTimerWasActive_ && !engine_.pollingRunning())
+        engine_.startPolling();
+    engine_.resumePolling();
 }
 
 bool ConfigDialog::refuseEmptyList(QComboBox *list, const QString &caption)
@@ -93,8 +90,6 @@ bool ConfigDialog::submit(const config::WritePlan &plan)
                                           QLatin1String(RefusalBoxName));
         connect(box, &QMessageBox::finished, this, &ConfigDialog::onRefusalClosed);
     }
-    engine_.state().ResponseTimer = 3;
-    engine_.state().PollReady = 1;
     return sent;
 }
 

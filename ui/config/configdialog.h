@@ -12,9 +12,9 @@ namespace qeln {
 class LinkEngine;
 
 // What every configuration dialog shares. Opening one holds the status poll
-// (RequestState 20); closing it by any way ("닫기", Escape, the close box, or its parent
-// going first) hands the link back to the poll: the poll timer runs again if it ran when the
-// dialog opened, RequestState 0, PollReady 1. A dialog opened on top of another one (the
+// (LinkEngine::holdPolling); closing it by any way ("닫기", Escape, the close box, or its
+// parent going first) resumes it: the poll timer runs again if it ran when the dialog opened,
+// and the next tick polls. A dialog opened on top of another one (the
 // contact's alarm assignment over the contact list) passes resumesPolling = false and leaves
 // that to the one below.
 //
@@ -33,8 +33,7 @@ public:
 
 protected:
     // A refused plan shows its message (without blocking) and sends nothing; a plan with
-    // writes starts the write sequence. Either way ResponseTimer 3 and PollReady 1, as every
-    // dialog's "설정" ends. Returns true when writes went out.
+    // writes starts the write sequence. Returns true when writes went out.
     bool submit(const config::WritePlan &plan);
     // A ticked list without an entry (the controller reported a value outside it) is an
     // incomplete entry: "설정" is refused by the line's name and the list is marked until an

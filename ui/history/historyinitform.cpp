@@ -4,7 +4,6 @@
 #include "common/skyblue.h"
 #include "common/operatorquestions.h"
 
-#include "history/historyinit.h"
 #include "link/linkengine.h"
 
 #include <QFrame>
@@ -21,6 +20,8 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     , engine_(engine)
     , questions_(&OperatorQuestions::boxes())
 {
+    // No status poll while the window is open: the link is the initialisation's.
+    engine_.holdPolling();
     setObjectName(QStringLiteral("frmInitial"));
     setWindowTitle(QStringLiteral("이력 초기화"));
     setFixedSize(218, 213);
@@ -78,17 +79,14 @@ void HistoryInitForm::setQuestions(OperatorQuestions *questions)
 
 void HistoryInitForm::onOkClicked()
 {
-    if (!alarmInit_->isChecked() && !eventInit_->isChecked()) {
-        engine_.state().ResponseTimer = 3;
-        engine_.state().PollReady = 1;
+    if (!alarmInit_->isChecked() && !eventInit_->isChecked())
         return;
-    }
     if (asking_)
         return;
     asking_ = true;
     const bool alarms = alarmInit_->isChecked();
     const QString log = alarms ? QStringLiteral("alarm history (알람 이력)") : QStringLiteral("event log (이벤트 로그)");
-    const int kind = int(alarms ? history::LogKind::Alarm : history::LogKind::Event);
+    const int kind = int(alarms ? LogKind::Alarm : LogKind::Event);
     // The erasing cannot be undone, and one press must not do it unasked.
     QPointer<HistoryInitForm> self(this);
     questions_->ask(this, QStringLiteral("initConfirmQuestion"), windowTitle(),
@@ -105,7 +103,7 @@ void HistoryInitForm::onConfirmed(int kind, bool yes)
     asking_ = false;
     // A dialog closed meanwhile has handed the link back to the status poll: nothing goes out.
     if (yes && !closed_)
-        history::sendHistoryInitialisation(engine_, history::LogKind(kind));
+        engine_.initialiseHistory(LogKind(kind));
 }
 
 void HistoryInitForm::done(int result)
@@ -119,7 +117,7 @@ void HistoryInitForm::onClosing()
     if (closed_)
         return;
     closed_ = true;
-    history::endHistoryInitialisation(engine_.state());
+    engine_.resumePolling();
 }
 
 } // namespace qeln

@@ -3,11 +3,9 @@
 #include "common/screenfit.h"
 #include "common/skyblue.h"
 #include "link/linkengine.h"
-#include "link/transport.h"
 #include "network/ipsettingslink.h"
 
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,43 +21,6 @@ namespace qeln {
 
 namespace {
 
-// How long closing waits for a TCP request still on its way (a write) before the link is
-// closed and opened again: the read time-out and the settling pause, with room to spare.
-constexpr int RelinkWaitMs = 3000;
-constexpr int RelinkCheckMs = 20;
-
-// Closes and re-opens the TCP connection, as closing the dialog does; the poll timer stands
-// still meanwhile and runs again afterwards if it ran before. A request still on its way
-// (the write of "설정", sent an instant before "닫기") is let finish first: closing the
-// socket under it would throw the block away unsent.
-void relinkTcp(LinkEngine &engine, bool restartPollTimer)
-{
-    engine.pollTimer()->stop();
-    auto finish = [&engine, restartPollTimer] {
-        engine.abandonTcpRequests();
-        if (Transport *tcp = engine.tcpTransport()) {
-            tcp->close();
-            tcp->open();
-        }
-        if (restartPollTimer)
-            engine.pollTimer()->start();
-    };
-    if (!engine.tcpBusy()) {
-        finish();
-        return;
-    }
-    auto *watch = new QTimer(&engine);
-    watch->setInterval(RelinkCheckMs);
-    const QDeadlineTimer deadline(RelinkWaitMs);
-    QObject::connect(watch, &QTimer::timeout, watch, [&engine, watch, deadline, finish] {
-        if (engine.tcpBusy() && !deadline.hasExpired())
-            return;
-        watch->stop();
-        watch->deleteLater();
-        finish();
-    });
-    watch->start();
-}
 
 QLineEdit *makeEdit(QWidget *parent, const char *name, int maxLength, const QString &widest)
 {
@@ -142,7 +103,7 @@ bool isIpReadRequest(const QByteArray &frame, bool tcp)
 
 IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, QWidget *parent)
     : QDialog(parent), engine_(engine), ipLink_(ipLink),
-      pollTimerWasActive_(engine.pollTimer()->isActive())
+      pollTimerWasActive_(engine.pollingRunning())
 {
     setObjectName(QStringLiteral("frmIPSetting"));
     setWindowTitle(QStringLiteral("IP 설정"));
@@ -184,11 +145,10 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     connect(readBackTimer_, &QTimer::timeout, this, &IpSettingsDialog::onReadBackTimeout);
     connect(timer1_, &QTimer::timeout, this, &IpSettingsDialog::onFillTimeout);
     connect(&ipLink_, &IpSettingsLink::readBackDecoded, this, &IpSettingsDialog::onReadBackDecoded);
-    connect(&ipLink_, &IpSettingsLink::readBackRejected, this, &IpSettingsDialog::onReadBackRejected);
     connect(&engine_, &LinkEngine::requestSent, this, &IpSettingsDialog::onRequestSent);
 
-    // The menu command holds the status poll (RequestState 21); opening asks for the block.
-    engine_.state().RequestState = StateIpWrite;
+    // The dialog holds the status poll; opening asks for the block.
+    engine_.holdPolling();
     // The MAC address is shown, but cannot be selected for a write.
     cbMAC_->setEnabled(false);
     requestRead();
@@ -389,7 +349,7 @@ void IpSettingsDialog::requestRead()
 {
     // Until the answer to this request has filled the boxes, "설정" writes nothing: what the
     // boxes hold now may be an earlier answer.
-    ticket_ = ipLink_.requestRead(engine_);
+    ticket_ = ipLink_.requestRead();
     readSent_ = false;
     ownRead_.reset();
     filled_ = false;
@@ -418,12 +378,6 @@ void IpSettingsDialog::onReadBackDecoded(const IpSettingsReadBack &readBack, qui
     // not over what the operator has typed since.
     if (!timer1_->isActive())
         fill(true);
-}
-
-void IpSettingsDialog::onReadBackRejected(const QString &reason)
-{
-    if (readSent_ && !ownRead_)
-        showReadState(reason, true);
 }
 
 void IpSettingsDialog::onFillTimeout()
@@ -582,14 +536,12 @@ void IpSettingsDialog::resumePolling(bool relink)
     if (resumed_)
         return;
     resumed_ = true;
-    ConsoleState &s = engine_.state();
-    s.RequestState = StatePoll;
-    s.PollReady = 1;
-    if (relink && s.LinkIsTcp != 0 && engine_.tcpTransport()) {
-        relinkTcp(engine_, pollTimerWasActive_ || engine_.pollTimer()->isActive());
-    } else if (relink && pollTimerWasActive_ && !engine_.pollTimer()->isActive()) {
-        engine_.pollTimer()->start();
-    }
+    engine_.resumePolling();
+    if (relink && pollTimerWasActive_ && !engine_.pollingRunning())
+        engine_.startPolling();
+    // A fresh connection, so the controller's new network settings take effect.
+    if (relink)
+        engine_.relink();
 }
 
 } // namespace qeln

@@ -38,9 +38,8 @@ class LinkEngine;
 // built on, so a later write never sends back values from before an earlier one; "설정"
 // waits until it has come.
 //
-// Closing it by any way ("닫기", Escape, the close box) hands the link back to the status
-// poll (RequestState 0, PollReady 1); on the TCP link the connection is closed and opened
-// again, after a write still on its way has gone out.
+// Opening it holds the status poll; closing it by any way ("닫기", Escape, the close box)
+// resumes it, and on the TCP link the connection is renewed (LinkEngine::relink).
 class IpSettingsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -79,7 +78,6 @@ private:
     void onAllReleaseClicked();
     void onCloseClicked();
     void onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation);
-    void onReadBackRejected(const QString &reason);
     void onRequestSent(const QByteArray &frame, bool tcp);
 
     void requestRead();

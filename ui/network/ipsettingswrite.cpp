@@ -104,7 +104,7 @@ void IpSettingsDialog::onOkClicked()
         refuse(block.error);
         return;
     }
-    if (!ipLink_.sendWrite(engine_, block.payload)) {
+    if (!ipLink_.sendWrite(block.payload)) {
         refuse(QStringLiteral("The link did not take the IP settings block; nothing was sent."));
         return;
     }
@@ -117,7 +117,7 @@ void IpSettingsDialog::onOkClicked()
     }
     sent_ = SentWrite{f, block.payload, *ownRead_};
     checking_ = true;
-    ticket_ = ipLink_.requestRead(engine_);
+    ticket_ = ipLink_.requestRead();
     readSent_ = false;
     readBackTimer_->start();
     showReadState(QStringLiteral("Sent; reading the block back to check it ..."), false);
