@@ -431,6 +431,9 @@ void TestFleetConfig::webConfigRefusals_data()
                                      "htpasswd -nbBC 10 USER PASSWORD)";
     QTest::newRow("user twice") << "basic_auth_users:\n  ops: " + hash + "\n  ops: " + hash + "\n"
                                 << u"3: 'ops' is given twice in basic_auth_users (first on line 2)"_s;
+    QTest::newRow("colon in user") << "basic_auth_users:\n  ops: " + hash + "\n  \"ops:night\": " + hash + "\n"
+                                   << u"3: user name 'ops:night' cannot be sent by basic authentication (empty or "
+                                      "holding ':')"_s;
     QTest::newRow("no users") << QByteArray("basic_auth_users: {}\n") << u"1: basic_auth_users lists no user"_s;
     QTest::newRow("null users") << QByteArray("basic_auth_users:\n") << u"1: basic_auth_users lists no user"_s;
     QTest::newRow("empty file") << QByteArray()

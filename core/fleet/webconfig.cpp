@@ -35,6 +35,11 @@ WebConfig readWeb(const YAML::Node &root)
                                .arg(e.key));
         haveUsers = true;
         for (const Entry &user : entries(e.value, e.line, QStringLiteral("basic_auth_users"), {})) {
+            // RFC 7617: the user-id ends at the first colon, so such a user could never log in.
+            if (user.key.isEmpty() || user.key.contains(QLatin1Char(':')))
+                refuse(user.line, QStringLiteral("user name '%1' cannot be sent by basic authentication (empty "
+                                                 "or holding ':')")
+                                      .arg(user.key));
             const QByteArray hash = text(user).toUtf8();
             if (!isBcrypt(hash))
                 refuse(user.line, QStringLiteral("the password of user '%1' is not a bcrypt hash ($2b$...; make one "
