@@ -72,16 +72,15 @@ void TestControllerPoller::polls()
     settings.delayMs = delayMs;
     SimulatedController controller(settings);
 
-    fleet::ControllerLink link;
-    link.name = QStringLiteral("site-0001");
-    link.host = QStringLiteral("127.0.0.1");
-    link.port = controller.tcp.port();
-    link.intervalMs = IntervalMs;
-    link.timeoutMs = TimeoutMs;
-    link.offsetMs = 37;
-    QElapsedTimer origin;
-    origin.start();
-    ControllerPoller poller(link, origin);
+    fleet::ControllerConfig config;
+    config.name = QStringLiteral("site-0001");
+    config.link.tcp = true;
+    config.link.host = QStringLiteral("127.0.0.1");
+    config.link.port = controller.tcp.port();
+    config.interval = std::chrono::milliseconds(IntervalMs);
+    config.timeout = std::chrono::milliseconds(TimeoutMs);
+    const qint64 offset = fleet::pollOffset(config.name, config.interval).count();
+    ControllerPoller poller(config);
     QList<qint64> starts;
     QList<int> results;
     connect(&poller, &ControllerPoller::pollEnded, this, [&](PollResult r) {
@@ -95,13 +94,15 @@ void TestControllerPoller::polls()
     for (int r : results)
         QCOMPARE(r, result);
     QCOMPARE(poller.requests(PollResult(result)), quint64(results.size()));
-    // Every poll on the grid: offset + k × interval.
+    // Every poll on the grid of the Unix clock: offset + k × interval.
     for (qint64 start : starts)
-        QCOMPARE(start % IntervalMs, qint64(link.offsetMs));
+        QCOMPARE(start % IntervalMs, offset);
+    const fleet::ControllerSnapshot snapshot = poller.snapshot();
+    QCOMPARE(snapshot.up, up);
+    QCOMPARE(snapshot.requests[size_t(result)], double(results.size()));
     if (up) {
-        QVERIFY(poller.lastSuccess().isValid());
-        QVERIFY(poller.lastDurationSeconds() >= 0);
-        QCOMPARE(poller.model(), QStringLiteral("QELN-2KN"));
+        QVERIFY(snapshot.lastSuccessSeconds && snapshot.pollDurationSeconds);
+        QCOMPARE(snapshot.model, QStringLiteral("QELN-2KN"));
         // The numbers are those the status page shows for the controller's registers.
         ConsoleState state;
         for (int n = 1; n <= StatusRegisterSlots; ++n)
@@ -121,7 +122,8 @@ void TestControllerPoller::polls()
     } else {
         // Down: no measurement passes for a live one, and the polls back off on its starts:
         // 1, 2, 4, 5, 5 ... intervals after n failures in a row.
-        QVERIFY(poller.samples().isEmpty());
+        QVERIFY(poller.samples().isEmpty() && snapshot.samples.isEmpty());
+        QVERIFY(!snapshot.lastSuccessSeconds);
         QVERIFY(!poller.lastError().isEmpty());
         const qint64 steps[] = {1, 2, 4, 5, 5};
         for (qsizetype i = 1; i < std::min<qsizetype>(starts.size(), 5); ++i)

@@ -5,38 +5,39 @@
 #include "link/tcptransport.h"
 #include "monitor/statusview.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace qeln::fleet {
 
-const char *pollResultName(PollResult result)
+namespace {
+
+std::int64_t nowMs()
 {
-    switch (result) {
-    case PollResult::Ok: return "ok";
-    case PollResult::Timeout: return "timeout";
-    case PollResult::Corrupt: return "corrupt";
-    case PollResult::Exception: return "exception";
-    case PollResult::LinkError: return "link_error";
-    }
-    return "";
+    return QDateTime::currentMSecsSinceEpoch();
 }
 
-ControllerPoller::ControllerPoller(const ControllerLink &link, const QElapsedTimer &origin, QObject *parent)
-    : QObject(parent), link_(link), origin_(origin), engine_(state_)
+} // namespace
+
+ControllerPoller::ControllerPoller(const ControllerConfig &config, QObject *parent)
+    : QObject(parent), config_(config), schedule_(config.interval, pollOffset(config.name, config.interval)),
+      engine_(state_)
 {
-    if (link_.tcp) {
+    const int timeoutMs = int(config_.timeout.count());
+    if (config_.link.tcp) {
         state_.LinkIsTcp = 1;
         auto tcp = std::make_unique<TcpTransport>();
-        tcp->setHost(link_.host);
-        tcp->setPort(link_.port);
-        tcp->setConnectTimeout(link_.timeoutMs);
+        tcp->setHost(config_.link.host);
+        tcp->setPort(config_.link.port);
+        tcp->setConnectTimeout(timeoutMs);
         engine_.setTcpTransport(tcp.get());
-        engine_.tcpExchange()->setReadTimeout(link_.timeoutMs);
+        engine_.tcpExchange()->setReadTimeout(timeoutMs);
         transport_ = std::move(tcp);
     } else {
         state_.LinkIsTcp = 0;
         auto serial = std::make_unique<SerialTransport>();
-        serial->setDevice(link_.device);
+        serial->setDevice(config_.link.device);
         engine_.setSerialTransport(serial.get());
         transport_ = std::move(serial);
     }
@@ -47,7 +48,7 @@ ControllerPoller::ControllerPoller(const ControllerLink &link, const QElapsedTim
     connect(&deadline_, &QTimer::timeout, this, &ControllerPoller::onDeadline);
     connect(&engine_, &LinkEngine::statusReceived, this, &ControllerPoller::onStatusReceived);
     connect(&engine_, &LinkEngine::requestFailed, this, &ControllerPoller::onRequestFailed);
-    if (!link_.tcp) {
+    if (!config_.link.tcp) {
         connect(transport_.get(), &Transport::opened, this, [this] { state_.SerialPortOpen = 1; });
         connect(transport_.get(), &Transport::openFailed, this, [this](const QString &reason) {
             state_.SerialPortOpen = 0;
@@ -69,26 +70,35 @@ void ControllerPoller::start()
     schedule();
 }
 
+ControllerSnapshot ControllerPoller::snapshot() const
+{
+    ControllerSnapshot c;
+    c.name = config_.name;
+    for (auto it = config_.labels.cbegin(); it != config_.labels.cend(); ++it)
+        c.labels.append({it.key(), it.value()});
+    c.up = up_;
+    c.lastSuccessSeconds = lastSuccessSeconds_;
+    c.pollDurationSeconds = lastDurationSeconds_;
+    for (size_t r = 0; r < counts_.size(); ++r)
+        c.requests[r] = double(counts_[r]);
+    c.model = model_;
+    c.firmware = firmware_;
+    c.lastError = lastError_;
+    c.samples = samples_;
+    return c;
+}
+
 void ControllerPoller::schedule()
 {
-    // Slot k starts at offset + k × interval; after n failures in a row the next poll skips
-    // to the slot min(2^(n-1), 5) intervals after the last one, on its own grid.
-    const qint64 now = origin_.elapsed();
-    const qint64 step = failures_ == 0 ? 1 : std::min<qint64>(qint64(1) << std::min(failures_ - 1, 3), 5);
-    qint64 next = slot_ < 0 ? 0 : slot_ + step;
-    const qint64 interval = link_.intervalMs;
-    // A slot already past (the process was busy, or this is the first) gives way to the
-    // next one still ahead: polls never bunch up to catch up.
-    const qint64 firstAhead = now <= link_.offsetMs ? 0 : (now - link_.offsetMs + interval - 1) / interval;
-    next = std::max(next, firstAhead);
-    slot_ = next;
-    nextSlotMs_ = link_.offsetMs + next * interval;
-    slotTimer_.start(int(std::max<qint64>(nextSlotMs_ - now, 0)));
+    const std::int64_t now = nowMs();
+    slot_ = schedule_.nextSlot(now);
+    nextSlotMs_ = schedule_.slotStart(slot_);
+    slotTimer_.start(int(std::max<std::int64_t>(nextSlotMs_ - now, 0)));
 }
 
 void ControllerPoller::onSlot()
 {
-    if (!link_.tcp && !transport_->isOpen()) {
+    if (!config_.link.tcp && !transport_->isOpen()) {
         transport_->open();
         if (!transport_->isOpen()) {
             endPoll(PollResult::LinkError, lastError_.isEmpty() ? QStringLiteral("the port does not open") : lastError_);
@@ -97,7 +107,7 @@ void ControllerPoller::onSlot()
     }
     polling_ = true;
     pollClock_.start();
-    deadline_.start(link_.timeoutMs);
+    deadline_.start(int(config_.timeout.count()));
     engine_.resumePolling();
     engine_.pollNow();
 }
@@ -111,8 +121,8 @@ void ControllerPoller::onStatusReceived()
     samples_ = statusSamples(view, state_);
     model_ = view.texts.value(QStringLiteral("Main_Form")).trimmed();
     firmware_ = view.texts.value(QStringLiteral("ComSetting.0")).trimmed();
-    lastDurationMs_ = pollClock_.elapsed();
-    lastSuccess_ = QDateTime::currentDateTimeUtc();
+    lastDurationSeconds_ = pollClock_.elapsed() / 1000.0;
+    lastSuccessSeconds_ = nowMs() / 1000.0;
     endPoll(PollResult::Ok, QString());
 }
 
@@ -146,9 +156,9 @@ void ControllerPoller::onDeadline()
     engine_.abandonTcpRequests();
     // A late answer must not arrive into the next poll and be taken for its answer: on TCP
     // the next poll gets a fresh connection.
-    if (link_.tcp)
+    if (config_.link.tcp)
         transport_->close();
-    endPoll(PollResult::Timeout, QStringLiteral("no status answer within %1 ms").arg(link_.timeoutMs));
+    endPoll(PollResult::Timeout, QStringLiteral("no status answer within %1 ms").arg(config_.timeout.count()));
 }
 
 void ControllerPoller::endPoll(PollResult result, const QString &error)
@@ -156,11 +166,10 @@ void ControllerPoller::endPoll(PollResult result, const QString &error)
     polling_ = false;
     deadline_.stop();
     ++counts_[size_t(result)];
+    schedule_.recordTry(slot_, result == PollResult::Ok);
     if (result == PollResult::Ok) {
-        failures_ = 0;
         up_ = true;
     } else {
-        ++failures_;
         up_ = false;
         lastError_ = error;
         // No stale value passes for a live one.
