@@ -108,12 +108,12 @@ int runFleet(const SimOptions &options)
                  .arg(openFiles).arg(options.fleet).arg(needed));
 
     QString error;
+    RequestLog requestLog; // outlives the links that write to it
     Fleet fleet(options);
     if (!fleet.setUp(&error)) {
         fail(error);
         return UsageError;
     }
-    RequestLog requestLog;
     if (!options.requestLog.isEmpty() && !requestLog.open(options.requestLog, &error)) {
         fail(error);
         return LinkError;

@@ -79,10 +79,11 @@ void setUpParser(QCommandLineParser &parser)
     add("disconnect-every", "TCP: close each connection S seconds after it opened.", "S");
     add("pace-baud", "Serial: send answers at the pace of a B-baud line (8N1).", "B");
     add("fleet",
-        "Play N controllers (1..10000) in one process, controller i (0-based) with seed --seed + i, "
+        "Play N controllers (1..10000) in one process, controller i (0-based) with seed --seed + i "
+        "(modulo 2^32), "
         "each on a TCP port of its own: any free port each, or --tcp-port P, P+1, ... when that "
         "is given. Prints one 'tcp ADDRESS:PORT' line per controller, in index order, once all "
-        "serve. TCP only.", "N");
+        "serve. TCP only; raises its open-files limit to the hard limit.", "N");
     add("fleet-dead",
         "With --fleet: the last K controllers accept connections and never answer, as a "
         "controller that hangs.", "K", "0");
