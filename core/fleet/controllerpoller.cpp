@@ -121,7 +121,7 @@ void ControllerPoller::onStatusReceived()
     samples_ = statusSamples(view, state_);
     model_ = view.texts.value(QStringLiteral("Main_Form")).trimmed();
     firmware_ = view.texts.value(QStringLiteral("ComSetting.0")).trimmed();
-    lastDurationSeconds_ = pollClock_.elapsed() / 1000.0;
+    lastDurationSeconds_ = pollClock_.nsecsElapsed() / 1e9;
     lastSuccessSeconds_ = nowMs() / 1000.0;
     endPoll(PollResult::Ok, QString());
 }
