@@ -1,8 +1,10 @@
 #include "cliserve.h"
 
 #include "clisignals.h"
+#include "servepage.h"
 #include "fleet/controllerpoller.h"
 #include "fleet/fleetcollector.h"
+#include "fleet/offsetplan.h"
 
 #include <prometheus/exposer.h>
 
@@ -91,8 +93,9 @@ bool CliServe::start(QString &error, int &exitCode)
     exitCode = 1;
     raiseOpenFilesLimit();
     const QString listen = config.value->listen.toString();
+    page_ = std::make_unique<FleetPageHook>(collector_, web_);
     try {
-        exposer_ = std::make_unique<prometheus::Exposer>(listen.toStdString());
+        exposer_ = std::make_unique<prometheus::Exposer>(listen.toStdString(), 2, page_->callbacks());
     } catch (const std::exception &e) {
         error = QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what()));
         return false;
@@ -125,6 +128,17 @@ bool CliServe::start(QString &error, int &exitCode)
 
 void CliServe::apply(const fleet::FleetConfig &config)
 {
+    // The offsets spread the fleet over its intervals; unchanged controllers keep theirs.
+    std::vector<fleet::PlanEntry> plan;
+    QHash<QString, std::chrono::milliseconds> running;
+    for (const fleet::ControllerConfig &c : config.controllers) {
+        plan.push_back({c.name, c.interval});
+        auto found = pollers_.find(c.name);
+        if (found != pollers_.end() && found->second->config().sameSettings(c))
+            running.insert(c.name, found->second->offset());
+    }
+    const auto offsets = fleet::planOffsets(plan, running);
+
     std::map<QString, std::unique_ptr<fleet::ControllerPoller>> kept;
     for (const fleet::ControllerConfig &c : config.controllers) {
         auto found = pollers_.find(c.name);
@@ -132,7 +146,7 @@ void CliServe::apply(const fleet::FleetConfig &config)
             kept[c.name] = std::move(found->second);
             continue;
         }
-        auto poller = std::make_unique<fleet::ControllerPoller>(c);
+        auto poller = std::make_unique<fleet::ControllerPoller>(c, offsets.value(c.name));
         fleet::ControllerPoller *p = poller.get();
         connect(p, &fleet::ControllerPoller::pollEnded, this, [this, p] { collector_->publish(p->snapshot()); });
         collector_->publish(p->snapshot());

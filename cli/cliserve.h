@@ -19,6 +19,7 @@ class Exposer;
 namespace qeln {
 
 class SignalWatcher;
+class FleetPageHook;
 
 namespace fleet {
 class ControllerPoller;
@@ -50,6 +51,7 @@ private:
     fleet::FleetConfig config_;
     std::optional<fleet::WebConfig> web_;
     std::shared_ptr<fleet::FleetCollector> collector_;
+    std::unique_ptr<FleetPageHook> page_; // outlives the server that calls it
     std::unique_ptr<prometheus::Exposer> exposer_;
     std::map<QString, std::unique_ptr<fleet::ControllerPoller>> pollers_;
     SignalWatcher *signals_ = nullptr;

@@ -79,8 +79,8 @@ void TestControllerPoller::polls()
     config.link.port = controller.tcp.port();
     config.interval = std::chrono::milliseconds(IntervalMs);
     config.timeout = std::chrono::milliseconds(TimeoutMs);
-    const qint64 offset = fleet::pollOffset(config.name, config.interval).count();
-    ControllerPoller poller(config);
+    const qint64 offset = 37;
+    ControllerPoller poller(config, std::chrono::milliseconds(offset));
     QList<qint64> starts;
     QList<int> results;
     connect(&poller, &ControllerPoller::pollEnded, this, [&](PollResult r) {

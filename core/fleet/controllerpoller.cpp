@@ -20,8 +20,8 @@ std::int64_t nowMs()
 
 } // namespace
 
-ControllerPoller::ControllerPoller(const ControllerConfig &config, QObject *parent)
-    : QObject(parent), config_(config), schedule_(config.interval, pollOffset(config.name, config.interval)),
+ControllerPoller::ControllerPoller(const ControllerConfig &config, std::chrono::milliseconds offset, QObject *parent)
+    : QObject(parent), config_(config), schedule_(config.interval, offset),
       engine_(state_)
 {
     const int timeoutMs = int(config_.timeout.count());

@@ -36,11 +36,13 @@ inline constexpr int PollResultCount = 5;
 class ControllerPoller : public QObject {
     Q_OBJECT
 public:
-    explicit ControllerPoller(const ControllerConfig &config, QObject *parent = nullptr);
+    // `offset`: where in its interval its polls start (planOffsets spreads a fleet's).
+    ControllerPoller(const ControllerConfig &config, std::chrono::milliseconds offset, QObject *parent = nullptr);
     ~ControllerPoller() override;
 
     void start();
     const ControllerConfig &config() const { return config_; }
+    std::chrono::milliseconds offset() const { return schedule_.offset(); }
     // What the exporter publishes of it now.
     ControllerSnapshot snapshot() const;
 
