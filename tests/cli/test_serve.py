@@ -96,8 +96,8 @@ class Serve:
         with open(self.config, "w") as f:
             f.write(text)
 
-    def scrape(self, auth=None):
-        request = urllib.request.Request("http://127.0.0.1:%d/metrics" % self.port)
+    def scrape(self, auth=None, path="/metrics"):
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path))
         if auth:
             request.add_header("Authorization", "Basic " + base64.b64encode(auth.encode()).decode())
         with urllib.request.urlopen(request, timeout=10) as r:
@@ -167,6 +167,10 @@ class ServeTest(unittest.TestCase):
         # promtool takes the exposition as it is.
         check = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
         self.assertEqual(check.returncode, 0, check.stderr)
+        # The page says the same, with why a controller is down.
+        page = serve.scrape(path="/")
+        self.assertRegex(page, r"site-1</td><td class=\"up\">up")
+        self.assertRegex(page, r"site-3</td><td class=\"down\">down</td><td>never</td><td>no status answer within 400 ms")
         # Serve only reads: every request it sent was a status read.
         self.assertTrue(fleet.requests())
         self.assertEqual({f for _, f in fleet.requests()}, {4})
@@ -186,13 +190,15 @@ class ServeTest(unittest.TestCase):
         fleet = Fleet(self, 1)
         hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
         serve = Serve(self, config(fleet.links), web="basic_auth_users:\n  admin: '%s'\n" % hashed)
-        for auth in (None, "admin:wrong", "nobody:s3cret"):
-            with self.subTest(auth=auth):
-                with self.assertRaises(urllib.error.HTTPError) as refused:
-                    serve.scrape(auth)
-                self.assertEqual(refused.exception.code, 401)
-                self.assertNotIn(b"qeln_", refused.exception.read())
+        for path in ("/metrics", "/"):
+            for auth in (None, "admin:wrong", "nobody:s3cret"):
+                with self.subTest(path=path, auth=auth):
+                    with self.assertRaises(urllib.error.HTTPError) as refused:
+                        serve.scrape(auth, path)
+                    self.assertEqual(refused.exception.code, 401)
+                    self.assertNotIn(b"site-0", refused.exception.read())
         self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
+        self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
 
     def test_reload_and_stop(self):
         fleet = Fleet(self, 2)
