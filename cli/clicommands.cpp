@@ -123,8 +123,10 @@ QString cliUsage()
 {
     QString usage = QStringLiteral(
         "Usage: qeln-cli [--trace] --link LINK COMMAND [ARGS]\n"
+        "       qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
         "\n"
-        "Talks to a QELN plant controller with the console's link engine.\n"
+        "Talks to a QELN plant controller with the console's link engine, or to a whole\n"
+        "fleet of them as an exporter for Prometheus (serve).\n"
         "\n"
         "LINK:\n"
         "  tcp:HOST[:PORT]     Modbus TCP (PORT defaults to 502; [IPv6]:PORT)\n"
