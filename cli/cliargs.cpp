@@ -151,7 +151,13 @@ bool parseCommand(const QString &name, const QStringList &rest, bool haveLink, C
     out.commandName = name;
     if (!command->parse(rest, out, error))
         return false;
-    // settings --help lists the keys: it needs no controller.
+    // settings --help lists the keys: it needs no controller; serve takes its controllers
+    // from its config.
+    if (out.command == CliArgs::Command::Serve) {
+        if (haveLink)
+            return fail(error, QStringLiteral("serve: the controllers come from --config, not --link"));
+        return true;
+    }
     if (!haveLink && out.command != CliArgs::Command::SettingsHelp)
         return fail(error, QStringLiteral("--link is required"));
     return true;

@@ -50,12 +50,20 @@ struct IpOptions {
     bool dryRun = false;
 };
 
+// serve: the config file, the listen address that overrides the config's, the web config
+// (basic auth).
+struct ServeOptions {
+    QString config;
+    QString listen;
+    QString webConfig;
+};
+
 // The command line: the options every command shares, then the command's own options.
 struct CliArgs {
     enum class Command {
         None, Help, Version, Status, Write, Log, History, ClearHistory,
         SettingsHelp, SettingsShow, SettingsDiff, SettingsApply, ClockSet, ClockSync, Calibrate, Factory,
-        IpShow, IpApply,
+        IpShow, IpApply, Serve,
     };
     Command command = Command::None;
     // The command word as given: the key into the command table (cli/clicommands.h).
@@ -70,6 +78,7 @@ struct CliArgs {
     HistoryOptions history;
     ConfigOptions config;
     IpOptions ip;
+    ServeOptions serve;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".

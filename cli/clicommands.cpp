@@ -4,6 +4,7 @@
 #include "cliip.h"
 #include "clilogger.h"
 #include "clirunner.h"
+#include "cliserve.h"
 #include "clisettings.h"
 
 #include <QCoreApplication>
@@ -99,6 +100,12 @@ const CliCommandSpec Commands[] = {
      "                      'ip show --json' are ignored; each key once, at most 1 MB);\n"
      "                      a text not given goes back as the bytes read; --dry-run\n"
      "                      prints the block in hex instead of sending it\n"},
+    {QLatin1String("serve"), &CliServe::parseArgs, &runServe, true,
+     "  serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
+     "                      fleet exporter for Prometheus: polls every controller of the\n"
+     "                      YAML config on its own grid and serves /metrics from memory\n"
+     "                      (default 127.0.0.1:9782); never writes to a controller; SIGHUP\n"
+     "                      reloads the config, SIGINT or SIGTERM stops it\n"},
 };
 
 } // namespace
@@ -116,8 +123,10 @@ QString cliUsage()
 {
     QString usage = QStringLiteral(
         "Usage: qeln-cli [--trace] --link LINK COMMAND [ARGS]\n"
+        "       qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
         "\n"
-        "Talks to a QELN plant controller with the console's link engine.\n"
+        "Talks to a QELN plant controller with the console's link engine, or to a whole\n"
+        "fleet of them as an exporter for Prometheus (serve).\n"
         "\n"
         "LINK:\n"
         "  tcp:HOST[:PORT]     Modbus TCP (PORT defaults to 502; [IPv6]:PORT)\n"

@@ -1,13 +1,13 @@
 #include "clilogger.h"
 
 #include "clilink.h"
+#include "clisignals.h"
 #include "link/transport.h"
 #include "monitor/datalog.h"
 #include "monitor/livemonitor.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -20,21 +20,6 @@
 namespace qeln {
 
 namespace {
-
-// The self-pipe: the signal handler only writes the signal's number into it; the event loop
-// reads it and does the work. write() and errno are all the handler touches.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void onTerminationSignal(int signo)
-{
-    const int savedErrno = errno;
-    const char byte = char(signo);
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-constexpr int HandledSignals[] = {SIGINT, SIGTERM};
-
 
 bool holdsRecords(const QStringList &lines)
 {
@@ -109,17 +94,7 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
     });
 }
 
-CliLogger::~CliLogger()
-{
-    if (signals_) {
-        for (const int signo : HandledSignals)
-            std::signal(signo, SIG_DFL);
-        delete signals_;
-        ::close(signalPipe[0]);
-        ::close(signalPipe[1]);
-        signalPipe[0] = signalPipe[1] = -1;
-    }
-}
+CliLogger::~CliLogger() = default;
 
 bool CliLogger::checkOutputFolder(QString &reason) const
 {
@@ -145,19 +120,9 @@ bool CliLogger::checkOutputFolder(QString &reason) const
 
 bool CliLogger::installSignalHandlers(QString &reason)
 {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        reason = QStringLiteral("cannot watch for signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    signals_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    connect(signals_, &QSocketNotifier::activated, this, &CliLogger::onSignal);
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signo : HandledSignals)
-        ::sigaction(signo, &action, nullptr);
-    return true;
+    signals_ = new SignalWatcher(this);
+    connect(signals_, &SignalWatcher::received, this, &CliLogger::onSignal);
+    return signals_->watch({SIGINT, SIGTERM}, reason);
 }
 
 void CliLogger::start()
@@ -200,9 +165,6 @@ void CliLogger::onFirstView()
 
 void CliLogger::onSignal()
 {
-    char bytes[16];
-    while (::read(signalPipe[0], bytes, sizeof bytes) > 0) {
-    }
     if (done())
         return;
     DataLog &log = monitor_->dataLog();

@@ -4,9 +4,11 @@
 
 #include <memory>
 
-class QSocketNotifier;
+
 
 namespace qeln {
+
+class SignalWatcher;
 
 class LiveMonitor;
 
@@ -41,7 +43,7 @@ private:
     void onSignal();
 
     std::unique_ptr<LiveMonitor> monitor_;
-    QSocketNotifier *signals_ = nullptr;
+    SignalWatcher *signals_ = nullptr;
     bool answered_ = false;
     bool silenceReported_ = false;
 };

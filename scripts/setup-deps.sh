@@ -10,6 +10,12 @@ test_pkgs=(socat python3 python3-pymodbus python3-serial-asyncio python3-serial 
 run_pkgs=(libqt6core6 libqt6network6 libqt6serialport6 libqt6gui6 libqt6widgets6 libqt6core5compat6
     qt6-qpa-plugins libxlsxwriter4 fonts-nanum)
 
+# The fleet exporter: its YAML config files, bcrypt passwords and the metrics endpoint; the
+# Prometheus server and promtool check what it serves.
+build_pkgs+=(libyaml-cpp-dev libcrypt-dev prometheus-cpp-dev)
+test_pkgs+=(prometheus)
+run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-pull1.0)
+
 case "${1:-}" in
     --run-only) wanted=("${run_pkgs[@]}") ;;
     *) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;

@@ -1,5 +1,7 @@
-#include "logcontent.h"
+#include "fleet.h"
 #include "plant.h"
+#include "plantsetup.h"
+#include "requestlog.h"
 #include "simlinks.h"
 #include "simoptions.h"
 #include "simprotocol.h"
@@ -58,38 +60,6 @@ void drainStopSignals()
     }
 }
 
-// The plant as the options set it up; on a fault *error says which option's value failed.
-bool setUpPlant(Plant &plant, const SimOptions &options, QString *error)
-{
-    plant.setSeed(options.faults.seed);
-    plant.setModel(options.model);
-    if (!options.ipBlock.isNull())
-        plant.setIpSettingsReadBack(options.ipBlock);
-    // A controller's clock runs whether anyone watches it or not: start from the host's.
-    plant.setClock(options.clock.isValid() ? options.clock : QDateTime::currentDateTime());
-    if (!options.scenario.isEmpty() && !plant.loadScenario(options.scenario, error)) {
-        *error = QStringLiteral("--scenario: %1").arg(*error);
-        return false;
-    }
-    if (!options.logFile.isEmpty()) {
-        LogContent logs;
-        if (!readLogFile(options.logFile, &logs, error)) {
-            *error = QStringLiteral("--log-file: %1").arg(*error);
-            return false;
-        }
-        if (logs.hasAlarm)
-            plant.setLog(Plant::AlarmLog, logs.alarm);
-        if (logs.hasEvent)
-            plant.setLog(Plant::EventLog, logs.event);
-    }
-    if (options.history > 0)
-        plant.prefillHistory(options.history);
-    if (options.eventHistory > 0)
-        plant.prefillEvents(options.eventHistory);
-    plant.setSpeed(options.speed);
-    return true;
-}
-
 // The links the options ask for, each with the line it prints once it serves.
 struct Links {
     std::unique_ptr<TcpLink> tcp;
@@ -124,6 +94,42 @@ bool openLinks(Links &links, Protocol &protocol, Faults &faults, const SimOption
         links.lines << links.serial->description();
     }
     return true;
+}
+
+// Many controllers, one line each once all serve; SIGINT or SIGTERM ends the event loop.
+int runFleet(const SimOptions &options)
+{
+    // Every controller holds a listening socket and every client a connection: the usual soft
+    // limit of 1024 open files would stop a fleet of a thousand.
+    const long openFiles = raiseOpenFilesLimit();
+    const long needed = 2L * options.fleet + 64;
+    if (openFiles >= 0 && openFiles < needed)
+        fail(QStringLiteral("the open-files limit is %1; %2 controllers with a client each need about %3")
+                 .arg(openFiles).arg(options.fleet).arg(needed));
+
+    QString error;
+    RequestLog requestLog; // outlives the links that write to it
+    Fleet fleet(options);
+    if (!fleet.setUp(&error)) {
+        fail(error);
+        return UsageError;
+    }
+    if (!options.requestLog.isEmpty() && !requestLog.open(options.requestLog, &error)) {
+        fail(error);
+        return LinkError;
+    }
+    if (!fleet.listen(&error, options.requestLog.isEmpty() ? nullptr : &requestLog)) {
+        fail(error);
+        return LinkError;
+    }
+    fleet.start();
+    const QByteArray lines = fleet.lines().join(QLatin1Char('\n')).toLatin1() + '\n';
+    std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+    std::fflush(stdout);
+
+    const int status = QCoreApplication::exec();
+    fleet.stop();
+    return status;
 }
 
 } // namespace
@@ -165,19 +171,36 @@ int main(int argc, char *argv[])
         QCoreApplication::quit();
     });
 
+    if (options.fleet > 0)
+        return runFleet(options);
+
     QString error;
     Plant plant;
-    if (!setUpPlant(plant, options, &error)) {
+    PlantSetup setup(options);
+    if (!setup.apply(plant, options.faults.seed, &error)) {
         fail(error);
         return UsageError;
     }
     Protocol protocol(plant);
     protocol.setHistoryFaults(options.historyFaults);
     Faults faults(options.faults);
+    RequestLog requestLog;
+    if (!options.requestLog.isEmpty() && !requestLog.open(options.requestLog, &error)) {
+        fail(error);
+        return LinkError;
+    }
     Links links;
     if (!openLinks(links, protocol, faults, options, &error)) {
         fail(error);
         return LinkError;
+    }
+    if (!options.requestLog.isEmpty()) {
+        const RequestObserver observer = [&requestLog](std::uint8_t function) { requestLog.record(0, function); };
+        if (links.tcp)
+            links.tcp->setRequestObserver(observer);
+        for (SerialLink *link : {links.pty.get(), links.serial.get()})
+            if (link)
+                link->setRequestObserver(observer);
     }
 
     plant.start();

@@ -35,12 +35,12 @@ QByteArray lineText(QByteArray frame)
 // One client connection: its own receive state and answer queue.
 class TcpSession : public QObject {
 public:
-    TcpSession(QTcpSocket *socket, Protocol &protocol, Faults &faults,
-               std::function<void(TcpSession *)> ended, QObject *parent)
-        : QObject(parent)
+    TcpSession(QTcpSocket *socket, TcpLink &link, std::function<void(TcpSession *)> ended)
+        : QObject(&link)
         , socket(socket)
-        , protocol(protocol)
-        , faults(faults)
+        , link(link)
+        , protocol(link.protocol)
+        , faults(link.faults)
         , ended(std::move(ended))
     {
         socket->setParent(this);
@@ -76,6 +76,10 @@ private:
         reader.feed(socket->readAll());
         while (const std::optional<mbap::Adu> adu = reader.next()) {
             qCDebug(lcFrames).noquote() << "tcp<" << ascii::hexEncode(mbap::build(adu->transaction, adu->message));
+            if (link.requestObserver)
+                link.requestObserver(adu->message.pdu.isEmpty() ? 0 : std::uint8_t(adu->message.pdu.at(0)));
+            if (link.hung)
+                continue;
             if (!Protocol::servesUnit(LinkKind::Tcp, adu->message.unit))
                 continue;
             const Reply reply = protocol.answer(LinkKind::Tcp, adu->message.pdu);
@@ -133,6 +137,7 @@ private:
     }
 
     QTcpSocket *socket;
+    TcpLink &link;
     Protocol &protocol;
     Faults &faults;
     std::function<void(TcpSession *)> ended;
@@ -192,8 +197,7 @@ void TcpLink::onNewConnection()
             socket->deleteLater();
             continue;
         }
-        auto *session = new TcpSession(socket, protocol, faults,
-                                       [this](TcpSession *s) { sessions.removeOne(s); }, this);
+        auto *session = new TcpSession(socket, *this, [this](TcpSession *s) { sessions.removeOne(s); });
         sessions.append(session);
     }
 }
@@ -317,6 +321,8 @@ void SerialLink::answerFrame(const QByteArray &text)
         qCDebug(lcFrames) << "serial: frame refused, error" << int(error);
         return;
     }
+    if (requestObserver)
+        requestObserver(request->pdu.isEmpty() ? 0 : std::uint8_t(request->pdu.at(0)));
     if (!Protocol::servesUnit(LinkKind::Serial, request->unit))
         return;
     const Reply reply = protocol.answer(LinkKind::Serial, request->pdu);

@@ -14,6 +14,8 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 class QSerialPort;
@@ -24,6 +26,10 @@ namespace qeln::sim {
 
 class Protocol;
 class TcpSession;
+
+// Told of every request a link receives (framed and parsed, whatever its unit), before it is
+// answered: the function code.
+using RequestObserver = std::function<void(std::uint8_t function)>;
 
 class TcpLink : public QObject {
     Q_OBJECT
@@ -40,13 +46,20 @@ public:
     quint16 port() const;
     int clientCount() const { return int(sessions.size()); }
 
+    void setRequestObserver(RequestObserver observer) { requestObserver = std::move(observer); }
+    // A hung controller: connections are accepted and requests read, but never answered.
+    void setHung(bool on) { hung = on; }
+
 private:
+    friend class TcpSession;
     void onNewConnection();
 
     Protocol &protocol;
     Faults &faults;
     QTcpServer *server;
     QList<TcpSession *> sessions;
+    RequestObserver requestObserver;
+    bool hung = false;
 };
 
 class SerialLink : public QObject {
@@ -62,6 +75,7 @@ public:
     QString devicePath() const { return path; }
     // "serial DEVICE"
     QString description() const;
+    void setRequestObserver(RequestObserver observer) { requestObserver = std::move(observer); }
 
 private:
     void received(QByteArrayView bytes);
@@ -90,6 +104,7 @@ private:
     ascii::FrameReader reader;
     std::unique_ptr<DelayLine> delay;
     std::unique_ptr<Pacer> pacer;
+    RequestObserver requestObserver;
 };
 
 } // namespace qeln::sim

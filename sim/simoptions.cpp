@@ -78,6 +78,23 @@ void setUpParser(QCommandLineParser &parser)
     add("record-delay-ms", "History: answers to record requests leave D milliseconds late.", "D", "0");
     add("disconnect-every", "TCP: close each connection S seconds after it opened.", "S");
     add("pace-baud", "Serial: send answers at the pace of a B-baud line (8N1).", "B");
+    add("fleet",
+        "Play N controllers (1..10000) in one process, controller i (0-based) with seed --seed + i "
+        "(modulo 2^32), "
+        "each on a TCP port of its own: any free port each, or --tcp-port P, P+1, ... when that "
+        "is given. Prints one 'tcp ADDRESS:PORT' line per controller, in index order, once all "
+        "serve. TCP only; raises its open-files limit to the hard limit.", "N");
+    add("fleet-dead",
+        "With --fleet: the last K controllers accept connections and never answer, as a "
+        "controller that hangs.", "K", "0");
+    add("fleet-slow",
+        "With --fleet: the K controllers before the dead ones answer every request MS "
+        "milliseconds late.", "K:MS");
+    add("request-log",
+        "Create FILE and write one line per request received: milliseconds since the start "
+        "(to the microsecond), the controller's index (0 without --fleet) and the function "
+        "code in decimal, after a first '#' line with the start's Unix time in milliseconds. "
+        "Written every second and at exit.", "FILE");
     add("trace", "Log links and frames on standard error.");
     parser.addHelpOption();
     parser.addVersionOption();
@@ -91,7 +108,7 @@ public:
 
     bool read(SimOptions &o)
     {
-        if (!links(o) || !plant(o) || !lineFaults(o) || !historyFaults(o) || !lineShape(o))
+        if (!links(o) || !plant(o) || !lineFaults(o) || !historyFaults(o) || !lineShape(o) || !fleet(o))
             return false;
         o.trace = isSet("trace");
         return true;
@@ -103,6 +120,7 @@ private:
     bool lineFaults(SimOptions &o);
     bool historyFaults(SimOptions &o);
     bool lineShape(SimOptions &o);
+    bool fleet(SimOptions &o);
 
     bool isSet(const char *name) const { return parser.isSet(QLatin1String(name)); }
     QString value(const char *name) const { return parser.value(QLatin1String(name)); }
@@ -247,6 +265,62 @@ bool OptionReader::lineShape(SimOptions &o)
 {
     return real("disconnect-every", 0.001, 86400, "seconds above 0", o.faults.disconnectEverySeconds)
            && integer("pace-baud", 50, 10'000'000, "a line speed 50..10000000", o.faults.paceBaud);
+}
+
+// Many controllers in one process, which of them hang or answer late, and the request log.
+bool OptionReader::fleet(SimOptions &o)
+{
+    if (isSet("request-log")) {
+        o.requestLog = value("request-log");
+        if (o.requestLog.isEmpty())
+            return bad("request-log", o.requestLog, "the path of a file to create");
+    }
+    if (!isSet("fleet")) {
+        for (const char *name : {"fleet-dead", "fleet-slow"}) {
+            if (isSet(name)) {
+                *error = QStringLiteral("--%1 needs --fleet N").arg(QLatin1String(name));
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!integer("fleet", 1, 10000, "a controller count 1..10000", o.fleet))
+        return false;
+    if (o.pty || !o.serialDevice.isEmpty() || !o.tcp) {
+        const char *option = o.pty ? "--pty" : !o.serialDevice.isEmpty() ? "--serial" : "--no-tcp";
+        *error = QStringLiteral("--fleet serves TCP only: leave out %1").arg(QLatin1String(option));
+        return false;
+    }
+    const QString count = QStringLiteral("a count 0..%1 (the fleet's size)").arg(o.fleet);
+    if (!integer("fleet-dead", 0, o.fleet, qPrintable(count), o.fleetDead))
+        return false;
+    if (isSet("fleet-slow")) {
+        static const QRegularExpression form(QStringLiteral("^(\\d{1,5}):(\\d{1,6})$"));
+        const QString text = value("fleet-slow");
+        const QRegularExpressionMatch match = form.match(text);
+        const int k = match.hasMatch() ? match.captured(1).toInt() : -1;
+        const int ms = match.hasMatch() ? match.captured(2).toInt() : -1;
+        if (k < 0 || k > o.fleet || ms < 0 || ms > 600000) {
+            const QString expected =
+                QStringLiteral("K:MS, a count K 0..%1 and milliseconds MS 0..600000").arg(o.fleet);
+            return bad("fleet-slow", text, qPrintable(expected));
+        }
+        o.fleetSlow = k;
+        o.fleetSlowMs = ms;
+    }
+    if (o.fleetDead + o.fleetSlow > o.fleet) {
+        *error = QStringLiteral("--fleet-dead %1 and --fleet-slow %2 ask for more than the fleet's %3 controllers")
+                     .arg(o.fleetDead).arg(o.fleetSlow).arg(o.fleet);
+        return false;
+    }
+    if (!isSet("tcp-port")) {
+        o.tcpPort = 0;
+    } else if (o.tcpPort != 0 && int(o.tcpPort) + o.fleet - 1 > 65535) {
+        *error = QStringLiteral("--tcp-port '%1': the fleet's %2 ports from it pass 65535")
+                     .arg(o.tcpPort).arg(o.fleet);
+        return false;
+    }
+    return true;
 }
 
 } // namespace

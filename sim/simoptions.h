@@ -29,6 +29,15 @@ struct SimOptions {
     bool trace = false;
     FaultSettings faults; // its seed is the plant's seed too
     HistoryFaultSettings historyFaults;
+
+    // A fleet: this many controllers in one process, each a plant of its own on a TCP port of
+    // its own (0: one controller, as without --fleet). With a fleet, tcpPort is the first of
+    // consecutive ports, or 0 for any free port each.
+    int fleet = 0;
+    int fleetDead = 0;   // the last ones: accept connections and never answer
+    int fleetSlow = 0;   // the ones before the dead: every answer fleetSlowMs late
+    int fleetSlowMs = 0;
+    QString requestLog;  // a file to create with one line per request received; empty: none
 };
 
 struct SimCommandLine {

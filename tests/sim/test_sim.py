@@ -29,6 +29,10 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "peers"))
 from countingresult import run_suite  # noqa: E402
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import test_simfleet  # noqa: E402
+from test_simfleet import FleetProcessTest  # noqa: E402,F401
+
 SIM = None
 RUNTIME_DIR = None
 
@@ -1097,7 +1101,8 @@ class ProcessTest(unittest.TestCase):
         self.assertEqual(proc.returncode, 0)
         for option in (b"--tcp-port", b"--pty", b"--serial", b"--drop-rate", b"--pace-baud", b"--scenario",
                        b"--corrupt-kinds", b"--count-fault", b"--record-fault", b"--request-fault",
-                       b"--count-delay-ms", b"--record-delay-ms", b"--event-history", b"--log-file"):
+                       b"--count-delay-ms", b"--record-delay-ms", b"--event-history", b"--log-file",
+                       b"--fleet", b"--fleet-dead", b"--fleet-slow", b"--request-log"):
             self.assertIn(option, proc.stdout)
         proc = self.run_sim("--version")
         self.assertEqual(proc.returncode, 0)
@@ -1113,11 +1118,11 @@ def main():
         print("test_sim.py: give the qeln-sim binary with --sim PATH or QELN_SIM", file=sys.stderr)
         print("0 passed, 1 failed")
         return 2
-    SIM = os.path.abspath(args.sim)
+    SIM = test_simfleet.SIM = os.path.abspath(args.sim)
 
     def use_runtime_dir(path):
         global RUNTIME_DIR
-        RUNTIME_DIR = path
+        RUNTIME_DIR = test_simfleet.RUNTIME_DIR = path
 
     return run_suite(rest, "qeln-sim-xdg-", use_runtime_dir)
 

@@ -56,6 +56,8 @@ QVariant field(const SimOptions &o, const QString &name)
         {QStringLiteral("countDelayMs"), o.historyFaults.countDelayMs},
         {QStringLiteral("recordDelayMs"), o.historyFaults.recordDelayMs},
         {QStringLiteral("rules"), rulesText(o)},
+        {QStringLiteral("fleet"), QStringLiteral("%1 dead %2 slow %3:%4").arg(o.fleet).arg(o.fleetDead).arg(o.fleetSlow).arg(o.fleetSlowMs)},
+        {QStringLiteral("requestLog"), o.requestLog},
     };
     return fields.value(name);
 }
@@ -130,6 +132,16 @@ void TestSimOptions::accepted_data()
     row("rules", {"--request-fault", "2:drop", "--record-fault", "7:long:3", "--count-fault", "corrupt:all",
                   "--record-fault", "0:other-log"},
         "rules", QStringLiteral("count 0 corrupt 0, record 7 long 3, record 0 other-log 1, request 2 drop 1"));
+    // A fleet: any free port each unless --tcp-port names the first of them.
+    row("no fleet", {}, "fleet", QStringLiteral("0 dead 0 slow 0:0"));
+    row("fleet", {"--fleet", "6", "--fleet-dead", "1", "--fleet-slow", "2:300"}, "fleet", QStringLiteral("6 dead 1 slow 2:300"));
+    row("fleet all dead or slow", {"--fleet", "3", "--fleet-dead", "1", "--fleet-slow", "2:0"}, "fleet",
+        QStringLiteral("3 dead 1 slow 2:0"));
+    row("fleet top", {"--fleet", "10000"}, "fleet", QStringLiteral("10000 dead 0 slow 0:0"));
+    row("fleet any ports", {"--fleet", "6"}, "tcpPort", 0);
+    row("fleet first port", {"--fleet", "6", "--tcp-port", "20000"}, "tcpPort", 20000);
+    row("fleet last ports", {"--fleet", "6", "--tcp-port", "65530"}, "tcpPort", 65530);
+    row("request log", {"--request-log", "requests.log"}, "requestLog", QStringLiteral("requests.log"));
 }
 
 void TestSimOptions::accepted()
@@ -186,6 +198,27 @@ void TestSimOptions::refused_data()
     row("drop before corrupt", {"--corrupt-rate", "2", "--drop-rate", "2"}, "--drop-rate '2': a probability 0..1");
     row("line delay before history delay", {"--count-delay-ms", "-1", "--delay-ms", "-1"},
         "--delay-ms '-1': milliseconds 0..600000");
+    row("fleet 0", {"--fleet", "0"}, "--fleet '0': a controller count 1..10000");
+    row("fleet huge", {"--fleet", "10001"}, "--fleet '10001': a controller count 1..10000");
+    row("fleet with pty", {"--fleet", "2", "--pty"}, "--fleet serves TCP only: leave out --pty");
+    row("fleet with serial", {"--fleet", "2", "--serial", "/dev/ttyUSB0"}, "--fleet serves TCP only: leave out --serial");
+    row("fleet without tcp", {"--fleet", "2", "--no-tcp", "--pty"}, "--fleet serves TCP only: leave out --pty");
+    row("dead without fleet", {"--fleet-dead", "1"}, "--fleet-dead needs --fleet N");
+    row("slow without fleet", {"--fleet-slow", "1:10"}, "--fleet-slow needs --fleet N");
+    row("dead past fleet", {"--fleet", "3", "--fleet-dead", "4"}, "--fleet-dead '4': a count 0..3 (the fleet's size)");
+    row("slow past fleet", {"--fleet", "3", "--fleet-slow", "4:10"},
+        "--fleet-slow '4:10': K:MS, a count K 0..3 and milliseconds MS 0..600000");
+    row("slow no ms", {"--fleet", "3", "--fleet-slow", "1"},
+        "--fleet-slow '1': K:MS, a count K 0..3 and milliseconds MS 0..600000");
+    row("slow negative", {"--fleet", "3", "--fleet-slow", "-1:10"},
+        "--fleet-slow '-1:10': K:MS, a count K 0..3 and milliseconds MS 0..600000");
+    row("slow ms huge", {"--fleet", "3", "--fleet-slow", "1:600001"},
+        "--fleet-slow '1:600001': K:MS, a count K 0..3 and milliseconds MS 0..600000");
+    row("dead and slow past fleet", {"--fleet", "6", "--fleet-dead", "4", "--fleet-slow", "3:10"},
+        "--fleet-dead 4 and --fleet-slow 3 ask for more than the fleet's 6 controllers");
+    row("fleet ports past top", {"--fleet", "7", "--tcp-port", "65530"},
+        "--tcp-port '65530': the fleet's 7 ports from it pass 65535");
+    row("request log empty", {"--request-log", ""}, "--request-log '': the path of a file to create");
     row("history before shape", {"--pace-baud", "1", "--count-fault", "1:drop"},
         "--count-fault '1:drop': the kind must be one of drop, corrupt, short, long, other-log");
 }

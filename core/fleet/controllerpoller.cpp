@@ -1,0 +1,182 @@
+#include "controllerpoller.h"
+
+#include "link/serialtransport.h"
+#include "link/tcpexchange.h"
+#include "link/tcptransport.h"
+#include "monitor/statusview.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+namespace qeln::fleet {
+
+namespace {
+
+std::int64_t nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+ControllerPoller::ControllerPoller(const ControllerConfig &config, std::chrono::milliseconds offset, QObject *parent)
+    : QObject(parent), config_(config), schedule_(config.interval, offset),
+      engine_(state_)
+{
+    const int timeoutMs = int(config_.timeout.count());
+    if (config_.link.tcp) {
+        state_.LinkIsTcp = 1;
+        auto tcp = std::make_unique<TcpTransport>();
+        tcp->setHost(config_.link.host);
+        tcp->setPort(config_.link.port);
+        tcp->setConnectTimeout(timeoutMs);
+        engine_.setTcpTransport(tcp.get());
+        engine_.tcpExchange()->setReadTimeout(timeoutMs);
+        transport_ = std::move(tcp);
+    } else {
+        state_.LinkIsTcp = 0;
+        auto serial = std::make_unique<SerialTransport>();
+        serial->setDevice(config_.link.device);
+        engine_.setSerialTransport(serial.get());
+        transport_ = std::move(serial);
+    }
+    slotTimer_.setSingleShot(true);
+    slotTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&slotTimer_, &QTimer::timeout, this, &ControllerPoller::onSlot);
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, &ControllerPoller::onDeadline);
+    connect(&engine_, &LinkEngine::statusReceived, this, &ControllerPoller::onStatusReceived);
+    connect(&engine_, &LinkEngine::requestFailed, this, &ControllerPoller::onRequestFailed);
+    if (!config_.link.tcp) {
+        connect(transport_.get(), &Transport::opened, this, [this] { state_.SerialPortOpen = 1; });
+        connect(transport_.get(), &Transport::openFailed, this, [this](const QString &reason) {
+            state_.SerialPortOpen = 0;
+            if (polling_)
+                endPoll(PollResult::LinkError, reason);
+        });
+    }
+}
+
+ControllerPoller::~ControllerPoller()
+{
+    engine_.abandonTcpRequests();
+    engine_.setSerialTransport(nullptr);
+    engine_.setTcpTransport(nullptr);
+}
+
+void ControllerPoller::start()
+{
+    schedule();
+}
+
+ControllerSnapshot ControllerPoller::snapshot() const
+{
+    ControllerSnapshot c;
+    c.name = config_.name;
+    for (auto it = config_.labels.cbegin(); it != config_.labels.cend(); ++it)
+        c.labels.append({it.key(), it.value()});
+    c.up = up_;
+    c.lastSuccessSeconds = lastSuccessSeconds_;
+    c.pollDurationSeconds = lastDurationSeconds_;
+    for (size_t r = 0; r < counts_.size(); ++r)
+        c.requests[r] = double(counts_[r]);
+    c.model = model_;
+    c.firmware = firmware_;
+    c.lastError = lastError_;
+    c.samples = samples_;
+    return c;
+}
+
+void ControllerPoller::schedule()
+{
+    const std::int64_t now = nowMs();
+    slot_ = schedule_.nextSlot(now);
+    nextSlotMs_ = schedule_.slotStart(slot_);
+    slotTimer_.start(int(std::max<std::int64_t>(nextSlotMs_ - now, 0)));
+}
+
+void ControllerPoller::onSlot()
+{
+    if (!config_.link.tcp && !transport_->isOpen()) {
+        transport_->open();
+        if (!transport_->isOpen()) {
+            endPoll(PollResult::LinkError, lastError_.isEmpty() ? QStringLiteral("the port does not open") : lastError_);
+            return;
+        }
+    }
+    polling_ = true;
+    pollClock_.start();
+    deadline_.start(int(config_.timeout.count()));
+    engine_.resumePolling();
+    engine_.pollNow();
+}
+
+void ControllerPoller::onStatusReceived()
+{
+    // An answer after its poll's time-out was counted as a time-out already: it is thrown away.
+    if (!polling_)
+        return;
+    const StatusView view = decodeStatusView(state_);
+    samples_ = statusSamples(view, state_);
+    model_ = view.texts.value(QStringLiteral("Main_Form")).trimmed();
+    firmware_ = view.texts.value(QStringLiteral("ComSetting.0")).trimmed();
+    lastDurationSeconds_ = pollClock_.nsecsElapsed() / 1e9;
+    lastSuccessSeconds_ = nowMs() / 1000.0;
+    endPoll(PollResult::Ok, QString());
+}
+
+void ControllerPoller::onRequestFailed(const RequestFailure &failure)
+{
+    if (!polling_)
+        return;
+    switch (failure.fault) {
+    case AnswerFault::TimedOut:
+        endPoll(PollResult::Timeout, failure.reason);
+        break;
+    case AnswerFault::Exception:
+        endPoll(PollResult::Exception, failure.reason);
+        break;
+    case AnswerFault::LinkLost:
+        endPoll(PollResult::LinkError, failure.reason);
+        break;
+    case AnswerFault::BadLrc:
+    case AnswerFault::NotHexadecimal:
+    case AnswerFault::BadLength:
+    case AnswerFault::WrongTransaction:
+        endPoll(PollResult::Corrupt, failure.reason);
+        break;
+    }
+}
+
+void ControllerPoller::onDeadline()
+{
+    if (!polling_)
+        return;
+    engine_.abandonTcpRequests();
+    // A late answer must not arrive into the next poll and be taken for its answer: on TCP
+    // the next poll gets a fresh connection.
+    if (config_.link.tcp)
+        transport_->close();
+    endPoll(PollResult::Timeout, QStringLiteral("no status answer within %1 ms").arg(config_.timeout.count()));
+}
+
+void ControllerPoller::endPoll(PollResult result, const QString &error)
+{
+    polling_ = false;
+    deadline_.stop();
+    ++counts_[size_t(result)];
+    schedule_.recordTry(slot_, result == PollResult::Ok);
+    if (result == PollResult::Ok) {
+        up_ = true;
+    } else {
+        up_ = false;
+        lastError_ = error;
+        // No stale value passes for a live one.
+        samples_.clear();
+    }
+    schedule();
+    Q_EMIT pollEnded(result);
+}
+
+} // namespace qeln::fleet

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "app/consolestate.h"
+#include "fleet/fleetcollector.h"
+#include "fleet/fleetconfig.h"
+#include "fleet/pollschedule.h"
+#include "fleet/statussamples.h"
+#include "link/answer.h"
+#include "link/linkengine.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace qeln {
+class Transport;
+}
+
+namespace qeln::fleet {
+
+// The outcome of one request, as `qeln_requests_total` counts it.
+enum class PollResult { Ok, Timeout, Corrupt, Exception, LinkError };
+inline constexpr int PollResultCount = 5;
+
+// One controller of the fleet exporter: its own console state, link engine and link, polled
+// with one status read per slot of its grid (PollSchedule: offset + k × interval on the Unix
+// clock, back-off after failures, on its own slots). A poll that gets no status within the
+// timeout counts as `timeout`; its late answer is thrown away (on TCP the next poll gets a
+// fresh connection, so the answer cannot arrive into it). It only ever reads: no write, no
+// initialisation. What it knows is read from memory (snapshot()) and never sends anything.
+class ControllerPoller : public QObject {
+    Q_OBJECT
+public:
+    // `offset`: where in its interval its polls start (planOffsets spreads a fleet's).
+    ControllerPoller(const ControllerConfig &config, std::chrono::milliseconds offset, QObject *parent = nullptr);
+    ~ControllerPoller() override;
+
+    void start();
+    const ControllerConfig &config() const { return config_; }
+    std::chrono::milliseconds offset() const { return schedule_.offset(); }
+    // What the exporter publishes of it now.
+    ControllerSnapshot snapshot() const;
+
+    bool up() const { return up_; }
+    const QList<Sample> &samples() const { return samples_; }
+    const QString &lastError() const { return lastError_; }
+    quint64 requests(PollResult result) const { return counts_[size_t(result)]; }
+    // The start of the next poll, in Unix milliseconds.
+    std::int64_t nextSlotMs() const { return nextSlotMs_; }
+
+Q_SIGNALS:
+    // A poll ended, well or not, and the next one is scheduled.
+    void pollEnded(qeln::fleet::PollResult result);
+
+private:
+    void schedule();
+    void onSlot();
+    void onStatusReceived();
+    void onRequestFailed(const RequestFailure &failure);
+    void onDeadline();
+    void endPoll(PollResult result, const QString &error);
+
+    ControllerConfig config_;
+    PollSchedule schedule_;
+    ConsoleState state_;
+    LinkEngine engine_;
+    std::unique_ptr<Transport> transport_;
+    QTimer slotTimer_;
+    QTimer deadline_;
+    QElapsedTimer pollClock_;
+    bool polling_ = false; // a poll waits for its answer
+    std::int64_t slot_ = 0;
+    std::int64_t nextSlotMs_ = 0;
+    bool up_ = false;
+    QList<Sample> samples_;
+    std::optional<double> lastSuccessSeconds_;
+    std::optional<double> lastDurationSeconds_;
+    QString model_;
+    QString firmware_;
+    QString lastError_;
+    std::array<quint64, PollResultCount> counts_{};
+};
+
+} // namespace qeln::fleet

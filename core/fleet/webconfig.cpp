@@ -1,0 +1,107 @@
+#include "webconfig.h"
+
+#include "fleet/yamlread.h"
+
+#include <QRegularExpression>
+
+#include <crypt.h>
+
+#include <cstring>
+#include <memory>
+
+namespace qeln::fleet {
+
+using namespace yamlread;
+
+namespace {
+
+// $2a$, $2b$ or $2y$, a two-digit cost, then 22 characters of salt and 31 of hash.
+bool isBcrypt(const QByteArray &hash)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\$2[aby]\\$[0-9]{2}\\$[./A-Za-z0-9]{53}$"));
+    return pattern.match(QString::fromLatin1(hash)).hasMatch();
+}
+
+WebConfig readWeb(const YAML::Node &root)
+{
+    WebConfig config;
+    if (!root.IsNull() && !root.IsMap())
+        refuse(lineOf(root), QStringLiteral("the web config must be a map of keys and values"));
+    bool haveUsers = false;
+    for (const Entry &e : entries(root, 1, QStringLiteral("the web config"), {})) {
+        if (e.key != QLatin1String("basic_auth_users"))
+            refuse(e.line, QStringLiteral("'%1' is not supported: only basic_auth_users is read; TLS is left to "
+                                          "a reverse proxy in front of serve")
+                               .arg(e.key));
+        haveUsers = true;
+        for (const Entry &user : entries(e.value, e.line, QStringLiteral("basic_auth_users"), {})) {
+            // RFC 7617: the user-id ends at the first colon, so such a user could never log in.
+            if (user.key.isEmpty() || user.key.contains(QLatin1Char(':')))
+                refuse(user.line, QStringLiteral("user name '%1' cannot be sent by basic authentication (empty "
+                                                 "or holding ':')")
+                                      .arg(user.key));
+            const QByteArray hash = text(user).toUtf8();
+            if (!isBcrypt(hash))
+                refuse(user.line, QStringLiteral("the password of user '%1' is not a bcrypt hash ($2b$...; make one "
+                                                 "with htpasswd -nbBC 10 USER PASSWORD)")
+                                      .arg(user.key));
+            config.users.insert(user.key, hash);
+        }
+        if (config.users.isEmpty())
+            refuse(e.line, QStringLiteral("basic_auth_users lists no user"));
+    }
+    if (!haveUsers)
+        refuse(1, QStringLiteral("no basic_auth_users: the web config is read for basic authentication only"));
+    return config;
+}
+
+} // namespace
+
+ReadResult<WebConfig> readWebConfig(const QString &path)
+{
+    ReadResult<WebConfig> result;
+    try {
+        result.value = readWeb(loadFile(path));
+    } catch (const Refusal &r) {
+        result.error = QStringLiteral("%1:%2: %3").arg(path).arg(r.line).arg(r.what);
+    } catch (const YAML::Exception &e) {
+        result.error = QStringLiteral("%1:%2: %3")
+                           .arg(path)
+                           .arg(e.mark.is_null() ? 1 : e.mark.line + 1)
+                           .arg(QString::fromStdString(e.msg));
+    }
+    return result;
+}
+
+bool checkPassword(const QByteArray &hash, const QByteArray &password)
+{
+    if (password.contains('\0') || hash.isEmpty() || hash.contains('\0'))
+        return false;
+    // crypt_data is about 32 KiB: not for the stack of a server thread.
+    auto data = std::make_unique<crypt_data>();
+    std::memset(data.get(), 0, sizeof(crypt_data));
+    const char *result = crypt_r(password.constData(), hash.constData(), data.get());
+    // A failed crypt gives null or a text starting with '*', never the hash itself.
+    if (!result || result[0] == '*')
+        return false;
+    const std::size_t length = std::strlen(result);
+    if (length != std::size_t(hash.size()))
+        return false;
+    unsigned char difference = 0;
+    for (std::size_t i = 0; i < length; ++i)
+        difference |= static_cast<unsigned char>(result[i] ^ hash[qsizetype(i)]);
+    return difference == 0;
+}
+
+bool checkUser(const WebConfig &config, const QString &user, const QByteArray &password)
+{
+    // A hash of cost 10 that no password matches: an unknown user takes a known one's time.
+    static const QByteArray unknownUser =
+        QByteArrayLiteral("$2b$10$abcdefghijklmnopqrstuu5Q9Kf5Kkr7tT2qg9o9yIHvZlT9KvN7u");
+    const auto it = config.users.constFind(user);
+    const bool known = it != config.users.cend();
+    const bool match = checkPassword(known ? *it : unknownUser, password);
+    return known && match;
+}
+
+} // namespace qeln::fleet

@@ -1,0 +1,227 @@
+#!/usr/bin/python3
+"""qeln-cli serve, the fleet exporter, against a fleet of simulated controllers (qeln-sim --fleet,
+its request log telling what each controller was sent), scraped over HTTP on loopback:
+
+    /usr/bin/python3 tests/cli/test_serve.py --cli build/cli/qeln-cli --sim build/sim/qeln-sim
+"""
+
+import argparse
+import base64
+import crypt  # noqa: the standard module, deprecated but present up to Python 3.12
+import json
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+CLI = SIM = None
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for(check, timeout=20, what="a condition"):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = check()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Fleet:
+    """qeln-sim --fleet N with a request log; the last `dead` never answer, `slow` before them late."""
+
+    def __init__(self, test, n, dead=0, slow=None):
+        self.dir = tempfile.TemporaryDirectory()
+        self.log = os.path.join(self.dir.name, "requests.log")
+        args = [SIM, "--fleet", str(n), "--request-log", self.log]
+        if dead:
+            args += ["--fleet-dead", str(dead)]
+        if slow:
+            args += ["--fleet-slow", slow]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        test.addCleanup(self.stop)
+        self.links = [self.proc.stdout.readline().split()[1] for _ in range(n)]
+
+    def requests(self):
+        """(controller index, function) of every request so far (the log is written each second)."""
+        out = []
+        if os.path.exists(self.log):
+            with open(self.log) as f:
+                for line in f:
+                    if line.startswith("#") or not line.strip():
+                        continue
+                    _, index, function = line.split()
+                    out.append((int(index), int(function)))
+        return out
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+        self.dir.cleanup()
+
+
+class Serve:
+    def __init__(self, test, config_text, extra=(), web=None):
+        self.dir = tempfile.TemporaryDirectory()
+        test.addCleanup(self.dir.cleanup)
+        self.config = os.path.join(self.dir.name, "fleet.yml")
+        self.write(config_text)
+        self.port = free_port()
+        args = [CLI, "serve", "--config", self.config, "--listen", "127.0.0.1:%d" % self.port, *extra]
+        if web:
+            path = os.path.join(self.dir.name, "web.yml")
+            with open(path, "w") as f:
+                f.write(web)
+            args += ["--web-config", path]
+        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        test.addCleanup(self.stop)
+        line = self.proc.stdout.readline()
+        test.assertTrue(line.startswith("listening"), line + self.proc.stderr.read() if not line else line)
+
+    def write(self, text):
+        with open(self.config, "w") as f:
+            f.write(text)
+
+    def scrape(self, auth=None, path="/metrics"):
+        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path))
+        if auth:
+            request.add_header("Authorization", "Basic " + base64.b64encode(auth.encode()).decode())
+        with urllib.request.urlopen(request, timeout=10) as r:
+            return r.read().decode()
+
+    def value(self, text, series):
+        m = re.search(r"^" + re.escape(series) + r" (\S+)$", text, re.M)
+        return float(m.group(1)) if m else None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+
+
+def config(links, interval="1s", timeout="400ms", names=None):
+    lines = ["defaults: {interval: %s, timeout: %s}" % (interval, timeout), "controllers:"]
+    for i, link in enumerate(links):
+        lines += ["  - name: %s" % (names[i] if names else "site-%d" % i), "    link: tcp:%s" % link]
+    return "\n".join(lines) + "\n"
+
+
+class ServeTest(unittest.TestCase):
+    def test_refused_configs_send_nothing(self):
+        fleet = Fleet(self, 1)
+        good = ["  - name: a", "    link: tcp:%s" % fleet.links[0]]
+        cases = [
+            (good + ["  - name: a", "    link: tcp:%s" % fleet.links[0]], 5, "given twice"),
+            (good + ["  - name: b", "    link: udp:1.2.3.4"], 6, "bad link"),
+            (["  - name: a", "    link: tcp:%s" % fleet.links[0], "    interval: 10"], 5, "duration"),
+            (good + ["  - name: c", "    link: tcp:%s" % fleet.links[0], "    colour: red"], 7, "colour"),
+        ]
+        for body, line, words in cases:
+            with self.subTest(words=words), tempfile.TemporaryDirectory() as d:
+                path = os.path.join(d, "fleet.yml")
+                with open(path, "w") as f:
+                    f.write("listen: 127.0.0.1:%d\ncontrollers:\n" % free_port() + "\n".join(body) + "\n")
+                proc = subprocess.run([CLI, "serve", "--config", path], capture_output=True, text=True, timeout=30)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn("%s:%d:" % (path, line), proc.stderr)
+                self.assertIn(words, proc.stderr)
+        # Nothing may come: the log is written every second, so one write is waited for.
+        time.sleep(1.2)
+        self.assertEqual(fleet.requests(), [])
+
+    def test_fleet_up_dead_slow_and_values(self):
+        fleet = Fleet(self, 4, dead=1, slow="1:1500")
+        serve = Serve(self, config(fleet.links))
+        text = wait_for(lambda: (lambda t: t if all(serve.value(t, 'qeln_requests_total{controller="site-%d",result="%s"}' % (i, r)) for i, r in [(0, "ok"), (1, "ok"), (2, "timeout"), (3, "timeout")]) else None)(serve.scrape()), 30, "every controller polled")
+        self.assertEqual(serve.value(text, 'qeln_up{controller="site-0"}'), 1)
+        self.assertEqual(serve.value(text, 'qeln_up{controller="site-1"}'), 1)
+        self.assertEqual(serve.value(text, 'qeln_up{controller="site-2"}'), 0)  # slow: answers too late
+        self.assertEqual(serve.value(text, 'qeln_up{controller="site-3"}'), 0)  # dead
+        for down in (2, 3):
+            self.assertNotIn('qeln_dc_output_voltage_volts{controller="site-%d"}' % down, text)
+            self.assertIn('qeln_info{controller="site-%d"' % down, text)
+        # The same numbers the console shows for that controller: a setting exactly, a
+        # measurement within what the plant moves between the two reads.
+        status = json.loads(subprocess.run([CLI, "--link", "tcp:" + fleet.links[1], "status", "--json"],
+                                           capture_output=True, text=True, timeout=30).stdout)
+
+        def shown(control):
+            return float(re.search(r": ([+-]?\d+(?:\.\d+)?)", status["texts"][control]).group(1))
+        self.assertEqual(serve.value(text, 'qeln_set_voltage_volts{controller="site-1"}'), shown("Label_SetV"))
+        self.assertAlmostEqual(serve.value(text, 'qeln_dc_output_voltage_volts{controller="site-1"}'),
+                               shown("Lable_DCV"), delta=0.5)
+        # promtool takes the exposition as it is.
+        check = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True, text=True)
+        self.assertEqual(check.returncode, 0, check.stderr)
+        # The page says the same, with why a controller is down.
+        page = serve.scrape(path="/")
+        self.assertRegex(page, r"site-1</td><td class=\"up\">up")
+        self.assertRegex(page, r"site-3</td><td class=\"down\">down</td><td>never</td><td>no status answer within 400 ms")
+        # Serve only reads: every request it sent was a status read.
+        self.assertTrue(fleet.requests())
+        self.assertEqual({f for _, f in fleet.requests()}, {4})
+
+    def test_scrapes_send_nothing(self):
+        fleet = Fleet(self, 1)
+        serve = Serve(self, config(fleet.links, interval="20s", timeout="1s"))
+        wait_for(lambda: serve.value(serve.scrape(), 'qeln_up{controller="site-0"}') == 1, 30, "the first poll")
+        before = wait_for(lambda: len(fleet.requests()), 5, "the first poll in the request log")
+        for _ in range(50):
+            serve.scrape()
+        # Nothing may come: the log is written every second, so one write is waited for.
+        time.sleep(1.2)
+        self.assertEqual(len(fleet.requests()), before)
+
+    def test_basic_auth(self):
+        fleet = Fleet(self, 1)
+        hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+        serve = Serve(self, config(fleet.links), web="basic_auth_users:\n  admin: '%s'\n" % hashed)
+        for path in ("/metrics", "/"):
+            for auth in (None, "admin:wrong", "nobody:s3cret"):
+                with self.subTest(path=path, auth=auth):
+                    with self.assertRaises(urllib.error.HTTPError) as refused:
+                        serve.scrape(auth, path)
+                    self.assertEqual(refused.exception.code, 401)
+                    self.assertNotIn(b"site-0", refused.exception.read())
+        self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
+        self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
+
+    def test_reload_and_stop(self):
+        fleet = Fleet(self, 2)
+        serve = Serve(self, config(fleet.links))
+        wait_for(lambda: all(serve.value(serve.scrape(), 'qeln_up{controller="site-%d"}' % i) == 1 for i in (0, 1)),
+                 30, "both up")
+        serve.write(config(fleet.links[:1]))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: 'controller="site-1"' not in serve.scrape(), 10, "site-1's series gone")
+        self.assertEqual(serve.value(serve.scrape(), "qeln_config_last_reload_successful"), 1)
+        serve.write("controllers: [")
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: serve.value(serve.scrape(), "qeln_config_last_reload_successful") == 0, 10, "a refused reload")
+        self.assertEqual(serve.value(serve.scrape(), 'qeln_up{controller="site-0"}'), 1)
+        serve.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(serve.proc.wait(30), 0)
+        self.assertIn("reload refused", serve.proc.stderr.read())
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--sim", required=True)
+    options, rest = parser.parse_known_args()
+    CLI, SIM = os.path.abspath(options.cli), os.path.abspath(options.sim)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

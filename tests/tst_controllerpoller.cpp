@@ -1,0 +1,135 @@
+// One controller of the fleet exporter against a simulated controller in this process: polls
+// on a fixed grid, a healthy controller up with the status page's numbers, a dead or slow one
+// down with no measurement, its polls backing off on its own starts.
+
+#include "fleet/controllerpoller.h"
+#include "monitor/statusview.h"
+
+#include "linefaults.h"
+#include "plant.h"
+#include "simlinks.h"
+#include "simprotocol.h"
+
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace qeln;
+using fleet::ControllerPoller;
+using fleet::PollResult;
+
+namespace {
+
+constexpr int IntervalMs = 200;
+constexpr int TimeoutMs = 100;
+
+struct SimulatedController {
+    explicit SimulatedController(const sim::FaultSettings &settings) : faults(settings), tcp(protocol, faults)
+    {
+        QString error;
+        if (!tcp.listen(QHostAddress(QHostAddress::LocalHost), 0, &error))
+            qFatal("simulator: %s", qPrintable(error));
+    }
+    sim::Plant plant;
+    sim::Protocol protocol{plant};
+    sim::Faults faults;
+    sim::TcpLink tcp;
+};
+
+} // namespace
+
+class TestControllerPoller : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.info=false\nqeln.*.debug=false")); }
+    void polls_data();
+    void polls();
+};
+
+void TestControllerPoller::polls_data()
+{
+    QTest::addColumn<double>("dropRate");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("up");
+    QTest::addColumn<int>("result");
+    QTest::newRow("healthy") << 0.0 << 0 << true << int(PollResult::Ok);
+    QTest::newRow("dead") << 1.0 << 0 << false << int(PollResult::Timeout);
+    QTest::newRow("slow: answers after the time-out") << 0.0 << 3 * TimeoutMs << false << int(PollResult::Timeout);
+    // Its answer would arrive while the next poll waits, and be taken for that one's.
+    QTest::newRow("late into the next poll") << 0.0 << IntervalMs + TimeoutMs / 2 << false << int(PollResult::Timeout);
+}
+
+void TestControllerPoller::polls()
+{
+    QFETCH(double, dropRate);
+    QFETCH(int, delayMs);
+    QFETCH(bool, up);
+    QFETCH(int, result);
+
+    sim::FaultSettings settings;
+    settings.dropRate = dropRate;
+    settings.delayMs = delayMs;
+    SimulatedController controller(settings);
+
+    fleet::ControllerConfig config;
+    config.name = QStringLiteral("site-0001");
+    config.link.tcp = true;
+    config.link.host = QStringLiteral("127.0.0.1");
+    config.link.port = controller.tcp.port();
+    config.interval = std::chrono::milliseconds(IntervalMs);
+    config.timeout = std::chrono::milliseconds(TimeoutMs);
+    const qint64 offset = 37;
+    ControllerPoller poller(config, std::chrono::milliseconds(offset));
+    QList<qint64> starts;
+    QList<int> results;
+    connect(&poller, &ControllerPoller::pollEnded, this, [&](PollResult r) {
+        results << int(r);
+        starts << poller.nextSlotMs();
+    });
+    poller.start();
+    QTRY_VERIFY_WITH_TIMEOUT(results.size() >= 4, 20 * IntervalMs * 5);
+
+    QCOMPARE(poller.up(), up);
+    for (int r : results)
+        QCOMPARE(r, result);
+    QCOMPARE(poller.requests(PollResult(result)), quint64(results.size()));
+    // Every poll on the grid of the Unix clock: offset + k × interval.
+    for (qint64 start : starts)
+        QCOMPARE(start % IntervalMs, offset);
+    const fleet::ControllerSnapshot snapshot = poller.snapshot();
+    QCOMPARE(snapshot.up, up);
+    QCOMPARE(snapshot.requests[size_t(result)], double(results.size()));
+    if (up) {
+        QVERIFY(snapshot.lastSuccessSeconds && snapshot.pollDurationSeconds);
+        QCOMPARE(snapshot.model, QStringLiteral("QELN-2KN"));
+        // The numbers are those the status page shows for the controller's registers.
+        ConsoleState state;
+        for (int n = 1; n <= StatusRegisterSlots; ++n)
+            state.StatusRegisters[size_t(n - 1)] = controller.plant.inputRegister(n);
+        const StatusView view = decodeStatusView(state);
+        bool found = false;
+        for (const fleet::Sample &s : poller.samples()) {
+            if (s.name == "qeln_dc_output_voltage_volts") {
+                QCOMPARE(s.value, *fleet::shownNumber(view, QStringLiteral("Lable_DCV")));
+                found = true;
+            }
+        }
+        QVERIFY(found);
+        // A healthy controller is polled on every slot.
+        for (qsizetype i = 1; i < starts.size(); ++i)
+            QCOMPARE(starts[i] - starts[i - 1], qint64(IntervalMs));
+    } else {
+        // Down: no measurement passes for a live one, and the polls back off on its starts:
+        // 1, 2, 4, 5, 5 ... intervals after n failures in a row.
+        QVERIFY(poller.samples().isEmpty() && snapshot.samples.isEmpty());
+        QVERIFY(!snapshot.lastSuccessSeconds);
+        QVERIFY(!poller.lastError().isEmpty());
+        const qint64 steps[] = {1, 2, 4, 5, 5};
+        for (qsizetype i = 1; i < std::min<qsizetype>(starts.size(), 5); ++i)
+            QCOMPARE(starts[i] - starts[i - 1], steps[i] * IntervalMs);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestControllerPoller)
+#include "tst_controllerpoller.moc"
