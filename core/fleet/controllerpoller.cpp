@@ -107,7 +107,10 @@ void ControllerPoller::onSlot()
     }
     polling_ = true;
     pollClock_.start();
-    deadline_.start(int(config_.timeout.count()));
+    // On TCP the exchange's own connect and read time-outs end the poll; a serial line has
+    // no such time-out of its own.
+    if (!config_.link.tcp)
+        deadline_.start(int(config_.timeout.count()));
     engine_.resumePolling();
     engine_.pollNow();
 }
@@ -132,6 +135,9 @@ void ControllerPoller::onRequestFailed(const RequestFailure &failure)
         return;
     switch (failure.fault) {
     case AnswerFault::TimedOut:
+        // A late answer must not arrive into the next poll: it gets a fresh connection.
+        if (config_.link.tcp)
+            transport_->close();
         endPoll(PollResult::Timeout, failure.reason);
         break;
     case AnswerFault::Exception:

@@ -3,6 +3,7 @@
 #include "link/transport.h"
 
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -165,12 +166,13 @@ void TcpExchange::sendFrame(const QByteArray &frame)
 
 void TcpExchange::finish(const QString *failure, bool timeout)
 {
-    // The check timer runs on until it finds the exchange idle: the next request of a
-    // download usually follows at once.
+    // The check timer runs on while the receiver starts the next request from the signal (a
+    // download does, and re-arming the timer for every record would cost more than the record);
+    // an exchange left idle stops it, so an idle link costs no wake-ups.
     state = State::Idle;
     pendingFrame.clear();
     timedOut = timeout;
-    // Nothing may touch the members after the signal: its receiver may start the next request.
+    const QPointer<TcpExchange> self(this);
     if (failure) {
         response.clear();
         qCInfo(lcExchange) << "request failed:" << *failure;
@@ -180,6 +182,8 @@ void TcpExchange::finish(const QString *failure, bool timeout)
         const QByteArray answer = std::exchange(response, QByteArray());
         Q_EMIT completed(answer);
     }
+    if (self && state == State::Idle)
+        readTimer->stop();
 }
 
 void TcpExchange::onOpened()

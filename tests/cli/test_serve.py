@@ -170,7 +170,7 @@ class ServeTest(unittest.TestCase):
         # The page says the same, with why a controller is down.
         page = serve.scrape(path="/")
         self.assertRegex(page, r"site-1</td><td class=\"up\">up")
-        self.assertRegex(page, r"site-3</td><td class=\"down\">down</td><td>never</td><td>no status answer within 400 ms")
+        self.assertRegex(page, r"site-3</td><td class=\"down\">down</td><td>never</td><td>No response within 400 ms")
         # Serve only reads: every request it sent was a status read.
         self.assertTrue(fleet.requests())
         self.assertEqual({f for _, f in fleet.requests()}, {4})
