@@ -1,8 +1,9 @@
 #include "cliargs.h"
 
+#include "fleet/fleetlink.h"
+
 #include "clicommands.h"
 
-#include <QHostAddress>
 
 namespace qeln {
 
@@ -80,68 +81,6 @@ using cliargs::fail;
 
 namespace {
 
-// tcp:[ADDRESS] or tcp:[ADDRESS]:PORT; `rest` follows "tcp:".
-bool splitBracketed(const QString &text, const QString &rest, QString &host, QString &port, QString &error)
-{
-    const qsizetype close = rest.indexOf(QLatin1Char(']'));
-    if (close < 0)
-        return fail(error, QStringLiteral("bad link '%1': missing ']'").arg(text));
-    host = rest.mid(1, close - 1);
-    const QString tail = rest.mid(close + 1);
-    if (tail.isEmpty())
-        return true;
-    if (!tail.startsWith(QLatin1Char(':')))
-        return fail(error, QStringLiteral("bad link '%1'").arg(text));
-    port = tail.mid(1);
-    if (port.contains(QLatin1Char(':')))
-        return fail(error, QStringLiteral("bad link '%1': ':%2' after the port is not part of a link "
-                                          "(tcp:[ADDRESS]:PORT)")
-                               .arg(text, port.section(QLatin1Char(':'), 1)));
-    if (port.isEmpty())
-        return fail(error, QStringLiteral("bad link '%1': empty port").arg(text));
-    return true;
-}
-
-// tcp:HOST, tcp:HOST:PORT or a bare IPv6 address; `rest` follows "tcp:".
-bool splitHostPort(const QString &text, const QString &rest, QString &host, QString &port, QString &error)
-{
-    if (rest.count(QLatin1Char(':')) == 1) {
-        host = rest.section(QLatin1Char(':'), 0, 0);
-        port = rest.section(QLatin1Char(':'), 1);
-        if (port.isEmpty())
-            return fail(error, QStringLiteral("bad link '%1': empty port").arg(text));
-        return true;
-    }
-    if (rest.contains(QLatin1Char(':')) && QHostAddress(rest).protocol() != QAbstractSocket::IPv6Protocol) {
-        // Not an IPv6 address: HOST:PORT with something after the port.
-        const QString extra = rest.section(QLatin1Char(':'), 2);
-        return fail(error, QStringLiteral("bad link '%1': ':%2' after the port is not part of a link "
-                                          "(tcp:HOST[:PORT], an IPv6 address as tcp:[ADDRESS]:PORT)")
-                               .arg(text, extra));
-    }
-    host = rest; // a bare IPv6 address has several colons and no port
-    return true;
-}
-
-bool parseTcpTarget(const QString &text, LinkTarget &out, QString &error)
-{
-    const QString rest = text.mid(4);
-    QString host;
-    QString port;
-    if (!(rest.startsWith(QLatin1Char('[')) ? splitBracketed(text, rest, host, port, error)
-                                            : splitHostPort(text, rest, host, port, error)))
-        return false;
-    if (host.isEmpty())
-        return fail(error, QStringLiteral("bad link '%1': no host").arg(text));
-    int portNumber = 502;
-    if (!port.isEmpty() && !cliargs::parseNumber(port, 1, 65535, portNumber))
-        return fail(error, QStringLiteral("bad port '%1' (1..65535)").arg(port));
-    out.tcp = true;
-    out.host = host;
-    out.port = quint16(portNumber);
-    return true;
-}
-
 // The command word and what follows it, by the command's own parser.
 bool parseCommand(const QString &name, const QStringList &rest, bool haveLink, CliArgs &out, QString &error)
 {
@@ -167,16 +106,15 @@ bool parseCommand(const QString &name, const QStringList &rest, bool haveLink, C
 
 bool parseLinkTarget(const QString &text, LinkTarget &out, QString &error)
 {
-    if (text.startsWith(QLatin1String("tcp:")))
-        return parseTcpTarget(text, out, error);
-    if (text.startsWith(QLatin1String("serial:"))) {
-        out.tcp = false;
-        out.device = text.mid(7);
-        if (out.device.isEmpty())
-            return fail(error, QStringLiteral("bad link '%1': no device").arg(text));
-        return true;
-    }
-    return fail(error, QStringLiteral("bad link '%1': expected tcp:HOST[:PORT] or serial:DEVICE").arg(text));
+    // One syntax and one set of messages for --link and the fleet exporter's config.
+    fleet::FleetLink link;
+    if (!fleet::parseFleetLink(text, link, error))
+        return false;
+    out.tcp = link.tcp;
+    out.host = link.host;
+    out.port = link.port;
+    out.device = link.device;
+    return true;
 }
 
 bool parseCliArgs(const QStringList &args, CliArgs &out, QString &error)
