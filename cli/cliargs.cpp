@@ -4,7 +4,6 @@
 
 #include "clicommands.h"
 
-
 namespace qeln {
 
 namespace cliargs {
