@@ -83,7 +83,7 @@ namespace {
 // The command word and what follows it, by the command's own parser.
 bool parseCommand(const QString &name, const QStringList &rest, bool haveLink, CliArgs &out, QString &error)
 {
-    const CliCommandSpec *command = findCliCommand(name);
+    const CliCommandEntry *command = findCliCommand(name);
     if (!command)
         return fail(error, QStringLiteral("unknown command '%1'").arg(name));
     out.commandName = name;

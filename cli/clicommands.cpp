@@ -34,7 +34,7 @@ int runSettings(const CliArgs &args)
     return runOnEventLoop<CliSettings>(args);
 }
 
-const CliCommandSpec Commands[] = {
+const CliCommandEntry Commands[] = {
     {QLatin1String("status"), &CliRunner::parseStatus, &runOnEventLoop<CliRunner>, false,
      "  status [--json]     poll until the first status response (at most 5 s) and print\n"
      "                      the 131 registers: 'N VALUE' per line; with --json also the\n"
@@ -110,9 +110,9 @@ const CliCommandSpec Commands[] = {
 
 } // namespace
 
-const CliCommandSpec *findCliCommand(const QString &name)
+const CliCommandEntry *findCliCommand(const QString &name)
 {
-    for (const CliCommandSpec &command : Commands) {
+    for (const CliCommandEntry &command : Commands) {
         if (name == command.name)
             return &command;
     }
@@ -133,7 +133,7 @@ QString cliUsage()
         "  serial:DEVICE       Modbus ASCII at 115200 8N1 (/dev/ttyUSB0, /dev/pts/3)\n"
         "\n"
         "COMMANDS:\n");
-    for (const CliCommandSpec &command : Commands) {
+    for (const CliCommandEntry &command : Commands) {
         if (command.opensGroup)
             usage += QLatin1Char('\n');
         usage += QLatin1String(command.help);

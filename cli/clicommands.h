@@ -9,7 +9,7 @@ namespace qeln {
 
 // One qeln-cli command: its word, its own argument parser, how it runs, and its part of the
 // usage text.
-struct CliCommandSpec {
+struct CliCommandEntry {
     QLatin1StringView name;
     // Parses the arguments after the command word into `out` and sets out.command. On a usage
     // error returns false with the message in `error`.
@@ -23,7 +23,7 @@ struct CliCommandSpec {
 };
 
 // The command of that word; nullptr when there is none.
-const CliCommandSpec *findCliCommand(const QString &name);
+const CliCommandEntry *findCliCommand(const QString &name);
 
 // `qeln-cli --help`: the shared options, every command's help in table order, the exit codes.
 QString cliUsage();

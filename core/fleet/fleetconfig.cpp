@@ -201,21 +201,9 @@ QString labelNameProblem(const QString &name)
 
 ReadResult<FleetConfig> readConfig(const QString &path)
 {
-    ReadResult<FleetConfig> result;
-    try {
-        QByteArray text;
-        const YAML::Node root = loadFile(path, &text);
-        result.value = readFleet(root, text);
-    } catch (const Refusal &r) {
-        result.error = QStringLiteral("%1:%2: %3").arg(path).arg(r.line).arg(r.what);
-    } catch (const YAML::Exception &e) {
-        // A node conversion yaml-cpp refuses by itself; it still knows where.
-        result.error = QStringLiteral("%1:%2: %3")
-                           .arg(path)
-                           .arg(e.mark.is_null() ? 1 : e.mark.line + 1)
-                           .arg(QString::fromStdString(e.msg));
-    }
-    return result;
+    return yamlread::readFile<FleetConfig>(path, [](const YAML::Node &root, const QByteArray &text) {
+        return readFleet(root, text);
+    });
 }
 
 } // namespace qeln::fleet

@@ -59,18 +59,9 @@ WebConfig readWeb(const YAML::Node &root)
 
 ReadResult<WebConfig> readWebConfig(const QString &path)
 {
-    ReadResult<WebConfig> result;
-    try {
-        result.value = readWeb(loadFile(path));
-    } catch (const Refusal &r) {
-        result.error = QStringLiteral("%1:%2: %3").arg(path).arg(r.line).arg(r.what);
-    } catch (const YAML::Exception &e) {
-        result.error = QStringLiteral("%1:%2: %3")
-                           .arg(path)
-                           .arg(e.mark.is_null() ? 1 : e.mark.line + 1)
-                           .arg(QString::fromStdString(e.msg));
-    }
-    return result;
+    return yamlread::readFile<WebConfig>(path, [](const YAML::Node &root, const QByteArray &) {
+        return readWeb(root);
+    });
 }
 
 bool checkPassword(const QByteArray &hash, const QByteArray &password)

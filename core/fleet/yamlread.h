@@ -3,6 +3,9 @@
 // Reading the fleet's YAML files: refusals that carry a 1-based line, and the checks every
 // map of those files shares. Internal to the fleet library (yaml-cpp is not part of its API).
 
+#include "fleet/readresult.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <yaml-cpp/yaml.h>
@@ -26,6 +29,28 @@ int lineOf(const YAML::Node &node);
 // file, a syntax error, or a second document.
 // `text`, when given, receives the file's bytes.
 YAML::Node loadFile(const QString &path, QByteArray *text = nullptr);
+
+// Reads the file at `path` with `read` (given its one document and its bytes) into a result:
+// the value, or a refusal or a yaml-cpp failure as "FILE:LINE: what".
+template <typename T, typename Read>
+ReadResult<T> readFile(const QString &path, Read read)
+{
+    ReadResult<T> result;
+    try {
+        QByteArray text;
+        const YAML::Node root = loadFile(path, &text);
+        result.value = read(root, text);
+    } catch (const Refusal &r) {
+        result.error = QStringLiteral("%1:%2: %3").arg(path).arg(r.line).arg(r.what);
+    } catch (const YAML::Exception &e) {
+        // A node conversion yaml-cpp refuses by itself; it still knows where.
+        result.error = QStringLiteral("%1:%2: %3")
+                           .arg(path)
+                           .arg(e.mark.is_null() ? 1 : e.mark.line + 1)
+                           .arg(QString::fromStdString(e.msg));
+    }
+    return result;
+}
 
 // The 1-based line of a list item. yaml-cpp places an item left empty ("-" and nothing) at
 // the next token, which may be lines later: such an item is found by its "-" in `text`.

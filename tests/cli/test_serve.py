@@ -67,6 +67,14 @@ class Fleet:
                     out.append((int(index), int(function)))
         return out
 
+    def settled(self, index):
+        """Reads one status from controller `index` with qeln-cli and waits until the request log
+        holds it: every request that reached any controller before it is in the log by then."""
+        before = sum(1 for i, _ in self.requests() if i == index)
+        proc = subprocess.run([CLI, "--link", "tcp:" + self.links[index], "status"], capture_output=True, timeout=30)
+        assert proc.returncode == 0, proc.stderr
+        wait_for(lambda: sum(1 for i, _ in self.requests() if i == index) > before, 10, "the request log")
+
     def stop(self):
         if self.proc.poll() is None:
             self.proc.terminate()
@@ -122,7 +130,7 @@ def config(links, interval="1s", timeout="400ms", names=None):
 
 class ServeTest(unittest.TestCase):
     def test_refused_configs_send_nothing(self):
-        fleet = Fleet(self, 1)
+        fleet = Fleet(self, 2)  # controller 1 only marks how far the log has come
         good = ["  - name: a", "    link: tcp:%s" % fleet.links[0]]
         cases = [
             (good + ["  - name: a", "    link: tcp:%s" % fleet.links[0]], 5, "given twice"),
@@ -139,14 +147,19 @@ class ServeTest(unittest.TestCase):
                 self.assertEqual(proc.returncode, 2, proc.stderr)
                 self.assertIn("%s:%d:" % (path, line), proc.stderr)
                 self.assertIn(words, proc.stderr)
-        # Nothing may come: the log is written every second, so one write is waited for.
-        time.sleep(1.2)
-        self.assertEqual(fleet.requests(), [])
+        fleet.settled(1)
+        self.assertEqual([r for r in fleet.requests() if r[0] == 0], [])
 
     def test_fleet_up_dead_slow_and_values(self):
         fleet = Fleet(self, 4, dead=1, slow="1:1500")
         serve = Serve(self, config(fleet.links))
-        text = wait_for(lambda: (lambda t: t if all(serve.value(t, 'qeln_requests_total{controller="site-%d",result="%s"}' % (i, r)) for i, r in [(0, "ok"), (1, "ok"), (2, "timeout"), (3, "timeout")]) else None)(serve.scrape()), 30, "every controller polled")
+        expected = [(0, "ok"), (1, "ok"), (2, "timeout"), (3, "timeout")]
+
+        def every_controller_polled():
+            text = serve.scrape()
+            counted = ('qeln_requests_total{controller="site-%d",result="%s"}' % e for e in expected)
+            return text if all(serve.value(text, series) for series in counted) else None
+        text = wait_for(every_controller_polled, 30, "every controller polled")
         self.assertEqual(serve.value(text, 'qeln_up{controller="site-0"}'), 1)
         self.assertEqual(serve.value(text, 'qeln_up{controller="site-1"}'), 1)
         self.assertEqual(serve.value(text, 'qeln_up{controller="site-2"}'), 0)  # slow: answers too late
@@ -176,15 +189,17 @@ class ServeTest(unittest.TestCase):
         self.assertEqual({f for _, f in fleet.requests()}, {4})
 
     def test_scrapes_send_nothing(self):
-        fleet = Fleet(self, 1)
-        serve = Serve(self, config(fleet.links, interval="20s", timeout="1s"))
+        fleet = Fleet(self, 2)  # serve polls controller 0; controller 1 marks the log's progress
+        serve = Serve(self, config(fleet.links[:1], interval="20s", timeout="1s"))
         wait_for(lambda: serve.value(serve.scrape(), 'qeln_up{controller="site-0"}') == 1, 30, "the first poll")
-        before = wait_for(lambda: len(fleet.requests()), 5, "the first poll in the request log")
+        fleet.settled(1)
+        polls = [r for r in fleet.requests() if r[0] == 0]
+        self.assertTrue(polls)
         for _ in range(50):
             serve.scrape()
-        # Nothing may come: the log is written every second, so one write is waited for.
-        time.sleep(1.2)
-        self.assertEqual(len(fleet.requests()), before)
+        fleet.settled(1)
+        # 20 s apart, no next poll has come in the meantime: the scrapes sent nothing.
+        self.assertEqual([r for r in fleet.requests() if r[0] == 0], polls)
 
     def test_basic_auth(self):
         fleet = Fleet(self, 1)
