@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QFile>
 #include <QPixmap>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
@@ -83,6 +84,13 @@ void DemoAutopilot::onConnectFailed(const QString &reason)
 
 void DemoAutopilot::onPictureDue()
 {
+    // The picture shows the whole window as designed, also where the screen it opened on
+    // (a small one, or the offscreen platform's 800 x 600) made it scroll its layout.
+    const QSize whole = window_.size().expandedTo(MainForm::DesignSize);
+    if (whole != window_.size()) {
+        window_.resize(whole);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
     const QPixmap picture = window_.grab();
     if (picture.isNull() || !picture.save(screenshot_)) {
         report(QStringLiteral("cannot save the picture to %1").arg(screenshot_));
