@@ -5,6 +5,11 @@
 #include <QLoggingCategory>
 
 #include <cstdio>
+#include <cstring>
+
+#ifdef Q_OS_LINUX
+#include "fleet/epolldispatcher.h"
+#endif
 
 int main(int argc, char *argv[])
 {
@@ -12,6 +17,16 @@ int main(int argc, char *argv[])
     // GLib one, and a history download wakes up once per record.
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+#ifdef Q_OS_LINUX
+    // serve holds a connection to every controller of its fleet, and a poll() over all of
+    // them on every wake-up would cost more than the polling itself. QELN_DISPATCHER=qt keeps
+    // Qt's own, to compare.
+    int word = 1;
+    while (word < argc && std::strcmp(argv[word], "--trace") == 0)
+        ++word;
+    if (word < argc && std::strcmp(argv[word], "serve") == 0 && qgetenv("QELN_DISPATCHER") != "qt")
+        QCoreApplication::setEventDispatcher(new qeln::fleet::EpollEventDispatcher);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qeln-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QELN_VERSION));

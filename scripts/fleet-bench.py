@@ -12,6 +12,9 @@ late) over loopback TCP at a fixed interval for a while. Printed:
 Goals from the issue: under 10 % of one core, under 250 MB, p99 lateness under 50 ms,
 a scrape under 250 ms.
 
+serve watches its connections with epoll; run the script under QELN_DISPATCHER=qt to measure it
+on Qt's own event loop instead, for comparison.
+
 Usage: scripts/fleet-bench.py [--controllers 1000] [--seconds 180] [--interval 10] [--build build]
 """
 import argparse

@@ -1,0 +1,281 @@
+// The whole test runs on the epoll dispatcher (see main() below), including QSignalSpy's and
+// QTest's own waiting, as serve's event loop does.
+#include "fleet/epolldispatcher.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+
+#include <future>
+#include <memory>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using qeln::fleet::EpollEventDispatcher;
+
+namespace {
+
+// Two connected local sockets, closed with the object.
+struct SocketPair {
+    int fd[2] = {-1, -1};
+    SocketPair() { QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fd) == 0); }
+    ~SocketPair()
+    {
+        for (int f : fd) {
+            if (f >= 0)
+                ::close(f);
+        }
+    }
+    void send(int side = 1) { QCOMPARE(::write(fd[side], "x", 1), 1); }
+};
+
+} // namespace
+
+class TestEpollDispatcher : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void installed();
+    void timersFireInDeadlineOrder_data();
+    void timersFireInDeadlineOrder();
+    void repeatingTimerIsNeverEarly();
+    void notifierChangesDuringAPass_data();
+    void notifierChangesDuringAPass();
+    void hangUpDoesNotSpin();
+    void manyConnectionsEcho();
+    void eventPostedFromAnotherThreadWakesTheWait();
+};
+
+void TestEpollDispatcher::installed()
+{
+    QVERIFY(qobject_cast<EpollEventDispatcher *>(QAbstractEventDispatcher::instance()));
+}
+
+void TestEpollDispatcher::timersFireInDeadlineOrder_data()
+{
+    // Single-shot intervals started together; what a slot does to another timer.
+    QTest::addColumn<QList<int>>("intervals");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("by deadline") << QList<int>{30, 5, 20, 0, 10} << "" << "3 1 4 2 0";
+    QTest::newRow("ties keep going") << QList<int>{10, 10, 0} << "" << "2 0 1";
+    QTest::newRow("first stops a later one") << QList<int>{0, 15, 30} << "0 stops 2" << "0 1";
+    QTest::newRow("first restarts a later one") << QList<int>{8, 10, 14} << "0 restarts 1" << "0 2 1";
+    QTest::newRow("restarts itself once") << QList<int>{10, 15} << "0 restarts 0" << "0 1 0";
+}
+
+void TestEpollDispatcher::timersFireInDeadlineOrder()
+{
+    QFETCH(QList<int>, intervals);
+    QFETCH(QString, action);
+    QFETCH(QString, expected);
+    std::vector<std::unique_ptr<QTimer>> timers;
+    QStringList fired;
+    bool acted = false;
+    const QStringList words = action.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (int i = 0; i < intervals.size(); ++i) {
+        auto timer = std::make_unique<QTimer>();
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        timer->setInterval(intervals.at(i));
+        connect(timer.get(), &QTimer::timeout, this, [&, i] {
+            fired << QString::number(i);
+            if (words.size() == 3 && words.at(0).toInt() == i && !acted) {
+                acted = true;
+                QTimer *other = timers.at(words.at(2).toInt()).get();
+                if (words.at(1) == QLatin1String("stops"))
+                    other->stop();
+                else
+                    other->start(); // from now, so after everything else due before
+            }
+        });
+        timers.push_back(std::move(timer));
+    }
+    for (auto &timer : timers)
+        timer->start();
+    const int expectedCount = int(expected.split(QLatin1Char(' ')).size());
+    QTRY_COMPARE_WITH_TIMEOUT(fired.size(), expectedCount, 5000);
+    // Whatever is still running would have fired by twice the longest interval.
+    QTimer settle;
+    settle.setSingleShot(true);
+    QSignalSpy settled(&settle, &QTimer::timeout);
+    settle.start(2 * *std::max_element(intervals.cbegin(), intervals.cend()) + 20);
+    QVERIFY(settled.wait(5000));
+    QCOMPARE(fired.join(QLatin1Char(' ')), expected);
+}
+
+void TestEpollDispatcher::repeatingTimerIsNeverEarly()
+{
+    // Firing k of a repeating timer comes no sooner than k intervals after its start, and
+    // QTimer::remainingTime() counts down within the interval.
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer clock;
+    QList<qint64> at;
+    connect(&timer, &QTimer::timeout, this, [&] {
+        at << clock.nsecsElapsed();
+        if (at.size() == 10)
+            timer.stop();
+    });
+    clock.start();
+    timer.start(7);
+    const int left = timer.remainingTime();
+    QVERIFY2(left >= 0 && left <= 7, qPrintable(QString::number(left)));
+    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 10, 5000);
+    for (int k = 0; k < at.size(); ++k)
+        QVERIFY2(at.at(k) >= (k + 1) * 7'000'000LL, qPrintable(QStringLiteral("firing %1 at %2 ns").arg(k + 1).arg(at.at(k))));
+    QCOMPARE(timer.remainingTime(), -1);
+}
+
+void TestEpollDispatcher::notifierChangesDuringAPass_data()
+{
+    // Two descriptors ready in the same pass; the first one's slot changes the other notifier.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("otherActivations");
+    QTest::newRow("deletes it") << "delete" << 0;
+    QTest::newRow("disables it") << "disable" << 0;
+    QTest::newRow("disables and enables it") << "toggle" << 1;
+    QTest::newRow("leaves it") << "" << 1;
+}
+
+void TestEpollDispatcher::notifierChangesDuringAPass()
+{
+    QFETCH(QString, change);
+    QFETCH(int, otherActivations);
+    SocketPair a, b;
+    auto na = std::make_unique<QSocketNotifier>(a.fd[0], QSocketNotifier::Read);
+    auto nb = std::make_unique<QSocketNotifier>(b.fd[0], QSocketNotifier::Read);
+    QSocketNotifier *notifiers[2] = {na.get(), nb.get()};
+    std::unique_ptr<QSocketNotifier> *owners[2] = {&na, &nb};
+    int activations[2] = {0, 0};
+    int first = -1;
+    for (int i = 0; i < 2; ++i) {
+        connect(notifiers[i], &QSocketNotifier::activated, this, [&, i] {
+            ++activations[i];
+            char byte;
+            (void)::read(i == 0 ? a.fd[0] : b.fd[0], &byte, 1);
+            if (first >= 0)
+                return;
+            first = i;
+            std::unique_ptr<QSocketNotifier> &other = *owners[1 - i];
+            if (change == QLatin1String("delete"))
+                other.reset();
+            else if (change == QLatin1String("disable"))
+                other->setEnabled(false);
+            else if (change == QLatin1String("toggle")) {
+                other->setEnabled(false);
+                other->setEnabled(true);
+            }
+        });
+    }
+    a.send();
+    b.send();
+    QTRY_VERIFY_WITH_TIMEOUT(first >= 0, 5000);
+    // The other descriptor stays readable: a notifier still enabled hears it now or next pass.
+    QTimer settle;
+    settle.setSingleShot(true);
+    QSignalSpy settled(&settle, &QTimer::timeout);
+    settle.start(50);
+    QVERIFY(settled.wait(5000));
+    QCOMPARE(activations[first], 1);
+    QCOMPARE(activations[1 - first], otherActivations);
+}
+
+void TestEpollDispatcher::hangUpDoesNotSpin()
+{
+    // A peer that hangs up leaves its descriptor reporting a hang-up for ever; once nobody
+    // listens to it, the loop must sleep until its next timer rather than spin.
+    auto pair = std::make_unique<SocketPair>();
+    QSocketNotifier notifier(pair->fd[0], QSocketNotifier::Read);
+    QSignalSpy heard(&notifier, &QSocketNotifier::activated);
+    ::close(pair->fd[1]);
+    pair->fd[1] = -1;
+    QVERIFY(heard.wait(5000));
+    notifier.setEnabled(false);
+
+    int wakeUps = 0;
+    auto *dispatcher = QAbstractEventDispatcher::instance();
+    const auto counting = connect(dispatcher, &QAbstractEventDispatcher::awake, this, [&] { ++wakeUps; });
+    QTimer quiet;
+    quiet.setSingleShot(true);
+    QSignalSpy done(&quiet, &QTimer::timeout);
+    quiet.start(100);
+    QVERIFY(done.wait(5000));
+    disconnect(counting);
+    QVERIFY2(wakeUps < 20, qPrintable(QStringLiteral("%1 wake-ups in 100 ms").arg(wakeUps)));
+}
+
+void TestEpollDispatcher::manyConnectionsEcho()
+{
+    // More connections than one pass takes (256), each asking and hearing back once, then the
+    // server hangs up on all of them.
+    constexpr int Connections = 400;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    std::vector<std::unique_ptr<QTcpSocket>> accepted;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *s = server.nextPendingConnection()) {
+            connect(s, &QTcpSocket::readyRead, s, [s] { s->write(s->readAll()); });
+            accepted.emplace_back(s);
+        }
+    });
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    int answered = 0;
+    int lost = 0;
+    for (int i = 0; i < Connections; ++i) {
+        auto client = std::make_unique<QTcpSocket>();
+        QTcpSocket *c = client.get();
+        const QByteArray ask = QByteArray::number(i);
+        connect(c, &QTcpSocket::connected, c, [c, ask] { c->write(ask); });
+        connect(c, &QTcpSocket::readyRead, c, [c, ask, &answered] {
+            if (c->bytesAvailable() >= ask.size() && c->readAll() == ask)
+                ++answered;
+        });
+        connect(c, &QTcpSocket::disconnected, c, [&lost] { ++lost; });
+        c->connectToHost(server.serverAddress(), server.serverPort());
+        clients.push_back(std::move(client));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(answered, Connections, 20000);
+    for (auto &s : accepted)
+        s->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(lost, Connections, 20000);
+}
+
+void TestEpollDispatcher::eventPostedFromAnotherThreadWakesTheWait()
+{
+    // The other thread posts once this one sleeps, with nothing else due for 9 s: only the
+    // wake-up ends the sleep in time.
+    QObject receiver;
+    QSignalSpy arrived(&receiver, &QObject::objectNameChanged);
+    std::promise<void> asleep;
+    bool told = false;
+    const auto telling = connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this, [&] {
+        if (!std::exchange(told, true))
+            asleep.set_value();
+    });
+    std::thread poster([&receiver, sleeping = asleep.get_future()] {
+        sleeping.wait();
+        QMetaObject::invokeMethod(&receiver, [&receiver] { receiver.setObjectName(QStringLiteral("posted")); },
+                                  Qt::QueuedConnection);
+    });
+    const bool woke = arrived.wait(9000);
+    disconnect(telling);
+    poster.join();
+    QVERIFY(woke);
+    QCOMPARE(receiver.objectName(), QStringLiteral("posted"));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setEventDispatcher(new EpollEventDispatcher);
+    QCoreApplication app(argc, argv);
+    TestEpollDispatcher test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_epolldispatcher.moc"
