@@ -24,6 +24,7 @@ ControllerSnapshot upController(const QString &name)
     c.up = true;
     c.lastSuccessSeconds = 1765100000.25;
     c.pollDurationSeconds = 0.012;
+    c.intervalSeconds = 12.5;
     c.requests = {41, 2, 1, 0, 3};
     c.model = QStringLiteral("QELN-2KN");
     c.firmware = QStringLiteral("QELN-2KN  F/W V1.2.0.5  (2023/06/15)");
@@ -61,6 +62,7 @@ void TestFleetCollector::series_data()
     QTest::newRow("requests by result") << "qeln_requests_total{controller=\"site-a\",result=\"link_error\"} 3" << true;
     QTest::newRow("down: its requests stay") << "qeln_requests_total{controller=\"site-b\",result=\"timeout\"} 7" << true;
     QTest::newRow("down: no measurement") << "qeln_dc_output_voltage_volts{controller=\"site-b\"}" << false;
+    QTest::newRow("its interval") << "qeln_poll_interval_seconds{controller=\"site-a\"} 12.5" << true;
     QTest::newRow("down: no last success yet") << "qeln_last_success_timestamp_seconds{controller=\"site-b\"}" << false;
     QTest::newRow("removed: nothing") << "controller=\"site-c\"" << false;
     QTest::newRow("info") << "qeln_info{controller=\"site-a\",firmware=\"QELN-2KN  F/W V1.2.0.5  (2023/06/15)\","

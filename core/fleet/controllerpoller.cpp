@@ -79,6 +79,7 @@ ControllerSnapshot ControllerPoller::snapshot() const
     c.up = up_;
     c.lastSuccessSeconds = lastSuccessSeconds_;
     c.pollDurationSeconds = lastDurationSeconds_;
+    c.intervalSeconds = config_.interval.count() / 1000.0;
     for (size_t r = 0; r < counts_.size(); ++r)
         c.requests[r] = double(counts_[r]);
     c.model = model_;

@@ -25,6 +25,7 @@ constexpr Help Families[] = {
     {"qeln_up", "1 while the last poll of the controller decoded a status, else 0.", MetricType::Gauge},
     {"qeln_last_success_timestamp_seconds", "When the last good poll ended (Unix time).", MetricType::Gauge},
     {"qeln_poll_duration_seconds", "Round trip of the last good poll.", MetricType::Gauge},
+    {"qeln_poll_interval_seconds", "The controller's poll interval from the config.", MetricType::Gauge},
     {"qeln_requests_total", "Status polls by their outcome.", MetricType::Counter},
     {"qeln_info", "The controller's model and firmware as the console shows them, with the config's labels.",
      MetricType::Gauge},
@@ -115,6 +116,8 @@ std::vector<prometheus::MetricFamily> FleetCollector::Collect() const
             add("qeln_last_success_timestamp_seconds", {controller}, *c->lastSuccessSeconds);
         if (c->pollDurationSeconds)
             add("qeln_poll_duration_seconds", {controller}, *c->pollDurationSeconds);
+        if (c->intervalSeconds > 0)
+            add("qeln_poll_interval_seconds", {controller}, c->intervalSeconds);
         for (size_t r = 0; r < c->requests.size(); ++r)
             add("qeln_requests_total", {controller, {"result", ResultNames[r]}}, c->requests[r]);
         std::vector<ClientMetric::Label> info{controller, {"firmware", utf8(c->firmware)}, {"model", utf8(c->model)}};

@@ -24,6 +24,7 @@ struct ControllerSnapshot {
     bool up = false;
     std::optional<double> lastSuccessSeconds; // Unix time of the last good poll
     std::optional<double> pollDurationSeconds; // its round trip
+    double intervalSeconds = 0;                // its poll interval from the config
     std::array<double, 5> requests{};          // by PollResult: ok, timeout, corrupt, exception, link_error
     QString model;
     QString firmware;

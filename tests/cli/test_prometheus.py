@@ -27,7 +27,7 @@ DEPLOY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "d
 CLI = SIM = None
 
 # Series a controller keeps while it is down; every other one is a measurement, alarm or contact.
-KEPT_WHILE_DOWN = "qeln_up|qeln_info|qeln_requests_total|qeln_last_success_timestamp_seconds|qeln_poll_duration_seconds"
+KEPT_WHILE_DOWN = "qeln_up|qeln_info|qeln_requests_total|qeln_last_success_timestamp_seconds|qeln_poll_duration_seconds|qeln_poll_interval_seconds"
 
 
 def promtool(*args, cwd=None):
