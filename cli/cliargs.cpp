@@ -96,6 +96,11 @@ bool parseCommand(const QString &name, const QStringList &rest, bool haveLink, C
             return fail(error, QStringLiteral("serve: the controllers come from --config, not --link"));
         return true;
     }
+    if (out.command == CliArgs::Command::TrendList || out.command == CliArgs::Command::TrendExport) {
+        if (haveLink)
+            return fail(error, QStringLiteral("trend: it reads a recording (--db), not a controller"));
+        return true;
+    }
     if (!haveLink && out.command != CliArgs::Command::SettingsHelp)
         return fail(error, QStringLiteral("--link is required"));
     return true;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
 #include <utility>
 
 namespace qeln {
@@ -58,12 +59,22 @@ struct ServeOptions {
     QString webConfig;
 };
 
+// record and trend: the recording, the span, the channels (indexes), the step and the file.
+struct TrendOptions {
+    QString db;
+    qint64 from = std::numeric_limits<qint64>::min();
+    qint64 to = std::numeric_limits<qint64>::max();
+    QList<int> channels; // empty: all
+    qint64 stepMs = 0;   // 0: one row per status
+    QString out;
+};
+
 // The command line: the options every command shares, then the command's own options.
 struct CliArgs {
     enum class Command {
         None, Help, Version, Status, Write, Log, History, ClearHistory,
         SettingsHelp, SettingsShow, SettingsDiff, SettingsApply, ClockSet, ClockSync, Calibrate, Factory,
-        IpShow, IpApply, Serve,
+        IpShow, IpApply, Serve, Record, TrendList, TrendExport,
     };
     Command command = Command::None;
     // The command word as given: the key into the command table (cli/clicommands.h).
@@ -79,6 +90,7 @@ struct CliArgs {
     ConfigOptions config;
     IpOptions ip;
     ServeOptions serve;
+    TrendOptions trend;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".

@@ -5,6 +5,7 @@
 #include "clilogger.h"
 #include "clirunner.h"
 #include "cliserve.h"
+#include "clitrend.h"
 #include "clisettings.h"
 
 #include <QCoreApplication>
@@ -100,6 +101,20 @@ const CliCommandEntry Commands[] = {
      "                      'ip show --json' are ignored; each key once, at most 1 MB);\n"
      "                      a text not given goes back as the bytes read; --dry-run\n"
      "                      prints the block in hex instead of sending it\n"},
+    {QLatin1String("record"), &CliRecord::parseArgs, &runOnEventLoop<CliRecord>, true,
+     "  record [--db FILE]  poll the status as the console does and record every decoded\n"
+     "                      status into a trend file (default: trends/ in the current\n"
+     "                      folder, one file per controller) until SIGINT or SIGTERM\n"},
+    {QLatin1String("trend"), &parseTrendArgs, &runTrend, false,
+     "  trend list --db FILE\n"
+     "                      the recording's span, and each channel with its unit, first\n"
+     "                      and last sample and sample count (no --link)\n"
+     "  trend export --db FILE [--from T] [--to T] [--channels a,b] [--step 1m]\n"
+     "               [--out F.csv|F.xlsx]\n"
+     "                      the recorded values as CSV (on standard output without\n"
+     "                      --out): one row per status, or per step the mean with _min\n"
+     "                      and _max; T as 2026-12-07T09:30:00+09:00 or a date; an\n"
+     "                      existing file is never replaced\n"},
     {QLatin1String("serve"), &CliServe::parseArgs, &runServe, true,
      "  serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
      "                      fleet exporter for Prometheus: polls every controller of the\n"

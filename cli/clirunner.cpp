@@ -77,7 +77,7 @@ void CliRunner::linkOpened()
     const int wait = args_.link.tcp ? TcpAckGuardMs : SerialAckWaitMs;
     connect(&engine_, &LinkEngine::requestSent, this, [this, wait] { deadline_.start(wait); });
     deadline_.start(wait);
-    if (!engine_.startWrites(writes))
+    if (!engine_.startWrites(writes, QStringLiteral("qeln-cli write")))
         finish(2, QStringLiteral("the writes could not be queued"));
 }
 

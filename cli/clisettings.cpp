@@ -343,7 +343,7 @@ void CliSettings::startWriting(const config::WritePlan &plan)
     engine_.holdPolling();
     written_ = plan.writes;
     deadline_.start(WriteGuardMs);
-    if (!engine_.startWrites(plan.writes))
+    if (!engine_.startWrites(plan.writes, QStringLiteral("qeln-cli ") + args_.commandName))
         finish(1, QStringLiteral("the write sequence could not be started; nothing was sent"));
 }
 

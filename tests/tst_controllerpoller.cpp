@@ -111,7 +111,7 @@ void TestControllerPoller::polls()
         bool found = false;
         for (const fleet::Sample &s : poller.samples()) {
             if (s.name == "qeln_dc_output_voltage_volts") {
-                QCOMPARE(s.value, *fleet::shownNumber(view, QStringLiteral("Lable_DCV")));
+                QCOMPARE(s.value, *shownNumber(view, QStringLiteral("Lable_DCV")));
                 found = true;
             }
         }

@@ -2,7 +2,6 @@
 
 #include "monitor/alarmmodel.h"
 
-#include <QRegularExpression>
 
 namespace qeln::fleet {
 
@@ -39,23 +38,6 @@ void add(QList<Sample> &out, const char *metric, std::optional<double> value,
 }
 
 } // namespace
-
-std::optional<double> shownNumber(const StatusView &view, const QString &control)
-{
-    if (!shown(view, control))
-        return std::nullopt;
-    const auto text = view.texts.constFind(control);
-    if (text == view.texts.cend())
-        return std::nullopt;
-    // "caption : number unit": the number right after the colon, the unit after a blank.
-    static const QRegularExpression number(QStringLiteral(":\\s*([+-]?\\d+(?:\\.\\d+)?)(?:\\s|$)"));
-    const QRegularExpressionMatch m = number.match(*text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double value = m.captured(1).toDouble(&ok);
-    return ok ? std::optional<double>(value) : std::nullopt;
-}
 
 QList<Sample> statusSamples(const StatusView &view, const ConsoleState &state)
 {

@@ -21,11 +21,6 @@ struct Sample {
     bool operator==(const Sample &) const = default;
 };
 
-// The number a shown text of the status page carries ("AC전압 : 220.6 V" → 220.6,
-// "Battery온도 : +25.0  C" → 25.0), or nothing when the decode hid the control or its text
-// holds no number (an open sensor: "Open").
-std::optional<double> shownNumber(const StatusView &view, const QString &control);
-
 // The measurement, alarm and dry-contact samples of one decoded status, each the number the
 // status page shows for the same status block:
 // - the power-flow picture: AC voltage and current, DC voltage, load current, set voltage,

@@ -85,8 +85,11 @@ public:
     // acknowledgement sends the one before it, " Setting Sucess!!" follows the last. Returns
     // false and sends nothing when the list is empty, longer than the queue, names a register
     // or value outside 0..65535, or a sequence is still running.
-    bool startWrites(const QList<RegisterWrite> &writes);
+    // `source` names who asks (a dialog, a command) for whoever records the writes made.
+    bool startWrites(const QList<RegisterWrite> &writes, const QString &source = {});
     bool writeSequenceRunning() const { return writeSequence_.running; }
+    // Who started the running (or last) write sequence.
+    const QString &writeSource() const { return writeSource_; }
     // The count, or one record, of a log: sent at once (serial) or in turn (TCP).
     void requestHistoryCount(LogKind log);
     void requestHistoryRecord(LogKind log, int record);
@@ -197,6 +200,7 @@ private:
     // The write queue: entries sent from the last to the first, each on the
     // acknowledgement of the one before.
     QList<RegisterWrite> writes_;
+    QString writeSource_;
     int writeCount_ = 0;          // entries not yet sent, +1 while filling
     struct {
         RegisterWrite write;

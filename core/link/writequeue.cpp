@@ -13,7 +13,7 @@ namespace {
 const QString SettingSuccess = QStringLiteral(" Setting Sucess!!");
 } // namespace
 
-bool LinkEngine::startWrites(const QList<RegisterWrite> &writes)
+bool LinkEngine::startWrites(const QList<RegisterWrite> &writes, const QString &source)
 {
     if (writes.isEmpty() || writes.size() > WriteQueueCapacity || writeSequence_.running)
         return false;
@@ -22,6 +22,7 @@ bool LinkEngine::startWrites(const QList<RegisterWrite> &writes)
             return false;
     }
     writes_ = writes;
+    writeSource_ = source;
     // The last entry goes first; writeCount_ counts the entries still to send.
     const int n = int(writes.size());
     writeCount_ = n - 1;

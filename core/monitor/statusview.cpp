@@ -8,6 +8,7 @@
 #include "link/hextext.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QList>
 
 namespace qeln {
@@ -351,6 +352,23 @@ StatusView decodeStatusView(ConsoleState &s)
     v.visible[QStringLiteral("mFactoryInitial")] = false;
     decodeAlarmWords(s, v);
     return v;
+}
+
+std::optional<double> shownNumber(const StatusView &view, const QString &control)
+{
+    if (!view.visible.value(control, true))
+        return std::nullopt;
+    const auto text = view.texts.constFind(control);
+    if (text == view.texts.cend())
+        return std::nullopt;
+    // "caption : number unit": the number right after the colon, the unit after a blank.
+    static const QRegularExpression number(QStringLiteral(":\\s*([+-]?\\d+(?:\\.\\d+)?)(?:\\s|$)"));
+    const QRegularExpressionMatch m = number.match(*text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double value = m.captured(1).toDouble(&ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
 }
 
 } // namespace qeln

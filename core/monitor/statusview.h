@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace qeln {
 
 // What one status decode shows, as data: the windows only apply it. Every key is the
@@ -34,6 +36,11 @@ struct StatusView {
 // SetVoltageText, AlarmWordsText, LastAlarmWordsText, StatusTimeText, StatusFirmwareText) and
 // ContactAlarmMasks. The module tree and the data-log line are the caller's (LiveMonitor).
 StatusView decodeStatusView(ConsoleState &state);
+
+// The number a shown text of the status page carries ("AC전압 : 220.6 V" → 220.6,
+// "Battery온도 : +25.0  C" → 25.0), or nothing when the decode hid the control or its text
+// holds no number (an open sensor: "Open").
+std::optional<double> shownNumber(const StatusView &view, const QString &control);
 
 // Status register n (1-based) of the last status response.
 inline int statusRegister(const ConsoleState &state, int n)

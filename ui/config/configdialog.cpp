@@ -80,7 +80,7 @@ bool ConfigDialog::submit(const config::WritePlan &plan)
     bool sent = false;
     QString refusal = plan.refusal;
     if (!plan.refused() && !plan.writes.isEmpty()) {
-        sent = engine_.startWrites(plan.writes);
+        sent = engine_.startWrites(plan.writes, windowTitle());
         if (!sent)
             refusal = QStringLiteral("The previous settings are still being written; nothing was "
                                      "sent. Press the button again when they are done.");

@@ -1,0 +1,265 @@
+#include "clitrend.h"
+
+#include "clilink.h"
+#include "clisignals.h"
+#include "fleet/duration.h"
+#include "link/transport.h"
+#include "monitor/livemonitor.h"
+#include "trend/recorder.h"
+#include "trend/trendexport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimeZone>
+
+#include <csignal>
+#include <cstdio>
+
+namespace qeln {
+
+namespace {
+
+using cliargs::fail;
+
+void say(FILE *to, const QString &line)
+{
+    std::fprintf(to, "%s\n", line.toUtf8().constData());
+    std::fflush(to);
+}
+
+// "2026-12-07T09:30:00+09:00", "2026-12-07T09:30" (local time), "2026-12-07" (its start).
+bool parseTime(const QString &text, qint64 &ms)
+{
+    QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!t.isValid()) {
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (day.isValid())
+            t = day.startOfDay();
+    }
+    if (!t.isValid())
+        return false;
+    ms = t.toMSecsSinceEpoch();
+    return true;
+}
+
+} // namespace
+
+bool parseTrendArgs(const QStringList &args, CliArgs &out, QString &error)
+{
+    if (args.isEmpty() || (args.first() != QLatin1String("list") && args.first() != QLatin1String("export")))
+        return fail(error, QStringLiteral("trend: list or export?"));
+    const bool exporting = args.first() == QLatin1String("export");
+    const QString where = QStringLiteral("trend ") + args.first();
+    out.command = exporting ? CliArgs::Command::TrendExport : CliArgs::Command::TrendList;
+    for (cliargs::ArgCursor c(args.mid(1), out.trace); c.next();) {
+        static const QLatin1StringView Options[] = {QLatin1String("--db"), QLatin1String("--from"), QLatin1String("--to"),
+                                                    QLatin1String("--channels"), QLatin1String("--step"), QLatin1String("--out")};
+        int option = -1;
+        for (int i = 0; i < (exporting ? 6 : 1); ++i) {
+            if (c.isOption(Options[i]))
+                option = i;
+        }
+        if (option < 0)
+            return cliargs::unexpected(error, where, c.arg());
+        QString value;
+        if (!c.takeValue(value) || value.isEmpty())
+            return fail(error, QStringLiteral("%1: %2 needs a value").arg(where, Options[option]));
+        switch (option) {
+        case 0:
+            out.trend.db = value;
+            break;
+        case 1:
+        case 2:
+            if (!parseTime(value, option == 1 ? out.trend.from : out.trend.to))
+                return fail(error, QStringLiteral("%1: bad time '%2' (2026-12-07T09:30:00+09:00, or a date)").arg(where, value));
+            break;
+        case 3:
+            for (const QString &name : value.split(QLatin1Char(','))) {
+                const int index = trend::channelIndex(name.trimmed());
+                if (index < 0)
+                    return fail(error, QStringLiteral("%1: unknown channel '%2' (%3)")
+                                           .arg(where, name, trend::channelNames().join(QLatin1Char(','))));
+                out.trend.channels << index;
+            }
+            break;
+        case 4: {
+            std::chrono::milliseconds step{};
+            QString why;
+            if (!fleet::parseDuration(value, step, why) || step.count() < 1000)
+                return fail(error, QStringLiteral("%1: bad step '%2' (a whole number of seconds at least: 10s, 1m, 1h)")
+                                       .arg(where, value));
+            out.trend.stepMs = step.count();
+            break;
+        }
+        case 5:
+            if (!value.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
+                && !value.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
+                return fail(error, QStringLiteral("%1: --out takes a .csv or .xlsx file").arg(where));
+            out.trend.out = value;
+            break;
+        }
+    }
+    if (out.trend.db.isEmpty())
+        return fail(error, QStringLiteral("%1: --db FILE is required").arg(where));
+    if (out.trend.from > out.trend.to)
+        return fail(error, QStringLiteral("%1: --from is after --to").arg(where));
+    return true;
+}
+
+int runTrend(const CliArgs &args)
+{
+    trend::TrendStore store;
+    QString error;
+    if (!store.open(args.trend.db, trend::TrendStore::Mode::Read, error)) {
+        say(stderr, QStringLiteral("qeln-cli: ") + error);
+        return 1;
+    }
+    const auto &channels = trend::channels();
+    if (args.command == CliArgs::Command::TrendList) {
+        const auto span = store.span();
+        say(stdout, QStringLiteral("file: %1").arg(QFileInfo(args.trend.db).absoluteFilePath()));
+        const QString model = store.meta(QStringLiteral("model"));
+        const QString link = store.meta(QStringLiteral("link"));
+        if (!model.isEmpty() || !link.isEmpty())
+            say(stdout, QStringLiteral("controller: %1 %2").arg(model, link).trimmed());
+        if (!span) {
+            say(stdout, QStringLiteral("span: empty"));
+            return 0;
+        }
+        say(stdout, QStringLiteral("span: %1 .. %2, %3 statuses")
+                        .arg(trend::isoTime(span->first), trend::isoTime(span->last))
+                        .arg(span->samples));
+        say(stdout, QStringLiteral("channel\tunit\tfirst\tlast\tsamples"));
+        const auto spans = store.channelSpans();
+        for (int c = 0; c < trend::ChannelCount; ++c) {
+            const auto found = spans.find(c);
+            if (found == spans.end())
+                continue;
+            say(stdout, QStringLiteral("%1\t%2\t%3\t%4\t%5")
+                            .arg(QLatin1String(channels[size_t(c)].name), QString::fromUtf8(channels[size_t(c)].unit),
+                                 trend::isoTime(found->second.first), trend::isoTime(found->second.last))
+                            .arg(found->second.samples));
+        }
+        return 0;
+    }
+
+    QList<int> wanted = args.trend.channels;
+    if (wanted.isEmpty()) {
+        for (int c = 0; c < trend::ChannelCount; ++c)
+            wanted << c;
+    }
+    const trend::TrendTable table = trend::trendTable(store, wanted, args.trend.from, args.trend.to, args.trend.stepMs);
+    if (args.trend.out.isEmpty()) {
+        const QByteArray csv = trend::trendCsv(table);
+        std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
+        std::fflush(stdout);
+        return std::ferror(stdout) ? 1 : 0;
+    }
+    if (!trend::writeTrendFile(args.trend.out, table, error)) {
+        say(stderr, QStringLiteral("qeln-cli: ") + error);
+        return 1;
+    }
+    say(stdout, QFileInfo(args.trend.out).absoluteFilePath());
+    return 0;
+}
+
+bool CliRecord::parseArgs(const QStringList &args, CliArgs &out, QString &error)
+{
+    out.command = CliArgs::Command::Record;
+    for (cliargs::ArgCursor c(args, out.trace); c.next();) {
+        if (!c.isOption(QLatin1String("--db")))
+            return cliargs::unexpected(error, QStringLiteral("record"), c.arg());
+        if (!c.takeValue(out.trend.db) || out.trend.db.isEmpty())
+            return fail(error, QStringLiteral("record: --db needs a file"));
+    }
+    return true;
+}
+
+CliRecord::CliRecord(const CliArgs &args, QObject *parent)
+    : CliCommand(args, parent)
+{
+    monitor_ = std::make_unique<LiveMonitor>(engine_);
+    recorder_ = std::make_unique<trend::Recorder>();
+    if (!args_.trend.db.isEmpty())
+        recorder_->setFile(QFileInfo(args_.trend.db).absoluteFilePath());
+    else
+        recorder_->setOutputFolder(QDir::currentPath());
+    const LinkTarget &l = args_.link;
+    recorder_->setLink(l.tcp ? QStringLiteral("tcp:%1:%2").arg(l.host).arg(l.port) : QStringLiteral("serial:") + l.device);
+    connect(recorder_.get(), &trend::Recorder::paused, this,
+            [](const QString &message) { say(stderr, QStringLiteral("qeln-cli: ") + message); });
+    connect(recorder_.get(), &trend::Recorder::resumed, this,
+            [] { say(stderr, QStringLiteral("qeln-cli: trend recording goes on")); });
+    connect(monitor_.get(), &LiveMonitor::viewDecoded, this, [this](const StatusView &view) {
+        if (done())
+            return;
+        recorder_->addStatus(state_, view, QDateTime::currentMSecsSinceEpoch());
+        if (!answered_) {
+            answered_ = true;
+            deadline_.stop();
+            if (!recorder_->filePath().isEmpty())
+                say(stdout, recorder_->filePath());
+        }
+    });
+}
+
+CliRecord::~CliRecord() = default;
+
+void CliRecord::start()
+{
+    // A file named on the command line must take a recording before anything is sent.
+    if (!args_.trend.db.isEmpty()) {
+        trend::TrendStore probe;
+        QString why;
+        if (!probe.open(QFileInfo(args_.trend.db).absoluteFilePath(), trend::TrendStore::Mode::Record, why)) {
+            finish(2, why);
+            return;
+        }
+    }
+    signals_ = new SignalWatcher(this);
+    connect(signals_, &SignalWatcher::received, this, &CliRecord::onSignal);
+    QString reason;
+    if (!signals_->watch({SIGINT, SIGTERM}, reason)) {
+        finish(1, reason);
+        return;
+    }
+    deadline_.start(FirstStatusWaitMs);
+    CliCommand::start();
+}
+
+void CliRecord::linkOpened()
+{
+    startStatusPoll(false);
+}
+
+void CliRecord::linkFailed(const QString &reason)
+{
+    if (!answered_)
+        CliCommand::linkFailed(reason);
+}
+
+void CliRecord::deadlinePassed()
+{
+    if (!answered_)
+        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(FirstStatusWaitMs / 1000));
+}
+
+void CliRecord::onSignal()
+{
+    if (done())
+        return;
+    engine_.stopPolling();
+    recorder_->close();
+    finish(0);
+}
+
+void CliRecord::stopping()
+{
+    if (recorder_)
+        recorder_->close();
+}
+
+} // namespace qeln

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "link/registerwrite.h"
+#include "monitor/statusview.h"
+#include "trend/trendstore.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace qeln::trend {
+
+// Records every decoded status of a connection into its trend file, with the alarms that start
+// or clear and the writes the console makes. What it is given is committed once a second (a
+// killed program loses at most that second). A full or unwritable disk pauses recording with
+// one message; it tries again every minute while monitoring goes on, and never damages what
+// was written.
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    explicit Recorder(QObject *parent = nullptr);
+    ~Recorder() override;
+
+    // Where recordings go: `trends/` under the output folder. Takes effect with the next file.
+    void setOutputFolder(const QString &folder);
+    // A file of the caller's choice instead of one per controller (`qeln-cli record --db`).
+    void setFile(const QString &path);
+    // The connection: "tcp:HOST:PORT" or "serial:DEVICE"; names the file while the
+    // controller's serial number is unknown.
+    void setLink(const QString &link);
+    // The controller's serial number, once read; names the file with the model.
+    void setSerialNumber(const QString &serial);
+
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool on);
+    bool isPaused() const { return paused_; }
+    // The file being written (empty before the first status).
+    QString filePath() const;
+
+    // A status was decoded: its registers, the page's view of it, and when.
+    void addStatus(const ConsoleState &state, const StatusView &view, qint64 timeMs);
+    // A write the console made and the controller acknowledged.
+    void addWrite(const RegisterWrite &write, const QString &source, qint64 timeMs);
+    // Writes what is held now (on stop and before the program ends).
+    void flushNow();
+    // Closes the file; the next status opens it again.
+    void close();
+
+    // Tests: the clock for pruning and the retry interval.
+    void setRetryInterval(int ms) { retry_.setInterval(ms); }
+
+    // The file name for a controller: "MODEL_SERIAL.trend.sqlite", or by link while the
+    // serial number is unknown: "MODEL_tcp-HOST-PORT.trend.sqlite".
+    static QString fileNameFor(const QString &model, const QString &serial, const QString &link);
+
+Q_SIGNALS:
+    void enabledChanged(bool on);
+    // Recording stopped for a reason the operator must know (said once until it records again).
+    void paused(const QString &message);
+    void resumed();
+    // A commit went to the file (tests wait on it).
+    void flushed();
+
+private:
+    bool ensureOpen(const QString &model);
+    void onCommitTick();
+    void pause(const QString &why);
+
+    std::unique_ptr<TrendStore> store_;
+    QString folder_;
+    QString fixedFile_;
+    QString link_;
+    QString serial_;
+    QString model_;
+    QString openPath_;
+    bool enabled_ = true;
+    bool paused_ = false;
+    bool reported_ = false; // the pause was told; told again only after recording worked
+    bool haveAlarms_ = false;
+    QStringList lastAlarms_;
+    qint64 lastPruneMs_ = 0;
+    QTimer commit_;
+    QTimer retry_;
+};
+
+} // namespace qeln::trend
