@@ -39,6 +39,16 @@ int storedChannels(const QByteArray &bytes)
 
 } // namespace
 
+qint64 drawStepMs(qint64 spanMs, int buckets)
+{
+    const qint64 step = std::max<qint64>(spanMs / std::max(buckets, 1), 1000);
+    if (step < MinuteMs)
+        return step / 1000 * 1000;
+    if (step < 20 * MinuteMs)
+        return (step + MinuteMs / 2) / MinuteMs * MinuteMs;
+    return std::max<qint64>((step + HourMs / 2) / HourMs, 1) * HourMs;
+}
+
 QString isoTime(qint64 ms)
 {
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);

@@ -38,6 +38,11 @@ struct Bucket {
     friend bool operator==(const Bucket &, const Bucket &) = default;
 };
 
+// The bucket width for drawing `spanMs` in about `buckets` buckets (each drawn as its min and
+// max, two points): under a minute, from the raw statuses (at least a second); then whole
+// minutes from the minute summaries; from 20 minutes on, whole hours from the hour summaries.
+qint64 drawStepMs(qint64 spanMs, int buckets);
+
 // A time as ISO 8601 in local time with its UTC offset: "2026-12-07T09:30:00.000+09:00".
 QString isoTime(qint64 ms);
 
