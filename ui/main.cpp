@@ -59,6 +59,7 @@ struct ConsoleOptions {
     std::optional<QString> scenario;
     double speed = 1.0;
     int screenshotDelayMs = 1500;
+    QString screenshotPage;
     // Logging in, connecting and the pictures are done without the operator.
     bool autopilot = false;
 };
@@ -91,7 +92,8 @@ std::optional<int> parseOptions(const QStringList &arguments, ConsoleOptions &o)
     // For the README's picture of the alarm-history window: not an operator's option.
     auto screenshotHistory = option("screenshot-history", "With --demo: download a prefilled alarm history and save a picture of its window to FILE.", "FILE");
     screenshotHistory.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter, fillLog, scenario, speed, screenshotDelay, screenshotHistory});
+    const auto screenshotPage = option("screenshot-page", "With --screenshot: the page the picture shows: Status (default), log or trend.", "PAGE");
+    parser.addOptions({demo, outputDir, screenshot, autoConnect, quitAfter, fillLog, scenario, speed, screenshotDelay, screenshotHistory, screenshotPage});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const auto usage = [](const QString &message) {
@@ -135,6 +137,11 @@ std::optional<int> parseOptions(const QStringList &arguments, ConsoleOptions &o)
         o.speed = parser.value(speed).toDouble(&ok);
         if (!ok || o.speed <= 0 || o.speed > 1000)
             return usage(QStringLiteral("--speed needs a factor above 0 and up to 1000"));
+    }
+    if (parser.isSet(screenshotPage)) {
+        o.screenshotPage = parser.value(screenshotPage);
+        if (!parser.isSet(screenshot) || !QStringList{QStringLiteral("Status"), QStringLiteral("log"), QStringLiteral("trend")}.contains(o.screenshotPage))
+            return usage(QStringLiteral("--screenshot-page needs --screenshot and one of Status, log, trend"));
     }
     if (parser.isSet(screenshotDelay)) {
         const auto ms = number(parser.value(screenshotDelay), 0, 600000);
@@ -222,6 +229,7 @@ int main(int argc, char *argv[])
         pilot->setQuitAfter(options.quitAfterSeconds);
         pilot->setFillLog(options.fillLogLines);
         pilot->setScreenshotDelay(options.screenshotDelayMs);
+        pilot->setScreenshotPage(options.screenshotPage);
         pilot->setHistoryScreenshot(options.historyScreenshot);
         QObject::connect(pilot.get(), &qeln::DemoAutopilot::finished, app.get(), &QCoreApplication::exit, Qt::QueuedConnection);
         QTimer::singleShot(0, pilot.get(), [&] {

@@ -474,4 +474,11 @@ void ConsoleSession::onStatusReceived()
     }
 }
 
+QString ConsoleSession::linkId() const
+{
+    if (state_.LinkIsTcp == 1)
+        return QStringLiteral("tcp:%1:%2").arg(tcp_->host()).arg(tcp_->port());
+    return QStringLiteral("serial:") + serial_->device();
+}
+
 } // namespace qeln

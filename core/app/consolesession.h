@@ -77,6 +77,8 @@ public:
     void confirmConnect(const QString &hostText);
     // The link as the third status-bar panel shows it: the port, or the host address.
     QString linkText() const { return linkText_; }
+    // The link in use as a short identity: "tcp:HOST:PORT" or "serial:DEVICE".
+    QString linkId() const;
     // "Connecting to HOST:PORT ..." while the operator's TCP connect is under way, else empty.
     QString connectingText() const { return connectingText_; }
 

@@ -111,10 +111,19 @@ bool Recorder::ensureOpen(const QString &model)
     flushNow();
     store_.reset();
     openPath_.clear();
+    // Only `trends/` itself is made, inside an output folder that exists: a folder that has
+    // gone is not made again behind the operator's back.
     const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        pause(QStringLiteral("Trend recording paused: the folder %1 cannot be made.").arg(info.absolutePath()));
-        return false;
+    const QDir parent = info.absoluteDir();
+    if (!parent.exists()) {
+        const QDir outer(QFileInfo(parent.absolutePath()).absolutePath());
+        const bool made = fixedFile_.isEmpty() && outer.exists() && outer.mkdir(parent.dirName());
+        if (!made) {
+            pause(QStringLiteral("Trend recording paused: the folder %1 does not exist and cannot be made. Monitoring "
+                                 "goes on; choose an existing output folder.")
+                      .arg(QDir::toNativeSeparators(parent.absolutePath())));
+            return false;
+        }
     }
     auto store = std::make_unique<TrendStore>();
     QString error;

@@ -41,12 +41,14 @@ int storedChannels(const QByteArray &bytes)
 
 qint64 drawStepMs(qint64 spanMs, int buckets)
 {
-    const qint64 step = std::max<qint64>(spanMs / std::max(buckets, 1), 1000);
+    // Rounded up: never more buckets than asked for.
+    const qint64 step = std::max<qint64>((spanMs + buckets - 1) / std::max(buckets, 1), 1000);
+    auto roundUp = [step](qint64 unit) { return (step + unit - 1) / unit * unit; };
     if (step < MinuteMs)
-        return step / 1000 * 1000;
+        return roundUp(1000);
     if (step < 20 * MinuteMs)
-        return (step + MinuteMs / 2) / MinuteMs * MinuteMs;
-    return std::max<qint64>((step + HourMs / 2) / HourMs, 1) * HourMs;
+        return roundUp(MinuteMs);
+    return roundUp(HourMs);
 }
 
 QString isoTime(qint64 ms)
@@ -561,7 +563,7 @@ QList<QList<Bucket>> TrendStore::buckets(const QList<int> &channels, qint64 from
         return out;
     }
     std::vector<std::map<qint64, Acc>> accs(size_t(channels.size()));
-    for (const StatusRow &row : statuses(first, to)) {
+    for (const StatusRow &row : statuses(from, to)) {
         const qint64 bucket = floorTo(row.t, stepMs);
         for (qsizetype i = 0; i < channels.size(); ++i) {
             const int c = channels.at(i);

@@ -38,8 +38,8 @@ struct Bucket {
     friend bool operator==(const Bucket &, const Bucket &) = default;
 };
 
-// The bucket width for drawing `spanMs` in about `buckets` buckets (each drawn as its min and
-// max, two points): under a minute, from the raw statuses (at least a second); then whole
+// The bucket width for drawing `spanMs` in at most (and about) `buckets` buckets (each drawn as
+// its min and max, two points): under a minute, from the raw statuses (at least a second); then whole
 // minutes from the minute summaries; from 20 minutes on, whole hours from the hour summaries.
 qint64 drawStepMs(qint64 spanMs, int buckets);
 

@@ -5,10 +5,13 @@
 #include "history/historydownload.h"
 #include "history/historywindow.h"
 #include "monitor/livemonitor.h"
+#include "trend/recorder.h"
+#include "trend/trendpage.h"
 
 #include <QAction>
 #include <QFile>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -89,6 +92,22 @@ void DemoAutopilot::onPictureDue()
     const QSize whole = window_.size().expandedTo(MainForm::DesignSize);
     if (whole != window_.size()) {
         window_.resize(whole);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    }
+    if (screenshotPage_ == QLatin1String("trend") || screenshotPage_ == QLatin1String("log")) {
+        auto *pages = window_.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
+        for (int i = 0; pages && i < pages->count(); ++i) {
+            if (pages->tabText(i) == screenshotPage_)
+                pages->setCurrentIndex(i);
+        }
+        if (TrendPage *trend = window_.trendPage(); trend && screenshotPage_ == QLatin1String("trend")) {
+            window_.recorder().flushNow();
+            trend->setLive(false);
+            trend->showLast(0);
+            const qint64 span = trend->spanTo() - trend->spanFrom();
+            trend->setCursor(0, trend->spanFrom() + span / 4);
+            trend->setCursor(1, trend->spanFrom() + span * 3 / 4);
+        }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     }
     const QPixmap picture = window_.grab();

@@ -21,6 +21,9 @@ public:
     void setScreenshot(const QString &file) { screenshot_ = file; }
     // How long after the first status the picture is taken (default 1500 ms).
     void setScreenshotDelay(int ms) { screenshotDelayMs_ = ms; }
+    // The page of the main window's page control the picture shows: "Status" (default),
+    // "log" or "trend" (the whole recording, with the cursors at a quarter and three quarters).
+    void setScreenshotPage(const QString &page) { screenshotPage_ = page; }
     // Ends the run this many seconds after the first status (0: does not end it).
     void setQuitAfter(int seconds) { quitAfterSeconds_ = seconds; }
     // After the first status, starts the data log and fills its page with this many lines.
@@ -51,6 +54,7 @@ private:
     MainForm &window_;
     ConsoleSession &session_;
     QString screenshot_;
+    QString screenshotPage_;
     QString historyScreenshot_;
     int quitAfterSeconds_ = 0;
     int fillLogLines_ = 0;

@@ -13,6 +13,8 @@
 #include "monitor/livemonitor.h"
 #include "monitor/logpage.h"
 #include "monitor/statuspage.h"
+#include "trend/recorder.h"
+#include "trend/trendpage.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -352,8 +354,14 @@ void MainForm::buildMonitoring()
     pageControl1_->setObjectName(QStringLiteral("PageControl1"));
     statusPage_ = new StatusPage(*monitor_, session_.state(), pageControl1_);
     logPage_ = new LogPage(monitor_->dataLog(), pageControl1_);
+    // Every status of the connection goes into its trend recording under the output folder.
+    recorder_ = new trend::Recorder(this);
+    recorder_->setOutputFolder(outputDir_);
+    trendPage_ = new TrendPage(*recorder_, pageControl1_);
+    trendPage_->setOutputFolder(outputDir_);
     pageControl1_->addTab(statusPage_, QStringLiteral("Status"));
     pageControl1_->addTab(logPage_, QStringLiteral("log"));
+    pageControl1_->addTab(trendPage_, QStringLiteral("trend"));
     area->addWidget(pageControl1_);
 
     // The firmware counter, behind a click on the small picture at the top right.
@@ -376,13 +384,25 @@ void MainForm::buildMonitoring()
     connect(monitor_, &LiveMonitor::alarmTestReminderChanged, statusPage_,
             &StatusPage::setAlarmTestReminderVisible);
     connect(&session_, &ConsoleSession::dataLogStopRequested, this, &MainForm::onDataLogStopRequested);
-    connect(logPage_, &LogPage::outputFolderChosen, this, [this](const QString &dir) { outputDir_ = dir; });
+    connect(logPage_, &LogPage::outputFolderChosen, this, [this](const QString &dir) { setOutputDirectory(dir); });
+    connect(&session_.engine(), &LinkEngine::writeAcknowledged, this, [this](const RegisterWrite &write) {
+        recorder_->addWrite(write, session_.engine().writeSource(), QDateTime::currentMSecsSinceEpoch());
+    });
+    connect(recorder_, &trend::Recorder::paused, this, [this](const QString &text) {
+        openMessageBox(this, QMessageBox::Warning, windowTitle(), text, QStringLiteral("trendPausedBox"));
+    });
+    connect(trendPage_, &TrendPage::messageRequested, this, [this](const QString &text, bool warning) {
+        openMessageBox(this, warning ? QMessageBox::Warning : QMessageBox::Information, windowTitle(), text,
+                       QStringLiteral("trendMessageBox"));
+    });
 }
 
 void MainForm::setOutputDirectory(const QString &dir)
 {
     outputDir_ = dir;
     monitor_->dataLog().setOutputDirectory(dir);
+    recorder_->setOutputFolder(dir);
+    trendPage_->setOutputFolder(dir);
 }
 
 void MainForm::onViewDecoded(const StatusView &view)
@@ -393,6 +413,8 @@ void MainForm::onViewDecoded(const StatusView &view)
     if (QAction *factory = items_.value(QStringLiteral("mFactoryInitial")); factory && view.visible.contains(factory->objectName()))
         factory->setVisible(view.visible.value(factory->objectName()));
     logPage_->applyTexts(view.texts, view.visible, view.colours);
+    recorder_->setLink(session_.linkId());
+    recorder_->addStatus(session_.state(), view, QDateTime::currentMSecsSinceEpoch());
 }
 
 void MainForm::onMonitorTriggered()

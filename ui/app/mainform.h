@@ -23,6 +23,10 @@ namespace qeln {
 class ConsoleSession;
 class LiveMonitor;
 class LogPage;
+class TrendPage;
+namespace trend {
+class Recorder;
+}
 class MsgForm;
 class OperatorQuestions;
 class StatusStrip;
@@ -72,6 +76,8 @@ public:
     QAction *menuItem(const QString &name) const;
     MsgForm *closingWindow() const { return msgForm_; }
     LiveMonitor &monitor() { return *monitor_; }
+    trend::Recorder &recorder() { return *recorder_; }
+    TrendPage *trendPage() const { return trendPage_; }
     StatusPage *statusPage() const { return statusPage_; }
     LogPage *logPage() const { return logPage_; }
     // The download behind the history windows; the engine's history decoder.
@@ -142,6 +148,8 @@ private:
     QTabWidget *pageControl1_ = nullptr;
     StatusPage *statusPage_ = nullptr;
     LogPage *logPage_ = nullptr;
+    TrendPage *trendPage_ = nullptr;
+    trend::Recorder *recorder_ = nullptr;
     QLabel *image1_ = nullptr;
     QLineEdit *edtFwCnt_ = nullptr;
     history::HistoryDownload *historyDownload_ = nullptr;
