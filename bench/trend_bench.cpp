@@ -378,23 +378,27 @@ void measureOpenAndDraw(const QString &path, int repeats)
     // What `trend list` asks first: the recording's span and each channel's.
     for (const char *what : {"span()", "channelSpans()"}) {
         std::vector<double> times;
-        double cold = 0;
+        double cold = 0, read = 0;
         for (int i = 0; i <= std::min(repeats, 5); ++i) {
             if (i == 0)
                 dropFromCache(path);
             TrendStore fresh;
             fresh.open(path, TrendStore::Mode::Read, error);
+            const double read0 = procIo("rchar");
             clock.start();
             const bool any = what[0] == 's' ? fresh.span().has_value() : !fresh.channelSpans().empty();
             const double ms = double(clock.nsecsElapsed()) / 1e6;
             if (!any)
                 std::exit(1);
-            if (i == 0)
+            if (i == 0) {
                 cold = ms;
-            else
+                read = procIo("rchar") - read0;
+            } else {
                 times.push_back(ms);
+            }
         }
-        std::printf("  %-17s median %.1f ms, cold %.1f ms\n", what, median(times), cold);
+        std::printf("  %-17s median %.1f ms, cold %.1f ms, reads %.1f MB of the file\n", what, median(times), cold,
+                    read / (1024 * 1024));
     }
 
     const QList<int> one{channelIndex(QStringLiteral("dc_voltage"))};
@@ -502,14 +506,17 @@ void measureRecording(int statuses, quint32 seed, const QString &onto)
     const double written = (procIo("write_bytes") - written0) / statuses;
     recorder.close();
     // The recorder prunes when it opens the file and once an hour after.
-    double pruneCpu = 0;
+    double pruneCpu = 0, pruneRead = 0;
     {
         TrendStore store;
         QString error;
         store.open(path, TrendStore::Mode::Record, error);
+        dropFromCache(path);
         const double c0 = cpuSeconds();
+        const double read0 = procIo("rchar");
         store.prune(QDateTime::currentMSecsSinceEpoch());
         pruneCpu = cpuSeconds() - c0;
+        pruneRead = procIo("rchar") - read0;
     }
     const double perDecode = decodeCpu / statuses, perRecord = recordCpu / statuses;
     std::printf("\nrecording while connected: %d statuses of the simulated plant at 1 Hz, a commit after each,\n"
@@ -524,8 +531,8 @@ void measureRecording(int statuses, quint32 seed, const QString &onto)
     std::printf("  written per status                   %.1f kB to write calls, %.1f kB to the storage\n", wchar / 1024,
                 written / 1024);
     std::printf("  opening the file at the first status %.1f ms CPU (once per connection)\n", openCpu * 1e3);
-    std::printf("  pruning (at open and once an hour)   %.1f ms CPU = %.4f %% of one core\n", pruneCpu * 1e3,
-                pruneCpu * 100 / 3600);
+    std::printf("  pruning (at open and once an hour)   %.1f ms CPU = %.4f %% of one core, reads %.1f MB of the file\n",
+                pruneCpu * 1e3, pruneCpu * 100 / 3600, pruneRead / (1024 * 1024));
     std::printf("  file                                 %.2f MB + %.2f MB -wal\n", fileMb(path), fileMb(path + QStringLiteral("-wal")));
 }
 
