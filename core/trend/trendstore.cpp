@@ -206,12 +206,14 @@ bool TrendStore::createSchema(QString &error)
     const bool made = tx.begun() && db_.exec(
         "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;"
         "CREATE TABLE IF NOT EXISTS status(t INTEGER PRIMARY KEY, registers BLOB NOT NULL, vals BLOB NOT NULL);"
-        "CREATE TABLE IF NOT EXISTS chunk(t0 INTEGER PRIMARY KEY, t1 INTEGER NOT NULL, n INTEGER NOT NULL,"
-        " data BLOB NOT NULL);"
+        // What is packed: a small row per minute (its first and last time, how many) for the
+        // span and the counts, and the packed statuses apart, read only for the raw values.
+        "CREATE TABLE IF NOT EXISTS chunk(t0 INTEGER PRIMARY KEY, t1 INTEGER NOT NULL, n INTEGER NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS chunkdata(t0 INTEGER PRIMARY KEY, data BLOB NOT NULL);"
         "CREATE TABLE IF NOT EXISTS minute(channel INTEGER NOT NULL, t INTEGER NOT NULL, n INTEGER NOT NULL,"
-        " lo REAL NOT NULL, hi REAL NOT NULL, total REAL NOT NULL, PRIMARY KEY(channel, t)) WITHOUT ROWID;"
+        " lo REAL NOT NULL, hi REAL NOT NULL, total REAL NOT NULL, PRIMARY KEY(t, channel)) WITHOUT ROWID;"
         "CREATE TABLE IF NOT EXISTS hour(channel INTEGER NOT NULL, t INTEGER NOT NULL, n INTEGER NOT NULL,"
-        " lo REAL NOT NULL, hi REAL NOT NULL, total REAL NOT NULL, PRIMARY KEY(channel, t)) WITHOUT ROWID;"
+        " lo REAL NOT NULL, hi REAL NOT NULL, total REAL NOT NULL, PRIMARY KEY(t, channel)) WITHOUT ROWID;"
         "CREATE TABLE IF NOT EXISTS event(id INTEGER PRIMARY KEY, t INTEGER NOT NULL, kind TEXT NOT NULL,"
         " text TEXT NOT NULL);"
         "CREATE INDEX IF NOT EXISTS event_t ON event(t);");
@@ -348,7 +350,8 @@ bool TrendStore::packCompleteMinutes(qint64 before)
     }();
     if (rows.isEmpty())
         return true;
-    sql::Stmt put(db_, "INSERT OR REPLACE INTO chunk(t0, t1, n, data) VALUES(?, ?, ?, ?)");
+    sql::Stmt put(db_, "INSERT OR REPLACE INTO chunk(t0, t1, n) VALUES(?, ?, ?)");
+    sql::Stmt putData(db_, "INSERT OR REPLACE INTO chunkdata(t0, data) VALUES(?, ?)");
     for (qsizetype first = 0; first < rows.size();) {
         const qint64 minute = floorTo(rows.at(first).t, MinuteMs);
         qsizetype end = first;
@@ -356,22 +359,25 @@ bool TrendStore::packCompleteMinutes(qint64 before)
             ++end;
         QList<StatusRow> part = rows.mid(first, end - first);
         // A minute packed before (a recording that resumed within it) is packed again whole.
-        sql::Stmt old(db_, "SELECT data FROM chunk WHERE t0 >= ? AND t0 < ?");
+        sql::Stmt old(db_, "SELECT data FROM chunkdata WHERE t0 >= ? AND t0 < ?");
         old.bind(1, std::int64_t(minute)).bind(2, std::int64_t(minute + MinuteMs));
         QList<StatusRow> earlier;
         while (old.step())
             unpackRows(old.blob(0), earlier);
         if (!earlier.isEmpty()) {
-            sql::Stmt drop(db_, "DELETE FROM chunk WHERE t0 >= ? AND t0 < ?");
-            drop.bind(1, std::int64_t(minute)).bind(2, std::int64_t(minute + MinuteMs));
-            if (!drop.run())
-                return false;
+            for (const char *sql : {"DELETE FROM chunk WHERE t0 >= ? AND t0 < ?", "DELETE FROM chunkdata WHERE t0 >= ? AND t0 < ?"}) {
+                sql::Stmt drop(db_, sql);
+                drop.bind(1, std::int64_t(minute)).bind(2, std::int64_t(minute + MinuteMs));
+                if (!drop.run())
+                    return false;
+            }
             part = earlier + part;
             std::stable_sort(part.begin(), part.end(), [](const StatusRow &a, const StatusRow &b) { return a.t < b.t; });
         }
         put.bind(1, std::int64_t(part.first().t)).bind(2, std::int64_t(part.last().t));
-        put.bind(3, std::int64_t(part.size())).bind(4, packRows(part));
-        if (!put.run())
+        put.bind(3, std::int64_t(part.size()));
+        putData.bind(1, std::int64_t(part.first().t)).bind(2, packRows(part));
+        if (!put.run() || !putData.run())
             return false;
         first = end;
     }
@@ -430,17 +436,21 @@ bool TrendStore::prune(qint64 nowMs, qint64 rawKeepMs, qint64 summaryKeepMs)
     sql::Transaction tx(db_);
     if (!tx.begun())
         return false;
-    sql::Stmt chunks(db_, "DELETE FROM chunk WHERE t1 < ?");
+    // A packed minute ends less than a minute after it starts: those starting a minute before
+    // the cut are wholly older (found by the key, without reading the packed data).
+    sql::Stmt chunks(db_, "DELETE FROM chunk WHERE t0 < ?");
+    sql::Stmt chunkData(db_, "DELETE FROM chunkdata WHERE t0 < ?");
     sql::Stmt raw(db_, "DELETE FROM status WHERE t < ?");
     sql::Stmt minutes(db_, "DELETE FROM minute WHERE t < ?");
     sql::Stmt hours(db_, "DELETE FROM hour WHERE t < ?");
     sql::Stmt events(db_, "DELETE FROM event WHERE t < ?");
-    chunks.bind(1, std::int64_t(rawCut));
+    chunks.bind(1, std::int64_t(rawCut - MinuteMs));
+    chunkData.bind(1, std::int64_t(rawCut - MinuteMs));
     raw.bind(1, std::int64_t(rawCut));
     minutes.bind(1, std::int64_t(summaryCut));
     hours.bind(1, std::int64_t(summaryCut));
     events.bind(1, std::int64_t(summaryCut));
-    return chunks.run() && raw.run() && minutes.run() && hours.run() && events.run() && tx.commit();
+    return chunks.run() && chunkData.run() && raw.run() && minutes.run() && hours.run() && events.run() && tx.commit();
 }
 
 std::optional<ChannelSpan> TrendStore::span()
@@ -497,8 +507,8 @@ QList<StatusRow> TrendStore::statuses(qint64 from, qint64 to)
     if (to < from)
         return rows;
     // A chunk holds one minute: those that can hold [from, to] start at most a minute before it.
-    sql::Stmt chunks(db_, "SELECT data FROM chunk WHERE t0 > ? AND t0 <= ? AND t1 >= ? ORDER BY t0");
-    chunks.bind(1, std::int64_t(from - MinuteMs)).bind(2, std::int64_t(to)).bind(3, std::int64_t(from));
+    sql::Stmt chunks(db_, "SELECT data FROM chunkdata WHERE t0 > ? AND t0 <= ? ORDER BY t0");
+    chunks.bind(1, std::int64_t(from - MinuteMs)).bind(2, std::int64_t(to));
     QList<StatusRow> packed;
     while (chunks.step())
         unpackRows(chunks.blob(0), packed);
