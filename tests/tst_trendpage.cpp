@@ -116,6 +116,10 @@ void TestTrendPage::cursorTable_data()
     QTest::newRow("dc voltage, 10 min") << Start + 300'000 << Start + 900'000 << 2
                                         << "52.3 V|52.9 V|0.6 V|52.3 V|52.6 V|52.9 V"
                                         << "Δt = 10 min 0 s";
+    // Between two statuses a cursor reads the one in effect (the earlier), as min/max do.
+    QTest::newRow("cursor between statuses") << Start + 300'000 << Start + 900'700 << 2
+                                             << "52.3 V|52.9 V|0.6 V|52.3 V|52.6 V|52.9 V"
+                                             << "Δt = 10 min 0 s";
     QTest::newRow("across the spike") << Start + 1990'000 << Start + 2010'000 << 2
                                       << "53.99 V|54.01 V|0.02 V|53.99 V|54.224 V|58.7 V"
                                       << "Δt = 20 s";

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void foreignFilesLeftAlone_data();
     void foreignFilesLeftAlone();
     void recordsWhatThePageShows();
+    void olderRecordingGainsNewChannels();
     void fullDiskPausesOnce();
 
 private:
@@ -310,6 +311,44 @@ void TestTrendStore::recordsWhatThePageShows()
         (e.kind == EventKind::AlarmStarted ? gotStarted : gotCleared) << e.text;
     QCOMPARE(gotStarted, started);
     QCOMPARE(gotCleared, cleared);
+}
+
+void TestTrendStore::olderRecordingGainsNewChannels()
+{
+    // A status recorded when only ten channels existed: the others come from its registers.
+    sim::Plant plant;
+    Registers registers{};
+    for (int r = 1; r <= StatusRegisterSlots; ++r)
+        registers[size_t(r - 1)] = plant.inputRegister(r);
+    const ChannelValues decoded = decodeChannels(registers);
+    ChannelValues ten = decoded;
+    std::fill(ten.begin() + 10, ten.end(), NoValue);
+    const QString path = dir_.filePath(QStringLiteral("older.trend.sqlite"));
+    {
+        TrendStore store;
+        QString error;
+        QVERIFY(store.open(path, TrendStore::Mode::Record, error));
+    }
+    sqlite3 *db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_stmt *st = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO status(t, registers, vals) VALUES(?, ?, ?)", -1, &st, nullptr);
+    const QByteArray regs = registerBytes(registers);
+    const QByteArray vals = valueBytes(ten).left(10 * sizeof(double));
+    sqlite3_bind_int64(st, 1, Start);
+    sqlite3_bind_blob(st, 2, regs.constData(), int(regs.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(st, 3, vals.constData(), int(vals.size()), SQLITE_TRANSIENT);
+    QCOMPARE(sqlite3_step(st), SQLITE_DONE);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+
+    TrendStore store;
+    QString error;
+    QVERIFY(store.open(path, TrendStore::Mode::Read, error));
+    const QList<StatusRow> rows = store.statuses(Start, Start);
+    QCOMPARE(rows.size(), 1);
+    QVERIFY(hasValue(decoded[24]));
+    QVERIFY(sameRow(rows.first(), StatusRow{Start, registers, decoded}));
 }
 
 void TestTrendStore::fullDiskPausesOnce()

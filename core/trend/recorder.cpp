@@ -53,8 +53,11 @@ void Recorder::setFile(const QString &path)
 
 void Recorder::setLink(const QString &link)
 {
-    if (link != link_)
+    if (link != link_) {
         close();
+        // Another link may reach another controller: its serial number is not known yet.
+        serial_.clear();
+    }
     link_ = link;
 }
 

@@ -2,6 +2,7 @@
 // configuration dialogs that share the menu's wiring.
 
 #include "app/mainform.h"
+#include "trend/recorder.h"
 
 #include "app/consolesession.h"
 #include "common/operatorquestions.h"
@@ -39,6 +40,11 @@ void MainForm::buildHistory()
     auto *ipLink = new IpSettingsLink(session_.engine(), this);
     // A disconnect (or the exit) ends what the last read-back said about the controller.
     connect(&session_, &ConsoleSession::dataLogStopRequested, ipLink, &IpSettingsLink::invalidate);
+    // The serial number read from the network block names the trend recording from then on.
+    connect(ipLink, &IpSettingsLink::readBackDecoded, this, [this](const IpSettingsReadBack &readBack) {
+        if (recorder_ && readBack.has(IpField::SerialNumber))
+            recorder_->setSerialNumber(readBack.serialNumberText.trimmed());
+    });
     connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
         auto *dialog = new IpSettingsDialog(session_.engine(), *ipLink, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);

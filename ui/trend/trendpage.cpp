@@ -457,14 +457,20 @@ std::optional<double> TrendPage::valueAt(int channel, qint64 time)
 {
     if (!store_)
         return std::nullopt;
-    // The status nearest the cursor, within five minutes of it.
+    // The value in effect at the cursor: the last status at or before it (within five minutes),
+    // else the first one after it, for a cursor before the recording starts.
     const QList<trend::StatusRow> rows = store_->statuses(time - 5 * MinuteMs, time + 5 * MinuteMs);
-    const trend::StatusRow *best = nullptr;
+    const trend::StatusRow *before = nullptr;
+    const trend::StatusRow *after = nullptr;
     for (const trend::StatusRow &row : rows) {
-        if (trend::hasValue(row.values[size_t(channel)])
-            && (!best || std::llabs(row.t - time) < std::llabs(best->t - time)))
-            best = &row;
+        if (!trend::hasValue(row.values[size_t(channel)]))
+            continue;
+        if (row.t <= time)
+            before = &row;
+        else if (!after)
+            after = &row;
     }
+    const trend::StatusRow *best = before ? before : after;
     return best ? std::optional<double>(best->values[size_t(channel)]) : std::nullopt;
 }
 
