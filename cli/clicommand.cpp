@@ -1,7 +1,10 @@
 #include "clicommand.h"
 
 #include "clilink.h"
+#include "clisignals.h"
 #include "link/transport.h"
+
+#include <csignal>
 
 namespace qeln {
 
@@ -73,6 +76,61 @@ void CliCommand::finish(int code, const QString &error)
     if (!error.isEmpty())
         printLine(stderr, QStringLiteral("qeln-cli: ") + error);
     Q_EMIT finished(code);
+}
+
+void CliWatchCommand::start()
+{
+    QString reason;
+    int code = 2;
+    if (!prepare(reason, code)) {
+        finish(code, reason);
+        return;
+    }
+    signals_ = new SignalWatcher(this);
+    connect(signals_, &SignalWatcher::received, this, [this] {
+        if (!done())
+            stopRequested();
+    });
+    if (!signals_->watch({SIGINT, SIGTERM}, reason)) {
+        finish(1, reason);
+        return;
+    }
+    deadline_.start(FirstStatusWaitMs);
+    CliCommand::start();
+}
+
+bool CliWatchCommand::prepare(QString &, int &)
+{
+    return true;
+}
+
+bool CliWatchCommand::firstAnswer()
+{
+    if (answered_ || done())
+        return false;
+    answered_ = true;
+    deadline_.stop();
+    return true;
+}
+
+void CliWatchCommand::linkOpened()
+{
+    // The link engine re-opens a TCP link that it finds closed; the poll runs on.
+    startStatusPoll(false);
+}
+
+void CliWatchCommand::linkFailed(const QString &reason)
+{
+    if (!answered_)
+        CliCommand::linkFailed(reason);
+}
+
+void CliWatchCommand::deadlinePassed()
+{
+    if (!answered_)
+        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
+                      .arg(transport_->description())
+                      .arg(FirstStatusWaitMs / 1000));
 }
 
 } // namespace qeln

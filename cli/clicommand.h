@@ -60,4 +60,35 @@ private:
     bool done_ = false;
 };
 
+class SignalWatcher;
+
+// A command that polls the status as the console does until SIGINT or SIGTERM ("log",
+// "record"): the controller has FirstStatusWaitMs to answer a first time; after that the link
+// engine re-opens a TCP link by itself and the command runs on.
+class CliWatchCommand : public CliCommand {
+    Q_OBJECT
+public:
+    using CliCommand::CliCommand;
+    void start() override;
+
+    static constexpr int FirstStatusWaitMs = 5000;
+
+protected:
+    // What must hold before anything is sent: false with the reason and the exit code.
+    virtual bool prepare(QString &reason, int &exitCode);
+    // SIGINT or SIGTERM came (once; not after the command ended).
+    virtual void stopRequested() = 0;
+    // The first status was decoded: the start deadline is over. False when it came before.
+    bool firstAnswer();
+    bool answered() const { return answered_; }
+
+    void linkOpened() override;
+    void linkFailed(const QString &reason) override;
+    void deadlinePassed() override;
+
+private:
+    SignalWatcher *signals_ = nullptr;
+    bool answered_ = false;
+};
+
 } // namespace qeln

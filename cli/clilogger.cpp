@@ -1,7 +1,6 @@
 #include "clilogger.h"
 
 #include "clilink.h"
-#include "clisignals.h"
 #include "link/transport.h"
 #include "monitor/datalog.h"
 #include "monitor/livemonitor.h"
@@ -11,7 +10,6 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -61,7 +59,7 @@ bool CliLogger::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 }
 
 CliLogger::CliLogger(const CliArgs &args, QObject *parent)
-    : CliCommand(args, parent)
+    : CliWatchCommand(args, parent)
 {
     if (args_.trace) {
         connect(&engine_, &LinkEngine::messageRequested, this, [](MessageKind, const QString &text) {
@@ -81,7 +79,7 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
             [](const QString &message) { printLine(stderr, QStringLiteral("qeln-cli: ") + message); });
     connect(monitor_.get(), &LiveMonitor::viewDecoded, this, &CliLogger::onFirstView);
     connect(monitor_.get(), &LiveMonitor::answerMissing, this, [this](const QDateTime &since) {
-        if (!answered_ || done())
+        if (!answered() || done())
             return; // before the first answer the start deadline speaks
         silenceReported_ = true;
         printLine(stderr, QStringLiteral("qeln-cli: no answer from %1 since %2; the log repeats the last values")
@@ -118,55 +116,23 @@ bool CliLogger::checkOutputFolder(QString &reason) const
     return true;
 }
 
-bool CliLogger::installSignalHandlers(QString &reason)
+bool CliLogger::prepare(QString &reason, int &exitCode)
 {
-    signals_ = new SignalWatcher(this);
-    connect(signals_, &SignalWatcher::received, this, &CliLogger::onSignal);
-    return signals_->watch({SIGINT, SIGTERM}, reason);
-}
-
-void CliLogger::start()
-{
-    QString reason;
-    if (!checkOutputFolder(reason)) {
-        finish(2, reason);
-        return;
-    }
-    if (!installSignalHandlers(reason)) {
-        finish(1, reason);
-        return;
-    }
-    deadline_.start(FirstStatusWaitMs);
-    CliCommand::start();
-}
-
-void CliLogger::linkOpened()
-{
-    // The link engine re-opens a TCP link that it finds closed; the poll runs on.
-    startStatusPoll(false);
-}
-
-void CliLogger::linkFailed(const QString &reason)
-{
-    if (!answered_)
-        CliCommand::linkFailed(reason);
+    exitCode = 2;
+    return checkOutputFolder(reason);
 }
 
 void CliLogger::onFirstView()
 {
-    if (answered_ || done())
+    if (!firstAnswer())
         return;
-    answered_ = true;
-    deadline_.stop();
     // Started before the decode's alarm-change step: the first record is an "[al]" line
     // holding the alarm words the controller starts with.
     monitor_->dataLog().btnLogoClick();
 }
 
-void CliLogger::onSignal()
+void CliLogger::stopRequested()
 {
-    if (done())
-        return;
     DataLog &log = monitor_->dataLog();
     log.stop();
     engine_.stopPolling();
@@ -175,14 +141,6 @@ void CliLogger::onSignal()
         return;
     }
     finish(0);
-}
-
-void CliLogger::deadlinePassed()
-{
-    if (!answered_)
-        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
-                      .arg(transport_->description())
-                      .arg(FirstStatusWaitMs / 1000));
 }
 
 void CliLogger::stopping()

@@ -1,7 +1,6 @@
 #include "clitrend.h"
 
 #include "clilink.h"
-#include "clisignals.h"
 #include "fleet/duration.h"
 #include "link/transport.h"
 #include "monitor/livemonitor.h"
@@ -13,7 +12,6 @@
 #include <QFileInfo>
 #include <QTimeZone>
 
-#include <csignal>
 #include <cstdio>
 
 namespace qeln {
@@ -177,7 +175,7 @@ bool CliRecord::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 }
 
 CliRecord::CliRecord(const CliArgs &args, QObject *parent)
-    : CliCommand(args, parent)
+    : CliWatchCommand(args, parent)
 {
     monitor_ = std::make_unique<LiveMonitor>(engine_);
     recorder_ = std::make_unique<trend::Recorder>();
@@ -195,62 +193,25 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
         if (done())
             return;
         recorder_->addStatus(state_, view, QDateTime::currentMSecsSinceEpoch());
-        if (!answered_) {
-            answered_ = true;
-            deadline_.stop();
-            if (!recorder_->filePath().isEmpty())
-                say(stdout, recorder_->filePath());
-        }
+        if (firstAnswer() && !recorder_->filePath().isEmpty())
+            say(stdout, recorder_->filePath());
     });
 }
 
 CliRecord::~CliRecord() = default;
 
-void CliRecord::start()
+bool CliRecord::prepare(QString &reason, int &exitCode)
 {
     // A file named on the command line must take a recording before anything is sent.
-    if (!args_.trend.db.isEmpty()) {
-        trend::TrendStore probe;
-        QString why;
-        if (!probe.open(QFileInfo(args_.trend.db).absoluteFilePath(), trend::TrendStore::Mode::Record, why)) {
-            finish(2, why);
-            return;
-        }
-    }
-    signals_ = new SignalWatcher(this);
-    connect(signals_, &SignalWatcher::received, this, &CliRecord::onSignal);
-    QString reason;
-    if (!signals_->watch({SIGINT, SIGTERM}, reason)) {
-        finish(1, reason);
-        return;
-    }
-    deadline_.start(FirstStatusWaitMs);
-    CliCommand::start();
+    exitCode = 2;
+    if (args_.trend.db.isEmpty())
+        return true;
+    trend::TrendStore probe;
+    return probe.open(QFileInfo(args_.trend.db).absoluteFilePath(), trend::TrendStore::Mode::Record, reason);
 }
 
-void CliRecord::linkOpened()
+void CliRecord::stopRequested()
 {
-    startStatusPoll(false);
-}
-
-void CliRecord::linkFailed(const QString &reason)
-{
-    if (!answered_)
-        CliCommand::linkFailed(reason);
-}
-
-void CliRecord::deadlinePassed()
-{
-    if (!answered_)
-        finish(1, QStringLiteral("no valid status response from %1 within %2 s")
-                      .arg(transport_->description())
-                      .arg(FirstStatusWaitMs / 1000));
-}
-
-void CliRecord::onSignal()
-{
-    if (done())
-        return;
     engine_.stopPolling();
     recorder_->close();
     finish(0);

@@ -19,21 +19,13 @@ import tempfile
 import time
 import unittest
 
+from test_serve import wait_for  # the same polling wait
+
 CLI = SIM = None
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
 CHANNELS = (["ac_voltage", "ac_current", "dc_voltage", "load_current", "set_voltage", "rectifier_temperature",
              "battery_temperature", "battery_current", "battery_voltage", "battery_soc"]
             + ["cell_%d" % i for i in range(1, 16)])
-
-
-def wait_for(check, timeout=20, what="a condition"):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
 
 
 def recorded_times(path):
