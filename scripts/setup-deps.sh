@@ -21,6 +21,11 @@ run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-
 build_pkgs+=(libsqlite3-dev qt6-charts-dev libqt6opengl6-dev)
 run_pkgs+=(libsqlite3-0 libqt6charts6)
 
+# The Debian package: its man pages (help2man), shared-library dependencies (dpkg-dev) and the
+# checks the tests run on it.
+build_pkgs+=(help2man dpkg-dev)
+test_pkgs+=(lintian desktop-file-utils appstream systemd man-db)
+
 case "${1:-}" in
     --run-only) wanted=("${run_pkgs[@]}") ;;
     *) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
