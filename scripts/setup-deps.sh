@@ -21,6 +21,9 @@ run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-
 build_pkgs+=(libsqlite3-dev qt6-charts-dev libqt6opengl6-dev)
 run_pkgs+=(libsqlite3-0 libqt6charts6)
 
+# The serial doctor's tests examine ports as an unprivileged user (setpriv).
+test_pkgs+=(util-linux)
+
 case "${1:-}" in
     --run-only) wanted=("${run_pkgs[@]}") ;;
     *) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;
