@@ -120,6 +120,12 @@ Report SerialDoctor::examineDevice(const QString &device) const
 
 void SerialDoctor::checkDevice(const QString &device, QList<Check> &checks) const
 {
+    if (device.trimmed().isEmpty()) {
+        checks.append({QStringLiteral("exists"), false, QStringLiteral("no port chosen"),
+                       QStringLiteral("choose one of the ports listed above, or type its path (/dev/ttyUSB0)")});
+        missingDeviceChecks(checks);
+        return;
+    }
     struct ::stat node = {};
     if (::stat(QFile::encodeName(device).constData(), &node) != 0) {
         checks.append({QStringLiteral("exists"), false,

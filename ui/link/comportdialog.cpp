@@ -140,6 +140,7 @@ void ComPortDialog::refreshPorts()
 void ComPortDialog::onTcpClicked()
 {
     session_.chooseTcp();
+    doctorButton_->hide(); // it examines serial ports
     serial_->setChecked(false);
     tcp_->setChecked(true);
     portSelect_->setEnabled(false);
