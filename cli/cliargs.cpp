@@ -101,6 +101,16 @@ bool parseCommand(const QString &name, const QStringList &rest, bool haveLink, C
             return fail(error, QStringLiteral("trend: it reads a recording (--db), not a controller"));
         return true;
     }
+    // doctor examines a port rather than talking to a controller: --link may name the port.
+    if (out.command == CliArgs::Command::Doctor) {
+        if (haveLink && out.doctor.given)
+            return fail(error, QStringLiteral("doctor: give the port either with --link or after doctor"));
+        if (haveLink) {
+            out.doctor.given = true;
+            out.doctor.target = out.link;
+        }
+        return true;
+    }
     if (!haveLink && out.command != CliArgs::Command::SettingsHelp)
         return fail(error, QStringLiteral("--link is required"));
     return true;

@@ -69,12 +69,18 @@ struct TrendOptions {
     QString out;
 };
 
+// doctor: the device or TCP address to examine; none given: every listed port.
+struct DoctorOptions {
+    bool given = false;
+    LinkTarget target;
+};
+
 // The command line: the options every command shares, then the command's own options.
 struct CliArgs {
     enum class Command {
         None, Help, Version, Status, Write, Log, History, ClearHistory,
         SettingsHelp, SettingsShow, SettingsDiff, SettingsApply, ClockSet, ClockSync, Calibrate, Factory,
-        IpShow, IpApply, Serve, Record, TrendList, TrendExport,
+        IpShow, IpApply, Serve, Record, TrendList, TrendExport, Doctor,
     };
     Command command = Command::None;
     // The command word as given: the key into the command table (cli/clicommands.h).
@@ -91,6 +97,7 @@ struct CliArgs {
     IpOptions ip;
     ServeOptions serve;
     TrendOptions trend;
+    DoctorOptions doctor;
 };
 
 // The data log's intervals as the command line names them: "2s", "10s", "1m", ... "30m".

@@ -1,5 +1,6 @@
 #include "clicommands.h"
 
+#include "clidoctor.h"
 #include "clihistory.h"
 #include "cliip.h"
 #include "clilogger.h"
@@ -121,6 +122,15 @@ const CliCommandEntry Commands[] = {
      "                      YAML config on its own grid and serves /metrics from memory\n"
      "                      (default 127.0.0.1:9782); never writes to a controller; SIGHUP\n"
      "                      reloads the config, SIGINT or SIGTERM stops it\n"},
+    {QLatin1String("doctor"), &parseDoctorArgs, &runDoctor, true,
+     "  doctor [DEVICE|tcp:HOST[:PORT]]\n"
+     "                      why a port does not open, and the command that mends each\n"
+     "                      problem: every serial port with its by-id name, USB ids,\n"
+     "                      serial number and driver; for DEVICE whether it exists, this\n"
+     "                      user may read and write it (owner, group, mode, dialout, ACL),\n"
+     "                      another process holds it, a lock file, a braille daemon or a\n"
+     "                      modem manager claims it; for tcp: whether the name resolves and\n"
+     "                      the port answers. No --link needed; exit 1 when a check fails\n"},
 };
 
 } // namespace
@@ -139,6 +149,7 @@ QString cliUsage()
     QString usage = QStringLiteral(
         "Usage: qeln-cli [--trace] --link LINK COMMAND [ARGS]\n"
         "       qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
+        "       qeln-cli doctor [DEVICE|tcp:HOST[:PORT]]\n"
         "\n"
         "Talks to a QELN plant controller with the console's link engine, or to a whole\n"
         "fleet of them as an exporter for Prometheus (serve).\n"

@@ -26,6 +26,9 @@ run_pkgs+=(libsqlite3-0 libqt6charts6)
 build_pkgs+=(help2man dpkg-dev)
 test_pkgs+=(lintian desktop-file-utils appstream systemd man-db)
 
+# The serial doctor's tests examine ports as an unprivileged user (setpriv).
+test_pkgs+=(util-linux)
+
 case "${1:-}" in
     --run-only) wanted=("${run_pkgs[@]}") ;;
     *) wanted=("${build_pkgs[@]}" "${test_pkgs[@]}") ;;

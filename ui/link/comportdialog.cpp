@@ -2,11 +2,15 @@
 
 #include "common/messagebox.h"
 #include "app/consolesession.h"
+#include "doctor/serialdoctor.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -29,6 +33,7 @@ ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
     , connectButton_(new QPushButton(QStringLiteral("Connect"), this))
     , closeButton_(new QPushButton(QStringLiteral("Close"), this))
     , refindButton_(new QPushButton(QStringLiteral("Port Refind"), this))
+    , doctorButton_(new QPushButton(QStringLiteral("진단"), this))
 {
     setObjectName(QStringLiteral("frmComPort"));
     setWindowTitle(QStringLiteral("Connect"));
@@ -40,6 +45,10 @@ ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
     connectButton_->setObjectName(QStringLiteral("BitBtn1"));
     closeButton_->setObjectName(QStringLiteral("BitBtn2"));
     refindButton_->setObjectName(QStringLiteral("Port"));
+    doctorButton_->setObjectName(QStringLiteral("btnDoctor"));
+    doctorButton_->setToolTip(QStringLiteral("Why the port does not open, and how to mend it"));
+    // Offered once a port has failed to open.
+    doctorButton_->hide();
 
     // Besides the listed ports the operator may type any device path (a pseudo-terminal
     // or an adapter the listing does not show); typing does not add list entries.
@@ -57,6 +66,7 @@ ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
     grid->addWidget(tcp_, 1, 0);
     grid->addWidget(hostIp_, 1, 1, 1, 2);
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(doctorButton_);
     buttons->addStretch();
     buttons->addWidget(connectButton_);
     buttons->addWidget(closeButton_);
@@ -69,6 +79,7 @@ ComPortDialog::ComPortDialog(ConsoleSession &session, QWidget *parent)
     connect(portSelect_, &QComboBox::activated, this, &ComPortDialog::onPortActivated);
     connect(connectButton_, &QPushButton::clicked, this, &ComPortDialog::onConnectClicked);
     connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(doctorButton_, &QPushButton::clicked, this, &ComPortDialog::onDoctorClicked);
 
     session_.dialogCreated();
 }
@@ -129,6 +140,7 @@ void ComPortDialog::refreshPorts()
 void ComPortDialog::onTcpClicked()
 {
     session_.chooseTcp();
+    doctorButton_->hide(); // it examines serial ports
     serial_->setChecked(false);
     tcp_->setChecked(true);
     portSelect_->setEnabled(false);
@@ -148,11 +160,37 @@ void ComPortDialog::onConnectClicked()
     // typed; leaving a field reports nothing, so this click is never taken by a message box.
     QString problem;
     if (!session_.prepareConnect(portSelect_->currentText(), hostIp_->text(), &problem)) {
+        if (serial_->isChecked())
+            doctorButton_->show();
         showMessage(problem);
         return;
     }
     session_.confirmConnect(hostIp_->text());
     accept();
+}
+
+void ComPortDialog::onDoctorClicked()
+{
+    // The same report as `qeln-cli doctor DEVICE`, in a window of its own that stays open
+    // beside the dialog while the operator types the commands it names.
+    const doctor::Report report = doctor::SerialDoctor().examineDevice(portSelect_->currentText());
+    auto *window = new QDialog(this);
+    window->setObjectName(QStringLiteral("DoctorReport"));
+    window->setWindowTitle(QStringLiteral("진단: %1").arg(report.target));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto *text = new QPlainTextEdit(report.text(), window);
+    text->setObjectName(QStringLiteral("DoctorText"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    text->setMinimumSize(640, 320);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, window);
+    connect(buttons, &QDialogButtonBox::rejected, window, &QDialog::close);
+    auto *layout = new QVBoxLayout(window);
+    layout->addWidget(text);
+    layout->addWidget(buttons);
+    window->setModal(false);
+    window->show();
 }
 
 } // namespace qeln

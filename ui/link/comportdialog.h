@@ -15,7 +15,8 @@ class ConsoleSession;
 // connects. A port opens only on Connect. A device that does not open or a host text that
 // names no host is reported on Connect and the dialog stays for the operator to mend it;
 // otherwise the dialog closes, and a TCP connect reports its outcome later through the
-// session.
+// session. When a port does not open, a "진단" button appears that explains why in a
+// separate window and names the commands that mend it.
 class ComPortDialog : public QDialog {
     Q_OBJECT
 public:
@@ -29,6 +30,7 @@ private:
     void onTcpClicked();
     void onPortActivated(int index);
     void onConnectClicked();
+    void onDoctorClicked();
     void refreshPorts();
     void showMessage(const QString &text);
 
@@ -40,6 +42,7 @@ private:
     QPushButton *connectButton_;
     QPushButton *closeButton_;
     QPushButton *refindButton_;
+    QPushButton *doctorButton_;
     QString presetDevice_; // demo mode: the simulator's pseudo-terminal
 };
 
