@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -11,8 +12,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <future>
 #include <memory>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -47,6 +52,9 @@ private Q_SLOTS:
     void notifierChangesDuringAPass_data();
     void notifierChangesDuringAPass();
     void hangUpDoesNotSpin();
+    void excludedSocketsDoNotSpin_data();
+    void excludedSocketsDoNotSpin();
+    void signalsDoNotPutATimerOff();
     void manyConnectionsEcho();
     void eventPostedFromAnotherThreadWakesTheWait();
 };
@@ -158,7 +166,7 @@ void TestEpollDispatcher::notifierChangesDuringAPass()
         connect(notifiers[i], &QSocketNotifier::activated, this, [&, i] {
             ++activations[i];
             char byte;
-            (void)::read(i == 0 ? a.fd[0] : b.fd[0], &byte, 1);
+            [[maybe_unused]] const auto got = ::read(i == 0 ? a.fd[0] : b.fd[0], &byte, 1);
             if (first >= 0)
                 return;
             first = i;
@@ -210,12 +218,117 @@ void TestEpollDispatcher::hangUpDoesNotSpin()
     QVERIFY2(wakeUps < 20, qPrintable(QStringLiteral("%1 wake-ups in 100 ms").arg(wakeUps)));
 }
 
+void TestEpollDispatcher::excludedSocketsDoNotSpin_data()
+{
+    // A loop that leaves socket notifiers out while a socket is ready all along, ended by a
+    // timer or by an event posted from another thread.
+    QTest::addColumn<bool>("byTimer");
+    QTest::newRow("timer") << true;
+    QTest::newRow("event from another thread") << false;
+}
+
+void TestEpollDispatcher::excludedSocketsDoNotSpin()
+{
+    QFETCH(bool, byTimer);
+    SocketPair pair;
+    QSocketNotifier notifier(pair.fd[0], QSocketNotifier::Read);
+    QSignalSpy heard(&notifier, &QSocketNotifier::activated);
+    pair.send(); // never read: the descriptor stays readable
+    QVERIFY(heard.wait(5000));
+    heard.clear();
+
+    QEventLoop loop;
+    QString endedBy;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, [&] {
+        endedBy = QStringLiteral("timer");
+        loop.quit();
+    });
+    deadline.start(byTimer ? 200 : 9000);
+
+    auto *dispatcher = QAbstractEventDispatcher::instance();
+    int wakeUps = 0;
+    std::promise<void> asleep;
+    bool told = false;
+    const auto counting = connect(dispatcher, &QAbstractEventDispatcher::awake, this, [&] { ++wakeUps; });
+    const auto telling = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [&] {
+        if (!byTimer && !std::exchange(told, true))
+            asleep.set_value();
+    });
+    std::thread poster;
+    if (!byTimer) {
+        poster = std::thread([&loop, &endedBy, sleeping = asleep.get_future()] {
+            sleeping.wait();
+            QMetaObject::invokeMethod(&loop, [&loop, &endedBy] {
+                endedBy = QStringLiteral("event");
+                loop.quit();
+            }, Qt::QueuedConnection);
+        });
+    }
+    loop.exec(QEventLoop::ExcludeSocketNotifiers);
+    disconnect(counting);
+    disconnect(telling);
+    if (poster.joinable())
+        poster.join();
+
+    QCOMPARE(endedBy, QString::fromLatin1(byTimer ? "timer" : "event"));
+    QVERIFY2(wakeUps < 20, qPrintable(QStringLiteral("%1 wake-ups").arg(wakeUps)));
+    QCOMPARE(heard.count(), 0);
+    // Only put off: the next loop that takes sockets hears it.
+    QVERIFY(heard.wait(5000));
+}
+
+namespace {
+std::atomic<int> signalsDelivered{0};
+}
+
+void TestEpollDispatcher::signalsDoNotPutATimerOff()
+{
+    // A signal ends epoll_wait early whatever SA_RESTART says. Signals come every 10 ms, for
+    // 2 s at most, while a 200 ms timer is due: it must fire while they are still coming.
+    constexpr int MaxSignals = 200;
+    struct sigaction quiet {}, old{};
+    quiet.sa_handler = [](int) { signalsDelivered.fetch_add(1); };
+    sigemptyset(&quiet.sa_mask);
+    QVERIFY(::sigaction(SIGUSR1, &quiet, &old) == 0);
+    signalsDelivered = 0;
+
+    QTimer due;
+    due.setSingleShot(true);
+    due.setTimerType(Qt::PreciseTimer);
+    QSignalSpy fired(&due, &QTimer::timeout);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    const pthread_t waiter = ::pthread_self();
+    due.start(200);
+    std::thread sender([&] {
+        while (!stop.load() && sent.load() < MaxSignals) {
+            ::pthread_kill(waiter, SIGUSR1);
+            ++sent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const bool didFire = fired.wait(10000);
+    const int sentBefore = sent.load();
+    stop = true;
+    sender.join();
+    ::sigaction(SIGUSR1, &old, nullptr);
+
+    QVERIFY(didFire);
+    QVERIFY(signalsDelivered.load() > 0);
+    QVERIFY2(sentBefore < MaxSignals, qPrintable(QStringLiteral("fired only after all %1 signals").arg(sentBefore)));
+}
+
 void TestEpollDispatcher::manyConnectionsEcho()
 {
     // More connections than one pass takes (256), each asking and hearing back once, then the
     // server hangs up on all of them.
     constexpr int Connections = 400;
     QTcpServer server;
+    // With the default backlog (50) most connects overflow the accept queue and wait for SYN
+    // retries (1 s, 3 s, 7 s, ...), which made the time-outs below a matter of luck.
+    server.setListenBacklogSize(Connections);
     QVERIFY(server.listen(QHostAddress::LocalHost));
     std::vector<std::unique_ptr<QTcpSocket>> accepted;
     connect(&server, &QTcpServer::newConnection, this, [&] {

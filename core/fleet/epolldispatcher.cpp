@@ -36,19 +36,22 @@ EpollEventDispatcher::EpollEventDispatcher(QObject *parent)
     : QAbstractEventDispatcher(parent)
 {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    wakeOnly_ = ::epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (epoll_ < 0 || wakeFd_ < 0)
+    if (epoll_ < 0 || wakeOnly_ < 0 || wakeFd_ < 0)
         qFatal("cannot set up the event loop: %s", std::strerror(errno));
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = wakeFd_;
-    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &event) != 0)
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &event) != 0
+        || ::epoll_ctl(wakeOnly_, EPOLL_CTL_ADD, wakeFd_, &event) != 0)
         qFatal("cannot set up the event loop: %s", std::strerror(errno));
 }
 
 EpollEventDispatcher::~EpollEventDispatcher()
 {
     ::close(wakeFd_);
+    ::close(wakeOnly_);
     ::close(epoll_);
 }
 
@@ -230,12 +233,18 @@ bool EpollEventDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         return false;
 
     int handled = 0;
-    const int wait = includeTimers ? waitMilliseconds(canWait) : (canWait ? -1 : 0);
+    // Sockets are level-triggered: one left ready while notifiers are excluded would end every
+    // wait at once, so such a pass waits for wake-ups and timers only.
+    const int set = includeNotifiers ? epoll_ : wakeOnly_;
     epoll_event ready[MaxEvents];
     int count = -1;
-    do {
-        count = ::epoll_wait(epoll_, ready, MaxEvents, wait);
-    } while (count < 0 && errno == EINTR && wait != 0);
+    for (;;) {
+        // Worked out afresh after a signal, so that signals cannot put a timer off for ever.
+        const int wait = includeTimers ? waitMilliseconds(canWait) : (canWait ? -1 : 0);
+        count = ::epoll_wait(set, ready, MaxEvents, wait);
+        if (count >= 0 || errno != EINTR || wait == 0)
+            break;
+    }
     if (count < 0 && errno != EINTR)
         qCWarning(lcDispatcher) << "epoll_wait failed:" << std::strerror(errno);
 

@@ -1,6 +1,16 @@
 #pragma once
 
 #include <QAbstractEventDispatcher>
+#include <QtGlobal>
+
+// Written for the int/qint64 timer interface that Qt 6.4 to 6.7 share (tested on 6.4.2). Qt 6.8
+// brought QAbstractEventDispatcherV2 (Qt::TimerId, chrono durations) and deprecated this one: a
+// build there must port rather than quietly run on the compatibility path.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+#error "EpollEventDispatcher is written for Qt 6.4 to 6.7; for Qt 6.8 or later port it to QAbstractEventDispatcherV2 (registerTimer(Qt::TimerId, Duration, ...), unregisterTimer(Qt::TimerId), timersForObject(), remainingTime(Qt::TimerId)) and retest"
+#elif QT_VERSION < QT_VERSION_CHECK(6, 4, 0)
+#error "EpollEventDispatcher is written for Qt 6.4 to 6.7"
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -60,6 +70,7 @@ private:
     void unqueue(int timerId, const Timer &timer);
 
     int epoll_ = -1;
+    int wakeOnly_ = -1; // an epoll set with the wake-up alone, for passes that leave sockets out
     int wakeFd_ = -1;
     std::atomic<bool> wakePending_{false};
     std::atomic<bool> interrupted_{false};
