@@ -35,7 +35,7 @@ CliCommand::~CliCommand()
 
 void CliCommand::start()
 {
-    transport_ = attachLink(args_, state_, engine_);
+    transport_ = attachLink(args_, engine_);
     connect(transport_.get(), &Transport::opened, this, &CliCommand::onOpened);
     connect(transport_.get(), &Transport::openFailed, this, &CliCommand::linkFailed);
     transport_->open();
@@ -46,8 +46,6 @@ void CliCommand::onOpened()
     if (done_ || started_)
         return;
     started_ = true;
-    if (!args_.link.tcp)
-        state_.SerialPortOpen = 1;
     linkOpened();
 }
 
@@ -56,9 +54,14 @@ void CliCommand::linkFailed(const QString &reason)
     finish(1, QStringLiteral("cannot open %1: %2").arg(transport_->description(), reason));
 }
 
+void CliCommand::holdPolling()
+{
+    hold_.take(engine_);
+}
+
 void CliCommand::startStatusPoll(bool now)
 {
-    engine_.resumePolling();
+    hold_.reset();
     engine_.startPolling(300);
     if (now)
         engine_.pollNow();

@@ -43,6 +43,8 @@ protected:
     // Polls the status as the console does (300 ms ticks); the first poll goes out at once
     // when `now`, else on the first tick as in the window.
     void startStatusPoll(bool now);
+    // No status poll goes out (as while a settings dialog is open) until startStatusPoll().
+    void holdPolling();
     void finish(int code, const QString &error = QString());
     bool done() const { return done_; }
 
@@ -54,6 +56,7 @@ protected:
     QTimer deadline_;
 
 private:
+    PollHold hold_;
     void onOpened();
 
     bool started_ = false;

@@ -130,6 +130,14 @@ CliHistory::CliHistory(const CliArgs &args, QObject *parent)
     connect(download_.get(), &history::HistoryDownload::progressChanged, this, &CliHistory::onProgress);
     connect(download_.get(), &history::HistoryDownload::answerArrived, this, &CliHistory::onAnswerArrived);
     connect(&engine_, &LinkEngine::requestFailed, this, &CliHistory::onRequestFailed);
+    connect(&engine_, &LinkEngine::failed, this, [this](Ticket ticket, const RequestFailure &failure) {
+        if (ticket == 0 || ticket != clearTicket_ || done())
+            return;
+        if (failure.fault == AnswerFault::TimedOut)
+            deadlinePassed();
+        else
+            finish(1, QStringLiteral("the erase of the log failed: %1").arg(failure.reason));
+    });
     connect(download_.get(), &history::HistoryDownload::finished, this, &CliHistory::onDownloadFinished);
     connect(download_.get(), &history::HistoryDownload::noData, this, &CliHistory::onDownloadFinished);
     connect(download_.get(), &history::HistoryDownload::failed, this,
@@ -154,8 +162,8 @@ void CliHistory::start()
 void CliHistory::linkOpened()
 {
     if (args_.command == CliArgs::Command::ClearHistory) {
-        engine_.initialiseHistory(kindOf(args_));
-        deadline_.start(AcknowledgementWaitMs);
+        // The engine's time-out ends the wait for the acknowledgement (deadlinePassed()).
+        clearTicket_ = engine_.initialiseHistory(kindOf(args_), AcknowledgementWaitMs);
         return;
     }
     // One status first: the rows are written for the models the console knows, and the
@@ -205,9 +213,11 @@ void CliHistory::onRequestFailed(const RequestFailure &failure)
     if (failure.fault != AnswerFault::Exception)
         return;
     if (args_.trace)
-        printLine(stderr, QStringLiteral("request %1 refused with exception %2").arg(failure.function).arg(failure.exceptionCode));
+        printLine(stderr, QStringLiteral("request %1 refused with exception %2")
+                              .arg(functionCode(failure.function))
+                              .arg(failure.exceptionCode));
     // The first status poll refused: asked again at once instead of on the poll rhythm.
-    if (done() || downloading_ || failure.function != 0x04 || args_.command != CliArgs::Command::History
+    if (done() || downloading_ || failure.function != Function::ReadInputRegisters || args_.command != CliArgs::Command::History
         || ++statusRepolls_ > StatusRepollLimit)
         return;
     QTimer::singleShot(0, this, [this] {

@@ -61,6 +61,7 @@ private:
     bool downloading_ = false;
     QElapsedTimer lastAnswer_; // the download's last answer, for the stall guard
     int statusRepolls_ = 0;
+    Ticket clearTicket_ = 0; // the erase asked for (clear-history)
     int stallMs_ = StallMs;
     bool progressShown_ = false;
 };

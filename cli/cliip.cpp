@@ -191,7 +191,7 @@ bool CliIp::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 CliIp::CliIp(const CliArgs &args, QObject *parent) : CliCommand(args, parent), ip_(engine_)
 {
     connect(&ip_, &IpSettingsLink::readBackDecoded, this, &CliIp::onReadBackDecoded);
-    connect(&engine_, &LinkEngine::requestFailed, this, &CliIp::onRequestFailed);
+    connect(&ip_, &IpSettingsLink::readFailed, this, &CliIp::onReadFailed);
     settle_.setSingleShot(true);
     connect(&settle_, &QTimer::timeout, this, &CliIp::readBackWhenIdle);
 }
@@ -272,8 +272,8 @@ void CliIp::linkOpened()
 
 void CliIp::sendRead()
 {
-    ticket_ = ip_.requestRead();
-    deadline_.start(ReadWaitMs);
+    // On TCP the engine's read time-out ends the read, on serial this wait.
+    ticket_ = ip_.requestRead(args_.link.tcp ? 0 : ReadWaitMs);
     engine_.pollNow(); // the read goes out now; polling goes on after it
 }
 
@@ -284,18 +284,14 @@ void CliIp::deadlinePassed()
                   : QStringLiteral("no answer to the IP settings read"));
 }
 
-void CliIp::onRequestFailed(const RequestFailure &failure)
+void CliIp::onReadFailed(quint64 generation, const RequestFailure &failure)
 {
-    // A spoilt serial frame or a refusal leaves the read to its deadline.
-    if (done() || engine_.link() != LinkKind::Tcp || failure.fault == AnswerFault::Exception)
+    if (done() || generation != ticket_ || (phase_ != Phase::Read && phase_ != Phase::ReadBack))
         return;
-    const QString &reason = failure.reason;
-    // The write's answer is not interpreted: whether it came or not, the read that follows
-    // tells what the controller holds.
-    if (phase_ == Phase::Writing)
-        return;
-    if (phase_ == Phase::Read || phase_ == Phase::ReadBack)
-        finish(1, QStringLiteral("IP settings read failed: %1").arg(reason));
+    if (failure.fault == AnswerFault::TimedOut && !args_.link.tcp)
+        deadlinePassed();
+    else
+        finish(1, QStringLiteral("IP settings read failed: %1").arg(failure.reason));
 }
 
 void CliIp::onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation)

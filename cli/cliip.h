@@ -56,7 +56,7 @@ private:
     bool prepare();
     void sendRead();
     void onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation);
-    void onRequestFailed(const RequestFailure &failure);
+    void onReadFailed(quint64 generation, const RequestFailure &failure);
     void apply(const IpSettingsReadBack &readBack);
     void readBackWhenIdle();
     void check(const IpSettingsReadBack &readBack);

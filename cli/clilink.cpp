@@ -24,7 +24,7 @@ QString refusalText(const QString &reason)
     return text + QStringLiteral("; nothing was sent");
 }
 
-std::unique_ptr<Transport> attachLink(const CliArgs &args, ConsoleState &state, LinkEngine &engine)
+std::unique_ptr<Transport> attachLink(const CliArgs &args, LinkEngine &engine)
 {
     std::unique_ptr<Transport> transport;
     if (args.link.tcp) {
@@ -32,13 +32,13 @@ std::unique_ptr<Transport> attachLink(const CliArgs &args, ConsoleState &state, 
         tcp->setHost(args.link.host);
         tcp->setPort(args.link.port);
         transport = std::move(tcp);
-        state.LinkIsTcp = 1;
+        engine.setLink(LinkKind::Tcp);
         engine.setTcpTransport(transport.get());
     } else {
         auto serial = std::make_unique<SerialTransport>();
         serial->setDevice(args.link.device);
         transport = std::move(serial);
-        state.LinkIsTcp = 0;
+        engine.setLink(LinkKind::Serial);
         engine.setSerialTransport(transport.get());
     }
     if (args.trace) {

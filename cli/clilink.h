@@ -20,8 +20,8 @@ void printLine(std::FILE *stream, const QString &text);
 // refusals may already say it; a trailing full stop is dropped).
 QString refusalText(const QString &reason);
 
-// The transport for the command line's link target, attached to the engine, with LinkIsTcp
-// set as the console sets it; with --trace its errors go to standard error. Not opened yet.
-std::unique_ptr<Transport> attachLink(const CliArgs &args, ConsoleState &state, LinkEngine &engine);
+// The transport for the command line's link target, attached to the engine as its link; with
+// --trace its errors go to standard error. Not opened yet.
+std::unique_ptr<Transport> attachLink(const CliArgs &args, LinkEngine &engine);
 
 } // namespace qeln

@@ -67,7 +67,7 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
         });
     }
 
-    monitor_ = std::make_unique<LiveMonitor>(engine_);
+    monitor_ = std::make_unique<LiveMonitor>(engine_, state_);
     DataLog &log = monitor_->dataLog();
     const QString dir = args_.log.outputDir.isEmpty() ? QDir::currentPath() : args_.log.outputDir;
     log.setOutputDirectory(QFileInfo(dir).absoluteFilePath());

@@ -55,6 +55,7 @@ CliRunner::CliRunner(const CliArgs &args, QObject *parent)
     connect(&engine_, &LinkEngine::messageRequested, this, &CliRunner::onMessage);
     connect(&engine_, &LinkEngine::requestFailed, this, &CliRunner::onRequestFailed);
     connect(&engine_, &LinkEngine::writeSequenceEnded, this, &CliRunner::onWriteSequenceEnded);
+    connect(&engine_, &LinkEngine::writeRefused, this, [this] { refused_ = true; });
 }
 
 void CliRunner::linkOpened()
@@ -67,7 +68,7 @@ void CliRunner::linkOpened()
 
     // As a settings dialog does: hold the poll, then the writes in the order given; the last
     // one goes first.
-    engine_.holdPolling();
+    holdPolling();
     QList<RegisterWrite> writes;
     for (const auto &[reg, value] : args_.writes)
         writes.append({reg, value});
@@ -88,8 +89,11 @@ void CliRunner::onWriteSequenceEnded(bool ok, const QString &message)
     if (ok) {
         printLine(stdout, message);
         finish(0);
-    } else {
+    } else if (refused_) {
         finish(1, message);
+    } else {
+        // The message says which write and why (a time-out, a lost link).
+        finish(1, QStringLiteral("no acknowledgement from %1: %2").arg(transport_->description(), message));
     }
 }
 

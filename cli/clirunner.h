@@ -30,6 +30,8 @@ private:
     void onWriteSequenceEnded(bool ok, const QString &message);
     void onRequestFailed(const RequestFailure &failure);
     void printStatus();
+
+    bool refused_ = false; // the controller refused a write of the sequence
 };
 
 } // namespace qeln

@@ -251,13 +251,13 @@ void CliSettings::onStatusDecoded()
     if (phase_ == Phase::Poll) {
         // Hold the poll from here on, as a dialog does while it is open.
         engine_.stopPolling();
-        engine_.holdPolling();
+        holdPolling();
         deadline_.stop();
         decodeStatusView(state_); // the contacts' masks, as the window's decode keeps them
         afterPoll();
     } else if (phase_ == Phase::ReadBack && readBackSent_) {
         engine_.stopPolling();
-        engine_.holdPolling();
+        holdPolling();
         checkReadBack();
     }
 }
@@ -340,7 +340,7 @@ void CliSettings::startWriting(const config::WritePlan &plan)
     }
     phase_ = Phase::Writing;
     engine_.stopPolling();
-    engine_.holdPolling();
+    holdPolling();
     written_ = plan.writes;
     deadline_.start(WriteGuardMs);
     if (!engine_.startWrites(plan.writes, QStringLiteral("qeln-cli ") + args_.commandName))

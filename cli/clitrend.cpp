@@ -177,7 +177,7 @@ bool CliRecord::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 CliRecord::CliRecord(const CliArgs &args, QObject *parent)
     : CliWatchCommand(args, parent)
 {
-    monitor_ = std::make_unique<LiveMonitor>(engine_);
+    monitor_ = std::make_unique<LiveMonitor>(engine_, state_);
     recorder_ = std::make_unique<trend::Recorder>();
     if (!args_.trend.db.isEmpty())
         recorder_->setFile(QFileInfo(args_.trend.db).absoluteFilePath());

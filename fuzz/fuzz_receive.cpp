@@ -49,7 +49,7 @@ void ask(LinkEngine &engine, const Input &in)
     case HistoryRecord: engine.requestHistoryRecord(in.log, in.record); break;
     case HistoryInit: engine.initialiseHistory(in.log); break;
     case IpWrite: engine.writeIpBlock(QByteArray::fromHex("C0A8000A")); break;
-    case HeldPoll: engine.resumePolling(); engine.pollNow(); engine.holdPolling(); break;
+    case HeldPoll: engine.release(); engine.pollNow(); engine.hold(); break;
     }
 }
 
@@ -77,14 +77,13 @@ void runOne(const std::uint8_t *data, size_t size)
         in.writes.append({0x30 + i, 0x8005});
 
     ConsoleState state;
-    state.LinkIsTcp = in.tcp ? 1 : 0;
-    state.SerialPortOpen = 1;
     LinkEngine engine(state);
     FakeTransport link;
     link.open();
     if (in.tcp) {
+        engine.setLink(LinkKind::Tcp);
         engine.setTcpTransport(&link);
-        engine.tcpExchange()->setReadTimeout(1000000);
+        engine.setReadTimeout(1000000);
     } else {
         engine.setSerialTransport(&link);
     }
@@ -112,16 +111,17 @@ void runOne(const std::uint8_t *data, size_t size)
             fail("serial status decoded from a frame of the wrong size");
         const ParsedAnswer parsed = parseAsciiFrame(QByteArrayView(lastFrame).first(lastFrame.size() - 2));
         const auto *answer = std::get_if<Answer>(&parsed);
-        if (!answer || answer->function != 0x04)
+        if (!answer || answer->function != Function::ReadInputRegisters)
             fail("serial status decoded from a frame that is not a good status answer");
         checkRegisters(state, answer->payload, 2);
     });
-    QObject::connect(engine.tcpExchange(), &TcpExchange::completed, &checks, [&](const QByteArray &response) {
+    // The exchange is the engine's own: found as its child, for this check only.
+    QObject::connect(engine.findChild<TcpExchange *>(), &TcpExchange::completed, &checks, [&](const QByteArray &response) {
         if (!std::exchange(statusPending, false))
             return;
         const QByteArray request = link.written().last();
         const quint16 transaction = quint16((std::uint8_t(request[0]) << 8) | std::uint8_t(request[1]));
-        const ParsedAnswer parsed = parseMbapAnswer(response, transaction, 0x04);
+        const ParsedAnswer parsed = parseMbapAnswer(response, transaction, Function::ReadInputRegisters);
         const auto *answer = std::get_if<Answer>(&parsed);
         if (request[7] != 0x04 || !answer || answer->payload.isEmpty() || answer->payload[0] != 0x06)
             fail("TCP status decoded from an answer that is not the poll's");

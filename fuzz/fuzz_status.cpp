@@ -53,15 +53,14 @@ void runOne(const std::uint8_t *data, size_t size)
     LinkEngine engine(state);
     FakeTransport link;
     link.open();
-    state.LinkIsTcp = tcp ? 1 : 0;
-    state.SerialPortOpen = 1;
     if (tcp) {
+        engine.setLink(LinkKind::Tcp);
         engine.setTcpTransport(&link);
-        engine.tcpExchange()->setReadTimeout(1000000);
+        engine.setReadTimeout(1000000);
     } else {
         engine.setSerialTransport(&link);
     }
-    LiveMonitor monitor(engine);
+    LiveMonitor monitor(engine, state);
     int decoded = 0;
     QObject::connect(&engine, &LinkEngine::statusReceived, [&decoded] { ++decoded; });
 

@@ -53,7 +53,7 @@ struct ConsoleRig {
     }
 
     qeln::LinkEngine &engine() { return session.engine(); }
-    qeln::ConsoleState &state() { return session.engine().state(); }
+    qeln::ConsoleState &state() { return session.state(); }
     int status(int n) { return state().StatusRegisters[n - 1]; }
 
     // Waits for the first status (the configuration items come alive), then opens the dialog

@@ -12,8 +12,7 @@
 struct EngineRig {
     explicit EngineRig(bool tcp)
     {
-        state.LinkIsTcp = tcp ? 1 : 0;
-        state.SerialPortOpen = 1;
+        engine.setLink(tcp ? qeln::LinkKind::Tcp : qeln::LinkKind::Serial);
         link.open();
         if (tcp)
             engine.setTcpTransport(&link);

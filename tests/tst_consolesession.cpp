@@ -291,7 +291,8 @@ void TestConsoleSession::parseHost()
 void TestConsoleSession::tcpConnectEnablesMenusOnFirstStatus()
 {
     auto session = dialogSession();
-    QCOMPARE(session->state().LinkIsTcp, 2);
+    QCOMPARE(session->engine().link(), LinkKind::Tcp); // none chosen yet: as on TCP
+    QVERIFY(!session->linkChosen());
     connectTcp(*session);
 
     const MenuState up = session->menus();
@@ -299,7 +300,7 @@ void TestConsoleSession::tcpConnectEnablesMenusOnFirstStatus()
     QVERIFY(up.ComSetting && up.GroupBox1 && up.pnlConnect && !up.FlatPanel3);
     QVERIFY(up.mDisconnect && !up.mConnect);
     QCOMPARE(session->linkText(), tcpTarget);
-    QCOMPARE(session->state().SerialPortOpen, 0);
+    QVERIFY(!session->engine().serialInUse());
     QCOMPARE(session->engine().pollTickMs(), 300);
 
     // Disconnect: polling stops, the link drops, and a later status cannot come back.
@@ -406,8 +407,8 @@ void TestConsoleSession::serialLinkOverPty()
     const MenuState up = session->menus();
     QVERIFY(configMenusEnabled(up));
     QVERIFY(up.FlatPanel3 && !up.pnlConnect && up.GroupBox1);
-    QCOMPARE(session->state().LinkIsTcp, 0);
-    QCOMPARE(session->state().SerialPortOpen, 1);
+    QCOMPARE(session->engine().link(), LinkKind::Serial);
+    QVERIFY(session->engine().serialInUse());
     QCOMPARE(session->linkText(), ptyPath);
     QVERIFY(!session->tcpClient().isOpen());
     QVERIFY(!tx.isEmpty());
@@ -415,7 +416,7 @@ void TestConsoleSession::serialLinkOverPty()
 
     // Disconnect leaves the port to be closed by its next arrival or the next dialog.
     session->disconnectCommand();
-    QCOMPARE(session->state().SerialPortOpen, 0);
+    QVERIFY(!session->engine().serialInUse());
     QVERIFY(!session->engine().pollingRunning());
     session->dialogCreated();
     QVERIFY(!session->serialPort().isOpen());
@@ -459,7 +460,7 @@ void TestConsoleSession::serialPortThatCannotOpen()
     QCOMPARE(failed.size(), 1);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.first().at(1).toString(), problem);
-    QCOMPARE(session->state().SerialPortOpen, 0);
+    QVERIFY(!session->engine().serialInUse());
     QVERIFY(!session->engine().pollingRunning());
 }
 
@@ -483,7 +484,7 @@ void TestConsoleSession::listingOpensNoPort()
     session->chooseSerial();
     QCOMPARE(openrecorder::opened(), QStringList{});
     QVERIFY(!session->engine().pollingRunning());
-    QCOMPARE(session->state().SerialPortOpen, 0);
+    QVERIFY(!session->engine().serialInUse());
 
     // The recorder does see the port the operator connects to. Switching to TCP after the
     // port was opened closes it again.
@@ -495,7 +496,7 @@ void TestConsoleSession::listingOpensNoPort()
     session->chooseSerial();
     QVERIFY(session->prepareConnect(ptyPath, QString(), &problem));
     session->confirmConnect(QString());
-    QCOMPARE(session->state().SerialPortOpen, 1);
+    QVERIFY(session->engine().serialInUse());
     QCOMPARE(openrecorder::opened(), (QStringList{ptyPath, ptyPath}));
     session->closing();
 }

@@ -372,7 +372,8 @@ void TestDialogs::connectionChoices()
     auto *connect = child<QPushButton>(&dialog, "BitBtn1");
     QVERIFY(serial && tcp && portSelect && host && connect);
 
-    QCOMPARE(session->state().LinkIsTcp, 2);
+    QCOMPARE(session->engine().link(), LinkKind::Tcp); // none chosen yet: as on TCP
+    QVERIFY(!session->linkChosen());
     QVERIFY(!serial->isChecked() && !tcp->isChecked());
     QVERIFY(portSelect->isEnabled() && portSelect->isEditable());
     QVERIFY(!host->isEnabled());
@@ -381,14 +382,14 @@ void TestDialogs::connectionChoices()
     QTest::mouseClick(tcp, Qt::LeftButton);
     QVERIFY(tcp->isChecked() && !serial->isChecked());
     QVERIFY(!portSelect->isEnabled() && host->isEnabled() && connect->isEnabled());
-    QCOMPARE(session->state().LinkIsTcp, 1);
+    QCOMPARE(session->engine().link(), LinkKind::Tcp);
     QCOMPARE(takeMessages(), QStringList{});
 
     QTest::mouseClick(serial, Qt::LeftButton);
     QVERIFY(serial->isChecked() && !tcp->isChecked());
     QVERIFY(portSelect->isEnabled() && !host->isEnabled() && connect->isEnabled());
-    QCOMPARE(session->state().LinkIsTcp, 0);
-    QCOMPARE(session->state().LinkChoice, 1);
+    QCOMPARE(session->engine().link(), LinkKind::Serial);
+    QVERIFY(session->linkChosen());
     if (ports.isEmpty()) {
         QCOMPARE(takeMessages(), QStringList{QStringLiteral("Can not find the serial port")});
         QCOMPARE(portSelect->count(), 0);
@@ -402,7 +403,7 @@ void TestDialogs::connectionChoices()
     QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn2"), Qt::LeftButton);
     QVERIFY(!dialog.isVisible());
     QVERIFY(!session->engine().pollingRunning());
-    QCOMPARE(session->state().SerialPortOpen, 0);
+    QVERIFY(!session->engine().serialInUse());
 }
 
 void TestDialogs::connectTypedDevicePath()
@@ -424,7 +425,7 @@ void TestDialogs::connectTypedDevicePath()
     QCOMPARE(takeMessages(), QStringList{});
     QVERIFY(session->serialPort().isOpen());
     QCOMPARE(session->serialPort().device(), path);
-    QCOMPARE(session->state().SerialPortOpen, 1);
+    QVERIFY(session->engine().serialInUse());
     QCOMPARE(session->linkText(), path);
     QVERIFY(session->engine().pollingRunning());
     QVERIFY(session->menus().FlatPanel3 && !session->menus().pnlConnect);
@@ -465,7 +466,8 @@ void TestDialogs::presetChoosesNoLink()
     QVERIFY(!child<QRadioButton>(&dialog, "Serial")->isChecked());
     QVERIFY(!child<QRadioButton>(&dialog, "TCP")->isChecked());
     QVERIFY(!child<QPushButton>(&dialog, "BitBtn1")->isEnabled());
-    QCOMPARE(session->state().LinkIsTcp, 2);
+    QCOMPARE(session->engine().link(), LinkKind::Tcp); // none chosen yet: as on TCP
+    QVERIFY(!session->linkChosen());
     QVERIFY(!session->serialPort().isOpen());
 }
 
@@ -537,7 +539,7 @@ void TestDialogs::onlyTheChosenPortOpens()
         QVERIFY(!dialog.isVisible());
         QCOMPARE(openrecorder::opened(), QStringList{});
         QVERIFY(!session->engine().pollingRunning());
-        QCOMPARE(session->state().SerialPortOpen, 0);
+        QVERIFY(!session->engine().serialInUse());
         return;
     }
     QTest::mouseClick(child<QPushButton>(&dialog, "BitBtn1"), Qt::LeftButton);
@@ -548,7 +550,7 @@ void TestDialogs::onlyTheChosenPortOpens()
     QVERIFY(session->serialPort().isOpen());
     QCOMPARE(session->serialPort().device(), device);
     QCOMPARE(session->linkText(), device);
-    QCOMPARE(session->state().SerialPortOpen, 1);
+    QVERIFY(session->engine().serialInUse());
     session->closing();
 }
 

@@ -153,7 +153,7 @@ struct DownloadRig {
         rig.state.StatusRegisters[25] = 3; // model 3
         rig.link.setResponder([this](const QByteArray &request) { return controller.answer(request); });
         download.setSerialAnswerMs(60, 60);
-        rig.engine.tcpExchange()->setReadTimeout(100);
+        rig.engine.setReadTimeout(100);
     }
     void begin(LogKind kind)
     {
@@ -368,9 +368,12 @@ void TestHistoryDownload::lateCountAfterClose()
         QCOMPARE(r.controller.countRequests, 1);
         r.download.close();
         QVERIFY(!r.rig.engine.pollingHeld());
-        // The count arrives after the window closed: it starts nothing.
+        // The count arrives after the window closed, as the controller sends it: it starts
+        // nothing.
         QSignalSpy sent(&r.rig.engine, &LinkEngine::requestSent);
-        Q_EMIT r.rig.engine.historyCountReceived(LogKind::Alarm, QByteArray("\x00\x04\x00\x00", 4));
+        const QByteArray count = QByteArray::fromHex("00040000");
+        r.rig.link.injectNow(tcp ? testframes::tcpResponse(1, 0x43, count)
+                                 : testframes::serialFrame("01C0" + count.toHex().toUpper()));
         QVERIFY(!sent.wait(100));
         QVERIFY(r.controller.recordRequests.isEmpty());
         QVERIFY(!r.rig.engine.pollingHeld());

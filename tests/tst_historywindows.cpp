@@ -169,11 +169,11 @@ void TestHistoryWindows::writeSetting(int address, int value)
 {
     LinkEngine &engine = session->engine();
     QSignalSpy messages(&engine, &LinkEngine::messageRequested);
-    engine.holdPolling();
+    engine.hold();
     QVERIFY(engine.startWrites({{address, value}}));
     QTRY_COMPARE(messages.size(), 1);
     QCOMPARE(messages.first().at(1).toString(), QStringLiteral(" Setting Sucess!!"));
-    engine.resumePolling();
+    engine.release();
     QTRY_VERIFY(openBox(window.get()));
     openBox(window.get())->accept();
 }

@@ -196,8 +196,7 @@ bool TestManyEngines::setUp(std::vector<std::unique_ptr<Controller>> &controller
                 qWarning("console %d cannot open %s", i, qPrintable(c->pty->devicePath()));
                 return false;
             }
-            console->state.LinkIsTcp = 0;
-            console->state.SerialPortOpen = 1;
+            console->engine.setLink(LinkKind::Serial);
             console->engine.setSerialTransport(serial.get());
             console->link = std::move(serial);
         } else {
@@ -209,7 +208,7 @@ bool TestManyEngines::setUp(std::vector<std::unique_ptr<Controller>> &controller
             auto tcp = std::make_unique<TcpTransport>();
             tcp->setHost(QStringLiteral("127.0.0.1"));
             tcp->setPort(c->tcp->port());
-            console->state.LinkIsTcp = 1;
+            console->engine.setLink(LinkKind::Tcp);
             console->engine.setTcpTransport(tcp.get());
             console->link = std::move(tcp);
         }

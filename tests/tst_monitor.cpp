@@ -409,7 +409,7 @@ void TestMonitor::decodeThroughEngine()
     QFETCH(int, storedUpTo);
 
     EngineRig rig(tcp);
-    LiveMonitor monitor(rig.engine);
+    LiveMonitor monitor(rig.engine, rig.state);
     QSignalSpy views(&monitor, &LiveMonitor::viewDecoded);
     QSignalSpy received(&rig.engine, &LinkEngine::statusReceived);
     const QList<int> regs = plant();
@@ -501,7 +501,7 @@ void TestMonitor::treeShapeAndIcons()
 void TestMonitor::treeStateMachine()
 {
     EngineRig rig(true);
-    LiveMonitor monitor(rig.engine);
+    LiveMonitor monitor(rig.engine, rig.state);
     ModuleTree &tree = monitor.tree();
     QSignalSpy icons(&tree, &ModuleTree::iconsChanged);
     Responder respond{rig};
@@ -627,7 +627,7 @@ void TestMonitor::powerFlow()
 void TestMonitor::reminderAndAnswerWatch()
 {
     EngineRig rig(true);
-    LiveMonitor monitor(rig.engine);
+    LiveMonitor monitor(rig.engine, rig.state);
     QDateTime now = QDateTime(QDate(2026, 12, 7), QTime(14, 3, 22));
     monitor.setClock([&now] { return now; });
     monitor.startDisplayTimers();
@@ -669,7 +669,7 @@ void TestMonitor::reminderAndAnswerWatch()
     QCOMPARE(resumed.size(), 1);
     QVERIFY(!monitor.answerOverdue());
     // A dialog holding the poll is not a silent controller.
-    rig.engine.holdPolling();
+    rig.engine.hold();
     now = now.addSecs(60);
     monitor.checkAnswer();
     QCOMPARE(missing.size(), 1);

@@ -163,7 +163,7 @@ void TestNetwork::decode()
         if (!tcp) {
             const ParsedAnswer parsed = parseAsciiFrame(serialAnswer(block).chopped(2));
             QVERIFY(std::holds_alternative<Answer>(parsed));
-            QCOMPARE(std::get<Answer>(parsed).function, 0xB2);
+            QCOMPARE(std::get<Answer>(parsed).function, Function::SerialIpBlockAnswer);
             bytes = std::get<Answer>(parsed).payload;
         }
         const std::optional<IpSettingsReadBack> r = decodeIpSettingsBlock(bytes);

@@ -7,6 +7,7 @@
 #include "testframes.h"
 
 #include <QSignalSpy>
+#include <algorithm>
 #include <QTest>
 
 using namespace qeln;
@@ -26,15 +27,31 @@ struct Rig : EngineRig {
     explicit Rig(bool tcp) : EngineRig(tcp)
     {
         // A test that waits for nothing must not see a read time-out either.
-        engine.tcpExchange()->setReadTimeout(60000);
+        engine.setReadTimeout(60000);
     }
     QSignalSpy decoded{&engine, &LinkEngine::statusReceived};
     QSignalSpy messages{&engine, &LinkEngine::messageRequested};
     QSignalSpy lines{&engine, &LinkEngine::consoleLine};
     QSignalSpy failed{&engine, &LinkEngine::requestFailed};
-    QSignalSpy counts{&engine, &LinkEngine::historyCountReceived};
-    QSignalSpy records{&engine, &LinkEngine::historyRecordReceived};
-    QSignalSpy ipBlocks{&engine, &LinkEngine::ipBlockReceived};
+    QSignalSpy answers{&engine, &LinkEngine::answered};
+    QSignalSpy ticketFailures{&engine, &LinkEngine::failed};
+
+    // The answers to tickets as "count LOG payload", "record LOG payload" or "ip payload".
+    QList<QByteArray> seenAnswers() const
+    {
+        QList<QByteArray> seen;
+        for (const auto &a : answers) {
+            const auto answer = a.at(1).value<Answer>();
+            const QByteArray log = QByteArray::number(int(answer.log));
+            if (answer.kind == RequestKind::HistoryCount)
+                seen << "count " + log + " " + answer.payload.toHex();
+            else if (answer.kind == RequestKind::HistoryRecord)
+                seen << "record " + log + " " + answer.payload.toHex();
+            else if (answer.kind == RequestKind::IpBlockRead)
+                seen << "ip " + answer.payload.toHex();
+        }
+        return seen;
+    }
 
     QStringList messageTexts() const
     {
@@ -58,9 +75,10 @@ struct Rig : EngineRig {
 QByteArray describe(const ParsedAnswer &parsed)
 {
     if (const auto *a = std::get_if<Answer>(&parsed))
-        return "answer " + QByteArray::number(a->function, 16) + " " + a->payload.toHex();
+        return "answer " + QByteArray::number(functionCode(a->function), 16) + " " + a->payload.toHex();
     const auto &f = std::get<RequestFailure>(parsed);
-    QByteArray out = "fault " + QByteArray::number(int(f.fault)) + " " + QByteArray::number(f.function, 16);
+    QByteArray out = "fault " + QByteArray::number(int(f.fault)) + " "
+        + QByteArray::number(f.known ? functionCode(f.function) : 0, 16);
     if (f.fault == AnswerFault::Exception)
         out += " code " + QByteArray::number(f.exceptionCode);
     return out;
@@ -157,7 +175,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(int, function);
         QFETCH(QByteArray, parsed);
-        QCOMPARE(describe(parseMbapAnswer(bytes, 1, function)), parsed);
+        QCOMPARE(describe(parseMbapAnswer(bytes, 1, Function(function))), parsed);
     }
 
     // The serial assembler fed read by read: which frames it hands on.
@@ -257,7 +275,7 @@ private Q_SLOTS:
         QFETCH(bool, decoded);
         Rig rig(false);
         if (mode == 1)
-            rig.engine.holdPolling();
+            rig.engine.hold();
         else if (mode == 2)
             rig.engine.requestIpBlock();
         rig.link.injectNow(frame);
@@ -267,8 +285,9 @@ private Q_SLOTS:
             QCOMPARE(rig.state.StatusRegisters[n], decoded ? regs[n] : 0);
     }
 
-    // What each serial answer is reported as. The engine sends nothing in reply: the history
-    // download sequences its own requests.
+    // What each serial answer to the request waiting for it is reported as (an answer no
+    // request waits for reaches nobody). The engine sends nothing in reply: the history
+    // download sequences its own requests. A refusal of a status read is a failure.
     void serialAnswers_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -283,7 +302,7 @@ private Q_SLOTS:
         QTest::newRow("ip block") << QByteArray("01B2" "C0A80001") << QStringList{} << QByteArray("ip c0a80001");
         QTest::newRow("unknown code") << QByteArray("01E1") << QStringList{} << QByteArray();
         QTest::newRow("tcp-only code 43") << QByteArray("0143010003") << QStringList{} << QByteArray();
-        QTest::newRow("exception to a read") << QByteArray("018402") << QStringList{} << QByteArray();
+        QTest::newRow("exception to a read") << QByteArray("018402") << QStringList{} << QByteArray("failed 4 code 2");
     }
     void serialAnswers()
     {
@@ -291,18 +310,28 @@ private Q_SLOTS:
         QFETCH(QStringList, messages);
         QFETCH(QByteArray, signal);
         Rig rig(false);
+        // The request each answer code answers.
+        const QByteArray code = body.mid(2, 2);
+        if (code == "C5" || code == "D5")
+            rig.engine.initialiseHistory(code == "C5" ? LogKind::Alarm : LogKind::Event);
+        else if (code == "C0" || code == "D0")
+            rig.engine.requestHistoryCount(code == "C0" ? LogKind::Alarm : LogKind::Event);
+        else if (code == "C1" || code == "D1")
+            rig.engine.requestHistoryRecord(code == "C1" ? LogKind::Alarm : LogKind::Event, 1);
+        else if (code == "B2")
+            rig.engine.requestIpBlock(), rig.engine.pollNow();
+        const qsizetype sent = rig.link.written().size();
         rig.link.injectNow(serialFrame(body));
         QCOMPARE(rig.messageTexts(), messages);
-        QList<QByteArray> seen;
-        for (const auto &c : rig.counts)
-            seen << "count " + QByteArray::number(int(c.at(0).value<LogKind>())) + " " + c.at(1).toByteArray().toHex();
-        for (const auto &r : rig.records)
-            seen << "record " + QByteArray::number(int(r.at(0).value<LogKind>())) + " " + r.at(1).toByteArray().toHex();
-        for (const auto &i : rig.ipBlocks)
-            seen << "ip " + i.at(0).toByteArray().toHex();
+        QList<QByteArray> seen = rig.seenAnswers();
+        for (const auto &f : rig.failed) {
+            const auto failure = f.at(0).value<RequestFailure>();
+            seen << "failed " + QByteArray::number(functionCode(failure.function), 16) + " code "
+                    + QByteArray::number(failure.exceptionCode);
+        }
         QCOMPARE(seen, signal.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{signal});
-        QVERIFY(rig.failed.isEmpty());
-        QVERIFY(rig.link.written().isEmpty());
+        QVERIFY(rig.ticketFailures.isEmpty());
+        QCOMPARE(rig.link.written().size(), sent);
     }
 
     // After a disconnect the serial port stays open until the next character: that closes
@@ -310,7 +339,7 @@ private Q_SLOTS:
     void afterDisconnectFirstCharacterClosesPort()
     {
         Rig rig(false);
-        rig.state.SerialPortOpen = 0;
+        rig.engine.releaseSerial();
         rig.link.injectNow(serialFrame("01C5"));
         QVERIFY(!rig.link.isOpen());
         QVERIFY(rig.messages.isEmpty());
@@ -359,7 +388,7 @@ private Q_SLOTS:
         rig.engine.pollNow();
         QCOMPARE(rig.link.written().size(), 1);
         if (held)
-            rig.engine.holdPolling();
+            rig.engine.hold();
         if (QByteArray(QTest::currentDataTag()).contains("three reads")) {
             rig.link.injectNow(response.left(5));
             rig.link.injectNow(response.mid(5, 100));
@@ -375,7 +404,7 @@ private Q_SLOTS:
         QCOMPARE(rig.linesStarting("Drop >> TCP status answer with byte count ").size(), outcome == 1 ? 1 : 0);
         QCOMPARE(rig.failed.size(), outcome == 2 ? 1 : 0);
         if (outcome == 2)
-            QCOMPARE(rig.lastFailure().function, 0x04);
+            QCOMPARE(rig.lastFailure().function, Function::ReadInputRegisters);
         // The answer ended the request either way: the next poll may go.
         QVERIFY(!rig.engine.tcpBusy());
         QVERIFY(rig.messages.isEmpty());
@@ -386,7 +415,7 @@ private Q_SLOTS:
     void tcpStaleHalfFrameDoesNotLeak()
     {
         Rig rig(true);
-        rig.engine.tcpExchange()->setReadTimeout(50);
+        rig.engine.setReadTimeout(50);
         rig.engine.pollNow();
         const QList<int> regs = sampleRegisters();
         QByteArray cut = tcpStatusResponse(1, regs).left(100);
@@ -394,7 +423,7 @@ private Q_SLOTS:
         QVERIFY(rig.failed.wait());
         QCOMPARE(rig.lastFailure().fault, AnswerFault::TimedOut);
         QCOMPARE(rig.decoded.size(), 0);
-        rig.engine.tcpExchange()->setReadTimeout(60000);
+        rig.engine.setReadTimeout(60000);
         rig.engine.pollNow();
         QCOMPARE(rig.link.written().size(), 2);
         QCOMPARE(rig.link.written().at(1).left(2), hex("0002"));
@@ -446,16 +475,11 @@ private Q_SLOTS:
         // An answer shorter than the request's size is complete once its header's length has come.
         rig.link.injectNow(tcpResponse(1, std::uint8_t(answer[0]), answer.mid(1)));
         QCOMPARE(rig.messageTexts(), messages);
-        QList<QByteArray> seen;
-        for (const auto &c : rig.counts)
-            seen << "count " + QByteArray::number(int(c.at(0).value<LogKind>())) + " " + c.at(1).toByteArray().toHex();
-        for (const auto &r : rig.records)
-            seen << "record " + QByteArray::number(int(r.at(0).value<LogKind>())) + " " + r.at(1).toByteArray().toHex();
-        for (const auto &i : rig.ipBlocks)
-            seen << "ip " + i.at(0).toByteArray().toHex();
+        QList<QByteArray> seen = rig.seenAnswers();
         for (const auto &f : rig.failed) {
             const auto failure = f.at(0).value<RequestFailure>();
-            seen << "failed " + QByteArray::number(failure.function, 16) + " code " + QByteArray::number(failure.exceptionCode);
+            seen << "failed " + QByteArray::number(functionCode(failure.function), 16) + " code "
+                    + QByteArray::number(failure.exceptionCode);
         }
         QCOMPARE(seen, signal.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{signal});
         QCOMPARE(rig.link.written().size(), 1);
@@ -469,21 +493,103 @@ private Q_SLOTS:
         Rig rig(true);
         rig.engine.requestHistoryRecord(LogKind::Alarm, 1);
         rig.link.injectNow(tcpResponse(1, 0x44, QByteArray("AB", 2)));
-        QCOMPARE(rig.records.size(), 1);
+        QCOMPARE(rig.seenAnswers().size(), 1);
         const QByteArray expected = QByteArray::fromHex("0100000004014441") + "B ["
             + "0100000004014441" "42" "]";
         QCOMPARE(rig.linesStarting("TcpStr >> "), QList<QByteArray>{expected});
     }
 
-    // An acknowledgement that no write sequence waits for sends nothing. On serial it still
-    // shows the success box when the queue is empty, but not when entries are left over from
-    // a sequence that stopped early; on TCP nothing unasked reaches the engine at all.
+    // Every submitted request ends in exactly one outcome under its ticket, never before
+    // submit() returns: a refusal at once (on serial as on TCP, not after a time-out), the
+    // time-out, a link closed under it; a cancelled ticket hears nothing.
+    void ticketOutcomes_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<QByteArray>("outcome"); // "fault N code C", or empty for none
+        for (bool tcp : {false, true}) {
+            const char *link = tcp ? "tcp" : "serial";
+            QTest::addRow("%s refusal", link) << tcp << QByteArray("refuse") << QByteArray("fault 4 code 4");
+            QTest::addRow("%s time-out", link) << tcp << QByteArray("silence") << QByteArray("fault 5 code -1");
+            QTest::addRow("%s link closed", link) << tcp << QByteArray("close") << QByteArray("fault 6 code -1");
+            QTest::addRow("%s cancelled", link) << tcp << QByteArray("cancel") << QByteArray();
+        }
+    }
+    void ticketOutcomes()
+    {
+        QFETCH(bool, tcp);
+        QFETCH(QByteArray, event);
+        QFETCH(QByteArray, outcome);
+        Rig rig(tcp);
+        const Ticket ticket = rig.engine.submit(requests::historyCount(tcp ? LinkKind::Tcp : LinkKind::Serial,
+                                                                       LogKind::Alarm, 0),
+                                                event == "silence" ? 30 : event == "cancel" ? 200 : 60000);
+        QVERIFY(ticket != 0);
+        if (event == "refuse")
+            rig.link.injectNow(tcp ? tcpResponse(1, 0xC3, hex("04")) : serialFrame("01B004"));
+        else if (event == "close")
+            tcp ? rig.engine.abandonTcpRequests() : rig.engine.releaseSerial();
+        else if (event == "cancel")
+            rig.engine.cancel(ticket);
+        // A second request's outcome marks the moment the first's would have come by.
+        const Ticket marker = rig.engine.submit(requests::historyCount(tcp ? LinkKind::Tcp : LinkKind::Serial,
+                                                                       LogKind::Event, 0), 40);
+        QTRY_VERIFY(std::any_of(rig.ticketFailures.cbegin(), rig.ticketFailures.cend(),
+                                [marker](const QList<QVariant> &f) { return f.at(0).value<Ticket>() == marker; }));
+        QList<QByteArray> seen;
+        for (const auto &f : std::as_const(rig.ticketFailures)) {
+            if (f.at(0).value<Ticket>() != ticket)
+                continue;
+            const auto failure = f.at(1).value<RequestFailure>();
+            QCOMPARE(failure.kind, RequestKind::HistoryCount);
+            seen << "fault " + QByteArray::number(int(failure.fault)) + " code " + QByteArray::number(failure.exceptionCode);
+        }
+        QCOMPARE(seen, outcome.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{outcome});
+        QVERIFY(rig.answers.isEmpty());
+    }
+
+    // On serial an answer carries no request number: a request given up keeps its place, so its
+    // late answer never reaches the next request (which waits for it), while the same request
+    // asked again takes the first answer that comes.
+    void lateSerialAnswerNeverReachesTheNextRequest()
+    {
+        Rig rig(false);
+        QSignalSpy late(&rig.engine, &LinkEngine::answeredLate);
+        const auto record = [&](int n, int timeoutMs) {
+            return rig.engine.submit(requests::historyRecord(LinkKind::Serial, LogKind::Event, n, 43), timeoutMs);
+        };
+        const QByteArray answerOf5 = serialFrame("01D1" "18030700000500640005");
+        const QByteArray answerOf4 = serialFrame("01D1" "18030700000400640004");
+        const Ticket first = record(5, 30);
+        QTRY_COMPARE(rig.ticketFailures.size(), 1);
+        const Ticket twin = record(5, 60000);  // asked again: goes at once
+        QCOMPARE(rig.link.written().size(), 2);
+        rig.link.injectNow(answerOf5);       // the first answer to come is the twin's
+        QCOMPARE(rig.answers.size(), 1);
+        QCOMPARE(rig.answers.at(0).at(0).value<Ticket>(), twin);
+        const Ticket next = record(4, 60000); // another record waits for the other answer
+        QCOMPARE(rig.link.written().size(), 2);
+        rig.link.injectNow(answerOf5);       // the late one: taken by the request given up
+        QCOMPARE(late.size(), 1);
+        QCOMPARE(late.at(0).at(0).value<Ticket>(), first);
+        QCOMPARE(rig.answers.size(), 1);
+        QCOMPARE(rig.link.written().size(), 3); // now the next record goes
+        rig.link.injectNow(answerOf4);
+        QCOMPARE(rig.answers.size(), 2);
+        QCOMPARE(rig.answers.at(1).at(0).value<Ticket>(), next);
+        QCOMPARE(rig.answers.at(1).at(1).value<Answer>().payload, hex("18030700000400640004"));
+    }
+
+    // An acknowledgement that no write sequence waits for sends nothing and shows nothing: on
+    // serial it is dropped with a console line (no bare success box for a write nobody sent),
+    // also when entries are left over from a sequence that stopped early; on TCP nothing
+    // unasked reaches the engine at all.
     void strayAcknowledgement_data()
     {
         QTest::addColumn<bool>("tcp");
         QTest::addColumn<bool>("afterRefusal");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("serial, empty queue") << false << false << QStringList{QStringLiteral(" Setting Sucess!!")};
+        QTest::newRow("serial, empty queue") << false << false << QStringList{};
         QTest::newRow("serial, entries left by a refused sequence") << false << true << QStringList{};
         QTest::newRow("tcp, empty queue") << true << false << QStringList{};
         QTest::newRow("tcp, entries left by a refused sequence") << true << true << QStringList{};
@@ -506,6 +612,8 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(rig.messageTexts(), messages);
         QVERIFY(rig.link.written().isEmpty());
+        if (!tcp)
+            QCOMPARE(rig.linesStarting("Drop >> acknowledgement 0030 8005").size(), 1);
     }
 };
 

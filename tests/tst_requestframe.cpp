@@ -211,7 +211,7 @@ private Q_SLOTS:
             engine.pollNow();
         QVERIFY(port.written().isEmpty());
 
-        state.LinkIsTcp = 1;
+        engine.setLink(LinkKind::Tcp);
         FakeTransport tcp;
         tcp.open();
         engine.setTcpTransport(&tcp);
@@ -242,21 +242,26 @@ private Q_SLOTS:
     }
 
     // Only reads may be sent twice (after a hang-up); writes, the IP-settings write and the
-    // initialisations never.
+    // initialisations never, on either link.
     void onlyReadsMayRunTwice_data()
     {
-        QTest::addColumn<int>("function");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("tcp");
         QTest::addColumn<bool>("twice");
-        for (int f : {0x04, 0x41, 0x43, 0x44, 0x46, 0x47})
-            QTest::newRow(qPrintable(QStringLiteral("read %1").arg(f, 2, 16, QLatin1Char('0')))) << f << true;
-        for (int f : {0x06, 0x42, 0x45, 0x48})
-            QTest::newRow(qPrintable(QStringLiteral("once %1").arg(f, 2, 16, QLatin1Char('0')))) << f << false;
+        for (bool tcp : {false, true}) {
+            const char *link = tcp ? "tcp" : "serial";
+            for (int k : {Status, IpRead, AlarmCount, AlarmRecord, EventCount, EventRecord})
+                QTest::addRow("%s read %d", link, k) << k << tcp << true;
+            for (int k : {Write, IpWrite, AlarmInit, EventInit})
+                QTest::addRow("%s once %d", link, k) << k << tcp << false;
+        }
     }
     void onlyReadsMayRunTwice()
     {
-        QFETCH(int, function);
+        QFETCH(int, kind);
+        QFETCH(bool, tcp);
         QFETCH(bool, twice);
-        QCOMPARE(requestMayRunTwice(function), twice);
+        QCOMPARE(requestMayRunTwice(build(Kind(kind), tcp ? LinkKind::Tcp : LinkKind::Serial, 3)), twice);
     }
 };
 

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 // The poll scheduler of the link engine, seen on the wire: its rhythm, holds, the IP read,
 // one TCP request at a time, relink. The write sequences are in tst_writesequence.
 
@@ -45,7 +47,6 @@ private Q_SLOTS:
         QCOMPARE(state.BatteryAlarms.names.size(), 10);
         QCOMPARE(state.BatteryAlarms.names.value(9), QStringLiteral("Battery BMS Alarm"));
 
-        state.SerialPortOpen = 1;
         LinkEngine engine(state);
         FakeTransport port;
         port.open();
@@ -88,7 +89,7 @@ private Q_SLOTS:
         QFETCH(int, tick);
         EngineRig rig(tcp);
         auto &[state, engine, link] = rig;
-        engine.tcpExchange()->setReadTimeout(100);
+        engine.setReadTimeout(100);
         if (answered)
             link.setResponder([tcp](const QByteArray &request) { return controllerAnswer(tcp, request); });
         QSignalSpy decoded(&engine, &LinkEngine::statusReceived);
@@ -133,7 +134,7 @@ private Q_SLOTS:
         EngineRig rig(tcp);
         auto &[state, engine, link] = rig;
         link.setResponder([tcp](const QByteArray &request) { return controllerAnswer(tcp, request); });
-        engine.tcpExchange()->setReadTimeout(100);
+        engine.setReadTimeout(100);
         QSignalSpy lines(&engine, &LinkEngine::consoleLine);
         engine.requestIpBlock();
         engine.startPolling(1);
@@ -176,8 +177,9 @@ private Q_SLOTS:
             });
         }
         switch (holder) {
-        case 0: engine.holdPolling(); break;
-        case 1: engine.initialiseHistory(LogKind::Event); break;
+        case 0: engine.hold(); break;
+        // The erase window holds the poll; the erase itself only until its answer.
+        case 1: engine.hold(HoldReason::HistoryInitialisation), engine.initialiseHistory(LogKind::Event); break;
         case 2: QVERIFY(engine.writeIpBlock(hex("12345678"))); break;
         }
         QVERIFY(engine.pollingHeld());
@@ -190,11 +192,77 @@ private Q_SLOTS:
         bool sentWhileHeld = false;
         connect(&engine, &LinkEngine::requestSent, this, [&] { sentWhileHeld |= engine.pollingHeld(); });
         engine.startPolling(1);
-        QTimer::singleShot(700, &engine, &LinkEngine::resumePolling);
+        QTimer::singleShot(700, &engine, [&engine, holder] {
+            if (holder == 2)
+                engine.releaseIpWriteHold();
+            else
+                engine.release(holder == 0 ? HoldReason::Dialog : HoldReason::HistoryInitialisation);
+        });
         QTRY_COMPARE(link.written().size(), ownFrames + 1);
         QVERIFY(!sentWhileHeld);
         const QByteArray poll = link.written().last();
         QCOMPARE(tcp ? poll.mid(6) : poll, tcp ? hex("010400010083") : QByteArray(":01040001008377\r\n"));
+    }
+
+    // Holds are counted: polling goes on only when the last one ends, in whichever order they
+    // end. The first tick of a hold writes the scheduler's state ("RectMode >>  [ 14 ]" for a
+    // dialog) and the held ticks after it nothing; an IP read asked for goes out all the same.
+    void holdsAreCountedAndShowTheirState_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<QByteArray>("line"); // of the first tick, while both are held
+        QTest::newRow("dialog, then download") << int(HoldReason::Dialog) << int(HoldReason::HistoryDownload)
+                                              << QByteArray("RectMode >>  [ 16 ]");
+        QTest::newRow("download, then dialog") << int(HoldReason::HistoryDownload) << int(HoldReason::Dialog)
+                                              << QByteArray("RectMode >>  [ 14 ]");
+        QTest::newRow("erase window, then IP write") << int(HoldReason::HistoryInitialisation)
+                                                     << int(HoldReason::IpSettings) << QByteArray("RectMode >>  [ 15 ]");
+        QTest::newRow("two dialogs") << int(HoldReason::Dialog) << int(HoldReason::Dialog)
+                                     << QByteArray("RectMode >>  [ 14 ]");
+    }
+    void holdsAreCountedAndShowTheirState()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(QByteArray, line);
+        EngineRig rig(false);
+        auto &[state, engine, link] = rig;
+        QSignalSpy lines(&engine, &LinkEngine::consoleLine);
+        auto a = std::make_unique<PollHold>(engine, HoldReason(first));
+        PollHold b(engine, HoldReason(second));
+        engine.pollNow(); // held: nothing is due
+        QVERIFY(lines.isEmpty());
+        // Ticks every millisecond; the holds end one after the other, the first taken first.
+        engine.startPolling(1);
+        QTimer::singleShot(150, &engine, [&] {
+            engine.requestIpBlock(); // goes out while held
+        });
+        QTimer::singleShot(300, &engine, [&] {
+            a.reset();
+            QVERIFY(engine.pollingHeld());
+        });
+        QTimer::singleShot(450, &engine, [&] {
+            b.reset();
+            b.reset(); // once only
+            QCOMPARE(engine.holdCount(), 0);
+        });
+        QTRY_COMPARE(link.written().size(), 2);
+        engine.stopPolling();
+        QCOMPARE(link.written().value(0), QByteArray(":0122DD\r\n"));
+        QCOMPARE(link.written().value(1), QByteArray(":01040001008377\r\n"));
+        QList<QByteArray> seen;
+        for (const auto &l : std::as_const(lines)) {
+            if (l.at(0).toByteArray().startsWith("RectMode"))
+                seen << l.at(0).toByteArray();
+        }
+        // One line for the hold, one for the IP read, one for the poll after the last hold.
+        QCOMPARE(seen, (QList<QByteArray>{line, "RectMode >>  [ 02 ]", "RectMode >>  [ 00 ]"}));
+        // A hold that outlives its engine touches nothing.
+        auto engineGone = std::make_unique<LinkEngine>(state);
+        PollHold orphan(*engineGone);
+        engineGone.reset();
+        orphan.reset();
     }
 
     // Never two requests on the TCP connection: a poll due while one is unanswered waits for
@@ -203,7 +271,7 @@ private Q_SLOTS:
     {
         EngineRig rig(true);
         auto &[state, engine, tcp] = rig;
-        engine.tcpExchange()->setReadTimeout(60000);
+        engine.setReadTimeout(60000);
         QSignalSpy decoded(&engine, &LinkEngine::statusReceived);
         engine.pollNow();
         QCOMPARE(tcp.written().size(), 1);
@@ -235,10 +303,10 @@ private Q_SLOTS:
     {
         EngineRig rig(true);
         auto &[state, engine, link] = rig;
-        engine.tcpExchange()->setReadTimeout(60000);
+        engine.setReadTimeout(60000);
         int opens = 0;
         connect(&link, &Transport::opened, &link, [&opens] { ++opens; });
-        engine.holdPolling();
+        engine.hold();
         engine.startPolling(1);
         QVERIFY(engine.writeIpBlock(hex("12345678")));
         engine.relink();
@@ -260,7 +328,7 @@ private Q_SLOTS:
     {
         ConsoleState state;
         LinkEngine engine(state);
-        LiveMonitor monitor(engine);
+        LiveMonitor monitor(engine, state);
         QSignalSpy changes(&monitor, &LiveMonitor::alarmTestReminderChanged);
         QList<QPair<int, bool>> seen;
         for (int tick = 1; tick <= 100; ++tick) {

@@ -102,13 +102,13 @@ private:
 void TestStatusPage::init()
 {
     state = std::make_unique<ConsoleState>();
-    state->LinkIsTcp = 1;
     engine = std::make_unique<LinkEngine>(*state);
+    engine->setLink(LinkKind::Tcp);
     link = std::make_unique<FakeTransport>();
     link->open();
     transaction = 0;
     engine->setTcpTransport(link.get());
-    monitor = std::make_unique<LiveMonitor>(*engine);
+    monitor = std::make_unique<LiveMonitor>(*engine, *state);
     window = std::make_unique<QWidget>();
     window->resize(856, 704);
     page = new StatusPage(*monitor, *state, window.get());

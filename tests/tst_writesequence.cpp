@@ -41,7 +41,7 @@ private Q_SLOTS:
     {
         EngineRig rig(true);
         auto &[state, engine, tcp] = rig;
-        engine.tcpExchange()->setReadTimeout(60000);
+        engine.setReadTimeout(60000);
         engine.pollNow();
         QVERIFY(engine.startWrites({{48, 0x8005}}));
         QCOMPARE(tcp.written().size(), 1);
@@ -157,7 +157,7 @@ private Q_SLOTS:
         QFETCH(QString, message);
         EngineRig rig(tcp);
         auto &[state, engine, link] = rig;
-        engine.tcpExchange()->setReadTimeout(100);
+        engine.setReadTimeout(100);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
         QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
         QSignalSpy refusals(&engine, &LinkEngine::writeRefused);
@@ -208,7 +208,7 @@ private Q_SLOTS:
         QFETCH(bool, tcp);
         EngineRig rig(tcp);
         auto &[state, engine, link] = rig;
-        engine.tcpExchange()->setReadTimeout(50);
+        engine.setReadTimeout(50);
         QSignalSpy messages(&engine, &LinkEngine::messageRequested);
         QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
         QVERIFY(engine.startWrites({{1, 1}, {2, 2}}));
@@ -221,6 +221,16 @@ private Q_SLOTS:
         const QString text = messages.at(0).at(1).toString();
         QVERIFY2(text.contains(QLatin1String("register 2 (value 2)")) && text.contains(QLatin1String("0 of 2 settings")),
                  qPrintable(text));
+        if (!tcp) {
+            // The acknowledgement comes after all: the operator learns that the write was made,
+            // and nothing more is sent for it.
+            link.injectNow(testframes::serialFrame("010600020002"));
+            QCOMPARE(messages.size(), 2);
+            QCOMPARE(messages.at(1).at(0).value<MessageKind>(), MessageKind::Warning);
+            const QString late = messages.at(1).at(1).toString();
+            QVERIFY2(late.contains(QLatin1String("acknowledged register 2 late: it was written")), qPrintable(late));
+            QCOMPARE(link.written().size(), 1);
+        }
         QVERIFY(engine.startWrites({{3, 3}})); // the next sequence may start
         QCOMPARE(link.written().size(), 2);
     }
@@ -249,7 +259,7 @@ private Q_SLOTS:
         QTRY_COMPARE(failed.size(), 1);
         const auto failure = failed.at(0).at(0).value<RequestFailure>();
         QCOMPARE(failure.fault, AnswerFault::LinkLost);
-        QCOMPARE(failure.function, write ? 0x06 : 0x04);
+        QCOMPARE(failure.function, write ? Function::WriteSingleRegister : Function::ReadInputRegisters);
         QVERIFY(link.written().isEmpty());
         QCOMPARE(messages.size(), write ? 1 : 0);
         if (write) {
@@ -268,9 +278,9 @@ private Q_SLOTS:
         auto &[state, engine, link] = rig;
         link.setResponder([](const QByteArray &request) { return controllerAnswer(true, request); });
         QSignalSpy ended(&engine, &LinkEngine::writeSequenceEnded);
-        engine.holdPolling();
+        engine.hold();
         QVERIFY(engine.startWrites({{54, 170}, {55, 270}, {56, 460}}));
-        engine.resumePolling(); // the dialog closed
+        engine.release(); // the dialog closed
         QTRY_COMPARE(ended.size(), 1);
         QVERIFY(ended.at(0).at(0).toBool());
         const QList<QByteArray> sent = link.written();
@@ -303,7 +313,7 @@ private Q_SLOTS:
         QFETCH(bool, answered);
         EngineRig rig(true);
         auto &[state, engine, link] = rig;
-        engine.tcpExchange()->setReadTimeout(60000);
+        engine.setReadTimeout(60000);
         int opens = 0;
         connect(&link, &Transport::opened, &link, [&opens] { ++opens; });
         bool hangUpNext = !closedWhileIdle;

@@ -196,10 +196,9 @@ void ConsoleSession::disconnectCommand()
     engine_.stopPolling();
     Q_EMIT dataLogStopRequested();
     // The port itself stays open: the next character it receives closes it.
-    state_.SerialPortOpen = 0;
+    engine_.releaseSerial();
     dropTcpLink();
     Q_EMIT tcpLampChanged(false);
-    engine_.resumePolling();
     setMenus(m);
 }
 
@@ -243,9 +242,11 @@ void ConsoleSession::dropTcpLink()
 
 void ConsoleSession::dialogCreated()
 {
-    state_.LinkIsTcp = 2;
-    state_.LinkChoice = 0;
-    if (state_.SerialPortOpen == 0)
+    // No link is chosen yet; until one is, the engine behaves as on TCP.
+    linkChosen_ = false;
+    serialChosen_ = false;
+    engine_.setLink(LinkKind::Tcp);
+    if (!engine_.serialInUse())
         serial_->close();
 }
 
@@ -256,15 +257,17 @@ void ConsoleSession::setPortLister(std::function<QStringList()> lister)
 
 QStringList ConsoleSession::chooseSerial()
 {
-    state_.LinkIsTcp = 0;
-    state_.LinkChoice = 1;
+    engine_.setLink(LinkKind::Serial);
+    linkChosen_ = true;
+    serialChosen_ = true;
     return portLister_ ? portLister_() : SerialTransport::availablePorts();
 }
 
 void ConsoleSession::chooseTcp()
 {
-    state_.LinkIsTcp = 1;
-    if (state_.LinkChoice == 1)
+    engine_.setLink(LinkKind::Tcp);
+    linkChosen_ = true;
+    if (serialChosen_)
         serial_->close();
 }
 
@@ -303,7 +306,7 @@ bool ConsoleSession::prepareConnect(const QString &device, const QString &hostTe
 {
     QString text;
     bool ok = false;
-    if (state_.LinkIsTcp != 0) {
+    if (engine_.link() == LinkKind::Tcp) {
         ok = parseHost(hostText, nullptr, nullptr, &text);
     } else {
         selectPort(device);
@@ -318,7 +321,7 @@ void ConsoleSession::confirmConnect(const QString &hostText)
 {
     statusSeen_ = false;
 
-    if (state_.LinkIsTcp != 0) {
+    if (engine_.link() == LinkKind::Tcp) {
         QString host;
         quint16 port = TcpTransport::DefaultPort;
         QString problem;
@@ -338,7 +341,7 @@ void ConsoleSession::confirmConnect(const QString &hostText)
         m.ComSetting = true;
         setMenus(m);
         serial_->close();
-        state_.SerialPortOpen = 0;
+        engine_.releaseSerial();
 
         // A link to an earlier host must not carry the requests to the new one.
         dropTcpLink();
@@ -355,7 +358,8 @@ void ConsoleSession::confirmConnect(const QString &hostText)
     engine_.startPolling(PollInterval);
     QString error;
     const bool ok = openSerial(&error);
-    state_.SerialPortOpen = ok ? 1 : 0;
+    if (!ok)
+        engine_.releaseSerial();
     dropTcpLink();
     MenuState m = menus_;
     m.FlatPanel3 = true;
@@ -476,7 +480,7 @@ void ConsoleSession::onStatusReceived()
 
 QString ConsoleSession::linkId() const
 {
-    if (state_.LinkIsTcp == 1)
+    if (linkChosen_ && engine_.link() == LinkKind::Tcp)
         return QStringLiteral("tcp:%1:%2").arg(tcp_->host()).arg(tcp_->port());
     return QStringLiteral("serial:") + serial_->device();
 }

@@ -56,7 +56,7 @@ public:
     // ---- Connection dialog ----
     // Where the serial ports are listed from: the system's list unless set.
     void setPortLister(std::function<QStringList()> lister);
-    void dialogCreated();                     // LinkIsTcp = 2, LinkChoice = 0, ...
+    void dialogCreated();                     // no link chosen yet (the engine behaves as on TCP)
     // The serial link chosen; returns the ports the system lists. Nothing is opened
     // here: a port opens only once the operator connects to it. An empty list means "Can
     // not find the serial port".
@@ -77,6 +77,8 @@ public:
     void confirmConnect(const QString &hostText);
     // The link as the third status-bar panel shows it: the port, or the host address.
     QString linkText() const { return linkText_; }
+    // The connection dialog's link was chosen (until then the engine behaves as on TCP).
+    bool linkChosen() const { return linkChosen_; }
     // The link in use as a short identity: "tcp:HOST:PORT" or "serial:DEVICE".
     QString linkId() const;
     // "Connecting to HOST:PORT ..." while the operator's TCP connect is under way, else empty.
@@ -136,6 +138,8 @@ private:
     QString serialError_;            // the reason of the last failed serial open
     bool tcpConnectPending_ = false; // confirmConnect() waits for the TCP outcome
     bool statusSeen_ = false;        // a status response arrived on the current link
+    bool linkChosen_ = false;        // the connection dialog's link was chosen
+    bool serialChosen_ = false;      // the serial link was chosen since the dialog opened
 };
 
 } // namespace qeln

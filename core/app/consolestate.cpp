@@ -11,8 +11,6 @@ ConsoleState::ConsoleState()
 
 void ConsoleState::initialise()
 {
-    LinkIsTcp = 0;
-
     // The status block: the frame length and count follow the count.
     StatusRegisterCount = 131;
     StatusFrameLength = StatusRegisterCount * 4 + 11;

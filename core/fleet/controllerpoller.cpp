@@ -26,16 +26,16 @@ ControllerPoller::ControllerPoller(const ControllerConfig &config, std::chrono::
 {
     const int timeoutMs = int(config_.timeout.count());
     if (config_.link.tcp) {
-        state_.LinkIsTcp = 1;
+        engine_.setLink(LinkKind::Tcp);
         auto tcp = std::make_unique<TcpTransport>();
         tcp->setHost(config_.link.host);
         tcp->setPort(config_.link.port);
         tcp->setConnectTimeout(timeoutMs);
         engine_.setTcpTransport(tcp.get());
-        engine_.tcpExchange()->setReadTimeout(timeoutMs);
+        engine_.setReadTimeout(timeoutMs);
         transport_ = std::move(tcp);
     } else {
-        state_.LinkIsTcp = 0;
+        engine_.setLink(LinkKind::Serial);
         auto serial = std::make_unique<SerialTransport>();
         serial->setDevice(config_.link.device);
         engine_.setSerialTransport(serial.get());
@@ -44,14 +44,11 @@ ControllerPoller::ControllerPoller(const ControllerConfig &config, std::chrono::
     slotTimer_.setSingleShot(true);
     slotTimer_.setTimerType(Qt::PreciseTimer);
     connect(&slotTimer_, &QTimer::timeout, this, &ControllerPoller::onSlot);
-    deadline_.setSingleShot(true);
-    connect(&deadline_, &QTimer::timeout, this, &ControllerPoller::onDeadline);
-    connect(&engine_, &LinkEngine::statusReceived, this, &ControllerPoller::onStatusReceived);
-    connect(&engine_, &LinkEngine::requestFailed, this, &ControllerPoller::onRequestFailed);
+    connect(&engine_, &LinkEngine::answered, this, &ControllerPoller::onAnswered);
+    connect(&engine_, &LinkEngine::failed, this, &ControllerPoller::onFailed);
     if (!config_.link.tcp) {
-        connect(transport_.get(), &Transport::opened, this, [this] { state_.SerialPortOpen = 1; });
         connect(transport_.get(), &Transport::openFailed, this, [this](const QString &reason) {
-            state_.SerialPortOpen = 0;
+            lastError_ = reason;
             if (polling_)
                 endPoll(PollResult::LinkError, reason);
         });
@@ -108,18 +105,15 @@ void ControllerPoller::onSlot()
     }
     polling_ = true;
     pollClock_.start();
-    // On TCP the exchange's own connect and read time-outs end the poll; a serial line has
-    // no such time-out of its own.
-    if (!config_.link.tcp)
-        deadline_.start(int(config_.timeout.count()));
-    engine_.resumePolling();
-    engine_.pollNow();
+    // The engine ends the read: its answer, or the time-out (on TCP the connect's as well).
+    const LinkKind link = config_.link.tcp ? LinkKind::Tcp : LinkKind::Serial;
+    ticket_ = engine_.submit(requests::status(link, state_.StatusRegisterCount), int(config_.timeout.count()));
 }
 
-void ControllerPoller::onStatusReceived()
+void ControllerPoller::onAnswered(Ticket ticket, const Answer &)
 {
-    // An answer after its poll's time-out was counted as a time-out already: it is thrown away.
-    if (!polling_)
+    // An answer after its poll's time-out was counted as a time-out already: it never comes.
+    if (!polling_ || ticket != ticket_)
         return;
     const StatusView view = decodeStatusView(state_);
     samples_ = statusSamples(view, state_);
@@ -130,9 +124,9 @@ void ControllerPoller::onStatusReceived()
     endPoll(PollResult::Ok, QString());
 }
 
-void ControllerPoller::onRequestFailed(const RequestFailure &failure)
+void ControllerPoller::onFailed(Ticket ticket, const RequestFailure &failure)
 {
-    if (!polling_)
+    if (!polling_ || ticket != ticket_)
         return;
     switch (failure.fault) {
     case AnswerFault::TimedOut:
@@ -156,22 +150,10 @@ void ControllerPoller::onRequestFailed(const RequestFailure &failure)
     }
 }
 
-void ControllerPoller::onDeadline()
-{
-    if (!polling_)
-        return;
-    engine_.abandonTcpRequests();
-    // A late answer must not arrive into the next poll and be taken for its answer: on TCP
-    // the next poll gets a fresh connection.
-    if (config_.link.tcp)
-        transport_->close();
-    endPoll(PollResult::Timeout, QStringLiteral("no status answer within %1 ms").arg(config_.timeout.count()));
-}
-
 void ControllerPoller::endPoll(PollResult result, const QString &error)
 {
     polling_ = false;
-    deadline_.stop();
+    ticket_ = 0;
     ++counts_[size_t(result)];
     schedule_.recordTry(slot_, result == PollResult::Ok);
     if (result == PollResult::Ok) {

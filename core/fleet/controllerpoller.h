@@ -60,9 +60,8 @@ Q_SIGNALS:
 private:
     void schedule();
     void onSlot();
-    void onStatusReceived();
-    void onRequestFailed(const RequestFailure &failure);
-    void onDeadline();
+    void onAnswered(Ticket ticket, const Answer &answer);
+    void onFailed(Ticket ticket, const RequestFailure &failure);
     void endPoll(PollResult result, const QString &error);
 
     ControllerConfig config_;
@@ -71,9 +70,9 @@ private:
     LinkEngine engine_;
     std::unique_ptr<Transport> transport_;
     QTimer slotTimer_;
-    QTimer deadline_;
     QElapsedTimer pollClock_;
     bool polling_ = false; // a poll waits for its answer
+    Ticket ticket_ = 0;    // the status read of that poll
     std::int64_t slot_ = 0;
     std::int64_t nextSlotMs_ = 0;
     bool up_ = false;

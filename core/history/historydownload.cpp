@@ -23,19 +23,20 @@ HistoryDownload::HistoryDownload(LinkEngine &engine, QObject *parent)
 {
     startTimer_.setInterval(100);
     connect(&startTimer_, &QTimer::timeout, this, &HistoryDownload::onStartTick);
-    answerTimer_.setSingleShot(true);
-    connect(&answerTimer_, &QTimer::timeout, this, &HistoryDownload::onAnswerOverdue);
     retryTimer_.setSingleShot(true);
-    connect(&engine_, &LinkEngine::historyCountReceived, this, &HistoryDownload::onCountReceived);
-    connect(&engine_, &LinkEngine::historyRecordReceived, this, &HistoryDownload::onRecordReceived);
-    connect(&engine_, &LinkEngine::requestFailed, this, &HistoryDownload::onRequestFailed);
+    connect(&engine_, &LinkEngine::answered, this, &HistoryDownload::onAnswered);
+    connect(&engine_, &LinkEngine::failed, this, &HistoryDownload::onFailed);
+    connect(&engine_, &LinkEngine::answeredLate, this, &HistoryDownload::onAnsweredLate);
 }
 
-HistoryDownload::~HistoryDownload() = default;
+HistoryDownload::~HistoryDownload()
+{
+    dropTicket();
+}
 
 bool HistoryDownload::serial() const
 {
-    return engine_.state().LinkIsTcp == 0;
+    return engine_.link() == LinkKind::Serial;
 }
 
 bool HistoryDownload::active() const
@@ -50,12 +51,11 @@ QStringList HistoryDownload::headers() const
 
 bool HistoryDownload::start(LogKind kind)
 {
-    ConsoleState &s = engine_.state();
-    const int model = s.ModelCode();
+    const int model = engine_.statusBlock().ModelCode();
     if (model < 1 || model > 4)
         return false;
     kind_ = kind;
-    engine_.holdPolling(); // no status poll while it lasts
+    hold_.take(engine_, HoldReason::HistoryDownload); // no status poll while it lasts
     recordIndex_ = 1;
     recordTotal_ = 0;
     active_ = true;
@@ -65,9 +65,8 @@ bool HistoryDownload::start(LogKind kind)
     completed_ = false;
     waitingForCount_ = false;
     repeats_ = 0;
-    outstanding_ = 0;
-    draining_ = false;
-    answerTimer_.stop();
+    dropTicket();
+    earlier_.clear();
     retryTimer_.stop();
     roundTrips_.clear();
     engine_.abandonTcpRequests(); // a poll still in flight must not answer into the download
@@ -78,18 +77,23 @@ bool HistoryDownload::start(LogKind kind)
 void HistoryDownload::close()
 {
     startTimer_.stop();
-    answerTimer_.stop();
     retryTimer_.stop();
     const bool wasActive = active_;
     active_ = false;
     recordIndex_ = 1;
     waitingForCount_ = false;
-    draining_ = false;
+    dropTicket();
     if (wasActive && !serial())
         engine_.abandonTcpRequests();
     // Status polling resumes on the next tick.
-    engine_.resumePolling();
+    hold_.reset();
     engine_.startPolling();
+}
+
+void HistoryDownload::dropTicket()
+{
+    if (ticket_ != 0)
+        engine_.cancel(std::exchange(ticket_, 0));
 }
 
 void HistoryDownload::onStartTick()
@@ -101,7 +105,6 @@ void HistoryDownload::onStartTick()
     if (!active())
         return;
     repeats_ = 0;
-    outstanding_ = 0;
     requestCount();
 }
 
@@ -149,83 +152,50 @@ void HistoryDownload::requestRecord()
 
 void HistoryDownload::send(int record)
 {
-    const auto request = [this, record] {
-        if (record < 0)
-            engine_.requestHistoryCount(kind_);
-        else
-            engine_.requestHistoryRecord(kind_, record);
-    };
-    if (serial()) {
-        if (++outstanding_ == 1) {
-            firstAsked_.start();
-            spacingMs_ = 0;
-        } else {
-            spacingMs_ = std::max(spacingMs_, int(lastAsked_.elapsed()));
-        }
-        lastAsked_.start();
-        const int wait = tryWaitMs();
-        request();
-        answerTimer_.start(wait);
+    // On TCP the engine's read time-out ends a request; on serial the learnt wait does.
+    const int wait = serial() ? tryWaitMs() : 0;
+    dropTicket();
+    asked_.start();
+    ticket_ = record < 0 ? engine_.requestHistoryCount(kind_, wait) : engine_.requestHistoryRecord(kind_, record, wait);
+}
+
+void HistoryDownload::onAnswered(Ticket ticket, const Answer &answer)
+{
+    if (ticket == 0 || ticket != ticket_)
         return;
-    }
-    // On TCP an answer belongs to its request: one that failed cannot answer later.
-    outstanding_ = 1;
-    answerTimer_.start(TcpGuardMs);
-    request();
-}
-
-bool HistoryDownload::answerCame()
-{
-    Q_EMIT answerArrived();
-    const bool alone = outstanding_ == 1;
-    if (outstanding_ > 0)
-        --outstanding_;
-    return alone;
-}
-
-void HistoryDownload::answerSpoilt(const QString &reason, bool busy)
-{
+    ticket_ = 0;
     if (!active())
         return;
-    qCInfo(lcHistory) << "answer spoilt:" << reason;
-    if (!serial()) {
-        askAgain(reason, busy);
-        return;
-    }
-    if (draining_) {
-        // A further answer to the record already stored: spoilt or not, it is accounted for.
-        drainAnswer();
-        return;
-    }
-    // Another request for the same count or record is still unanswered: its answer may yet
-    // come (the answer timer runs); asking now would put a third answer on the line.
-    if (outstanding_ > 0)
-        return;
-    answerTimer_.stop();
-    repeatRequest(reason);
+    Q_EMIT answerArrived();
+    if (waitingForCount_)
+        takeCount(answer);
+    else
+        takeRecord(answer);
 }
 
-void HistoryDownload::onCountReceived(LogKind log, const QByteArray &payload)
+void HistoryDownload::onAnsweredLate(Ticket ticket, qint64 roundTripMs)
 {
-    if (!active() || !waitingForCount_) {
-        // A count nobody waits for (a late one after the window closed, the answer to a
-        // repeated count request) starts nothing.
-        qCInfo(lcHistory) << "count answer dropped: no download of that log waits for it";
+    // Every answer to a request asked again came: the first was the answer to the first
+    // request, only late. That is this controller's time, and the wait follows it.
+    if (!active() || !serial() || !earlier_.removeOne(ticket))
+        return;
+    Q_EMIT answerArrived();
+    learn(roundTripMs);
+}
+
+void HistoryDownload::takeCount(const Answer &answer)
+{
+    if (answer.log != kind_) {
+        askAgain(QStringLiteral("the count answer was the other log's"));
         return;
     }
-    const bool alone = answerCame();
-    if (log != kind_) {
-        answerSpoilt(QStringLiteral("the count answer was the other log's"));
-        return;
-    }
-    const std::optional<int> count = decodeCount(payload, !serial());
+    const std::optional<int> count = decodeCount(answer.payload, !serial());
     if (!count) {
-        answerSpoilt(QStringLiteral("the count answer was of the wrong size"));
+        askAgain(QStringLiteral("the count answer was of the wrong size"));
         return;
     }
-    answerTimer_.stop();
-    if (serial() && alone)
-        learn(firstAsked_.elapsed());
+    if (serial() && repeats_ == 0)
+        learn(answer.roundTripMs >= 0 ? answer.roundTripMs : asked_.elapsed());
     waitingForCount_ = false;
     repeats_ = 0;
     total_ = std::max(*count, 0);
@@ -240,45 +210,30 @@ void HistoryDownload::onCountReceived(LogKind log, const QByteArray &payload)
         Q_EMIT noData(kind_ == LogKind::Event && serial() ? NoEventLog : NoHistory);
         return;
     }
-    // Answers still due to a repeated count request are count answers: they are told apart
-    // from the records by their code and dropped above.
-    outstanding_ = 0;
     requestRecord();
 }
 
-void HistoryDownload::onRecordReceived(LogKind log, const QByteArray &payload)
+void HistoryDownload::takeRecord(const Answer &answer)
 {
-    if (!active() || waitingForCount_ || recordTotal_ < recordIndex_) {
-        qCInfo(lcHistory) << "record answer dropped: no download of that log waits for it";
+    if (recordTotal_ < recordIndex_)
+        return;
+    if (answer.log != kind_) {
+        askAgain(QStringLiteral("a record answer was the other log's"));
         return;
     }
-    const bool alone = answerCame();
-    if (draining_) {
-        // An answer to a request that was repeated, for the record already stored.
-        drainAnswer();
-        return;
-    }
-    if (log != kind_) {
-        answerSpoilt(QStringLiteral("a record answer was the other log's"));
-        return;
-    }
-
     QStringList cells;
     if (kind_ == LogKind::Alarm) {
-        if (const auto record = decodeAlarmRecord(payload, !serial()))
+        if (const auto record = decodeAlarmRecord(answer.payload, !serial()))
             cells = alarmRow(recordIndex_, *record);
-    } else if (const auto record = decodeEventRecord(payload, !serial())) {
+    } else if (const auto record = decodeEventRecord(answer.payload, !serial())) {
         cells = eventRow(recordIndex_, *record);
     }
     if (cells.isEmpty()) {
-        answerSpoilt(QStringLiteral("a record answer was of the wrong size"));
+        askAgain(QStringLiteral("a record answer was of the wrong size"));
         return;
     }
-
-    answerTimer_.stop();
-    const qint64 roundTrip = firstAsked_.elapsed();
-    if (serial() && alone)
-        learn(roundTrip);
+    if (serial() && repeats_ == 0)
+        learn(answer.roundTripMs >= 0 ? answer.roundTripMs : asked_.elapsed());
     repeats_ = 0;
     rows_.append(cells);
     const int row = recordIndex_;
@@ -292,44 +247,11 @@ void HistoryDownload::onRecordReceived(LogKind log, const QByteArray &payload)
         return;
     }
     ++recordIndex_;
-    if (serial() && outstanding_ > 0) {
-        // The record was asked for more than once and another answer may still come: it must
-        // not be taken for the next record. Late answers follow one another as far apart as
-        // their requests went out, or one answer time apart when the controller queued them.
-        draining_ = true;
-        drainRoundTrip_ = roundTrip;
-        drainWaitMs_ = std::max(answerWaitMs(), spacingMs_ * 3 / 2);
-        answerTimer_.start(drainWaitMs_);
-        return;
-    }
     requestRecord();
-}
-
-void HistoryDownload::drainAnswer()
-{
-    if (outstanding_ <= 0)
-        endDrain(true);
-    else
-        answerTimer_.start(drainWaitMs_);
-}
-
-void HistoryDownload::endDrain(bool allCame)
-{
-    draining_ = false;
-    outstanding_ = 0;
-    answerTimer_.stop();
-    // Every answer came: the first was the answer to the first request, only late. That is
-    // this controller's time, and the wait follows it. A lost one teaches nothing.
-    if (allCame && drainRoundTrip_ >= 0)
-        learn(drainRoundTrip_);
-    drainRoundTrip_ = -1;
-    if (active())
-        requestRecord();
 }
 
 void HistoryDownload::finishDownload()
 {
-    answerTimer_.stop();
     retryTimer_.stop();
     engine_.stopPolling();
     const int count = recordIndex_;
@@ -339,83 +261,54 @@ void HistoryDownload::finishDownload()
     Q_EMIT finished(completionText(count));
 }
 
-void HistoryDownload::onAnswerOverdue()
+void HistoryDownload::onFailed(Ticket ticket, const RequestFailure &failure)
 {
+    if (ticket == 0 || ticket != ticket_)
+        return;
+    ticket_ = 0;
     if (!active())
         return;
-    if (draining_) {
-        // The repeated request's other answer did not come: it was lost.
-        endDrain(false);
+    if (failure.fault == AnswerFault::TimedOut && serial())
+        earlier_.append(ticket);
+    switch (failure.fault) {
+    case AnswerFault::Exception: {
+        Q_EMIT answerArrived();
+        // 05 (acknowledge: still working on it) and 06 (busy) ask for the request later.
+        const int code = failure.exceptionCode;
+        askAgain(code < 0 ? QStringLiteral("the controller answered with an exception without a code")
+                          : QStringLiteral("the controller answered with ") + exceptionText(code),
+                 code == 5 || code == 6);
         return;
     }
-    if (!serial()) {
-        // Neither an answer nor a failure: whatever holds the request is dropped first, so
-        // that two requests for one record are never on the way.
-        engine_.abandonTcpRequests();
-        askAgain(QStringLiteral("the link reported nothing within %1 s").arg(TcpGuardMs / 1000));
+    case AnswerFault::BadLrc:
+    case AnswerFault::NotHexadecimal:
+    case AnswerFault::BadLength:
+    case AnswerFault::WrongTransaction:
+        // On serial a spoilt frame is an answer that came; on TCP an answer of another
+        // transaction or function is no answer to this request.
+        if (serial())
+            Q_EMIT answerArrived();
+        askAgain(failure.fault == AnswerFault::BadLrc ? QStringLiteral("an answer with a wrong LRC")
+                 : failure.fault == AnswerFault::NotHexadecimal ? QStringLiteral("an answer that was not hexadecimal")
+                                                                 : failure.reason);
         return;
-    }
-    askAgain(QStringLiteral("no answer within %1 ms").arg(answerTimer_.interval()));
-}
-
-int HistoryDownload::expectedSerialLength() const
-{
-    // ":" unit function, the data as hexadecimal pairs, the LRC.
-    constexpr int CountBytes = 4, AlarmBytes = 34, EventBytes = 10;
-    const int data = waitingForCount_ ? CountBytes : kind_ == LogKind::Alarm ? AlarmBytes : EventBytes;
-    return 5 + 2 * data + 2;
-}
-
-void HistoryDownload::onRequestFailed(const RequestFailure &failure)
-{
-    if (!active())
-        return;
-    if (serial()) {
-        onSerialFrameSpoilt(failure);
-        return;
-    }
-    if (startTimer_.isActive())
-        return;
-    if (failure.fault != AnswerFault::Exception) {
+    case AnswerFault::TimedOut:
+    case AnswerFault::LinkLost:
         askAgain(failure.reason);
         return;
     }
-    const Request awaited = waitingForCount_ ? requests::historyCount(LinkKind::Tcp, kind_, 0)
-                                             : requests::historyRecord(LinkKind::Tcp, kind_, 0, 0);
-    if (failure.function != awaited.function)
-        return;
-    answerCame();
-    // 05 (acknowledge: still working on it) and 06 (busy) ask for the request later.
-    const int code = failure.exceptionCode;
-    answerSpoilt(code < 0 ? QStringLiteral("the controller answered with an exception without a code")
-                          : QStringLiteral("the controller answered with ") + exceptionText(code),
-                 code == 5 || code == 6);
-}
-
-void HistoryDownload::onSerialFrameSpoilt(const RequestFailure &failure)
-{
-    if (outstanding_ <= 0)
-        return;
-    // Only a frame of the size of the answer awaited is taken for it; anything else (a status
-    // answer that was on its way, a frame that lost characters) lets the answer timer decide.
-    if (failure.length != expectedSerialLength())
-        return;
-    answerCame();
-    answerSpoilt(failure.fault == AnswerFault::BadLrc ? QStringLiteral("an answer with a wrong LRC")
-                                                      : QStringLiteral("an answer that was not hexadecimal"));
 }
 
 void HistoryDownload::askAgain(const QString &reason, bool busy)
 {
     if (!active())
         return;
-    if (!serial()) {
-        // The failure and a dropped answer may both report one lost request: ask once, when
-        // the link is free. A controller that says it is busy gets a moment, longer each time.
+    qCInfo(lcHistory) << "answer lost or spoilt:" << reason;
+    if (busy && !serial()) {
+        // A controller that says it is busy gets a moment, longer each time.
         if (retryTimer_.isActive())
             return;
-        answerTimer_.stop();
-        const int backoff = busy ? TcpBusyBackoffMs << std::min(repeats_, 8) : 0;
+        const int backoff = TcpBusyBackoffMs << std::min(repeats_, 8);
         disconnect(&retryTimer_, &QTimer::timeout, this, nullptr);
         connect(&retryTimer_, &QTimer::timeout, this, [this, reason] { repeatRequest(reason); });
         retryTimer_.start(backoff);
@@ -441,12 +334,11 @@ void HistoryDownload::repeatRequest(const QString &reason)
 
 void HistoryDownload::giveUp(const QString &reason)
 {
-    answerTimer_.stop();
     retryTimer_.stop();
     active_ = false;
     recordTotal_ = 0;
     waitingForCount_ = false;
-    draining_ = false;
+    dropTicket();
     if (!serial())
         engine_.abandonTcpRequests();
     const QString what = rows_.isEmpty() && total_ == 0 ? QStringLiteral("the record count")

@@ -15,18 +15,15 @@ namespace qeln::history {
 // The download of one of the controller's logs into grid rows, on either link: the window's
 // start timer (count request on its fourth 100 ms tick), the count, the records from the
 // highest number down (row k holds record N - k exactly once), progress, completion and close.
-// It takes the engine's count and record answers; the windows and qeln-cli only show what
-// it emits.
+// It submits the count and record requests to the engine and takes the answers to its own
+// tickets; the windows and qeln-cli only show what it emits.
 //
 // A request whose answer is lost, spoilt or refused is asked again a bounded number of times,
-// then the download stops with " Please try again " instead of stalling. No request waits
-// without a timer. On the serial link the wait for an answer is learnt from answers that came
-// to a request asked once (a few times the slowest recent one); a request asked again waits
-// longer each time, but that never carries over to the next record. An answer that arrives
-// spoilt (wrong LRC, not hexadecimal, wrong size, the other log's) is asked again at once.
-// Serial answers carry no record number: a record asked more than once is stored from its
-// first answer, and the download waits for the others before it asks for the next record,
-// so no answer is ever taken for another record's.
+// then the download stops with " Please try again " instead of stalling. On the serial link
+// the wait for an answer is learnt from answers that came to a request asked once, and from
+// the late answers the engine reports for requests given up (a few times the slowest recent
+// one); a request asked again waits longer each time, but that never carries over to the next
+// record. The engine keeps a late answer from ever being taken for the next record's.
 class HistoryDownload : public QObject {
     Q_OBJECT
 public:
@@ -37,9 +34,6 @@ public:
     static constexpr int MaxAnswerWaitMs = 3000; // the longest wait for one serial answer
     static constexpr int RoundTripFactor = 3;    // learnt wait: this many times the slowest recent answer
     static constexpr int RoundTripSamples = 16;  // recent answers the wait is learnt from
-    // TCP: the exchange reports every request within its connect and read time-outs; this
-    // guard only ends a request that somehow got neither an answer nor a failure.
-    static constexpr int TcpGuardMs = 10000;
     // TCP: a request that failed goes again at once; after an answer that says the
     // controller is busy, 100 ms later, then 200 ms, ...
     static constexpr int TcpBusyBackoffMs = 100;
@@ -94,41 +88,33 @@ Q_SIGNALS:
 
 private:
     void onStartTick();
-    void onCountReceived(LogKind log, const QByteArray &payload);
-    void onRecordReceived(LogKind log, const QByteArray &payload);
-    void onRequestFailed(const RequestFailure &failure);
-    void onSerialFrameSpoilt(const RequestFailure &failure);
+    void onAnswered(Ticket ticket, const Answer &answer);
+    void onFailed(Ticket ticket, const RequestFailure &failure);
+    void onAnsweredLate(Ticket ticket, qint64 roundTripMs);
+    void takeCount(const Answer &answer);
+    void takeRecord(const Answer &answer);
     void requestCount();
     void requestRecord();
     // A record number, or -1 for the count.
     void send(int record);
-    // An answer to the current request came (usable or not); true when it was the only one
-    // asked for, so its time is a round trip to learn from.
-    bool answerCame();
-    // The answer that came cannot be used: asked again at once unless another is still due.
-    void answerSpoilt(const QString &reason, bool busy = false);
     void learn(qint64 roundTripMs);
     int tryWaitMs() const;
-    void onAnswerOverdue();
-    int expectedSerialLength() const;
-    // A lost or bad answer: the same request once more, up to MaxRepeats, then giveUp().
+    // A lost, spoilt or refused answer: the same request once more, up to MaxRepeats, then
+    // giveUp(). A controller that says it is busy (TCP) gets a moment first.
     void askAgain(const QString &reason, bool busy = false);
     void repeatRequest(const QString &reason);
-    // The answers to a repeated record have all come (allCame) or the rest were lost.
-    // One more answer to a repeated request whose record is stored already.
-    void drainAnswer();
-    void endDrain(bool allCame);
     void giveUp(const QString &reason);
     void finishDownload();
+    void dropTicket();
     bool serial() const;
 
     LinkEngine &engine_;
+    PollHold hold_;
     bool active_ = false;
     int recordTotal_ = 0;
     int recordIndex_ = 1;       // the grid row the next record fills
     QTimer startTimer_;
-    QTimer answerTimer_;       // serial: an answer overdue, or the wait for a repeat's answers; TCP: the guard
-    QTimer retryTimer_;        // TCP: a repeat waits for the link to be free (and its back-off)
+    QTimer retryTimer_;        // TCP: a repeat after a busy answer waits a moment
     LogKind kind_ = LogKind::Alarm;
     int total_ = 0;
     QList<QStringList> rows_;
@@ -136,16 +122,12 @@ private:
     bool completed_ = false;
     int initialWaitMs_ = SerialAnswerMs;
     int shortestWaitMs_ = MinAnswerWaitMs;
-    QList<int> roundTrips_;     // recent round trips of serial answers to a request asked once
-    QElapsedTimer firstAsked_;  // when the oldest unanswered request of the current one went
-    QElapsedTimer lastAsked_;   // when the last request went
-    int spacingMs_ = 0;         // the longest time between two requests for the current count or record
+    QList<int> roundTrips_;     // recent round trips of serial answers
+    QElapsedTimer asked_;       // when the current request went
+    Ticket ticket_ = 0;         // the request waited for
+    QList<Ticket> earlier_;     // this download's requests given up (their late answers teach)
     int startTicks_ = 0;        // HistoryStartTicks
     int repeats_ = 0;           // repeats of the current request
-    int outstanding_ = 0;       // requests for the current count or record not answered yet
-    bool draining_ = false;     // serial: waiting for answers to a repeated record already stored
-    qint64 drainRoundTrip_ = -1; // the stored record's first answer, from its first request
-    int drainWaitMs_ = 0;
 };
 
 } // namespace qeln::history

@@ -2,15 +2,18 @@
 
 #include "hextext.h"
 
+#include <optional>
+
 namespace qeln {
 
 namespace {
 
-RequestFailure failure(AnswerFault fault, int function, const QString &reason, int length = 0)
+RequestFailure failure(AnswerFault fault, std::optional<Function> function, const QString &reason, int length = 0)
 {
     RequestFailure f;
     f.fault = fault;
-    f.function = function;
+    f.function = function.value_or(Function::ReadInputRegisters);
+    f.known = function.has_value();
     f.reason = reason;
     f.length = length;
     return f;
@@ -44,25 +47,25 @@ ParsedAnswer parseAsciiFrame(QByteArrayView text)
     const int length = int(text.size());
     // ':' unit(2) function(2) pairs... LRC(2); an odd digit is no pair.
     if (length < 7 || (length - 1) % 2 != 0)
-        return failure(AnswerFault::BadLength, 0, QStringLiteral("a frame of %1 characters").arg(length), length);
+        return failure(AnswerFault::BadLength, std::nullopt, QStringLiteral("a frame of %1 characters").arg(length), length);
     QByteArray bytes((length - 1) / 2, '\0');
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const int high = hexDigitValue(text[1 + 2 * i]);
         const int low = hexDigitValue(text[2 + 2 * i]);
         if (high < 0 || low < 0)
-            return failure(AnswerFault::NotHexadecimal, 0, QStringLiteral("a frame that is not hexadecimal"), length);
+            return failure(AnswerFault::NotHexadecimal, std::nullopt, QStringLiteral("a frame that is not hexadecimal"), length);
         bytes[i] = char(high * 16 + low);
     }
     unsigned sum = 0;
     for (qsizetype i = 0; i + 1 < bytes.size(); ++i)
         sum += std::uint8_t(bytes[i]);
-    const int function = std::uint8_t(bytes[1]);
+    const auto function = Function(std::uint8_t(bytes[1]));
     if (std::uint8_t(bytes.back()) != ((256 - (sum & 0xFF)) & 0xFF))
         return failure(AnswerFault::BadLrc, function, QStringLiteral("a frame with a wrong LRC"), length);
     return Answer{function, bytes.mid(2, bytes.size() - 3)};
 }
 
-ParsedAnswer parseMbapAnswer(QByteArrayView bytes, quint16 transaction, int requestFunction)
+ParsedAnswer parseMbapAnswer(QByteArrayView bytes, quint16 transaction, Function requestFunction)
 {
     // transaction (2), protocol (2), length (2), unit (1), function (1), payload
     const qsizetype n = bytes.size();
@@ -75,16 +78,16 @@ ParsedAnswer parseMbapAnswer(QByteArrayView bytes, quint16 transaction, int requ
     // The length field is taken as complete once the byte at the length plus the function's
     // end offset has come. Controllers in the field announce a write acknowledgement with 7.
     const int length = std::uint8_t(bytes[4]) * 256 + std::uint8_t(bytes[5]);
-    const int end = requestFunction == 0x06 ? 5 : 6;
+    const int end = requestFunction == Function::WriteSingleRegister ? 5 : 6;
     if (length + end > n)
         return failure(AnswerFault::BadLength, requestFunction,
                        QStringLiteral("its length field points beyond the %1 bytes received").arg(n));
-    const int function = std::uint8_t(bytes[7]);
-    if ((function & 0x7F) != requestFunction)
+    const auto function = Function(std::uint8_t(bytes[7]));
+    if (refusedFunction(function) != requestFunction)
         return failure(AnswerFault::WrongTransaction, requestFunction,
                        QStringLiteral("the answer does not match the request"));
     const QByteArray payload = bytes.sliced(8).toByteArray();
-    if (function & 0x80) {
+    if (isException(function)) {
         RequestFailure f = failure(AnswerFault::Exception, requestFunction, QString());
         f.exceptionCode = payload.isEmpty() ? -1 : std::uint8_t(payload[0]);
         f.reason = QStringLiteral("the controller refused it: ") + exceptionText(f.exceptionCode);

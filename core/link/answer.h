@@ -1,5 +1,7 @@
 #pragma once
 
+#include "request.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,10 +10,15 @@
 namespace qeln {
 
 // One answer of the controller as both links deliver it: the function code and the bytes
-// after it (on serial the hexadecimal pairs turned into bytes, without the LRC).
+// after it (on serial the hexadecimal pairs turned into bytes, without the LRC). Once the
+// engine has matched it to its request, `kind` and `log` say what that request asked for.
 struct Answer {
-    int function = 0;
+    Function function = Function::ReadInputRegisters;
     QByteArray payload;
+    RequestKind kind = RequestKind::Status;
+    LogKind log = LogKind::Alarm;
+    // From the request's going out to this answer, when known (-1 otherwise).
+    qint64 roundTripMs = -1;
 };
 
 // Why a request got no usable answer.
@@ -21,14 +28,19 @@ enum class AnswerFault {
     BadLength,        // too short, an odd number of digits, or a TCP length beyond the bytes
     WrongTransaction, // TCP: another transaction's answer, or another function's
     Exception,        // the controller refused it (function | 0x80) with an exception code
-    TimedOut,         // TCP: no (complete) answer within the read time-out
-    LinkLost,         // TCP: refused connection, hang-up, no link
+    TimedOut,         // no (complete) answer within the request's time-out
+    LinkLost,         // refused connection, hang-up, no link, the link closed or changed
 };
 
 struct RequestFailure {
     AnswerFault fault = AnswerFault::TimedOut;
-    // The function of the request (TCP), or of the spoilt or refusing answer; 0 when unknown.
-    int function = 0;
+    // The function of the request, or of the spoilt or refusing answer when no request is
+    // known; ReadInputRegisters with `known` false when nothing says which.
+    Function function = Function::ReadInputRegisters;
+    bool known = false;
+    // What the request asked for (when `known`).
+    RequestKind kind = RequestKind::Status;
+    LogKind log = LogKind::Alarm;
     int exceptionCode = -1; // Exception only; -1 when the answer carries none
     // Serial: the frame's size from ':' up to the LRC, so a listener can tell which answer
     // a spoilt frame was; 0 on TCP.
@@ -42,7 +54,7 @@ using ParsedAnswer = std::variant<Answer, RequestFailure>;
 ParsedAnswer parseAsciiFrame(QByteArrayView text);
 // A whole TCP answer as the exchange collected it for the request with this transaction
 // and function.
-ParsedAnswer parseMbapAnswer(QByteArrayView bytes, quint16 transaction, int requestFunction);
+ParsedAnswer parseMbapAnswer(QByteArrayView bytes, quint16 transaction, Function requestFunction);
 
 // "exception 04 (server device failure)".
 QString exceptionText(int exceptionCode);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/transport.h"
+#include "transport.h"
 
 class QIODevice;
 

@@ -1,10 +1,12 @@
 #include "linkengine.h"
 
 #include "hextext.h"
-#include "monitor/statusconversion.h"
+#include "statusconversion.h"
 #include "transport.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
 // Reception and the one dispatcher: serial bytes are framed and parsed here, TCP answers
 // arrive parsed from the exchange (linkengine.cpp); both end in dispatch().
@@ -16,58 +18,191 @@ namespace {
 // No answer of the controller comes near this; a frame that never ends (a line that keeps
 // sending without CR) is dropped here instead of growing without bound.
 constexpr qsizetype MaxSerialFrame = 8192;
+// The least time a request given up keeps its place for its late answer.
+constexpr int MinLateAnswerWaitMs = 50;
 
 const QString AlarmInitSuccess = QStringLiteral(" Alarm Initial Sucess!!");
 const QString EventLogInitSuccess = QStringLiteral(" Event log Initial Sucess!!");
 const QString EventInitSuccess = QStringLiteral(" Event Initial Sucess!!");
 
-// What an answer's function code is, on either link.
-enum class AnswerKind { Status, IpBlock, RegisterWrite, HistoryCount, HistoryRecord, AlarmInit, EventInit, TcpInit, Other };
-
-struct AnswerCode {
-    AnswerKind kind;
-    LogKind log;
-};
-
-AnswerCode classify(int function, LinkKind link)
+bool sameRequest(const Request &a, const Request &b)
 {
-    const bool serial = link == LinkKind::Serial;
-    switch (function) {
-    case 0x04: return {AnswerKind::Status, LogKind::Alarm};
-    case 0x06: return {AnswerKind::RegisterWrite, LogKind::Alarm};
-    default: break;
-    }
-    if (serial) {
-        switch (function) {
-        case 0xB2: return {AnswerKind::IpBlock, LogKind::Alarm};
-        case 0xC0: return {AnswerKind::HistoryCount, LogKind::Alarm};
-        case 0xD0: return {AnswerKind::HistoryCount, LogKind::Event};
-        case 0xC1: return {AnswerKind::HistoryRecord, LogKind::Alarm};
-        case 0xD1: return {AnswerKind::HistoryRecord, LogKind::Event};
-        case 0xC5: return {AnswerKind::AlarmInit, LogKind::Alarm};
-        case 0xD5: return {AnswerKind::EventInit, LogKind::Event};
-        default: return {AnswerKind::Other, LogKind::Alarm};
-        }
-    }
-    switch (function) {
-    case 0x41: return {AnswerKind::IpBlock, LogKind::Alarm};
-    case 0x43: return {AnswerKind::HistoryCount, LogKind::Alarm};
-    case 0x46: return {AnswerKind::HistoryCount, LogKind::Event};
-    case 0x44: return {AnswerKind::HistoryRecord, LogKind::Alarm};
-    case 0x47: return {AnswerKind::HistoryRecord, LogKind::Event};
-    case 0x45: case 0x48: return {AnswerKind::TcpInit, LogKind::Alarm};
-    default: return {AnswerKind::Other, LogKind::Alarm};
-    }
+    return a.function == b.function && a.payload == b.payload;
+}
+
+QByteArray functionHex(Function f)
+{
+    return IntToHexFixed(functionCode(f), 2);
 }
 
 } // namespace
+
+// ---- Serial requests -----------------------------------------------------------------------
+
+void LinkEngine::sendSerial(const Outgoing &out)
+{
+    // A request that could be taken for the late answer of one given up waits until that
+    // answer came or its time is over.
+    if (out.ticket != 0 && (!serialQueue_.isEmpty() || serialMustWait(out))) {
+        serialQueue_.enqueue(out);
+        return;
+    }
+    const QByteArray frame = asciiFrame(out.request);
+    nextTransaction();
+    const bool written = serial_ && serial_->write(frame);
+    if (written)
+        Q_EMIT requestSent(frame, false);
+    line("Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
+    if (out.ticket == 0)
+        return;
+    if (!written) {
+        RequestFailure f;
+        f.fault = AnswerFault::LinkLost;
+        f.function = out.request.function;
+        f.known = true;
+        f.kind = out.request.kind;
+        f.log = out.request.log;
+        f.reason = QStringLiteral("the serial port is not open");
+        fail(f, out.ticket);
+        return;
+    }
+    if (out.request.kind == RequestKind::IpBlockWrite) {
+        // The controller's answer to a settings write is not read: sent is done.
+        finishTicket(out.ticket, Answer{out.request.function, {}, out.request.kind, out.request.log});
+        return;
+    }
+    serialPending_.append(pending(out));
+    armSerialDeadline();
+}
+
+LinkEngine::SerialPending LinkEngine::pending(const Outgoing &out) const
+{
+    SerialPending p{out, out.request.answerFunction(LinkKind::Serial), QDeadlineTimer(out.timeoutMs), false, {}, -1};
+    p.sent.start();
+    return p;
+}
+
+bool LinkEngine::serialMustWait(const Outgoing &out) const
+{
+    const Function answer = out.request.answerFunction(LinkKind::Serial);
+    for (const SerialPending &p : serialPending_) {
+        // The same request asked again goes at once: whichever answer comes first is its.
+        if (p.givenUp && p.answer == answer && !sameRequest(p.out.request, out.request))
+            return true;
+    }
+    return false;
+}
+
+void LinkEngine::pumpSerialQueue()
+{
+    while (!serialQueue_.isEmpty() && !serialMustWait(serialQueue_.head())) {
+        const Outgoing next = serialQueue_.dequeue();
+        const QByteArray frame = asciiFrame(next.request);
+        nextTransaction();
+        const bool written = serial_ && serial_->write(frame);
+        if (written)
+            Q_EMIT requestSent(frame, false);
+        line("Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
+        if (!written) {
+            RequestFailure f;
+            f.fault = AnswerFault::LinkLost;
+            f.function = next.request.function;
+            f.known = true;
+            f.kind = next.request.kind;
+            f.log = next.request.log;
+            f.reason = QStringLiteral("the serial port is not open");
+            fail(f, next.ticket);
+            continue;
+        }
+        serialPending_.append(pending(next));
+    }
+    armSerialDeadline();
+}
+
+void LinkEngine::armSerialDeadline()
+{
+    if (serialPending_.isEmpty()) {
+        serialDeadline_.stop();
+        return;
+    }
+    qint64 soonest = std::numeric_limits<qint64>::max();
+    for (const SerialPending &p : std::as_const(serialPending_))
+        soonest = std::min(soonest, p.deadline.remainingTime());
+    serialDeadline_.start(int(std::clamp<qint64>(soonest, 0, std::numeric_limits<int>::max())));
+}
+
+void LinkEngine::onSerialDeadline()
+{
+    QList<SerialPending> timedOut;
+    for (auto it = serialPending_.begin(); it != serialPending_.end();) {
+        if (!it->deadline.hasExpired()) {
+            ++it;
+            continue;
+        }
+        if (it->givenUp) {
+            // While the same request is still asked again, its answer may yet come: it keeps
+            // its place until that one is answered or given up as well.
+            const auto twin = std::find_if(serialPending_.cbegin(), serialPending_.cend(), [&](const SerialPending &p) {
+                return !p.givenUp && sameRequest(p.out.request, it->out.request);
+            });
+            if (twin != serialPending_.cend()) {
+                it->deadline = QDeadlineTimer(twin->deadline.remainingTime() + it->out.timeoutMs);
+                ++it;
+                continue;
+            }
+            // Its late answer did not come either.
+            it = serialPending_.erase(it);
+            continue;
+        }
+        // Given up, but kept as long again: its late answer must not reach a later request.
+        it->givenUp = true;
+        it->deadline = QDeadlineTimer(std::max(it->out.timeoutMs, MinLateAnswerWaitMs));
+        timedOut.append(*it);
+        ++it;
+    }
+    for (const SerialPending &p : std::as_const(timedOut)) {
+        RequestFailure f;
+        f.fault = AnswerFault::TimedOut;
+        f.function = p.out.request.function;
+        f.known = true;
+        f.kind = p.out.request.kind;
+        f.log = p.out.request.log;
+        f.reason = QStringLiteral("no answer within %1 ms").arg(p.out.timeoutMs);
+        fail(f, p.out.ticket);
+    }
+    pumpSerialQueue();
+}
+
+void LinkEngine::failAllSerial(const QString &reason)
+{
+    QList<Outgoing> dropped;
+    for (const SerialPending &p : std::as_const(serialPending_)) {
+        if (!p.givenUp)
+            dropped.append(p.out);
+    }
+    for (const Outgoing &o : std::as_const(serialQueue_))
+        dropped.append(o);
+    serialPending_.clear();
+    serialQueue_.clear();
+    serialDeadline_.stop();
+    for (const Outgoing &o : std::as_const(dropped)) {
+        RequestFailure f;
+        f.fault = AnswerFault::LinkLost;
+        f.function = o.request.function;
+        f.known = true;
+        f.kind = o.request.kind;
+        f.log = o.request.log;
+        f.reason = reason;
+        failTicket(o.ticket, f);
+    }
+}
 
 // ---- Serial reception ----------------------------------------------------------------------
 
 void LinkEngine::onSerialBytes(const QByteArray &bytes)
 {
     // After a disconnect the port stays open until the next character arrives: that closes it.
-    if (s_.SerialPortOpen != 1) {
+    if (!serialInUse_) {
         if (serial_)
             serial_->close();
         return;
@@ -115,12 +250,148 @@ void LinkEngine::assembleSerial(const QByteArray &bytes)
     line("Receive >> " + frame);
     const ParsedAnswer parsed = parseAsciiFrame(QByteArrayView(frame).first(frame.indexOf('\r')));
     if (const auto *answer = std::get_if<Answer>(&parsed)) {
-        if (!dispatchWriteAnswer(*answer))
-            dispatch(*answer);
+        takeSerialAnswer(*answer);
         return;
     }
     const auto &failure = std::get<RequestFailure>(parsed);
     line("Drop >> " + failure.reason.toUtf8());
+    takeSpoiltSerialFrame(failure);
+}
+
+std::optional<LinkEngine::SerialPending> LinkEngine::claimSerialAnswer(qsizetype first)
+{
+    // Answers come in the order the requests went: the first waiting for this kind of answer
+    // takes it. One given up takes its late answer, unless the same request was asked again:
+    // then that one takes the first answer to come, and the one given up still waits for the
+    // other (two requests went out, so two answers may come).
+    const SerialPending oldest = serialPending_[first];
+    if (!oldest.givenUp) {
+        serialPending_.removeAt(first);
+        armSerialDeadline();
+        return oldest;
+    }
+    // The controller answers, only late: the other requests given up for the same thing wait
+    // for their answers as long again as this one took, from now.
+    const qint64 late = oldest.sent.elapsed();
+    for (SerialPending &p : serialPending_) {
+        if (p.givenUp && sameRequest(p.out.request, oldest.out.request))
+            p.deadline = QDeadlineTimer(std::max<qint64>({late, p.out.timeoutMs, MinLateAnswerWaitMs}));
+    }
+    for (qsizetype j = first + 1; j < serialPending_.size(); ++j) {
+        if (!serialPending_[j].givenUp && sameRequest(serialPending_[j].out.request, oldest.out.request)) {
+            const SerialPending twin = serialPending_[j];
+            serialPending_.removeAt(j);
+            serialPending_[first].twinAnsweredMs = late;
+            armSerialDeadline();
+            return twin;
+        }
+    }
+    serialPending_.removeAt(first);
+    armSerialDeadline();
+    line("Drop >> late answer to a request given up");
+    const qint64 roundTrip = oldest.twinAnsweredMs >= 0 ? oldest.twinAnsweredMs : oldest.sent.elapsed();
+    if (oldest.out.ticket != 0)
+        Q_EMIT answeredLate(oldest.out.ticket, roundTrip);
+    return std::nullopt;
+}
+
+void LinkEngine::takeSerialAnswer(const Answer &received)
+{
+    // A refusal names the refused code with the high bit set and carries one byte: the
+    // exception code. (Some serial answer codes have that bit too; their answers are longer.)
+    if (received.payload.size() == 1) {
+        for (qsizetype i = 0; i < serialPending_.size(); ++i) {
+            if (exceptionOf(serialPending_[i].out.request.function) != received.function)
+                continue;
+            if (const auto p = claimSerialAnswer(i)) {
+                RequestFailure f;
+                f.fault = AnswerFault::Exception;
+                f.function = p->out.request.function;
+                f.known = true;
+                f.kind = p->out.request.kind;
+                f.log = p->out.request.log;
+                f.exceptionCode = std::uint8_t(received.payload[0]);
+                f.reason = QStringLiteral("the controller refused it: ") + exceptionText(f.exceptionCode);
+                fail(f, p->out.ticket);
+            }
+            pumpSerialQueue();
+            return;
+        }
+    }
+    if (dispatchWriteAnswer(received))
+        return;
+    for (qsizetype i = 0; i < serialPending_.size(); ++i) {
+        if (serialPending_[i].answer != received.function)
+            continue;
+        if (const auto p = claimSerialAnswer(i)) {
+            Answer answer = received;
+            answer.kind = p->out.request.kind;
+            answer.log = p->out.request.log;
+            answer.roundTripMs = p->sent.elapsed();
+            dispatch(answer, &p->out);
+        }
+        pumpSerialQueue();
+        return;
+    }
+    if (received.function == Function::ReadInputRegisters) {
+        dispatch(received, nullptr);
+        return;
+    }
+    if (received.payload.size() == 1 && received.function == exceptionOf(Function::ReadInputRegisters)) {
+        RequestFailure f;
+        f.fault = AnswerFault::Exception;
+        f.function = Function::ReadInputRegisters;
+        f.known = true;
+        f.exceptionCode = std::uint8_t(received.payload[0]);
+        f.reason = QStringLiteral("the controller refused the status read: ") + exceptionText(f.exceptionCode);
+        fail(f);
+        return;
+    }
+    // A whole answer that no request waits for, while one does wait for another: the line
+    // has one conversation, so it is that request's answer gone wrong (the other log's code,
+    // say), and it is asked again rather than waited out.
+    for (qsizetype i = 0; i < serialPending_.size(); ++i) {
+        if (serialPending_[i].out.ticket == 0)
+            continue;
+        const Function expected = serialPending_[i].answer;
+        if (const auto p = claimSerialAnswer(i)) {
+            RequestFailure f;
+            f.fault = AnswerFault::WrongTransaction;
+            f.function = p->out.request.function;
+            f.known = true;
+            f.kind = p->out.request.kind;
+            f.log = p->out.request.log;
+            f.reason = QStringLiteral("an answer with code %1 where %2 was expected")
+                           .arg(QString::fromLatin1(functionHex(received.function)),
+                                QString::fromLatin1(functionHex(expected)));
+            line("Drop >> answer " + functionHex(received.function) + " where " + functionHex(expected)
+                 + " was expected");
+            fail(f, p->out.ticket);
+        }
+        pumpSerialQueue();
+        return;
+    }
+    line("Drop >> answer " + functionHex(received.function) + " to no request waiting for it");
+}
+
+void LinkEngine::takeSpoiltSerialFrame(const RequestFailure &failure)
+{
+    // A spoilt frame of the size a waiting request's answer has is that answer gone wrong.
+    for (qsizetype i = 0; i < serialPending_.size(); ++i) {
+        const int length = serialPending_[i].out.request.serialAnswerLength;
+        if (length == 0 || length != failure.length)
+            continue;
+        if (const auto p = claimSerialAnswer(i)) {
+            RequestFailure f = failure;
+            f.function = p->out.request.function;
+            f.known = true;
+            f.kind = p->out.request.kind;
+            f.log = p->out.request.log;
+            fail(f, p->out.ticket);
+        }
+        pumpSerialQueue();
+        return;
+    }
     fail(failure);
 }
 
@@ -128,11 +399,11 @@ void LinkEngine::assembleSerial(const QByteArray &bytes)
 
 bool LinkEngine::dispatchWriteAnswer(const Answer &answer)
 {
-    if (answer.function == 0x86) {
+    if (answer.function == exceptionOf(Function::WriteSingleRegister)) {
         refuseWrite(answer.payload.isEmpty() ? -1 : std::uint8_t(answer.payload[0]));
         return true;
     }
-    if (answer.function != 0x06)
+    if (answer.function != Function::WriteSingleRegister)
         return false;
     // register (2) value (2)
     const QByteArray &p = answer.payload;
@@ -146,10 +417,12 @@ bool LinkEngine::dispatchWriteAnswer(const Answer &answer)
              + IntToHexFixed(std::max(value, 0), 4) + " does not echo the write of "
              + IntToHexFixed(outstandingWrite_.write.address, 4) + " "
              + IntToHexFixed(outstandingWrite_.write.value, 4));
-        if (link() == LinkKind::Tcp) {
+        if (link_ == LinkKind::Tcp) {
             RequestFailure f;
             f.fault = AnswerFault::WrongTransaction;
-            f.function = 0x06;
+            f.function = Function::WriteSingleRegister;
+            f.known = true;
+            f.kind = RequestKind::RegisterWrite;
             f.reason = QStringLiteral("the answer does not match the request");
             failTcpInFlight(f);
         }
@@ -159,55 +432,66 @@ bool LinkEngine::dispatchWriteAnswer(const Answer &answer)
     return true;
 }
 
-void LinkEngine::dispatch(const Answer &answer)
+void LinkEngine::dispatch(const Answer &answer, const Outgoing *to)
 {
-    const AnswerCode code = classify(answer.function, link());
-    switch (code.kind) {
-    case AnswerKind::Status:
-        dispatchStatus(answer);
-        break;
-    case AnswerKind::IpBlock:
-        Q_EMIT ipBlockReceived(answer.payload);
-        break;
-    case AnswerKind::HistoryCount:
-        Q_EMIT historyCountReceived(code.log, answer.payload);
-        break;
-    case AnswerKind::HistoryRecord:
-        Q_EMIT historyRecordReceived(code.log, answer.payload);
-        break;
-    case AnswerKind::AlarmInit:
-        show(MessageKind::Information, AlarmInitSuccess);
-        break;
-    case AnswerKind::EventInit:
-        show(MessageKind::Information, EventLogInitSuccess);
-        break;
-    case AnswerKind::TcpInit: {
-        // The TCP acknowledgement names the log it erased.
-        const int log = answer.payload.isEmpty() ? -1 : std::uint8_t(answer.payload[0]);
-        if (log == 1)
-            show(MessageKind::Information, AlarmInitSuccess);
-        else if (log == 2)
-            show(MessageKind::Information, EventInitSuccess);
-        break;
+    const Ticket ticket = to ? to->ticket : 0;
+    const RequestKind kind = to ? to->request.kind : RequestKind::Status;
+    if (!to && answer.function != Function::ReadInputRegisters) {
+        line("Drop >> answer " + functionHex(answer.function) + " to no request waiting for it");
+        return;
     }
-    case AnswerKind::RegisterWrite:
-    case AnswerKind::Other:
-        break;
+    switch (kind) {
+    case RequestKind::Status:
+        // A poll's answer of the wrong size is dropped (the next poll follows); a status read
+        // asked for with a ticket fails.
+        if (dispatchStatus(answer, ticket != 0)) {
+            finishTicket(ticket, answer);
+        } else if (ticket != 0) {
+            RequestFailure f;
+            f.fault = AnswerFault::BadLength;
+            f.function = answer.function;
+            f.known = true;
+            f.reason = QStringLiteral("a status answer of another size than asked for");
+            failTicket(ticket, f);
+        }
+        return;
+    case RequestKind::HistoryInitialisation:
+        if (link_ == LinkKind::Serial) {
+            show(MessageKind::Information, to->request.log == LogKind::Alarm ? AlarmInitSuccess : EventLogInitSuccess);
+        } else {
+            // The TCP acknowledgement names the log it erased.
+            const int log = answer.payload.isEmpty() ? -1 : std::uint8_t(answer.payload[0]);
+            if (log == 1)
+                show(MessageKind::Information, AlarmInitSuccess);
+            else if (log == 2)
+                show(MessageKind::Information, EventInitSuccess);
+        }
+        finishTicket(ticket, answer);
+        return;
+    case RequestKind::IpBlockRead:
+    case RequestKind::IpBlockWrite:
+    case RequestKind::HistoryCount:
+    case RequestKind::HistoryRecord:
+    case RequestKind::RegisterWrite:
+        finishTicket(ticket, answer);
+        return;
     }
 }
 
-void LinkEngine::dispatchStatus(const Answer &answer)
+bool LinkEngine::dispatchStatus(const Answer &answer, bool asked)
 {
     // Only an answer to the poll, of exactly the size asked for, is decoded: a read that
     // carries more (or fewer) bytes would shift every register after the first stray byte.
-    if (mode_ != PollMode::Polling)
-        return;
+    // A poll's answer that arrives while polling is held (a dialog has the link) or the IP
+    // read is due is not taken; a status read asked for with a ticket always is.
+    if (!asked && (mode_ != PollMode::Polling || pollingHeld()))
+        return false;
     const int count = std::clamp(s_.StatusRegisterCount, 0, StatusRegisterSlots);
     QByteArrayView data;
-    if (link() == LinkKind::Serial) {
+    if (link_ == LinkKind::Serial) {
         // byte count (2 bytes), then the registers
         if (answer.payload.size() * 2 + 7 != s_.StatusFrameLength)
-            return;
+            return false;
         data = QByteArrayView(answer.payload).sliced(2);
     } else {
         // byte count (its low byte), then the registers
@@ -217,12 +501,14 @@ void LinkEngine::dispatchStatus(const Answer &answer)
             line("Drop >> TCP status answer with byte count " + byteCount + " and "
                  + QByteArray::number(std::max<qsizetype>(bytes, 0)) + " data bytes, expected "
                  + s_.StatusByteCountHex + " and " + QByteArray::number(count * 2));
-            return;
+            return false;
         }
         data = QByteArrayView(answer.payload).sliced(1);
     }
-    if (convertTcpStatus(data, count, s_.StatusRegisters.data()) == count)
-        Q_EMIT statusReceived();
+    if (convertTcpStatus(data, count, s_.StatusRegisters.data()) != count)
+        return false;
+    Q_EMIT statusReceived();
+    return true;
 }
 
 } // namespace qeln

@@ -1,6 +1,6 @@
 #include "tcpexchange.h"
 
-#include "link/transport.h"
+#include "transport.h"
 
 #include <QLoggingCategory>
 #include <QPointer>

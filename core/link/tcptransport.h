@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/devicetransport.h"
+#include "devicetransport.h"
 
 #include <QAbstractSocket>
 

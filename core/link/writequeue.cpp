@@ -35,7 +35,7 @@ bool LinkEngine::startWrites(const QList<RegisterWrite> &writes, const QString &
 void LinkEngine::sendRegisterWrite(const RegisterWrite &write)
 {
     outstandingWrite_ = {write, true};
-    send(requests::registerWrite(write.address, write.value));
+    send({requests::registerWrite(write.address, write.value), 0, 0});
     if (link() == LinkKind::Serial && writeSequence_.running)
         serialAckTimer_.start();
 }
@@ -51,31 +51,40 @@ void LinkEngine::endWriteSequence(bool ok, const QString &message)
 
 void LinkEngine::ackWrite(int address, int value)
 {
-    if (outstandingWrite_.pending) {
-        outstandingWrite_.pending = false;
-        serialAckTimer_.stop();
-        const RegisterWrite done{address, value};
-        // The controller holds what it echoed: the contact dialogs show it from now on, not
-        // the masks of the last status decode.
-        constexpr int FirstMask = 80;
-        if (done.address >= FirstMask && done.address < FirstMask + int(s_.ContactAlarmMasks.size()))
-            s_.ContactAlarmMasks[done.address - FirstMask] = done.value;
-        if (writeSequence_.running)
-            Q_EMIT writeAcknowledged(done);
-    }
-    if (writeCount_ > 0) {
-        if (!writeSequence_.running) {
-            // A queue that no sequence runs is not sent by a stray acknowledgement.
-            line("Drop >> acknowledgement with no write sequence running");
-            return;
+    if (!outstandingWrite_.pending) {
+        // No write is waiting for this: either one whose sequence was already reported failed
+        // (the operator must learn that it was written after all), or none sent on this link.
+        const RegisterWrite echoed{address, value};
+        if (failedWrites_.removeOne(echoed)) {
+            const QString text = QStringLiteral("The controller acknowledged register %1 late: it was written "
+                                                "(value %2). Check the controller's settings.")
+                                     .arg(address)
+                                     .arg(value);
+            line("Late >> acknowledgement " + IntToHexFixed(std::max(address, 0), 4) + " "
+                 + IntToHexFixed(std::max(value, 0), 4));
+            show(MessageKind::Warning, text);
+        } else {
+            line("Drop >> acknowledgement " + IntToHexFixed(std::max(address, 0), 4) + " "
+                 + IntToHexFixed(std::max(value, 0), 4) + " of no write sent on this link");
         }
+        return;
+    }
+    outstandingWrite_.pending = false;
+    serialAckTimer_.stop();
+    const RegisterWrite done{address, value};
+    // The controller holds what it echoed: the contact dialogs show it from now on, not the
+    // masks of the last status decode.
+    constexpr int FirstMask = 80;
+    if (done.address >= FirstMask && done.address < FirstMask + int(s_.ContactAlarmMasks.size()))
+        s_.ContactAlarmMasks[done.address - FirstMask] = done.value;
+    if (!writeSequence_.running)
+        return;
+    Q_EMIT writeAcknowledged(done);
+    if (writeCount_ > 0) {
         --writeCount_;
         sendRegisterWrite(writes_[writeCount_]);
-    } else if (writeCount_ == 0) {
-        if (writeSequence_.running)
-            endWriteSequence(true, SettingSuccess);
-        else
-            show(MessageKind::Information, SettingSuccess);
+    } else {
+        endWriteSequence(true, SettingSuccess);
     }
 }
 
@@ -103,6 +112,7 @@ void LinkEngine::onSerialAckTimeout()
     if (!(writeSequence_.running && outstandingWrite_.pending) || link() != LinkKind::Serial)
         return;
     const int done = writeSequence_.total - writeCount_ - 1;
+    failedWrites_.append(outstandingWrite_.write);
     endWriteSequence(false, QStringLiteral("No acknowledgement of the write of register %1 (value %2) "
                                            "within %3 s. %4 of %5 settings were written; the rest were "
                                            "not sent. Check the link and the controller.")

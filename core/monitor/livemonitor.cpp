@@ -11,11 +11,12 @@ constexpr int TicksPerPoll = 3;
 constexpr int SilentPolls = 3;
 } // namespace
 
-LiveMonitor::LiveMonitor(LinkEngine &engine, QObject *parent)
+LiveMonitor::LiveMonitor(LinkEngine &engine, ConsoleState &state, QObject *parent)
     : QObject(parent)
     , engine_(engine)
-    , tree_(engine.state())
-    , dataLog_(engine.state())
+    , state_(state)
+    , tree_(state)
+    , dataLog_(state)
 {
     timer4_.setInterval(100);
     reminderTimer_.setInterval(100);
@@ -36,7 +37,7 @@ void LiveMonitor::startDisplayTimers()
 
 void LiveMonitor::onStatusReceived()
 {
-    ConsoleState &s = engine_.state();
+    ConsoleState &s = state_;
     tree_.statusStep();
     view_ = decodeStatusView(s);
 
@@ -62,7 +63,7 @@ void LiveMonitor::onStatusReceived()
 
 void LiveMonitor::preview()
 {
-    ConsoleState &s = engine_.state();
+    ConsoleState &s = state_;
     tree_.BuildModuleTree();
     reminderTimer_.stop();
     s.StatusRegisters[66 - 1] = 1;
@@ -70,7 +71,7 @@ void LiveMonitor::preview()
 
 void LiveMonitor::onPowerFlowTick()
 {
-    Q_EMIT powerFlowTicked(flow_.Timer4Timer(engine_.state()));
+    Q_EMIT powerFlowTicked(flow_.Timer4Timer(state_));
 }
 
 void LiveMonitor::onReminderTick()

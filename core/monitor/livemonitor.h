@@ -22,7 +22,8 @@ class LinkEngine;
 class LiveMonitor : public QObject {
     Q_OBJECT
 public:
-    explicit LiveMonitor(LinkEngine &engine, QObject *parent = nullptr);
+    // `state` is the console state the engine fills the status block of.
+    LiveMonitor(LinkEngine &engine, ConsoleState &state, QObject *parent = nullptr);
 
     ModuleTree &tree() { return tree_; }
     DataLog &dataLog() { return dataLog_; }
@@ -65,6 +66,7 @@ private:
     void onStatusReceived();
 
     LinkEngine &engine_;
+    ConsoleState &state_;
     ModuleTree tree_;
     DataLog dataLog_;
     PowerFlow flow_;

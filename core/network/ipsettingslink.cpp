@@ -137,17 +137,33 @@ IpWriteCheck checkIpWrite(const IpSettingsForm &form, const QByteArray &payload,
 
 IpSettingsLink::IpSettingsLink(LinkEngine &engine, QObject *parent) : QObject(parent), engine_(engine)
 {
-    connect(&engine_, &LinkEngine::ipBlockReceived, this, &IpSettingsLink::onBlockReceived);
+    connect(&engine_, &LinkEngine::answered, this, &IpSettingsLink::onAnswered);
+    connect(&engine_, &LinkEngine::failed, this, &IpSettingsLink::onFailed);
 }
 
-void IpSettingsLink::onBlockReceived(const QByteArray &block)
+void IpSettingsLink::onAnswered(Ticket ticket, const Answer &answer)
 {
-    IpSettingsReadBack decoded = decodeIpSettingsBlock(block);
+    const auto read = reads_.constFind(ticket);
+    if (read == reads_.cend())
+        return;
+    const quint64 number = *read;
+    reads_.erase(read);
+    IpSettingsReadBack decoded = decodeIpSettingsBlock(answer.payload);
     if (!decoded.complete())
         qCInfo(lcIpSettings, "%s", qUtf8Printable(decoded.cutShortMessage()));
     last_ = std::move(decoded);
-    ++generation_;
-    Q_EMIT readBackDecoded(*last_, generation_);
+    generation_ = std::max(generation_, number);
+    Q_EMIT readBackDecoded(*last_, number);
+}
+
+void IpSettingsLink::onFailed(Ticket ticket, const RequestFailure &failure)
+{
+    const auto read = reads_.constFind(ticket);
+    if (read == reads_.cend())
+        return;
+    const quint64 number = *read;
+    reads_.erase(read);
+    Q_EMIT readFailed(number, failure);
 }
 
 void IpSettingsLink::invalidate()
@@ -155,10 +171,14 @@ void IpSettingsLink::invalidate()
     last_.reset();
 }
 
-quint64 IpSettingsLink::requestRead()
+quint64 IpSettingsLink::requestRead(int timeoutMs)
 {
-    engine_.requestIpBlock();
-    return generation_ + 1;
+    if (timeoutMs <= 0 && engine_.link() == LinkKind::Serial)
+        timeoutMs = ReadWaitMs;
+    const Ticket ticket = engine_.requestIpBlock(timeoutMs);
+    // A read asked for again before the first went out is the same read: the newer number.
+    reads_.insert(ticket, ++requested_);
+    return requested_;
 }
 
 bool IpSettingsLink::sendWrite(const QByteArray &payload)

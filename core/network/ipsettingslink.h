@@ -3,6 +3,7 @@
 #include "link/linkengine.h"
 #include "network/ipsettings.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 
@@ -39,13 +40,14 @@ struct IpWriteCheck {
 IpWriteCheck checkIpWrite(const IpSettingsForm &form, const QByteArray &payload,
                           const IpSettingsReadBack &before, const IpSettingsReadBack &after);
 
-// The engine side of the IP-settings block: it decodes every block the engine receives,
-// and asks for reads and writes.
+// The engine side of the IP-settings block: it asks for reads and writes and decodes the
+// blocks that answer its reads.
 //
-// Generations: every decoded read-back gets the next generation number (1, 2, ...).
-// requestRead() returns the generation the answer to that read will at least carry, so a
-// dialog takes a read-back as its own when generation >= the ticket; invalidate() (link
-// closed or changed) forgets the last read so no write can take values from another controller.
+// Generations: every read asked for gets the next number (1, 2, ...), and a decoded read-back
+// carries the number of the read it answers. requestRead() returns that number, so a dialog
+// takes a read-back as its own when generation >= its number (the answer to its read, or to a
+// read asked for after it); invalidate() (link closed or changed) forgets the last read so no
+// write can take values from another controller.
 class IpSettingsLink : public QObject {
     Q_OBJECT
 public:
@@ -57,8 +59,11 @@ public:
     void invalidate();
 
     // Asks for the block on the engine's next poll tick ("22" on serial, 0x41 on TCP);
-    // polling goes on after it. Returns the ticket described above.
-    quint64 requestRead();
+    // polling goes on after it. Returns the read's number described above. The read fails
+    // (readFailed()) when no answer came within `timeoutMs` of its going out; 0 waits on
+    // TCP the engine's read time-out, on serial ReadWaitMs.
+    quint64 requestRead(int timeoutMs = 0);
+    static constexpr int ReadWaitMs = 8000;
 
     // Sends a write block built by buildIpSettingsWrite (LinkEngine::writeIpBlock: on TCP
     // polling is held until the dialog resumes it). The write is never repeated after a
@@ -68,13 +73,18 @@ public:
 Q_SIGNALS:
     // A read-back was decoded (possibly cut short: see readBack.complete()).
     void readBackDecoded(const qeln::IpSettingsReadBack &readBack, quint64 generation);
+    // The read of this number got no answer (time-out, link lost, refusal).
+    void readFailed(quint64 generation, const qeln::RequestFailure &failure);
 
 private:
-    void onBlockReceived(const QByteArray &block);
+    void onAnswered(Ticket ticket, const Answer &answer);
+    void onFailed(Ticket ticket, const RequestFailure &failure);
 
     LinkEngine &engine_;
     std::optional<IpSettingsReadBack> last_;
-    quint64 generation_ = 0;
+    quint64 generation_ = 0;   // the newest read answered
+    quint64 requested_ = 0;    // reads asked for
+    QHash<Ticket, quint64> reads_; // the engine's tickets of the reads waiting, with their numbers
 };
 
 } // namespace qeln

@@ -345,7 +345,7 @@ void MainForm::closeEvent(QCloseEvent *event)
 
 void MainForm::buildMonitoring()
 {
-    monitor_ = new LiveMonitor(session_.engine(), this);
+    monitor_ = new LiveMonitor(session_.engine(), session_.state(), this);
     monitor_->dataLog().setOutputDirectory(outputDir_);
 
     auto *area = new QVBoxLayout(groupBox1_);

@@ -54,7 +54,7 @@ void MainForm::buildHistory()
 
 void MainForm::openConfigDialog(const QString &menuName)
 {
-    ConfigDialog *dialog = createConfigDialog(menuName, session_.engine(), this);
+    ConfigDialog *dialog = createConfigDialog(menuName, session_.engine(), session_.state(), this);
     if (!dialog)
         return;
     dialog->setAttribute(Qt::WA_DeleteOnClose);

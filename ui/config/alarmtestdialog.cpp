@@ -16,13 +16,13 @@
 
 namespace qeln {
 
-AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, QWidget *parent)
-    : ConfigDialog(engine, parent)
+AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent)
+    : ConfigDialog(engine, state, parent)
 {
     setObjectName(QStringLiteral("frmAlarmTest"));
     setWindowTitle(QStringLiteral("알람시험"));
 
-    const config::AlarmTestOpening opening = config::alarmTestOpening(engine_.state());
+    const config::AlarmTestOpening opening = config::alarmTestOpening(state_);
 
     auto *head = new QGroupBox(this);
     head->setObjectName(QStringLiteral("grpAlarmTestUse"));
@@ -40,7 +40,7 @@ AlarmTestDialog::AlarmTestDialog(LinkEngine &engine, QWidget *parent)
     headGrid->addWidget(ckbAlarmTest_, 1, 0, 1, 2);
     headGrid->setColumnStretch(0, 1);
 
-    panel_ = new AlarmPanel(engine_.state(), QString(), this);
+    panel_ = new AlarmPanel(state_, QString(), this);
     panel_->setTicks(opening.ticks);
 
     for (QGroupBox *g : {head, static_cast<QGroupBox *>(panel_)})

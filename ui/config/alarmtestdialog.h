@@ -15,7 +15,7 @@ class AlarmPanel;
 class AlarmTestDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    explicit AlarmTestDialog(LinkEngine &engine, QWidget *parent = nullptr);
+    explicit AlarmTestDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent = nullptr);
 
 private:
     void onOkClicked();

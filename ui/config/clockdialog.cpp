@@ -54,7 +54,7 @@ QLabel *unitLabel(const QString &text, QWidget *parent)
 
 } // namespace
 
-ClockDialog::ClockDialog(LinkEngine &engine, QWidget *parent) : ConfigDialog(engine, parent)
+ClockDialog::ClockDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent) : ConfigDialog(engine, state, parent)
 {
     setObjectName(QStringLiteral("frmSetTime"));
     setWindowTitle(QStringLiteral("날짜/시간 설정"));

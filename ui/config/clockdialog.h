@@ -20,7 +20,7 @@ class EngCalendar;
 class ClockDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    explicit ClockDialog(LinkEngine &engine, QWidget *parent = nullptr);
+    explicit ClockDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent = nullptr);
 
     // The values that "설정" would read: the boxes' texts as they stand, typed and not yet
     // left included, and the calendar's selected day.

@@ -9,23 +9,19 @@
 
 namespace qeln {
 
-ConfigDialog::ConfigDialog(LinkEngine &engine, QWidget *parent, bool resumesPolling)
-    : QDialog(parent), engine_(engine), resumesPolling_(resumesPolling),
-      pollTimerWasActive_(engine.pollingRunning())
+ConfigDialog::ConfigDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent)
+    : QDialog(parent), engine_(engine), state_(state)
 {
     setModal(true);
-    engine_.holdPolling();
+    hold_.take(engine_);
 }
 
-ConfigDialog::~ConfigDialog()
-{
-    // Destroyed without being closed (its parent went first): polling must not stay held.
-    resumePolling();
-}
+// Destroyed without being closed (its parent went first), the hold ends with it.
+ConfigDialog::~ConfigDialog() = default;
 
 void ConfigDialog::done(int result)
 {
-    resumePolling();
+    hold_.reset();
     QDialog::done(result);
 }
 
@@ -43,17 +39,7 @@ QPushButton *ConfigDialog::button(const QString &text, const char *objectName, Q
 
 void ConfigDialog::holdPollTimer()
 {
-    engine_.stopPolling();
-}
-
-void ConfigDialog::resumePolling()
-{
-    if (resumed_ || !resumesPolling_)
-        return;
-    resumed_ = true;
-    if (pollTimerWasActive_ && !engine_.pollingRunning())
-        engine_.startPolling();
-    engine_.resumePolling();
+    hold_.take(engine_, HoldReason::ClockDialog);
 }
 
 bool ConfigDialog::refuseEmptyList(QComboBox *list, const QString &caption)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/consolestate.h"
 #include "config/writeplan.h"
+#include "link/linkengine.h"
 
 #include <QDialog>
 
@@ -9,21 +11,18 @@ class QPushButton;
 
 namespace qeln {
 
-class LinkEngine;
-
-// What every configuration dialog shares. Opening one holds the status poll
-// (LinkEngine::holdPolling); closing it by any way ("닫기", Escape, the close box, or its
-// parent going first) resumes it: the poll timer runs again if it ran when the dialog opened,
-// and the next tick polls. A dialog opened on top of another one (the
-// contact's alarm assignment over the contact list) passes resumesPolling = false and leaves
-// that to the one below.
+// What every configuration dialog shares. Opening one holds the status poll (a PollHold);
+// closing it by any way ("닫기", Escape, the close box, or its parent going first) ends the
+// hold, and the next tick polls once no other dialog holds it (the contact's alarm assignment
+// over the contact list leaves the poll to the one below).
 //
 // A dialog never talks to the link: its "설정" turns the operator's values into a WritePlan
 // (core/config) and hands it to submit().
 class ConfigDialog : public QDialog {
     Q_OBJECT
 public:
-    ConfigDialog(LinkEngine &engine, QWidget *parent, bool resumesPolling = true);
+    // `state` is the console state the engine fills (what the dialog opens with).
+    ConfigDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent);
     ~ConfigDialog() override;
 
     void done(int result) override;
@@ -41,7 +40,7 @@ protected:
     bool refuseEmptyList(QComboBox *list, const QString &caption);
     // The box of a refused plan was closed; the dialog is about to be active again.
     virtual void onRefusalClosed() {}
-    // The poll timer is held for as long as the dialog is open (the clock dialog).
+    // The poll timer stands still for as long as the dialog is open (the clock dialog).
     void holdPollTimer();
 
     // A button that never answers Enter by itself and, unless `takesFocus`, never takes the
@@ -50,13 +49,10 @@ protected:
                                bool takesFocus = false);
 
     LinkEngine &engine_;
+    ConsoleState &state_;
 
 private:
-    void resumePolling();
-
-    bool resumesPolling_;
-    bool pollTimerWasActive_;
-    bool resumed_ = false;
+    PollHold hold_;
 };
 
 } // namespace qeln

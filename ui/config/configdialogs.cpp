@@ -10,14 +10,14 @@
 
 namespace qeln {
 
-ConfigDialog *createConfigDialog(const QString &menuName, LinkEngine &engine, QWidget *parent)
+ConfigDialog *createConfigDialog(const QString &menuName, LinkEngine &engine, ConsoleState &state, QWidget *parent)
 {
-    if (menuName == QLatin1String("mMeasurementSet")) return new MeasurementDialog(engine, parent);
-    if (menuName == QLatin1String("mDataTimeSet")) return new ClockDialog(engine, parent);
-    if (menuName == QLatin1String("mFactoryInitial")) return new FactoryDialog(engine, parent);
-    if (menuName == QLatin1String("mSystemConfiguration")) return new OperationDialog(engine, parent);
-    if (menuName == QLatin1String("mAlarmManager")) return new RepairDialog(engine, parent);
-    if (menuName == QLatin1String("mAlarmTest")) return new AlarmTestDialog(engine, parent);
+    if (menuName == QLatin1String("mMeasurementSet")) return new MeasurementDialog(engine, state, parent);
+    if (menuName == QLatin1String("mDataTimeSet")) return new ClockDialog(engine, state, parent);
+    if (menuName == QLatin1String("mFactoryInitial")) return new FactoryDialog(engine, state, parent);
+    if (menuName == QLatin1String("mSystemConfiguration")) return new OperationDialog(engine, state, parent);
+    if (menuName == QLatin1String("mAlarmManager")) return new RepairDialog(engine, state, parent);
+    if (menuName == QLatin1String("mAlarmTest")) return new AlarmTestDialog(engine, state, parent);
     return nullptr;
 }
 

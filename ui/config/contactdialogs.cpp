@@ -19,13 +19,13 @@
 
 namespace qeln {
 
-RepairDialog::RepairDialog(LinkEngine &engine, QWidget *parent)
-    : ConfigDialog(engine, parent)
+RepairDialog::RepairDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent)
+    : ConfigDialog(engine, state, parent)
 {
     setObjectName(QStringLiteral("frmRepair"));
     setWindowTitle(QStringLiteral("경보접점 설정"));
 
-    const config::RepairOpening opening = config::repairOpening(engine_.state());
+    const config::RepairOpening opening = config::repairOpening(state_);
 
     auto *contacts = new QGroupBox(QStringLiteral("경보접점 세부알람 설정"), this);
     contacts->setObjectName(QStringLiteral("grpContacts"));
@@ -110,7 +110,7 @@ bool RepairDialog::eventFilter(QObject *watched, QEvent *event)
 
 void RepairDialog::openContact(int selectedContact)
 {
-    auto *define = new DefineDialog(engine_, selectedContact, this);
+    auto *define = new DefineDialog(engine_, state_, selectedContact, this);
     define->setAttribute(Qt::WA_DeleteOnClose);
     define->open();
 }
@@ -131,8 +131,8 @@ void RepairDialog::onOkClicked()
     ckbAlmType_->setChecked(false);
 }
 
-DefineDialog::DefineDialog(LinkEngine &engine, int selectedContact, QWidget *parent)
-    : ConfigDialog(engine, parent, false), selectedContact_(selectedContact)
+DefineDialog::DefineDialog(LinkEngine &engine, ConsoleState &state, int selectedContact, QWidget *parent)
+    : ConfigDialog(engine, state, parent), selectedContact_(selectedContact)
 {
     setObjectName(QStringLiteral("frmDefine"));
     setWindowTitle(QStringLiteral("경보접점 알람설정"));
@@ -142,9 +142,9 @@ DefineDialog::DefineDialog(LinkEngine &engine, int selectedContact, QWidget *par
         if (c.selectedContact == selectedContact)
             contactName = c.caption;
     }
-    panel_ = new AlarmPanel(engine_.state(), contactName, this);
+    panel_ = new AlarmPanel(state_, contactName, this);
     paintSkyBlue(panel_);
-    panel_->setTicks(config::initialContactTicks(engine_.state(), selectedContact_));
+    panel_->setTicks(config::initialContactTicks(state_, selectedContact_));
 
     auto *ok = button(QStringLiteral("설정"), "BitBtnOK", this);
     auto *defaults = button(QStringLiteral("기본값"), "btnDefault", this);

@@ -18,7 +18,7 @@ class AlarmPanel;
 class RepairDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    explicit RepairDialog(LinkEngine &engine, QWidget *parent = nullptr);
+    explicit RepairDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent = nullptr);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -40,7 +40,7 @@ private:
 class DefineDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    DefineDialog(LinkEngine &engine, int selectedContact, QWidget *parent = nullptr);
+    DefineDialog(LinkEngine &engine, ConsoleState &state, int selectedContact, QWidget *parent = nullptr);
 
     int selectedContact() const { return selectedContact_; }
 

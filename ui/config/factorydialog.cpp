@@ -15,8 +15,8 @@ namespace qeln {
 
 namespace fi = config::factoryinit;
 
-FactoryDialog::FactoryDialog(LinkEngine &engine, QWidget *parent)
-    : ConfigDialog(engine, parent), choices_(new QButtonGroup(this))
+FactoryDialog::FactoryDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent)
+    : ConfigDialog(engine, state, parent), choices_(new QButtonGroup(this))
 {
     setObjectName(QStringLiteral("Factory_Initial"));
     setWindowTitle(QStringLiteral("공장초기화 "));

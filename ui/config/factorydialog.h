@@ -12,7 +12,7 @@ namespace qeln {
 class FactoryDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    explicit FactoryDialog(LinkEngine &engine, QWidget *parent = nullptr);
+    explicit FactoryDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent = nullptr);
 
 private:
     void onOkClicked();

@@ -17,8 +17,8 @@ namespace qeln {
 
 namespace ms = config::measurement;
 
-MeasurementDialog::MeasurementDialog(LinkEngine &engine, QWidget *parent)
-    : ConfigDialog(engine, parent)
+MeasurementDialog::MeasurementDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent)
+    : ConfigDialog(engine, state, parent)
 {
     setObjectName(QStringLiteral("frmSetting"));
     setWindowTitle(QStringLiteral("계측값 설정"));
@@ -32,7 +32,7 @@ MeasurementDialog::MeasurementDialog(LinkEngine &engine, QWidget *parent)
     grid->setVerticalSpacing(8);
     grid->setColumnStretch(0, 1);
 
-    const int model = engine_.state().ModelCode();
+    const int model = state_.ModelCode();
     const QList<ms::Item> &items = ms::items();
     for (int row = 0; row < ms::ItemCount; ++row) {
         const ms::Item &item = items[row];

@@ -18,7 +18,7 @@ namespace qeln {
 class MeasurementDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    explicit MeasurementDialog(LinkEngine &engine, QWidget *parent = nullptr);
+    explicit MeasurementDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent = nullptr);
 
 private:
     void onOkClicked();

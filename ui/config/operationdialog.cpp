@@ -62,13 +62,12 @@ QWidget *makeControl(const config::OperationSetting &s, QWidget *parent)
 
 } // namespace
 
-OperationDialog::OperationDialog(LinkEngine &engine, QWidget *parent)
-    : ConfigDialog(engine, parent)
+OperationDialog::OperationDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent)
+    : ConfigDialog(engine, state, parent)
 {
     setObjectName(QStringLiteral("frmPoint_Setting"));
     setWindowTitle(QStringLiteral("운용/알람 설정"));
 
-    const ConsoleState &state = engine_.state();
     testMode_ = config::testModeAtOpening(state);
     const QList<config::OperationSetting> &table = config::operationSettings(testMode_);
 
@@ -196,7 +195,7 @@ void OperationDialog::setValues(const config::OperationValues &values)
 
 void OperationDialog::onDefaultClicked()
 {
-    setValues(config::defaults(engine_.state().ModelCode(), values()));
+    setValues(config::defaults(state_.ModelCode(), values()));
 }
 
 void OperationDialog::onAllCheckClicked()

@@ -19,7 +19,7 @@ namespace qeln {
 class OperationDialog : public ConfigDialog {
     Q_OBJECT
 public:
-    explicit OperationDialog(LinkEngine &engine, QWidget *parent = nullptr);
+    explicit OperationDialog(LinkEngine &engine, ConsoleState &state, QWidget *parent = nullptr);
 
 private:
     void onOkClicked();

@@ -21,7 +21,7 @@ HistoryInitForm::HistoryInitForm(LinkEngine &engine, QWidget *parent)
     , questions_(&OperatorQuestions::boxes())
 {
     // No status poll while the window is open: the link is the initialisation's.
-    engine_.holdPolling();
+    hold_.take(engine_, HoldReason::HistoryInitialisation);
     setObjectName(QStringLiteral("frmInitial"));
     setWindowTitle(QStringLiteral("이력 초기화"));
     setFixedSize(218, 213);
@@ -103,7 +103,7 @@ void HistoryInitForm::onConfirmed(int kind, bool yes)
     asking_ = false;
     // A dialog closed meanwhile has handed the link back to the status poll: nothing goes out.
     if (yes && !closed_)
-        engine_.initialiseHistory(LogKind(kind));
+        engine_.initialiseHistory(LogKind(kind), InitialisationWaitMs);
 }
 
 void HistoryInitForm::done(int result)
@@ -117,7 +117,7 @@ void HistoryInitForm::onClosing()
     if (closed_)
         return;
     closed_ = true;
-    engine_.resumePolling();
+    hold_.reset();
 }
 
 } // namespace qeln

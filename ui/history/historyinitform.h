@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/linkengine.h"
+
 #include <QDialog>
 
 class QPushButton;
@@ -17,6 +19,8 @@ class OperatorQuestions;
 class HistoryInitForm : public QDialog {
     Q_OBJECT
 public:
+    // How long the controller may take to acknowledge an erase before it counts as failed.
+    static constexpr int InitialisationWaitMs = 15000;
     explicit HistoryInitForm(LinkEngine &engine, QWidget *parent = nullptr);
     ~HistoryInitForm() override;
 
@@ -31,6 +35,7 @@ private:
     void onConfirmed(int kind, bool yes);
 
     LinkEngine &engine_;
+    PollHold hold_;
     QRadioButton *alarmInit_;
     QRadioButton *eventInit_;
     QPushButton *okButton_;

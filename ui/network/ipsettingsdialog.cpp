@@ -91,19 +91,10 @@ template <std::size_t N> std::array<QString, N> partTexts(QLineEdit *const (&par
     return out;
 }
 
-// The read request as it goes out: ":0122" + LRC on serial, function 0x41 on TCP.
-bool isIpReadRequest(const QByteArray &frame, bool tcp)
-{
-    if (tcp)
-        return frame.size() >= 8 && quint8(frame.at(7)) == 0x41;
-    return frame.startsWith(":0122");
-}
-
 } // namespace
 
 IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, QWidget *parent)
-    : QDialog(parent), engine_(engine), ipLink_(ipLink),
-      pollTimerWasActive_(engine.pollingRunning())
+    : QDialog(parent), engine_(engine), ipLink_(ipLink)
 {
     setObjectName(QStringLiteral("frmIPSetting"));
     setWindowTitle(QStringLiteral("IP 설정"));
@@ -135,20 +126,16 @@ IpSettingsDialog::IpSettingsDialog(LinkEngine &engine, IpSettingsLink &ipLink, Q
     timer1_->setInterval(FillDelayMs);
     timer1_->setTimerType(Qt::PreciseTimer);
 
-    readBackTimer_ = new QTimer(this);
-    readBackTimer_->setObjectName(QStringLiteral("tmrReadBack"));
-    readBackTimer_->setInterval(ReadBackWaitMs);
-    readBackTimer_->setSingleShot(true);
-
     trackEdits();
 
-    connect(readBackTimer_, &QTimer::timeout, this, &IpSettingsDialog::onReadBackTimeout);
     connect(timer1_, &QTimer::timeout, this, &IpSettingsDialog::onFillTimeout);
     connect(&ipLink_, &IpSettingsLink::readBackDecoded, this, &IpSettingsDialog::onReadBackDecoded);
-    connect(&engine_, &LinkEngine::requestSent, this, &IpSettingsDialog::onRequestSent);
+    connect(&ipLink_, &IpSettingsLink::readFailed, this, [this](quint64 generation, const RequestFailure &) {
+        if (sent_ && generation == ticket_)
+            onReadBackTimeout();
+    });
 
-    // The dialog holds the status poll; opening asks for the block.
-    engine_.holdPolling();
+    // Opening asks for the block on the next tick; the status poll goes on after it.
     // The MAC address is shown, but cannot be selected for a write.
     cbMAC_->setEnabled(false);
     requestRead();
@@ -342,7 +329,7 @@ void IpSettingsDialog::track(QWidget *box, IpItem item)
 IpSettingsDialog::~IpSettingsDialog()
 {
     // Destroyed without being closed (its parent went first): polling must not stay held.
-    resumePolling(false);
+    engine_.releaseIpWriteHold();
 }
 
 void IpSettingsDialog::requestRead()
@@ -350,7 +337,6 @@ void IpSettingsDialog::requestRead()
     // Until the answer to this request has filled the boxes, "설정" writes nothing: what the
     // boxes hold now may be an earlier answer.
     ticket_ = ipLink_.requestRead();
-    readSent_ = false;
     ownRead_.reset();
     filled_ = false;
     edited_ = 0;
@@ -358,16 +344,10 @@ void IpSettingsDialog::requestRead()
     timer1_->start();
 }
 
-void IpSettingsDialog::onRequestSent(const QByteArray &frame, bool tcp)
-{
-    if (!readSent_ && isIpReadRequest(frame, tcp))
-        readSent_ = true;
-}
-
 void IpSettingsDialog::onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation)
 {
-    // An answer decoded before our request went out answers someone else's.
-    if (!readSent_ || generation < ticket_)
+    // The answer to a read asked for before ours answers someone else.
+    if (generation < ticket_)
         return;
     if (sent_) {
         checkWrite(readBack);
@@ -484,7 +464,7 @@ void IpSettingsDialog::onDefaultClicked()
     put(edtHW_, {"0", "0", "0", "1"});
     edtSN_->setText(QStringLiteral("2200000001;"));
     mmSiteInfo_->clear();
-    switch (engine_.state().ModelCode()) {
+    switch (engine_.statusBlock().ModelCode()) {
     case 2:
         mmHWDes_->setPlainText(
             QStringLiteral("Marvek Pelvart;MARVEK;MARVEK 5G RectifierSystem 54V/37A/2000AH;PSU_6S_2000AH;"));
@@ -526,22 +506,11 @@ void IpSettingsDialog::onCloseClicked()
 void IpSettingsDialog::done(int result)
 {
     timer1_->stop();
-    readBackTimer_->stop();
-    resumePolling(true);
-    QDialog::done(result);
-}
-
-void IpSettingsDialog::resumePolling(bool relink)
-{
-    if (resumed_)
-        return;
-    resumed_ = true;
-    engine_.resumePolling();
-    if (relink && pollTimerWasActive_ && !engine_.pollingRunning())
-        engine_.startPolling();
+    sent_.reset();
+    engine_.releaseIpWriteHold();
     // A fresh connection, so the controller's new network settings take effect.
-    if (relink)
-        engine_.relink();
+    engine_.relink();
+    QDialog::done(result);
 }
 
 } // namespace qeln

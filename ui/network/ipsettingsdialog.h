@@ -63,7 +63,8 @@ public:
     bool readFilled() const { return filled_; }
     // A write was sent and the read that checks it has not come yet.
     bool checkingWrite() const { return checking_; }
-    QTimer *readBackTimer() const { return readBackTimer_; }
+    // How long the read that checks a write is waited for (tests shorten it).
+    void setReadBackWaitMs(int ms) { readBackWaitMs_ = ms; }
 
 private:
     QGroupBox *buildIpGroup();
@@ -78,7 +79,6 @@ private:
     void onAllReleaseClicked();
     void onCloseClicked();
     void onReadBackDecoded(const IpSettingsReadBack &readBack, quint64 generation);
-    void onRequestSent(const QByteArray &frame, bool tcp);
 
     void requestRead();
     void onReadBackTimeout();
@@ -93,7 +93,6 @@ private:
     void refuse(const QString &text);
     IpSettingsForm form() const;
     void setChecks(bool on, bool withMac);
-    void resumePolling(bool relink);
 
     LinkEngine &engine_;
     IpSettingsLink &ipLink_;
@@ -125,10 +124,9 @@ private:
     QLineEdit *edtFW_ = nullptr;
     QLabel *readState_ = nullptr;
 
-    // The read this dialog asked for: the generation its answer carries at least, whether
-    // the request has gone out, and the answer once decoded.
+    // The read this dialog asked for (the generation its answer carries at least), and the
+    // answer once decoded.
     quint64 ticket_ = 0;
-    bool readSent_ = false;
     std::optional<IpSettingsReadBack> ownRead_;
     bool filled_ = false; // the boxes show ownRead_
     // The write waiting for its read-back: what was selected and sent, and the read it was
@@ -140,11 +138,9 @@ private:
     };
     std::optional<SentWrite> sent_;
     bool checking_ = false;
-    QTimer *readBackTimer_ = nullptr;
+    int readBackWaitMs_ = ReadBackWaitMs;
     unsigned edited_ = 0; // bit per IpItem: typed into since the read was asked for
     bool filling_ = false;
-    bool pollTimerWasActive_ = false;
-    bool resumed_ = false;
 };
 
 } // namespace qeln

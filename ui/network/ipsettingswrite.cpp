@@ -17,7 +17,6 @@ void IpSettingsDialog::checkWrite(const IpSettingsReadBack &after)
 {
     const SentWrite sent = *std::exchange(sent_, std::nullopt);
     checking_ = false;
-    readBackTimer_->stop();
     const IpWriteCheck check = checkIpWrite(sent.form, sent.payload, sent.before, after);
     // The next write is built on this read, whatever it says.
     ownRead_ = after;
@@ -71,7 +70,7 @@ void IpSettingsDialog::onReadBackTimeout()
     showResult(QStringLiteral("The IP settings were sent, but the controller did not answer the read that "
                               "checks them within %1 s, so it is not known whether they were taken. "
                               "Press \"조회\" to see what it holds.")
-                   .arg(ReadBackWaitMs / 1000),
+                   .arg(readBackWaitMs_ / 1000.0),
                false);
 }
 
@@ -117,9 +116,7 @@ void IpSettingsDialog::onOkClicked()
     }
     sent_ = SentWrite{f, block.payload, *ownRead_};
     checking_ = true;
-    ticket_ = ipLink_.requestRead();
-    readSent_ = false;
-    readBackTimer_->start();
+    ticket_ = ipLink_.requestRead(readBackWaitMs_);
     showReadState(QStringLiteral("Sent; reading the block back to check it ..."), false);
 }
 

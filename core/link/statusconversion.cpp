@@ -1,6 +1,6 @@
 #include "statusconversion.h"
 
-#include "link/hextext.h"
+#include "hextext.h"
 
 namespace qeln {
 
