@@ -192,7 +192,7 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
     connect(monitor_.get(), &LiveMonitor::viewDecoded, this, [this](const StatusView &view) {
         if (done())
             return;
-        recorder_->addStatus(state_, view, QDateTime::currentMSecsSinceEpoch());
+        recorder_->addStatus(view.plant, QDateTime::currentMSecsSinceEpoch());
         if (firstAnswer() && !recorder_->filePath().isEmpty())
             say(stdout, recorder_->filePath());
     });

@@ -122,7 +122,7 @@ void ControllerPoller::onStatusReceived()
     if (!polling_)
         return;
     const StatusView view = decodeStatusView(state_);
-    samples_ = statusSamples(view, state_);
+    samples_ = statusSamples(view.plant);
     model_ = view.texts.value(QStringLiteral("Main_Form")).trimmed();
     firmware_ = view.texts.value(QStringLiteral("ComSetting.0")).trimmed();
     lastDurationSeconds_ = pollClock_.nsecsElapsed() / 1e9;
