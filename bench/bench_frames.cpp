@@ -1,8 +1,10 @@
 // Nanoseconds per status frame through the serial and TCP receive paths: assembling, frame
-// check and dispatch into the status registers; and one decode of the registers into texts.
+// check and dispatch into the status registers; one decode of the registers into texts, and
+// one into the exporter's samples.
 // The frames, their reads and what is timed are the same as they have always been, so the
 // figures compare across versions.
 #include "app/consolestate.h"
+#include "fleet/statussamples.h"
 #include "link/faketransport.h"
 #include "link/linkengine.h"
 #include "link/tcpexchange.h"
@@ -81,6 +83,24 @@ static void StatusDecodeIntoTexts(benchmark::State &bench)
     bench.SetItemsProcessed(bench.iterations());
 }
 BENCHMARK(StatusDecodeIntoTexts);
+
+// One decode of the same registers into the plant status alone, with the exporter's samples:
+// what the fleet exporter does per poll, without the texts.
+static void StatusDecodeIntoSamples(benchmark::State &bench)
+{
+    ConsoleState state;
+    const QList<int> regs = testframes::sampleRegisters();
+    for (int n = 0; n < regs.size(); ++n)
+        state.StatusRegisters[size_t(n)] = regs[n];
+    state.StatusRegisters[25] = 4;
+    qsizetype samples = 0;
+    for (auto _ : bench) {
+        samples += fleet::statusSamples(decodePlantStatus(state)).size();
+        benchmark::DoNotOptimize(samples);
+    }
+    bench.SetItemsProcessed(bench.iterations());
+}
+BENCHMARK(StatusDecodeIntoSamples);
 
 int main(int argc, char **argv)
 {

@@ -189,10 +189,10 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
             [](const QString &message) { say(stderr, QStringLiteral("qeln-cli: ") + message); });
     connect(recorder_.get(), &trend::Recorder::resumed, this,
             [] { say(stderr, QStringLiteral("qeln-cli: trend recording goes on")); });
-    connect(monitor_.get(), &LiveMonitor::viewDecoded, this, [this](const StatusView &view) {
+    connect(monitor_.get(), &LiveMonitor::plantDecoded, this, [this](const PlantStatus &plant) {
         if (done())
             return;
-        recorder_->addStatus(state_, view, QDateTime::currentMSecsSinceEpoch());
+        recorder_->addStatus(plant, QDateTime::currentMSecsSinceEpoch());
         if (firstAnswer() && !recorder_->filePath().isEmpty())
             say(stdout, recorder_->filePath());
     });

@@ -108,6 +108,7 @@ void TestControllerPoller::polls()
         for (int n = 1; n <= StatusRegisterSlots; ++n)
             state.StatusRegisters[size_t(n - 1)] = controller.plant.inputRegister(n);
         const StatusView view = decodeStatusView(state);
+        QCOMPARE(snapshot.firmware, view.texts.value(QStringLiteral("ComSetting.0")).trimmed());
         bool found = false;
         for (const fleet::Sample &s : poller.samples()) {
             if (s.name == "qeln_dc_output_voltage_volts") {

@@ -411,6 +411,7 @@ void TestMonitor::decodeThroughEngine()
     EngineRig rig(tcp);
     LiveMonitor monitor(rig.engine, rig.state);
     QSignalSpy views(&monitor, &LiveMonitor::viewDecoded);
+    QSignalSpy plants(&monitor, &LiveMonitor::plantDecoded);
     QSignalSpy received(&rig.engine, &LinkEngine::statusReceived);
     const QList<int> regs = plant();
 
@@ -430,12 +431,17 @@ void TestMonitor::decodeThroughEngine()
     }
     QCoreApplication::processEvents();
     QCOMPARE(views.size(), decodedViews);
+    QCOMPARE(plants.size(), decodedViews);
     QCOMPARE(received.size(), storedUpTo > 0 ? 1 : 0);
     for (int n = 1; n <= 131; ++n)
         QCOMPARE(statusRegister(rig.state, n), n <= storedUpTo ? regs[n - 1] : 0);
     if (decodedViews) {
         QCOMPARE(monitor.view().texts.value(QStringLiteral("Label_ACV")), QStringLiteral("AC전압 : 220.5 V"));
         QCOMPARE(rig.state.ModelText, QStringLiteral(" QELN-2KN"));
+        // What records and exports numbers gets the decode the page shows.
+        const auto plantSent = plants.first().first().value<PlantStatus>();
+        QCOMPARE(plantSent.acVoltage.value().value_or(-1), 220.5);
+        QCOMPARE(plantSent.registers, monitor.plant().registers);
     } else {
         QVERIFY(rig.state.ModelText.isEmpty());
         QVERIFY(monitor.view().texts.isEmpty());

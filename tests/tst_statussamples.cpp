@@ -34,7 +34,7 @@ QList<Sample> samplesOf(const std::map<int, int> &registers, StatusView *viewOut
     const StatusView view = decodeStatusView(state);
     if (viewOut)
         *viewOut = view;
-    return fleet::statusSamples(view, state);
+    return fleet::statusSamples(view.plant);
 }
 
 // The value of a series, or NaN when it has no sample.

@@ -3,6 +3,7 @@
 // one-status spike shows at every zoom, retention, foreign files left alone, and a disk that
 // fills up pauses recording once without damaging the file.
 
+#include "monitor/statusview.h"
 #include "trend/recorder.h"
 #include "trend/trendstore.h"
 
@@ -284,8 +285,8 @@ void TestTrendStore::recordsWhatThePageShows()
                 state.StatusRegisters[size_t(r - 1)] = plant.inputRegister(r);
             }
             const StatusView view = decodeStatusView(state);
-            row.values = channelValues(view);
-            recorder.addStatus(state, view, row.t);
+            row.values = channelValues(view.plant);
+            recorder.addStatus(view.plant, row.t);
             sent << row;
             for (const QString &a : view.activeAlarms)
                 if (!last.contains(a))
@@ -366,7 +367,7 @@ void TestTrendStore::fullDiskPausesOnce()
     const StatusView view = decodeStatusView(state);
     qint64 t = Start;
     for (int i = 0; i < 30; ++i)
-        recorder.addStatus(state, view, t += 1000);
+        recorder.addStatus(view.plant, t += 1000);
     recorder.flushNow();
     QCOMPARE(paused.size(), 0);
 
@@ -378,7 +379,7 @@ void TestTrendStore::fullDiskPausesOnce()
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &tight) == 0);
     for (int attempt = 0; attempt < 5; ++attempt) {
         for (int i = 0; i < 20; ++i)
-            recorder.addStatus(state, view, t += 1000);
+            recorder.addStatus(view.plant, t += 1000);
         recorder.flushNow();
         QTRY_VERIFY(!recorder.isPaused()); // the retry comes round
     }
@@ -387,7 +388,7 @@ void TestTrendStore::fullDiskPausesOnce()
     QTRY_VERIFY(!recorder.isPaused());
     QVERIFY2(paused.first().first().toString().contains(QLatin1String("paused")), qPrintable(paused.first().first().toString()));
 
-    recorder.addStatus(state, view, t += 1000);
+    recorder.addStatus(view.plant, t += 1000);
     recorder.flushNow();
     QCOMPARE(resumed.size(), 1);
     recorder.close();

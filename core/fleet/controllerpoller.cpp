@@ -115,10 +115,12 @@ void ControllerPoller::onAnswered(Ticket ticket, const Answer &)
     // An answer after its poll's time-out was counted as a time-out already: it never comes.
     if (!polling_ || ticket != ticket_)
         return;
-    const StatusView view = decodeStatusView(state_);
-    samples_ = statusSamples(view, state_);
-    model_ = view.texts.value(QStringLiteral("Main_Form")).trimmed();
-    firmware_ = view.texts.value(QStringLiteral("ComSetting.0")).trimmed();
+    const PlantStatus plant = decodePlantStatus(state_);
+    // An unknown model code keeps the model last known, as in the console.
+    state_.ModelText = plant.modelText;
+    samples_ = statusSamples(plant);
+    model_ = plant.modelText.trimmed();
+    firmware_ = statusFirmwareText(plant).trimmed();
     lastDurationSeconds_ = pollClock_.nsecsElapsed() / 1e9;
     lastSuccessSeconds_ = nowMs() / 1000.0;
     endPoll(PollResult::Ok, QString());

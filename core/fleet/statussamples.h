@@ -1,14 +1,11 @@
 #pragma once
 
-#include "app/consolestate.h"
-#include "monitor/statusview.h"
+#include "plant/plantstatus.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
-
-#include <optional>
 
 namespace qeln::fleet {
 
@@ -21,16 +18,14 @@ struct Sample {
     bool operator==(const Sample &) const = default;
 };
 
-// The measurement, alarm and dry-contact samples of one decoded status, each the number the
-// status page shows for the same status block:
-// - the power-flow picture: AC voltage and current, DC voltage, load current, set voltage,
-//   rectifier temperature, battery current and temperature;
-// - while the battery panel is shown: the battery voltage, its state of charge (잔량 / 100)
-//   and the 15 cell voltages (label "cell");
+// The measurement, alarm and dry-contact samples of one decoded status:
+// - every channel of the plant's channel table that has a number, in its metric's base unit:
+//   the power-flow values always, the battery current only with a battery, its temperature
+//   only with a sensor that is not open, the battery voltage, state of charge (ratio) and
+//   the 15 cell voltages (label "cell") only while the battery panel is shown;
 // - every alarm of the alarm table, 1 when active (label "alarm", the name the alarm table
 //   and `qeln-cli status --json` give it);
 // - every dry contact the model shows, 1 when in alarm (label "contact", 1..6).
-// `state` is the console state the view was decoded from (its alarm name tables).
-QList<Sample> statusSamples(const StatusView &view, const ConsoleState &state);
+QList<Sample> statusSamples(const PlantStatus &plant);
 
 } // namespace qeln::fleet

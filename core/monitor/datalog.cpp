@@ -4,7 +4,7 @@
 #include "app/textcodec.h"
 #include "link/hextext.h"
 #include "monitor/formatters.h"
-#include "monitor/statusview.h"
+#include "plant/plantstatus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -167,21 +167,22 @@ QStringList DataLog::header()
 
 QString DataLog::record() const
 {
-    const auto reg = [this](int n) { return statusRegister(s_, n); };
+    const PlantStatus p = decodePlantStatus(s_);
+    const QString volts = QStringLiteral("V");
+    const QString amperes = QStringLiteral("A");
+    const QString celsius = QStringLiteral("C");
     QStringList fields;
     fields.reserve(26);
-    fields << FormatTenthsUnit(reg(7), u'V') << FormatTenthsUnit(reg(8), u'A')
-           << FormatTenthsUnit(reg(9), u'V')
+    fields << readingText(p.acVoltage, volts) << readingText(p.acCurrent, amperes) << readingText(p.dcVoltage, volts)
            // The load current is written unsigned here (0xFFF6 is "65526 A"), unlike the
            // label on the status page: stored logs read it this way.
-           << FormatTenthsUnit(reg(10), u'A') << FormatSignedTenths(reg(11), QStringLiteral("A"))
+           << FormatTenthsUnit(p.loadCurrent.count, u'A') << readingText(p.batteryCurrent, amperes)
            // No "Open" for 1250 here either: the log keeps the number.
-           << FormatSignedTenths(reg(12), QStringLiteral("C"))
-           << FormatSignedTenths(reg(13), QStringLiteral("C")) << s_.SetVoltageText << s_.AlarmWordsText
-           << FormatHundredthsUnit(reg(97), u'V');
-    for (int n = 110; n <= 124; ++n)
-        fields << FormatHundredthsUnit(reg(n), u'V');
-    fields << QString::fromLatin1(IntToHexFixed(reg(106) & 0xFFFF, 4));
+           << readingText(p.batteryTemperature, celsius) << readingText(p.rectifierTemperature, celsius)
+           << s_.SetVoltageText << s_.AlarmWordsText << readingText(p.battery.packVoltage, volts);
+    for (const Reading &cell : p.battery.cells)
+        fields << readingText(cell, volts);
+    fields << QString::fromLatin1(IntToHexFixed(p.battery.alarmBits & 0xFFFF, 4));
     return s_.StatusTimeText + QStringLiteral("; ") + fields.join(fieldSeparator());
 }
 

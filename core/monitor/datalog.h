@@ -81,7 +81,8 @@ public:
     const QStringList &lines() const { return lines_; }
     // The five header lines.
     static QStringList header();
-    // The record of the last status response (without "[al]").
+    // The record of the last status response (without "[al]"): its readings decoded from the
+    // state's registers, with the time, set voltage and alarm words the decode kept.
     QString record() const;
     // "QELN-2KN(A)_yyyyMMddhhmmss.txt" for the given local time.
     static QString LogFileName(const QDateTime &time);

@@ -3,6 +3,8 @@
 
 #include "formatters.h"
 
+#include "plant/plantstatus.h"
+
 namespace qeln {
 
 QString FormatTenthsUnit(int value, QChar unit)
@@ -34,6 +36,21 @@ QString FormatSignedTenths(int value, const QString &unit)
         magnitude = ((value ^ 0xFFFF) & 0xFFFF) + 1;
     }
     return sign + FormatTenthsUnit(magnitude, u' ') + unit;
+}
+
+QString readingText(const Reading &reading, const QString &unit)
+{
+    switch (reading.scale) {
+    case Scale::Tenths:
+        return FormatTenthsUnit(reading.count, unit.front());
+    case Scale::Hundredths:
+        return FormatHundredthsUnit(reading.count, unit.front());
+    case Scale::SignedTenths:
+        return FormatSignedTenths(reading.count, unit);
+    case Scale::Units:
+        break;
+    }
+    return QString::number(reading.count) % QLatin1Char(' ') % unit;
 }
 
 QString ZeroPad(int value, int width)

@@ -5,6 +5,8 @@
 
 namespace qeln {
 
+struct Reading;
+
 // The value formatters of the monitoring display, the data log and the histories. Their
 // texts are fixed: stored logs and exports are read by people and tools that expect them,
 // odd corners included (a value of 10000 or more loses its point, FormatHundredthsUnit(0)
@@ -21,6 +23,10 @@ QString FormatHundredthsUnit(int value, QChar unit);
 QString FormatSignedTenths(int value, const QString &unit);
 // Decimal with leading zeros up to width digits; a longer number is shown whole.
 QString ZeroPad(int value, int width);
+// A plant reading as the status page writes it, by its scale: tenths and hundredths with
+// their points ("220.5 V", "53.05 V"), signed tenths with the sign and two blanks ("-3.5  A"),
+// units as the plain count ("87 %").
+QString readingText(const Reading &reading, const QString &unit);
 // Tenths with one decimal and no unit: 0 -> "0.0", 7 -> "0.7", 123 -> "12.3";
 // negative or 10000 and more -> the plain number.
 QString FormatTenths(int value);

@@ -55,6 +55,7 @@ void LiveMonitor::onStatusReceived()
         Q_EMIT answerResumed();
     }
     Q_EMIT viewDecoded(view_);
+    Q_EMIT plantDecoded(view_.plant);
 
     dataLog_.statusDecoded();
     if (view_.alarmWordsChanged)

@@ -31,6 +31,8 @@ public:
     QTimer *timer4() { return &timer4_; }
     // The view of the last complete decode (empty before the first).
     const StatusView &view() const { return view_; }
+    // The plant status of the last complete decode, which the view was made from.
+    const PlantStatus &plant() const { return view_.plant; }
 
     // Starts the timers that run from start-up: Timer4 (animation) and Timer6 (reminder).
     void startDisplayTimers();
@@ -55,6 +57,8 @@ public:
 Q_SIGNALS:
     // A status response was decoded whole; view() holds what it shows.
     void viewDecoded(const qeln::StatusView &view);
+    // The same decode as a plant status, for what records or exports numbers; after viewDecoded.
+    void plantDecoded(const qeln::PlantStatus &plant);
     void powerFlowTicked(const qeln::PowerFlowFrame &frame);
     // No status decoded since `since` for three poll periods; then answering again.
     void answerMissing(const QDateTime &since);

@@ -3,7 +3,6 @@
 
 #include "statusview.h"
 
-#include "alarmmodel.h"
 #include "formatters.h"
 #include "link/hextext.h"
 
@@ -19,16 +18,6 @@ constexpr quint32 Black = 0x000000;
 constexpr quint32 Red = 0xFF0000;
 constexpr quint32 Yellow = 0xFFFF00;
 constexpr quint32 White = 0xFFFFFF;
-
-int hi(int value)
-{
-    return (value >> 8) & 0xFF;
-}
-
-int lo(int value)
-{
-    return value & 0xFF;
-}
 
 QString dec(int value)
 {
@@ -62,11 +51,10 @@ const PairNames &pairNames(const char *prefix, int number)
     return table.find(QLatin1String(prefix))->at(number - 1);
 }
 
-// An indicator pair: the alarm picture when word AND mask is not 0, the normal one otherwise.
-void setIndicatorPair(StatusView &v, const char *prefix, int word, int number, int mask)
+// An indicator pair: the alarm picture when its bit is set, the normal one otherwise.
+void setIndicatorPair(StatusView &v, const char *prefix, int number, bool alarm)
 {
     const PairNames &names = pairNames(prefix, number);
-    const bool alarm = (word & mask) != 0;
     v.visible.insert(names.normal, !alarm);
     v.visible.insert(names.alarm, alarm);
 }
@@ -118,18 +106,20 @@ QString ethernetSpeedText(int code)
     }
 }
 
-// Status register n (1-based) of the response being decoded, as the sections read them.
-struct Registers {
-    const ConsoleState &s;
-    int operator()(int n) const { return statusRegister(s, n); }
-};
+// "( V 0.3 ) 23-6-15": a DSP's version and date.
+QString dspVersionText(const VersionDate &v)
+{
+    return QStringLiteral("( V 0.") + dec(v.version) + QStringLiteral(" ) ") + dec(v.year) + QLatin1Char('-')
+        + dec(v.month) + QLatin1Char('-') + dec(v.day);
+}
 
 // The controller's date and time: the status bar's time panel and the clock.
-void decodeClock(ConsoleState &s, StatusView &v)
+void decodeClock(ConsoleState &s, const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
-    const QString date = dec(reg(1)) + QLatin1Char('-') + ZeroPad(reg(2), 2) + QLatin1Char('-') + ZeroPad(reg(3), 2);
-    const QString time = ZeroPad(reg(4), 2) + QLatin1Char(':') + ZeroPad(reg(5), 2) + QLatin1Char(':') + ZeroPad(reg(6), 2);
+    const ControllerClock &c = p.clock;
+    const QString date = dec(c.year) + QLatin1Char('-') + ZeroPad(c.month, 2) + QLatin1Char('-') + ZeroPad(c.day, 2);
+    const QString time =
+        ZeroPad(c.hour, 2) + QLatin1Char(':') + ZeroPad(c.minute, 2) + QLatin1Char(':') + ZeroPad(c.second, 2);
     s.StatusTimeText = QStringLiteral("[  ") + date + QStringLiteral("  ") + time + QStringLiteral(" ]");
     v.texts[QStringLiteral("ComSetting.1")] = s.StatusTimeText;
     v.texts[QStringLiteral("edtDateTime")] = s.StatusTimeText;
@@ -137,71 +127,50 @@ void decodeClock(ConsoleState &s, StatusView &v)
 
 // The plant's measurements around the power-flow picture, and the set voltage: tenths up to
 // 100.0 V, hundredths above.
-void decodeMeasurements(ConsoleState &s, StatusView &v)
+void decodeMeasurements(ConsoleState &s, const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
     auto &t = v.texts;
-    t[QStringLiteral("Label_ACV")] = QStringLiteral("AC전압 : ") + FormatTenthsUnit(reg(7), u'V');
-    t[QStringLiteral("Label_ACA")] = QStringLiteral("AC전류 : ") + FormatTenthsUnit(reg(8), u'A');
-    t[QStringLiteral("Lable_DCV")] = QStringLiteral("DC전압 : ") + FormatTenthsUnit(reg(9), u'V');
-    t[QStringLiteral("Lable_DCA")] = QStringLiteral("DC전류 : ") + FormatSignedTenths(reg(10), QStringLiteral("A"));
-    t[QStringLiteral("Lable_BCA")] = QStringLiteral("Battery전류 : ") + FormatSignedTenths(reg(11), QStringLiteral("A"));
+    const QString volts = QStringLiteral("V");
+    const QString amperes = QStringLiteral("A");
+    const QString celsius = QStringLiteral("C");
+    t[QStringLiteral("Label_ACV")] = QStringLiteral("AC전압 : ") + readingText(p.acVoltage, volts);
+    t[QStringLiteral("Label_ACA")] = QStringLiteral("AC전류 : ") + readingText(p.acCurrent, amperes);
+    t[QStringLiteral("Lable_DCV")] = QStringLiteral("DC전압 : ") + readingText(p.dcVoltage, volts);
+    t[QStringLiteral("Lable_DCA")] = QStringLiteral("DC전류 : ") + readingText(p.loadCurrent, amperes);
+    t[QStringLiteral("Lable_BCA")] = QStringLiteral("Battery전류 : ") + readingText(p.batteryCurrent, amperes);
     t[QStringLiteral("Label_BT")] = QStringLiteral("Battery온도 : ")
-        + (reg(12) == 1250 ? QStringLiteral("Open") : FormatSignedTenths(reg(12), QStringLiteral("C")));
-    t[QStringLiteral("Label_RT")] = QStringLiteral("정류기온도 : ") + FormatSignedTenths(reg(13), QStringLiteral("C"));
-    t[QStringLiteral("edtFwCnt")] = dec(reg(14));
-    t[QStringLiteral("Label_M_Alarm")] = QStringLiteral("모듈알람 : ") + QString::number(reg(21), 16).toUpper().rightJustified(2, u'0');
+        + (p.batterySensorOpen ? QStringLiteral("Open") : readingText(p.batteryTemperature, celsius));
+    t[QStringLiteral("Label_RT")] = QStringLiteral("정류기온도 : ") + readingText(p.rectifierTemperature, celsius);
+    t[QStringLiteral("edtFwCnt")] = dec(p.firmwareCounter);
+    t[QStringLiteral("Label_M_Alarm")] = QStringLiteral("모듈알람 : ") + QString::number(p.moduleAlarmWord, 16).toUpper().rightJustified(2, u'0');
 
-    const int setV = reg(61);
-    s.SetVoltageText = setV <= 1000 ? FormatTenthsUnit(setV, u'V') : FormatHundredthsUnit(setV, u'V');
+    s.SetVoltageText = readingText(p.setVoltage, volts);
     t[QStringLiteral("Label_SetV")] = QStringLiteral("설정전압 : ") + s.SetVoltageText;
 }
 
 // The dry contacts: two of them are not there on models 3 and 4 with TTL alarm output. Their
 // alarm masks are kept for the contact-alarm window.
-void decodeDryContacts(ConsoleState &s, StatusView &v)
+void decodeDryContacts(ConsoleState &s, const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
-    const int model = s.ModelCode();
-    v.contactCount = ((model == 3 || model == 4) && reg(42) == 1) ? 4 : 6;
+    const DryContacts &c = p.contacts;
+    v.contactCount = c.count;
     for (int k = 5; k <= 6; ++k) {
-        const bool shown = v.contactCount == 6;
+        const bool shown = c.count == 6;
         v.visible[k == 5 ? QStringLiteral("Lable_Contact5") : QStringLiteral("Lable_Contact6")] = shown;
         v.visible[pairNames("ImDry", k).normal] = shown;
         v.visible[pairNames("ImDry", k).alarm] = shown;
     }
-    for (int k = 1; k <= v.contactCount; ++k)
-        setIndicatorPair(v, "ImDry", reg(41), k, 1 << (k - 1));
-    for (int i = 0; i < 12; ++i)
-        s.ContactAlarmMasks[size_t(i)] = reg(80 + i);
+    for (int k = 1; k <= c.count; ++k)
+        setIndicatorPair(v, "ImDry", k, c.inAlarm[size_t(k - 1)]);
+    s.ContactAlarmMasks = c.alarmMasks;
 }
 
 // The model (the window caption) and the firmware (the status bar's first panel).
-void decodeModelAndFirmware(ConsoleState &s, StatusView &v)
+void decodeModelAndFirmware(ConsoleState &s, const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
-    switch (s.ModelCode()) {
-    case 1:
-        s.ModelText = QStringLiteral("  ");
-        break;
-    case 2:
-        s.ModelText = QStringLiteral(" QELN-2K");
-        break;
-    case 3:
-        s.ModelText = QStringLiteral(" QELN-2KN");
-        break;
-    case 4:
-        s.ModelText = QStringLiteral(" QELN-2KN(A)");
-        break;
-    default:
-        break; // an unknown code keeps the model of the last known one
-    }
+    s.ModelText = p.modelText;
     v.texts[QStringLiteral("Main_Form")] = s.ModelText;
-    const QString firmware = QStringLiteral("  F/W V") + dec(hi(reg(27))) + QLatin1Char('.') + dec(lo(reg(27)))
-        + QLatin1Char('.') + dec(hi(reg(28))) + QLatin1Char('.') + dec(lo(reg(28))) + QStringLiteral("  (")
-        + hex(reg(29), 4) + QLatin1Char('/') + hex(hi(reg(30)), 2) + QLatin1Char('/') + hex(lo(reg(30)), 2)
-        + QLatin1Char(')');
-    s.StatusFirmwareText = s.ModelText + firmware;
+    s.StatusFirmwareText = statusFirmwareText(p);
     v.texts[QStringLiteral("ComSetting.0")] = s.StatusFirmwareText;
     v.texts[QStringLiteral("edtFW")] = s.StatusFirmwareText;
 }
@@ -209,11 +178,10 @@ void decodeModelAndFirmware(ConsoleState &s, StatusView &v)
 // What is shown by the plant's configuration and flags: the battery in use and its
 // temperature sensor, the alarm-test reminder, the charge-limit flag (the TX and RX captions
 // turn yellow), the battery test and the task-fail count.
-void decodeFlags(const ConsoleState &s, StatusView &v)
+void decodeFlags(const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
-    v.visible[QStringLiteral("Label_BT")] = reg(67) != 0;
-    if (reg(66) != 0) {
+    v.visible[QStringLiteral("Label_BT")] = p.batterySensorFitted;
+    if (p.batteryInUse) {
         v.visible[QStringLiteral("Lable_BCA")] = true;
         v.visible[QStringLiteral("FlatGroupBox1")] = true;
     } else {
@@ -224,53 +192,54 @@ void decodeFlags(const ConsoleState &s, StatusView &v)
     }
 
     // The reminder blinks while the alarm test is in use.
-    v.alarmTestReminder = reg(71) == 1;
+    v.alarmTestReminder = p.alarmTestActive;
     if (!v.alarmTestReminder)
         v.visible[QStringLiteral("Lab_Alarm_Test")] = false;
 
-    const quint32 lampCaption = reg(93) != 0 ? Yellow : White;
+    const quint32 lampCaption = p.chargeLimitFlag != 0 ? Yellow : White;
     v.colours[QStringLiteral("pnl_TX")] = lampCaption;
     v.colours[QStringLiteral("pnl_RX")] = lampCaption;
-    v.texts[QStringLiteral("lbCHLimitFG")] = QStringLiteral("CHLimit FG : ") + dec(reg(93));
+    v.texts[QStringLiteral("lbCHLimitFG")] = QStringLiteral("CHLimit FG : ") + dec(p.chargeLimitFlag);
 
-    v.visible[QStringLiteral("Lable_BTest")] = reg(94) != 0;
-    v.texts[QStringLiteral("lbTaskFail")] = QStringLiteral("Task Fail Count : ") + dec(reg(31));
+    v.visible[QStringLiteral("Lable_BTest")] = p.batteryTestRunning;
+    v.texts[QStringLiteral("lbTaskFail")] = QStringLiteral("Task Fail Count : ") + dec(p.taskFailCount);
 }
 
 // The battery management panel: firmware, pack values, alarm and protection indicators, the
 // FET and link states and the cell voltages.
-void decodeBatteryManagement(const ConsoleState &s, StatusView &v)
+void decodeBatteryManagement(const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
+    const BatteryPack &b = p.battery;
+    const QString volts = QStringLiteral("V");
+    const QString amperes = QStringLiteral("A");
     auto &t = v.texts;
-    t[QStringLiteral("Lable_BFW")] = batteryFirmwareText(s.ModelCode(), reg(96));
-    t[QStringLiteral("Lable_BPackV")] = QStringLiteral("팩 : ") + FormatHundredthsUnit(reg(97), u'V');
-    t[QStringLiteral("Lable_BV")] = QStringLiteral("전압 : ") + FormatHundredthsUnit(reg(98), u'V');
-    t[QStringLiteral("Lable_BC")] = QStringLiteral("전류 : ") + FormatSignedTenths(reg(99), QStringLiteral("A"));
-    t[QStringLiteral("Lable_BSoc")] = QStringLiteral("잔량 : ") + dec(reg(100)) + QStringLiteral(" %");
-    t[QStringLiteral("Lable_BTp")] = QStringLiteral("온도 : ") + FormatSignedTenths(reg(101), QStringLiteral("C"));
-    t[QStringLiteral("Lable_LVD")] = QStringLiteral("종지 전압 : ") + FormatTenthsUnit(reg(102), u'V');
-    t[QStringLiteral("Label_CHLimit")] = QStringLiteral("전류 제한 : ") + FormatTenthsUnit(reg(103), u'A');
-    t[QStringLiteral("Lable_BCVMax")] = QStringLiteral("셀 최고전압 : ") + FormatHundredthsUnit(reg(104), u'V');
-    t[QStringLiteral("Lable_BCVMin")] = QStringLiteral("셀 최저전압 : ") + FormatHundredthsUnit(reg(105), u'V');
+    t[QStringLiteral("Lable_BFW")] = batteryFirmwareText(p.modelCode, b.firmware);
+    t[QStringLiteral("Lable_BPackV")] = QStringLiteral("팩 : ") + readingText(b.packVoltage, volts);
+    t[QStringLiteral("Lable_BV")] = QStringLiteral("전압 : ") + readingText(b.voltage, volts);
+    t[QStringLiteral("Lable_BC")] = QStringLiteral("전류 : ") + readingText(b.current, amperes);
+    t[QStringLiteral("Lable_BSoc")] = QStringLiteral("잔량 : ") + readingText(b.stateOfCharge, QStringLiteral("%"));
+    t[QStringLiteral("Lable_BTp")] = QStringLiteral("온도 : ") + readingText(b.temperature, QStringLiteral("C"));
+    t[QStringLiteral("Lable_LVD")] = QStringLiteral("종지 전압 : ") + readingText(b.cutOffVoltage, volts);
+    t[QStringLiteral("Label_CHLimit")] = QStringLiteral("전류 제한 : ") + readingText(b.chargeCurrentLimit, amperes);
+    t[QStringLiteral("Lable_BCVMax")] = QStringLiteral("셀 최고전압 : ") + readingText(b.cellMax, volts);
+    t[QStringLiteral("Lable_BCVMin")] = QStringLiteral("셀 최저전압 : ") + readingText(b.cellMin, volts);
 
     for (int k = 1; k <= 8; ++k)
-        setIndicatorPair(v, "ImBatt", reg(107), k, 1 << (k - 1));
+        setIndicatorPair(v, "ImBatt", k, b.protectionBits & (1 << (k - 1)));
     for (int k = 1; k <= 15; ++k)
-        setIndicatorPair(v, "ImCell", reg(108), k, 1 << (k - 1));
+        setIndicatorPair(v, "ImCell", k, b.balancingBits & (1 << (k - 1)));
     for (int k = 1; k <= 8; ++k)
-        setIndicatorPair(v, "ImBattP", reg(106), k, 1 << (k - 1));
+        setIndicatorPair(v, "ImBattP", k, b.alarmBits & (1 << (k - 1)));
 
-    // Battery communication lost: the BMS alarm alone, and no battery voltage.
-    const int alarm2 = reg(16);
-    v.visible[QStringLiteral("LabelBattCommFail")] = (alarm2 & 0x0080) && !(alarm2 & 0xFF00) && reg(98) == 0;
+    v.visible[QStringLiteral("LabelBattCommFail")] = b.communicationLost;
 
-    const int bits = reg(109);
-    t[QStringLiteral("Lable_BChFET")] = (bits & 0x04) ? QStringLiteral("충전 FET : On") : QStringLiteral("충전 FET : OFF");
-    t[QStringLiteral("Lable_BDChFET")] = (bits & 0x08) ? QStringLiteral("방전 FET : On") : QStringLiteral("방전 FET : OFF");
-    t[QStringLiteral("Lable_BReady")] = ((bits & 0x01) || reg(98) == 0) ? QStringLiteral("축전지-NFB : OFF")
-                                                                        : QStringLiteral("축전지-NFB : On");
-    t[QStringLiteral("Lable_BLink")] = (bits & 0x02) ? QStringLiteral("Link 상태 : On") : QStringLiteral("Link 상태 : OFF");
+    t[QStringLiteral("Lable_BChFET")] =
+        b.chargeFetOn() ? QStringLiteral("충전 FET : On") : QStringLiteral("충전 FET : OFF");
+    t[QStringLiteral("Lable_BDChFET")] =
+        b.dischargeFetOn() ? QStringLiteral("방전 FET : On") : QStringLiteral("방전 FET : OFF");
+    t[QStringLiteral("Lable_BReady")] =
+        b.breakerOn() ? QStringLiteral("축전지-NFB : On") : QStringLiteral("축전지-NFB : OFF");
+    t[QStringLiteral("Lable_BLink")] = b.linkUp() ? QStringLiteral("Link 상태 : On") : QStringLiteral("Link 상태 : OFF");
 
     static const auto cellNames = [] {
         QList<QPair<QString, QString>> names; // control, caption
@@ -279,78 +248,82 @@ void decodeBatteryManagement(const ConsoleState &s, StatusView &v)
         return names;
     }();
     for (int n = 1; n <= 15; ++n)
-        t[cellNames[n - 1].first] = cellNames[n - 1].second + FormatHundredthsUnit(reg(109 + n), u'V');
-    t[QStringLiteral("Lable_BFWDate")] = QStringLiteral("축전지 FW 변경일") + dec(reg(126));
+        t[cellNames[n - 1].first] = cellNames[n - 1].second + readingText(b.cells[size_t(n - 1)], volts);
+    t[QStringLiteral("Lable_BFWDate")] = QStringLiteral("축전지 FW 변경일") + dec(b.firmwareDate);
 }
 
 // The CAN processor, which exists on model 4 only.
-void decodeCanProcessor(const ConsoleState &s, StatusView &v)
+void decodeCanProcessor(const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
-    if (s.ModelCode() != 4) {
+    if (!p.can) {
         v.visible[QStringLiteral("LabCanFailCnt")] = false;
         v.visible[QStringLiteral("LabCanCpuCom")] = false;
         v.visible[QStringLiteral("lbCanCpuVer")] = false;
         return;
     }
+    const CanProcessor &can = *p.can;
     v.visible[QStringLiteral("LabCanFailCnt")] = true;
     v.visible[QStringLiteral("LabCanCpuCom")] = true;
-    v.texts[QStringLiteral("LabCanFailCnt")] = QStringLiteral("Can Fail Cnt : ") + dec(reg(128));
-    v.texts[QStringLiteral("lbCanCpuVer")] = QStringLiteral("CAN CPU VER : ( V ") + FormatTenthsUnit(hi(reg(129)), u' ')
-        + QStringLiteral(") ") + dec(lo(reg(129))) + QLatin1Char('-') + dec(hi(reg(130))) + QLatin1Char('-')
-        + dec(lo(reg(130)));
-    const bool comOk = reg(131) == 0;
-    v.texts[QStringLiteral("LabCanCpuCom")] = comOk ? QStringLiteral("CPU Com(Normal)") : QStringLiteral("CPU Com(Fail)");
-    v.colours[QStringLiteral("LabCanCpuCom")] = comOk ? Black : Red;
+    v.texts[QStringLiteral("LabCanFailCnt")] = QStringLiteral("Can Fail Cnt : ") + dec(can.failCount);
+    v.texts[QStringLiteral("lbCanCpuVer")] = QStringLiteral("CAN CPU VER : ( V ") + FormatTenthsUnit(can.version.version, u' ')
+        + QStringLiteral(") ") + dec(can.version.year) + QLatin1Char('-') + dec(can.version.month) + QLatin1Char('-')
+        + dec(can.version.day);
+    v.texts[QStringLiteral("LabCanCpuCom")] = can.communicationOk ? QStringLiteral("CPU Com(Normal)") : QStringLiteral("CPU Com(Fail)");
+    v.colours[QStringLiteral("LabCanCpuCom")] = can.communicationOk ? Black : Red;
 }
 
 // The Ethernet speed (as set and as running) and the versions of the two DSPs.
-void decodeNetworkAndDsp(const ConsoleState &s, StatusView &v)
+void decodeNetworkAndDsp(const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
     auto &t = v.texts;
-    t[QStringLiteral("edtSpeed")] = dec(reg(44));
-    t[QStringLiteral("edtSpeedSetup")] = ethernetSpeedText(reg(43));
-    t[QStringLiteral("lbDspVer1")] = QStringLiteral("DSP#1 VER : ( V 0.") + dec(hi(reg(22))) + QStringLiteral(" ) ")
-        + dec(lo(reg(22))) + QLatin1Char('-') + dec(hi(reg(23))) + QLatin1Char('-') + dec(lo(reg(23)));
-    t[QStringLiteral("lbDspVer2")] = QStringLiteral("DSP#2 VER : ( V 0.") + dec(hi(reg(24))) + QStringLiteral(" ) ")
-        + dec(lo(reg(24))) + QLatin1Char('-') + dec(hi(reg(25))) + QLatin1Char('-') + dec(lo(reg(25)));
+    t[QStringLiteral("edtSpeed")] = dec(p.ethernetSpeed);
+    t[QStringLiteral("edtSpeedSetup")] = ethernetSpeedText(p.ethernetSpeedSetting);
+    t[QStringLiteral("lbDspVer1")] = QStringLiteral("DSP#1 VER : ") + dspVersionText(p.dsp[0]);
+    t[QStringLiteral("lbDspVer2")] = QStringLiteral("DSP#2 VER : ") + dspVersionText(p.dsp[1]);
 }
 
 // The two alarm words: their text (a change of it makes the data log write an "[al]" line)
 // and the names of the active alarms.
-void decodeAlarmWords(ConsoleState &s, StatusView &v)
+void decodeAlarmWords(ConsoleState &s, const PlantStatus &p, StatusView &v)
 {
-    const Registers reg{s};
-    const int alarm1 = reg(15);
-    const int alarm2 = reg(16);
-    s.AlarmWordsText = hex(alarm1, 4) + QLatin1Char(' ') + hex(alarm2, 4);
+    s.AlarmWordsText = hex(p.alarm1, 4) + QLatin1Char(' ') + hex(p.alarm2, 4);
     if (s.AlarmWordsText != s.LastAlarmWordsText) {
         s.LastAlarmWordsText = s.AlarmWordsText;
         v.alarmWordsChanged = true;
     }
-    v.activeAlarms = activeAlarmNames(s, alarm1, alarm2);
+    v.activeAlarms = p.activeAlarmNames();
 }
 
 } // namespace
 
+QString statusFirmwareText(const PlantStatus &p)
+{
+    const ControllerFirmware &f = p.firmware;
+    return p.modelText + QStringLiteral("  F/W V") + dec(f.version[0]) + QLatin1Char('.') + dec(f.version[1])
+        + QLatin1Char('.') + dec(f.version[2]) + QLatin1Char('.') + dec(f.version[3]) + QStringLiteral("  (")
+        + hex(f.yearBcd, 4) + QLatin1Char('/') + hex(f.monthBcd, 2) + QLatin1Char('/') + hex(f.dayBcd, 2)
+        + QLatin1Char(')');
+}
+
 StatusView decodeStatusView(ConsoleState &s)
 {
     StatusView v;
+    v.plant = decodePlantStatus(s);
+    const PlantStatus &p = v.plant;
     // The status bar and the monitoring area come alive with every decode.
     v.visible[QStringLiteral("ComSetting")] = true;
     v.visible[QStringLiteral("GroupBox1")] = true;
 
-    decodeClock(s, v);
-    decodeMeasurements(s, v);
-    decodeDryContacts(s, v);
-    decodeModelAndFirmware(s, v);
-    decodeFlags(s, v);
-    decodeBatteryManagement(s, v);
-    decodeCanProcessor(s, v);
-    decodeNetworkAndDsp(s, v);
+    decodeClock(s, p, v);
+    decodeMeasurements(s, p, v);
+    decodeDryContacts(s, p, v);
+    decodeModelAndFirmware(s, p, v);
+    decodeFlags(p, v);
+    decodeBatteryManagement(p, v);
+    decodeCanProcessor(p, v);
+    decodeNetworkAndDsp(p, v);
     v.visible[QStringLiteral("mFactoryInitial")] = false;
-    decodeAlarmWords(s, v);
+    decodeAlarmWords(s, p, v);
     return v;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/consolestate.h"
+#include "plant/plantstatus.h"
 
 #include <QMap>
 #include <QString>
@@ -29,17 +30,25 @@ struct StatusView {
     bool alarmWordsChanged = false;
     // Names of the active alarms, in the order of the alarm table.
     QStringList activeAlarms;
+    // The status the texts were made from.
+    PlantStatus plant;
 };
 
-// Decodes a complete status response (its registers are in state.StatusRegisters), one display
-// section after another: fills the view and updates the console state's texts (ModelText,
-// SetVoltageText, AlarmWordsText, LastAlarmWordsText, StatusTimeText, StatusFirmwareText) and
-// ContactAlarmMasks. The module tree and the data-log line are the caller's (LiveMonitor).
+// Decodes a complete status response (its registers are in state.StatusRegisters) into its
+// plant status and formats it, one display section after another: fills the view and updates
+// the console state's texts (ModelText, SetVoltageText, AlarmWordsText, LastAlarmWordsText,
+// StatusTimeText, StatusFirmwareText) and ContactAlarmMasks. The module tree and the data-log
+// line are the caller's (LiveMonitor).
 StatusView decodeStatusView(ConsoleState &state);
+
+// The status bar's first panel: the model and the controller's firmware
+// (" QELN-2KN  F/W V1.2.0.5  (2023/06/15)").
+QString statusFirmwareText(const PlantStatus &plant);
 
 // The number a shown text of the status page carries ("AC전압 : 220.6 V" → 220.6,
 // "Battery온도 : +25.0  C" → 25.0), or nothing when the decode hid the control or its text
-// holds no number (an open sensor: "Open").
+// holds no number (an open sensor: "Open"). Only for reading the page as a person would (the
+// tests): numbers for storing and exporting come from the plant status.
 std::optional<double> shownNumber(const StatusView &view, const QString &control);
 
 // Status register n (1-based) of the last status response.

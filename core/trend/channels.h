@@ -1,6 +1,7 @@
 #pragma once
 
-#include "monitor/statusview.h"
+#include "plant/channeltable.h"
+#include "plant/plantstatus.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,19 +12,11 @@
 
 namespace qeln::trend {
 
-// What a channel measures: its unit and the axis it is drawn on.
-enum class Quantity { Voltage, Current, Temperature, Charge };
-
-struct Channel {
-    const char *name;    // "dc_voltage": the same in the page, the CLI and the files
-    const char *unit;    // "V", "A", "°C", "%"
-    Quantity quantity;
-    const char *caption; // what the trend page's picker shows
-};
-
-// Every measured value the status page shows, in a fixed order: a channel's index is its
-// number in a recording, so new channels are only ever added at the end.
-inline constexpr int ChannelCount = 25;
+// The channels are the plant's channel table: a channel's index is its number in a
+// recording, so new channels are only ever added at the end.
+using Quantity = qeln::Quantity;
+using Channel = PlantChannel;
+inline constexpr int ChannelCount = PlantChannelCount;
 const std::array<Channel, ChannelCount> &channels();
 // The index of a channel by name, or -1.
 int channelIndex(const QString &name);
@@ -35,14 +28,13 @@ using ChannelValues = std::array<double, ChannelCount>;
 inline constexpr double NoValue = std::numeric_limits<double>::quiet_NaN();
 inline bool hasValue(double v) { return !std::isnan(v); }
 
-// The channels of one decoded status, each the number its text on the status page shows.
-ChannelValues channelValues(const StatusView &view);
+// The channels of one decoded status.
+ChannelValues channelValues(const PlantStatus &plant);
 
 // The status block of one status response, register n at index n-1.
 using Registers = std::array<quint16, StatusRegisterSlots>;
 
-// Decodes a recorded status block as the status page would and gives its channels; `view`
-// receives the whole decode when asked for (the alarms of a recorded status).
-ChannelValues decodeChannels(const Registers &registers, StatusView *view = nullptr);
+// Decodes a recorded status block and gives its channels.
+ChannelValues decodeChannels(const Registers &registers);
 
 } // namespace qeln::trend

@@ -146,11 +146,11 @@ bool Recorder::ensureOpen(const QString &model)
     return true;
 }
 
-void Recorder::addStatus(const ConsoleState &state, const StatusView &view, qint64 timeMs)
+void Recorder::addStatus(const PlantStatus &plant, qint64 timeMs)
 {
     if (!enabled_ || paused_)
         return;
-    const QString model = view.texts.value(QStringLiteral("Main_Form")).trimmed();
+    const QString model = plant.modelText.trimmed();
     if (model != model_ && store_ && fixedFile_.isEmpty())
         flushNow();
     model_ = model;
@@ -159,12 +159,12 @@ void Recorder::addStatus(const ConsoleState &state, const StatusView &view, qint
     StatusRow row;
     row.t = timeMs;
     for (int i = 0; i < StatusRegisterSlots; ++i)
-        row.registers[size_t(i)] = quint16(state.StatusRegisters[size_t(i)] & 0xFFFF);
-    row.values = channelValues(view);
+        row.registers[size_t(i)] = quint16(plant.registers[size_t(i)] & 0xFFFF);
+    row.values = channelValues(plant);
     store_->add(row);
 
     // The alarms that started or cleared since the last status (all active ones at the first).
-    const QStringList &now = view.activeAlarms;
+    const QStringList now = plant.activeAlarmNames();
     for (const QString &name : now) {
         if (!haveAlarms_ || !lastAlarms_.contains(name))
             store_->addEvent({timeMs, EventKind::AlarmStarted, name});

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/registerwrite.h"
-#include "monitor/statusview.h"
+#include "plant/plantstatus.h"
 #include "trend/trendstore.h"
 
 #include <QDateTime>
@@ -41,8 +41,8 @@ public:
     // The file being written (empty before the first status).
     QString filePath() const;
 
-    // A status was decoded: its registers, the page's view of it, and when.
-    void addStatus(const ConsoleState &state, const StatusView &view, qint64 timeMs);
+    // A status was decoded: its registers, channels and alarms, and when.
+    void addStatus(const PlantStatus &plant, qint64 timeMs);
     // A write the console made and the controller acknowledged.
     void addWrite(const RegisterWrite &write, const QString &source, qint64 timeMs);
     // Writes what is held now (on stop and before the program ends).

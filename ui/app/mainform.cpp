@@ -414,7 +414,7 @@ void MainForm::onViewDecoded(const StatusView &view)
         factory->setVisible(view.visible.value(factory->objectName()));
     logPage_->applyTexts(view.texts, view.visible, view.colours);
     recorder_->setLink(session_.linkId());
-    recorder_->addStatus(session_.state(), view, QDateTime::currentMSecsSinceEpoch());
+    recorder_->addStatus(view.plant, QDateTime::currentMSecsSinceEpoch());
 }
 
 void MainForm::onMonitorTriggered()
