@@ -71,7 +71,7 @@ CliLogger::CliLogger(const CliArgs &args, QObject *parent)
     DataLog &log = monitor_->dataLog();
     const QString dir = args_.log.outputDir.isEmpty() ? QDir::currentPath() : args_.log.outputDir;
     log.setOutputDirectory(QFileInfo(dir).absoluteFilePath());
-    log.rgLogoTimeClick(args_.log.interval);
+    log.setIntervalIndex(args_.log.interval);
     log.setFailureRemedy(QStringLiteral("Make that folder writable (the next save tries again), or run the "
                                         "logger with a writable folder in --output-dir."));
     connect(&log, &DataLog::saved, this, [](const QString &path) { printLine(stdout, path); });
@@ -128,7 +128,7 @@ void CliLogger::onFirstView()
         return;
     // Started before the decode's alarm-change step: the first record is an "[al]" line
     // holding the alarm words the controller starts with.
-    monitor_->dataLog().btnLogoClick();
+    monitor_->dataLog().start();
 }
 
 void CliLogger::stopRequested()
@@ -136,7 +136,7 @@ void CliLogger::stopRequested()
     DataLog &log = monitor_->dataLog();
     log.stop();
     engine_.stopPolling();
-    if (holdsRecords(log.lines()) && log.Button1Click().isEmpty()) {
+    if (holdsRecords(log.lines()) && log.save().isEmpty()) {
         finish(1, QStringLiteral("the data log (%1 lines) could not be saved at the end").arg(log.lines().size()));
         return;
     }

@@ -66,8 +66,8 @@ struct Rig {
     // Starts logging and adds periodic lines until the memo holds `count` lines.
     void fillTo(int count)
     {
-        if (!log.LogActive())
-            log.btnLogoClick();
+        if (!log.active())
+            log.toggle();
         while (log.lines().size() < count)
             log.onLogTick();
     }
@@ -248,7 +248,7 @@ void TestDataLog::record()
     QCOMPARE(log.record().count(QStringLiteral(" ; ")), 25);
 
     // The periodic line is the record; the alarm-change line is "[al]" and the record.
-    log.btnLogoClick();
+    log.toggle();
     log.onLogTick();
     log.alarmWordsChanged();
     QCOMPARE(log.lines().mid(5), (QStringList{line, QStringLiteral("[al]") + line}));
@@ -256,8 +256,8 @@ void TestDataLog::record()
 
 void TestDataLog::fileName()
 {
-    QCOMPARE(DataLog::LogFileName(FixedTime), QStringLiteral("QELN-2KN(A)_20240307090500.txt"));
-    QCOMPARE(DataLog::LogFileName(QDateTime(QDate(987, 12, 1), QTime(21, 7, 8))),
+    QCOMPARE(DataLog::fileName(FixedTime), QStringLiteral("QELN-2KN(A)_20240307090500.txt"));
+    QCOMPARE(DataLog::fileName(QDateTime(QDate(987, 12, 1), QTime(21, 7, 8))),
              QStringLiteral("QELN-2KN(A)_09871201210708.txt"));
 }
 
@@ -296,7 +296,7 @@ void TestDataLog::rotation()
     expected << (alarm ? QStringLiteral("[al]") : QString()) + rig.log.record();
 
     QCOMPARE(failed.count(), 0);
-    QVERIFY(rig.log.timer2()->isActive());
+    QVERIFY(rig.log.logTimer()->isActive());
     if (!saves) {
         QCOMPARE(rig.files(), QStringList());
         QCOMPARE(rig.log.lines(), expected);
@@ -325,11 +325,11 @@ void TestDataLog::neverOverwrites()
     other.close();
 
     rig.fillTo(6);
-    const QString first = rig.log.Button1Click();
+    const QString first = rig.log.save();
     QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("QELN-2KN(A)_20240307090500-2.txt"));
     QCOMPARE(rig.log.lines().size(), 6); // the memo keeps its lines
     rig.log.onLogTick();
-    const QString second = rig.log.Button1Click();
+    const QString second = rig.log.save();
     QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("QELN-2KN(A)_20240307090500-3.txt"));
 
     QCOMPARE(rig.fileBytes(QStringLiteral("QELN-2KN(A)_20240307090500.txt")), QByteArray("not ours\n"));
@@ -346,9 +346,9 @@ void TestDataLog::neverOverwrites()
              DataLog::PeriodicLimit + 1);
 
     // "삭제" empties the memo and leaves logging and files alone; the header starts it again.
-    rig.log.Button2Click();
+    rig.log.clear();
     QCOMPARE(rig.log.lines(), DataLog::header());
-    QVERIFY(rig.log.LogActive());
+    QVERIFY(rig.log.active());
     QCOMPARE(rig.files().size(), 4);
 }
 
@@ -389,7 +389,7 @@ void TestDataLog::failedSaveKeepsLinesAndLogging()
     QSignalSpy cleared(&rig.log, &DataLog::memoCleared);
 
     // "저장" fails: nothing written, the lines stay, the message names the folder and the way out.
-    QCOMPARE(rig.log.Button1Click(), QString());
+    QCOMPARE(rig.log.save(), QString());
     QCOMPARE(failed.count(), 1);
     const QString message = failed.at(0).at(0).toString();
     QVERIFY2(message.contains(QDir::toNativeSeparators(bad)), qPrintable(message));
@@ -401,8 +401,8 @@ void TestDataLog::failedSaveKeepsLinesAndLogging()
     QCOMPARE(failed.count(), 3);
     QCOMPARE(cleared.count(), 0);
     QCOMPARE(rig.log.lines().size(), limit + 2);
-    QVERIFY(rig.log.LogActive());
-    QVERIFY(rig.log.timer2()->isActive());
+    QVERIFY(rig.log.active());
+    QVERIFY(rig.log.logTimer()->isActive());
     QCOMPARE(rig.log.buttonCaption(), QStringLiteral("Log 중지"));
     QCOMPARE(rig.files(), QStringList{QStringLiteral("file.txt")});
 
@@ -424,37 +424,37 @@ void TestDataLog::startStop()
     Rig rig;
     QSignalSpy active(&rig.log, &DataLog::activeChanged);
     QCOMPARE(rig.log.buttonCaption(), QStringLiteral("Log 시작"));
-    QVERIFY(!rig.log.LogActive());
-    QVERIFY(!rig.log.timer2()->isActive());
-    QCOMPARE(rig.log.timer2()->interval(), 2000);
+    QVERIFY(!rig.log.active());
+    QVERIFY(!rig.log.logTimer()->isActive());
+    QCOMPARE(rig.log.logTimer()->interval(), 2000);
 
     // No alarm lines while stopped.
     rig.log.alarmWordsChanged();
     QVERIFY(rig.log.lines().isEmpty());
 
-    rig.log.btnLogoClick();
+    rig.log.toggle();
     QCOMPARE(rig.log.buttonCaption(), QStringLiteral("Log 중지"));
-    QVERIFY(rig.log.LogActive());
-    QVERIFY(rig.log.timer2()->isActive());
+    QVERIFY(rig.log.active());
+    QVERIFY(rig.log.logTimer()->isActive());
     QCOMPARE(rig.log.lines(), DataLog::header());
     rig.log.onLogTick();
-    QVERIFY(rig.log.timer2()->isActive());
+    QVERIFY(rig.log.logTimer()->isActive());
 
-    rig.log.btnLogoClick();
+    rig.log.toggle();
     QCOMPARE(rig.log.buttonCaption(), QStringLiteral("Log 시작"));
-    QVERIFY(!rig.log.LogActive());
-    QVERIFY(!rig.log.timer2()->isActive());
+    QVERIFY(!rig.log.active());
+    QVERIFY(!rig.log.logTimer()->isActive());
     rig.log.alarmWordsChanged();
     QCOMPARE(rig.log.lines().size(), 6);
 
     // Starting again keeps the memo and adds a header.
-    rig.log.btnLogoClick();
+    rig.log.toggle();
     QCOMPARE(rig.log.lines().size(), 11);
     QCOMPARE(rig.log.lines().mid(6), DataLog::header());
     // A disconnect stops it like the button; a second stop changes nothing.
     rig.log.stop();
     rig.log.stop();
-    QVERIFY(!rig.log.timer2()->isActive());
+    QVERIFY(!rig.log.logTimer()->isActive());
     QCOMPARE(rig.log.buttonCaption(), QStringLiteral("Log 시작"));
     QCOMPARE(active.count(), 4);
     QCOMPARE(active.last().at(0).toBool(), false);
@@ -483,28 +483,28 @@ void TestDataLog::intervals()
     QCOMPARE(DataLog::intervalMs(index), ms);
 
     Rig rig;
-    rig.log.rgLogoTimeClick(index);
+    rig.log.setIntervalIndex(index);
     QCOMPARE(rig.log.intervalIndex(), index);
-    QCOMPARE(rig.log.timer2()->interval(), ms);
-    QVERIFY(!rig.log.timer2()->isActive()); // choosing does not start logging
+    QCOMPARE(rig.log.logTimer()->interval(), ms);
+    QVERIFY(!rig.log.logTimer()->isActive()); // choosing does not start logging
     // An item outside the group changes nothing.
-    rig.log.rgLogoTimeClick(DataLog::IntervalCount);
-    rig.log.rgLogoTimeClick(-1);
+    rig.log.setIntervalIndex(DataLog::IntervalCount);
+    rig.log.setIntervalIndex(-1);
     QCOMPARE(rig.log.intervalIndex(), index);
-    QCOMPARE(rig.log.timer2()->interval(), ms);
+    QCOMPARE(rig.log.logTimer()->interval(), ms);
 }
 
 void TestDataLog::intervalChangeRestartsPeriod()
 {
     Rig rig;
-    rig.log.rgLogoTimeClick(6);
-    rig.log.btnLogoClick();
-    QVERIFY(rig.log.timer2()->remainingTime() > 600000);
+    rig.log.setIntervalIndex(6);
+    rig.log.toggle();
+    QVERIFY(rig.log.logTimer()->remainingTime() > 600000);
     // The running period is dropped: the next line comes one new interval from now.
-    rig.log.rgLogoTimeClick(5);
-    QVERIFY(rig.log.timer2()->isActive());
-    QCOMPARE(rig.log.timer2()->interval(), 600000);
-    const int remaining = rig.log.timer2()->remainingTime();
+    rig.log.setIntervalIndex(5);
+    QVERIFY(rig.log.logTimer()->isActive());
+    QCOMPARE(rig.log.logTimer()->interval(), 600000);
+    const int remaining = rig.log.logTimer()->remainingTime();
     QVERIFY2(remaining > 600000 - 1000 && remaining < 600000 + 1000, qPrintable(QString::number(remaining)));
 }
 
@@ -532,7 +532,7 @@ void TestDataLog::staleLines()
     Rig rig;
     bool held = false;
     rig.log.setHoldCheck([&held] { return held; });
-    rig.log.btnLogoClick();
+    rig.log.toggle();
     for (const QChar step : steps) {
         switch (step.unicode()) {
         case 'd':
@@ -549,7 +549,7 @@ void TestDataLog::staleLines()
             break;
         case 't':
             rig.log.onLogTick();
-            QVERIFY(rig.log.timer2()->isActive()); // a skipped tick still waits for the next
+            QVERIFY(rig.log.logTimer()->isActive()); // a skipped tick still waits for the next
             break;
         }
     }
@@ -563,7 +563,7 @@ void TestDataLog::unsavedLinesAndHeader()
     const QStringList head = DataLog::header();
     // Nothing to save: no file.
     QCOMPARE(rig.log.saveUnsaved(), QString());
-    rig.log.btnLogoClick();
+    rig.log.toggle();
     QCOMPARE(rig.log.saveUnsaved(), QString());
     QCOMPARE(rig.files(), QStringList());
 
@@ -577,17 +577,17 @@ void TestDataLog::unsavedLinesAndHeader()
 
     // "삭제" while running: the lines after it go to a file that starts with the header.
     rig.log.onLogTick();
-    rig.log.Button2Click();
+    rig.log.clear();
     QCOMPARE(rig.log.unsavedLines(), 0);
     rig.log.onLogTick();
-    const QStringList afterDelete = splitCrLf(rig.fileBytes(QFileInfo(rig.log.Button1Click()).fileName()));
+    const QStringList afterDelete = splitCrLf(rig.fileBytes(QFileInfo(rig.log.save()).fileName()));
     QCOMPARE(afterDelete, head + QStringList{rig.log.record()});
 
     // "삭제" while stopped, then saved: the file is the header alone.
     rig.log.stop();
-    rig.log.Button2Click();
+    rig.log.clear();
     QVERIFY(rig.log.lines().isEmpty());
-    QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(rig.log.Button1Click()).fileName())), head);
+    QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(rig.log.save()).fileName())), head);
     QCOMPARE(rig.files().size(), 3);
 }
 

@@ -135,7 +135,7 @@ void TestLiveGui::dataLogPage()
     // Disconnecting stops the log.
     rig.session.disconnectCommand();
     QCOMPARE(start->text(), QStringLiteral("Log 시작"));
-    QVERIFY(!rig.window.monitor().dataLog().LogActive());
+    QVERIFY(!rig.window.monitor().dataLog().active());
 }
 
 void TestLiveGui::silentController()

@@ -118,13 +118,13 @@ void TestLogPage::memoFollowsTheLog()
 {
     Rig rig;
     rig.click("btnLogo");
-    QVERIFY(rig.log.LogActive());
+    QVERIFY(rig.log.active());
     QCOMPARE(rig.find<QPushButton>("btnLogo")->text(), QStringLiteral("Log 중지"));
     QCOMPARE(rig.memo(), DataLog::header());
 
     QTest::mouseClick(rig.page.findChild<QRadioButton *>(QStringLiteral("rgLogoTime2")), Qt::LeftButton);
     QCOMPARE(rig.log.intervalIndex(), 2);
-    QCOMPARE(rig.log.timer2()->interval(), 60000);
+    QCOMPARE(rig.log.logTimer()->interval(), 60000);
 
     rig.log.onLogTick();
     rig.log.alarmWordsChanged();
@@ -141,10 +141,10 @@ void TestLogPage::memoFollowsTheLog()
     // Nothing unsaved: "삭제" empties at once, and the running log starts again with its header.
     rig.click("Button2");
     QCOMPARE(rig.memo(), DataLog::header());
-    QVERIFY(rig.log.LogActive());
+    QVERIFY(rig.log.active());
     rig.click("btnLogo");
     QCOMPARE(rig.find<QPushButton>("btnLogo")->text(), QStringLiteral("Log 시작"));
-    QVERIFY(!rig.log.timer2()->isActive());
+    QVERIFY(!rig.log.logTimer()->isActive());
 }
 
 void TestLogPage::saveMessages()
@@ -171,7 +171,7 @@ void TestLogPage::saveMessages()
     QCOMPARE(failed.size(), 1);
     QVERIFY(failed.first()->text().contains(QStringLiteral("missing")));
     QCOMPARE(rig.memo().size(), DataLog::PeriodicLimit + 3); // nothing lost
-    QVERIFY(rig.log.timer2()->isActive());
+    QVERIFY(rig.log.logTimer()->isActive());
 }
 
 void TestLogPage::decodeTexts()

@@ -62,8 +62,8 @@ void logLines(ConsoleRig &rig, int lines)
 {
     QTRY_VERIFY(rig.decodes > 0);
     qeln::DataLog &log = rig.window.monitor().dataLog();
-    if (!log.LogActive())
-        log.btnLogoClick();
+    if (!log.active())
+        log.toggle();
     for (int i = 0; i < lines; ++i)
         log.onLogTick();
 }
@@ -153,7 +153,7 @@ void TestMainFormExit::disconnectSavesUnsavedLines()
     QVERIFY(log.unsavedLines() >= 2);
 
     window->menuItem(QStringLiteral("mDisconnect"))->trigger();
-    QVERIFY(!log.LogActive());
+    QVERIFY(!log.active());
     QCOMPARE(log.unsavedLines(), 0);
     const QStringList files = filesIn(out.path());
     QCOMPARE(files.size(), 1);
@@ -180,7 +180,7 @@ void TestMainFormExit::heldPollWritesNoStaleLine()
 {
     ConsoleRig rig(true);
     qeln::DataLog &log = rig.window.monitor().dataLog();
-    log.rgLogoTimeClick(6); // the ticks below are the test's own
+    log.setIntervalIndex(6); // the ticks below are the test's own
     logLines(rig, 1);
     const qsizetype before = log.lines().size();
 

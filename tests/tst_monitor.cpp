@@ -487,7 +487,7 @@ void TestMonitor::treeShapeAndIcons()
     ConsoleState s;
     load(s, with(plant(), {{66, battery}, {15, alarm1}, {16, alarm2}}));
     ModuleTree tree(s);
-    tree.BuildModuleTree();
+    tree.build();
     int groupCount = 0;
     int lineCount = 0;
     QStringList alarmed;
@@ -517,7 +517,7 @@ void TestMonitor::treeStateMachine()
     QVERIFY(tree.nodes().isEmpty());
     respond({});
     QCOMPARE(tree.TreeState, 2);
-    QVERIFY(tree.timer3()->isActive());
+    QVERIFY(tree.blinkTimer()->isActive());
     QCOMPARE(tree.nodes().size(), 1 + 4 + 16);
     tree.onBlinkTick();
     QCOMPARE(tree.TreeState, 3);
@@ -623,7 +623,7 @@ void TestMonitor::powerFlow()
     PowerFlow flow;
     PowerFlowFrame f;
     for (int i = 0; i < ticks; ++i)
-        f = flow.Timer4Timer(s);
+        f = flow.nextFrame(s);
     QCOMPARE((QList<int>{f.ac, f.rect, f.batt, f.sys}), lastPictures);
     QCOMPARE(flow.FlowFlags, flags);
     QCOMPARE(f.battChVisible ? int(*f.battChVisible) : -1, battCh);
@@ -638,7 +638,7 @@ void TestMonitor::reminderAndAnswerWatch()
     monitor.setClock([&now] { return now; });
     monitor.startDisplayTimers();
     QVERIFY(monitor.reminderTimer()->isActive());
-    QVERIFY(monitor.timer4()->isActive());
+    QVERIFY(monitor.animationTimer()->isActive());
     QSignalSpy missing(&monitor, &LiveMonitor::answerMissing);
     QSignalSpy resumed(&monitor, &LiveMonitor::answerResumed);
 

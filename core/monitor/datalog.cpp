@@ -33,12 +33,12 @@ DataLog::DataLog(const ConsoleState &state, QObject *parent)
     : QObject(parent), s_(state), outputDir_(QDir::currentPath()),
       clock_([] { return QDateTime::currentDateTime(); })
 {
-    timer2_.setObjectName(QStringLiteral("Timer2"));
-    timer2_.setInterval(IntervalsMs[0]);
+    logTimer_.setObjectName(QStringLiteral("Timer2"));
+    logTimer_.setInterval(IntervalsMs[0]);
     // A coarse timer may drift by 5 % of the interval, 90 s at 30 min: the lines keep the
     // chosen period.
-    timer2_.setTimerType(Qt::PreciseTimer);
-    connect(&timer2_, &QTimer::timeout, this, &DataLog::onLogTick);
+    logTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&logTimer_, &QTimer::timeout, this, &DataLog::onLogTick);
 }
 
 QString DataLog::buttonCaption() const
@@ -46,13 +46,19 @@ QString DataLog::buttonCaption() const
     return active_ ? QStringLiteral("Log 중지") : QStringLiteral("Log 시작");
 }
 
-void DataLog::btnLogoClick()
+void DataLog::toggle()
 {
-    if (active_) {
+    if (active_)
         stop();
+    else
+        start();
+}
+
+void DataLog::start()
+{
+    if (active_)
         return;
-    }
-    timer2_.start();
+    logTimer_.start();
     appendHeader();
     active_ = true;
     Q_EMIT activeChanged(true);
@@ -60,7 +66,7 @@ void DataLog::btnLogoClick()
 
 void DataLog::stop()
 {
-    timer2_.stop();
+    logTimer_.stop();
     if (!active_)
         return;
     active_ = false;
@@ -80,23 +86,23 @@ QStringList DataLog::intervalCaptions()
             QStringLiteral("5분"), QStringLiteral("10분"), QStringLiteral("30분")};
 }
 
-void DataLog::rgLogoTimeClick(int index)
+void DataLog::setIntervalIndex(int index)
 {
     if (index < 0 || index >= IntervalCount)
         return;
     intervalIndex_ = index;
     // A running timer starts its period over with the new interval.
-    timer2_.setInterval(IntervalsMs[index]);
-    if (timer2_.isActive())
-        timer2_.start();
+    logTimer_.setInterval(IntervalsMs[index]);
+    if (logTimer_.isActive())
+        logTimer_.start();
 }
 
-QString DataLog::Button1Click()
+QString DataLog::save()
 {
-    return save();
+    return writeFile();
 }
 
-void DataLog::Button2Click()
+void DataLog::clear()
 {
     lines_.clear();
     unsaved_ = 0;
@@ -108,7 +114,7 @@ void DataLog::Button2Click()
 
 QString DataLog::saveUnsaved()
 {
-    return unsaved_ > 0 ? save() : QString();
+    return unsaved_ > 0 ? writeFile() : QString();
 }
 
 bool DataLog::pollingHeld() const
@@ -118,7 +124,7 @@ bool DataLog::pollingHeld() const
 
 void DataLog::onLogTick()
 {
-    timer2_.stop();
+    logTimer_.stop();
     // A held poll decodes nothing: a line now would repeat a status already written. The
     // first tick after the hold may come before the first answer, so once skipping, the log
     // waits for a new status. A controller that merely stays silent while polled is not a
@@ -137,7 +143,7 @@ void DataLog::onLogTick()
     // tick tries the save again. Only a stop in the meantime (a slot of saveFailed, a
     // disconnect) leaves the timer off.
     if (active_)
-        timer2_.start();
+        logTimer_.start();
 }
 
 void DataLog::alarmWordsChanged()
@@ -186,7 +192,7 @@ QString DataLog::record() const
     return s_.StatusTimeText + QStringLiteral("; ") + fields.join(fieldSeparator());
 }
 
-QString DataLog::LogFileName(const QDateTime &time)
+QString DataLog::fileName(const QDateTime &time)
 {
     return QStringLiteral("QELN-2KN(A)_") + time.toString(QStringLiteral("yyyyMMddhhmmss"))
         + QStringLiteral(".txt");
@@ -222,7 +228,7 @@ void DataLog::appendHeader()
 
 bool DataLog::saveAndRestart()
 {
-    if (save().isEmpty())
+    if (writeFile().isEmpty())
         return false;
     lines_.clear();
     Q_EMIT memoCleared();
@@ -240,7 +246,7 @@ QString DataLog::failureMessage(const QString &where, const QString &reason) con
              active_ ? QStringLiteral(" and logging goes on") : QString(), remedy);
 }
 
-QString DataLog::save()
+QString DataLog::writeFile()
 {
     const QString dirPath = QFileInfo(outputDir_.isEmpty() ? QDir::currentPath() : outputDir_).absoluteFilePath();
     if (const QString problem = newfile::folderProblem(dirPath); !problem.isEmpty()) {
@@ -257,7 +263,7 @@ QString DataLog::save()
     const QStringList head = header();
     const QStringList content = lines_.mid(0, head.size()) == head ? lines_ : head + lines_;
     QString reason;
-    const QString path = newfile::writeUnderFreeName(QDir(dirPath), newfile::numberedNames(LogFileName(clock_())),
+    const QString path = newfile::writeUnderFreeName(QDir(dirPath), newfile::numberedNames(fileName(clock_())),
                                                      MaxNameSuffix, newfile::bytesWriter(fileBytes(content)), &reason);
     if (path.isEmpty()) {
         qCWarning(lcDataLog) << "save failed:" << dirPath << reason;

@@ -12,7 +12,7 @@
 
 namespace qeln {
 
-// The data log of the "log" page: the memo's lines (mmLogo), the periodic line on Timer2,
+// The data log of the "log" page: the memo's lines (mmLogo), the periodic line on the log timer,
 // the "[al]" line on an alarm change, the header, saving to text files in CP949 with CR LF,
 // and the automatic save-and-empty at 5000 lines (periodic) and 1000 lines (alarm change).
 // The page and qeln-cli's logger only present it.
@@ -44,26 +44,29 @@ public:
     // The clock that names the files (tests set their own).
     void setClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
 
-    QTimer *timer2() { return &timer2_; }
-    bool LogActive() const { return active_; }
+    // The periodic line's timer (the form's Timer2).
+    QTimer *logTimer() { return &logTimer_; }
+    bool active() const { return active_; }
     // "Log 시작" while stopped, "Log 중지" while running.
     QString buttonCaption() const;
 
-    // btnLogoClick: starts (header appended) or stops logging.
-    void btnLogoClick();
+    // Starts logging (the header first); nothing when already running.
+    void start();
     // Stops logging as "Log 중지" does (disconnect); nothing when already stopped.
     void stop();
-    // rgLogoTimeClick: interval item 0..6 (2 s, 10 s, 1 min, 2 min, 5 min, 10 min, 30 min).
-    void rgLogoTimeClick(int index);
+    // The log button ("Log 시작" / "Log 중지"): starts or stops.
+    void toggle();
+    // The interval choice 0..6 (2 s, 10 s, 1 min, 2 min, 5 min, 10 min, 30 min).
+    void setIntervalIndex(int index);
     int intervalIndex() const { return intervalIndex_; }
     static int intervalMs(int index);
     static QStringList intervalCaptions(); // "2초", "10초", ...
-    // Button1Click ("저장"): saves the memo to a new file; the memo keeps its lines. The path
-    // written, or an empty text on failure (reported through saveFailed() as well).
-    QString Button1Click();
-    // Button2Click ("삭제"): empties the memo; while logging runs the header starts it again.
+    // "저장": saves the memo to a new file; the memo keeps its lines. The path written, or
+    // an empty text on failure (reported through saveFailed() as well).
+    QString save();
+    // "삭제": empties the memo; while logging runs the header starts it again.
     // The page asks the operator first when unsavedLines() is not 0.
-    void Button2Click();
+    void clear();
     // Record lines added since the memo was last saved or emptied (header lines do not count).
     int unsavedLines() const { return unsaved_; }
     // Saves the memo when it holds unsaved lines, as "저장" does: the path written; empty
@@ -73,7 +76,7 @@ public:
     QString lastFailure() const { return lastFailure_; }
     // A status response was decoded: the next periodic line has something new to show.
     void statusDecoded() { ++decoded_; }
-    // Timer2's tick: the periodic line.
+    // The log timer's tick: the periodic line.
     void onLogTick();
     // The alarm words changed in a status decode: the "[al]" line while logging runs.
     void alarmWordsChanged();
@@ -85,7 +88,7 @@ public:
     // state's registers, with the time, set voltage and alarm words the decode kept.
     QString record() const;
     // "QELN-2KN(A)_yyyyMMddhhmmss.txt" for the given local time.
-    static QString LogFileName(const QDateTime &time);
+    static QString fileName(const QDateTime &time);
     // The bytes of a saved file: every line in CP949, each ended by CR LF.
     static QByteArray fileBytes(const QStringList &lines);
 
@@ -107,7 +110,7 @@ private:
     bool saveAndRestart();
     // Writes the memo to a new file in the output folder: its path, or an empty text after
     // reporting the failure through saveFailed().
-    QString save();
+    QString writeFile();
     QString failureMessage(const QString &where, const QString &reason) const;
 
     // The status poll is held (a dialog or a download has the link).
@@ -122,7 +125,7 @@ private:
     bool skippingStale_ = false;   // the last tick wrote nothing for want of a new status
     QString remedy_;
     QString lastFailure_;
-    QTimer timer2_;
+    QTimer logTimer_;
     bool active_ = false;
     int intervalIndex_ = 0;
     QString outputDir_;

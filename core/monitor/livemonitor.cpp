@@ -18,11 +18,11 @@ LiveMonitor::LiveMonitor(LinkEngine &engine, ConsoleState &state, QObject *paren
     , tree_(state)
     , dataLog_(state)
 {
-    timer4_.setInterval(100);
+    animationTimer_.setInterval(100);
     reminderTimer_.setInterval(100);
     connect(&reminderTimer_, &QTimer::timeout, this, &LiveMonitor::onReminderTick);
     dataLog_.setHoldCheck([&engine] { return engine.pollingHeld(); });
-    connect(&timer4_, &QTimer::timeout, this, &LiveMonitor::onPowerFlowTick);
+    connect(&animationTimer_, &QTimer::timeout, this, &LiveMonitor::onPowerFlowTick);
     answerCheck_.setInterval(1000);
     connect(&answerCheck_, &QTimer::timeout, this, &LiveMonitor::checkAnswer);
     answerCheck_.start();
@@ -31,7 +31,7 @@ LiveMonitor::LiveMonitor(LinkEngine &engine, ConsoleState &state, QObject *paren
 
 void LiveMonitor::startDisplayTimers()
 {
-    timer4_.start();
+    animationTimer_.start();
     reminderTimer_.start();
 }
 
@@ -65,14 +65,14 @@ void LiveMonitor::onStatusReceived()
 void LiveMonitor::preview()
 {
     ConsoleState &s = state_;
-    tree_.BuildModuleTree();
+    tree_.build();
     reminderTimer_.stop();
     s.StatusRegisters[66 - 1] = 1;
 }
 
 void LiveMonitor::onPowerFlowTick()
 {
-    Q_EMIT powerFlowTicked(flow_.Timer4Timer(state_));
+    Q_EMIT powerFlowTicked(flow_.nextFrame(state_));
 }
 
 void LiveMonitor::onReminderTick()

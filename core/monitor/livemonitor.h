@@ -28,7 +28,7 @@ public:
     ModuleTree &tree() { return tree_; }
     DataLog &dataLog() { return dataLog_; }
     PowerFlow &powerFlow() { return flow_; }
-    QTimer *timer4() { return &timer4_; }
+    QTimer *animationTimer() { return &animationTimer_; }
     // The view of the last complete decode (empty before the first).
     const StatusView &view() const { return view_; }
     // The plant status of the last complete decode, which the view was made from.
@@ -75,7 +75,7 @@ private:
     DataLog dataLog_;
     PowerFlow flow_;
     StatusView view_;
-    QTimer timer4_;
+    QTimer animationTimer_;
     QTimer reminderTimer_;
     int reminderBlink_ = 0;
     QTimer answerCheck_;

@@ -52,8 +52,8 @@ int childBit(int group, int slot)
 ModuleTree::ModuleTree(const ConsoleState &state, QObject *parent)
     : QObject(parent), s_(state)
 {
-    timer3_.setInterval(1000);
-    connect(&timer3_, &QTimer::timeout, this, &ModuleTree::onBlinkTick);
+    blinkTimer_.setInterval(1000);
+    connect(&blinkTimer_, &QTimer::timeout, this, &ModuleTree::onBlinkTick);
 }
 
 void ModuleTree::statusStep()
@@ -62,8 +62,8 @@ void ModuleTree::statusStep()
     if (TreeState == 1) {
         TreeState = 2;
         TreeBatteryUse = batteryUse;
-        BuildModuleTree();
-        timer3_.start();
+        build();
+        blinkTimer_.start();
     } else if (TreeState == 0) {
         TreeState = 1;
     }
@@ -95,7 +95,7 @@ void ModuleTree::onBlinkTick()
         RefreshModuleTree();
 }
 
-void ModuleTree::BuildModuleTree()
+void ModuleTree::build()
 {
     if (TreeExists)
         ClearModuleTree();

@@ -37,11 +37,11 @@ public:
     void statusStep();
     // Timer3's tick.
     void onBlinkTick();
-    void BuildModuleTree();
+    void build();
     void ClearModuleTree();
     void RefreshModuleTree();
 
-    QTimer *timer3() { return &timer3_; }
+    QTimer *blinkTimer() { return &blinkTimer_; }
     // Empty while no tree exists. nodes()[0] is the root "Alarm그룹".
     const QList<TreeNode> &nodes() const { return nodes_; }
 
@@ -69,7 +69,7 @@ private:
         int slot = 0;
     };
     QList<NodeRule> rules_;
-    QTimer timer3_;
+    QTimer blinkTimer_;
 };
 
 } // namespace qeln

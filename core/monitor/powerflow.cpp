@@ -18,7 +18,7 @@ int goBack(int frame)
 
 } // namespace
 
-PowerFlowFrame PowerFlow::Timer4Timer(const ConsoleState &state)
+PowerFlowFrame PowerFlow::nextFrame(const ConsoleState &state)
 {
     auto reg = [&state](int n) { return statusRegister(state, n); };
     PowerFlowFrame f;

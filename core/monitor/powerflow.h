@@ -29,7 +29,7 @@ struct PowerFlow {
 
     // One tick: the pictures from the frame numbers of the previous tick, then the frames
     // advanced from the registers.
-    PowerFlowFrame Timer4Timer(const ConsoleState &state);
+    PowerFlowFrame nextFrame(const ConsoleState &state);
 };
 
 } // namespace qeln

@@ -65,8 +65,7 @@ void DemoAutopilot::onStatusArrived()
     report(QStringLiteral("first status decoded %1 ms after Connect").arg(sinceConnect_.elapsed()));
     if (fillLogLines_ > 0) {
         DataLog &log = window_.monitor().dataLog();
-        if (!log.LogActive())
-            log.btnLogoClick();
+        log.start();
         while (log.lines().size() < fillLogLines_)
             log.onLogTick();
         report(QStringLiteral("data log holds %1 lines").arg(log.lines().size()));

@@ -48,11 +48,11 @@ LogPage::LogPage(DataLog &log, QWidget *parent) : QWidget(parent), log_(log), qu
     connect(&log_, &DataLog::activeChanged, this, &LogPage::onActiveChanged);
     connect(&log_, &DataLog::saved, this, &LogPage::onSaved);
     connect(&log_, &DataLog::saveFailed, this, &LogPage::onSaveFailed);
-    connect(intervals_, &QButtonGroup::idClicked, &log_, &DataLog::rgLogoTimeClick);
+    connect(intervals_, &QButtonGroup::idClicked, &log_, &DataLog::setIntervalIndex);
     connect(button1_, &QPushButton::clicked, this, &LogPage::onButton1Clicked);
     connect(button2_, &QPushButton::clicked, this, &LogPage::onButton2Clicked);
     connect(folderButton_, &QPushButton::clicked, this, &LogPage::onFolderClicked);
-    connect(btnLogo_, &QPushButton::clicked, &log_, &DataLog::btnLogoClick);
+    connect(btnLogo_, &QPushButton::clicked, &log_, &DataLog::toggle);
 
     // The log may hold lines already (the page can be built after logging started).
     onLinesAppended(log_.lines());
@@ -195,7 +195,7 @@ void LogPage::setQuestions(OperatorQuestions *questions)
 void LogPage::onButton1Clicked()
 {
     const int count = int(log_.lines().size());
-    const QString path = log_.Button1Click();
+    const QString path = log_.save();
     if (path.isEmpty())
         return; // onSaveFailed has said why
     noteSaved(QStringLiteral("%1 lines saved to\n%2").arg(count).arg(QDir::toNativeSeparators(path)));
@@ -205,7 +205,7 @@ void LogPage::onButton2Clicked()
 {
     const int unsaved = log_.unsavedLines();
     if (unsaved == 0) {
-        log_.Button2Click();
+        log_.clear();
         return;
     }
     if (deleteAsked_)
@@ -218,7 +218,7 @@ void LogPage::onButton2Clicked()
                     [this](bool yes) {
                         deleteAsked_ = false;
                         if (yes)
-                            log_.Button2Click();
+                            log_.clear();
                     });
 }
 
