@@ -217,7 +217,7 @@ void CliHistory::onRequestFailed(const RequestFailure &failure)
                               .arg(functionCode(failure.function))
                               .arg(failure.exceptionCode));
     // The first status poll refused: asked again at once instead of on the poll rhythm.
-    if (done() || downloading_ || failure.function != Function::ReadInputRegisters || args_.command != CliArgs::Command::History
+    if (done() || downloading_ || failure.kind != RequestKind::Status || args_.command != CliArgs::Command::History
         || ++statusRepolls_ > StatusRepollLimit)
         return;
     QTimer::singleShot(0, this, [this] {

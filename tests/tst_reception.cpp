@@ -511,6 +511,8 @@ private Q_SLOTS:
             const char *link = tcp ? "tcp" : "serial";
             QTest::addRow("%s refusal", link) << tcp << QByteArray("refuse") << QByteArray("fault 4 code 4");
             QTest::addRow("%s time-out", link) << tcp << QByteArray("silence") << QByteArray("fault 5 code -1");
+            // A time-out of 0 is the engine's read time-out.
+            QTest::addRow("%s read time-out", link) << tcp << QByteArray("default") << QByteArray("fault 5 code -1");
             QTest::addRow("%s link closed", link) << tcp << QByteArray("close") << QByteArray("fault 6 code -1");
             QTest::addRow("%s cancelled", link) << tcp << QByteArray("cancel") << QByteArray();
         }
@@ -521,9 +523,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, event);
         QFETCH(QByteArray, outcome);
         Rig rig(tcp);
+        if (event == "default")
+            rig.engine.setReadTimeout(30);
         const Ticket ticket = rig.engine.submit(requests::historyCount(tcp ? LinkKind::Tcp : LinkKind::Serial,
                                                                        LogKind::Alarm, 0),
-                                                event == "silence" ? 30 : event == "cancel" ? 200 : 60000);
+                                                event == "silence" ? 30 : event == "cancel" ? 200
+                                                    : event == "default" ? 0 : 60000);
         QVERIFY(ticket != 0);
         if (event == "refuse")
             rig.link.injectNow(tcp ? tcpResponse(1, 0xC3, hex("04")) : serialFrame("01B004"));

@@ -153,7 +153,7 @@ private Q_SLOTS:
     void nothingIsSentWhilePollingIsHeld_data()
     {
         QTest::addColumn<bool>("tcp");
-        QTest::addColumn<int>("holder"); // 0 holdPolling, 1 initialiseHistory, 2 writeIpBlock
+        QTest::addColumn<int>("holder"); // 0 a dialog's hold, 1 the erase window's, 2 writeIpBlock
         QTest::addColumn<int>("ownFrames");
         for (bool tcp : {false, true}) {
             const QByteArray link = tcp ? "tcp " : "serial ";

@@ -4,6 +4,7 @@
 #include "registerwrite.h"
 #include "request.h"
 #include "statusblock.h"
+#include "transport.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -82,7 +83,7 @@ public:
     Transport *tcpTransport() const;
     // The serial port is in use from its opened() until releaseSerial(), a failed open or its
     // loss. Released, the port stays open until the next character arrives, which closes it.
-    bool serialInUse() const { return serialInUse_; }
+    bool serialInUse() const { return serialInUse_ && serial_ && serial_->isOpen(); }
     void releaseSerial();
     // How long a TCP request waits for its whole answer, and a submitted request whose
     // time-out is not positive on either link (default 1000 ms).
