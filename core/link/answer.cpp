@@ -21,6 +21,23 @@ RequestFailure failure(AnswerFault fault, std::optional<Function> function, cons
 
 } // namespace
 
+RequestFailure failureOf(const Request &request, AnswerFault fault, const QString &reason)
+{
+    RequestFailure f;
+    f.fault = fault;
+    f.reason = reason;
+    return failureOf(request, f);
+}
+
+RequestFailure failureOf(const Request &request, RequestFailure failure)
+{
+    failure.function = request.function;
+    failure.known = true;
+    failure.kind = request.kind;
+    failure.log = request.log;
+    return failure;
+}
+
 QString exceptionText(int exceptionCode)
 {
     QString name;

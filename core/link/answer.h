@@ -50,6 +50,11 @@ struct RequestFailure {
 
 using ParsedAnswer = std::variant<Answer, RequestFailure>;
 
+// A failure of `request`: its function, kind and log filled in.
+RequestFailure failureOf(const Request &request, AnswerFault fault, const QString &reason);
+// `failure` (of a spoilt or refusing answer) as the failure of `request`.
+RequestFailure failureOf(const Request &request, RequestFailure failure);
+
 // A serial frame from ':' up to (not including) CR.
 ParsedAnswer parseAsciiFrame(QByteArrayView text);
 // A whole TCP answer as the exchange collected it for the request with this transaction

@@ -56,13 +56,8 @@ void LinkEngine::sendSerial(const Outgoing &out)
     if (out.ticket == 0)
         return;
     if (!written) {
-        RequestFailure f;
-        f.fault = AnswerFault::LinkLost;
-        f.function = out.request.function;
-        f.known = true;
-        f.kind = out.request.kind;
-        f.log = out.request.log;
-        f.reason = QStringLiteral("the serial port is not open");
+        const RequestFailure f = failureOf(out.request, AnswerFault::LinkLost,
+            QStringLiteral("the serial port is not open"));
         fail(f, out.ticket);
         return;
     }
@@ -104,13 +99,8 @@ void LinkEngine::pumpSerialQueue()
             Q_EMIT requestSent(frame, false);
         line("Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
         if (!written) {
-            RequestFailure f;
-            f.fault = AnswerFault::LinkLost;
-            f.function = next.request.function;
-            f.known = true;
-            f.kind = next.request.kind;
-            f.log = next.request.log;
-            f.reason = QStringLiteral("the serial port is not open");
+            const RequestFailure f = failureOf(next.request, AnswerFault::LinkLost,
+                QStringLiteral("the serial port is not open"));
             fail(f, next.ticket);
             continue;
         }
@@ -161,13 +151,8 @@ void LinkEngine::onSerialDeadline()
         ++it;
     }
     for (const SerialPending &p : std::as_const(timedOut)) {
-        RequestFailure f;
-        f.fault = AnswerFault::TimedOut;
-        f.function = p.out.request.function;
-        f.known = true;
-        f.kind = p.out.request.kind;
-        f.log = p.out.request.log;
-        f.reason = QStringLiteral("no answer within %1 ms").arg(p.out.timeoutMs);
+        const RequestFailure f = failureOf(p.out.request, AnswerFault::TimedOut,
+            QStringLiteral("no answer within %1 ms").arg(p.out.timeoutMs));
         fail(f, p.out.ticket);
     }
     pumpSerialQueue();
@@ -186,13 +171,8 @@ void LinkEngine::failAllSerial(const QString &reason)
     serialQueue_.clear();
     serialDeadline_.stop();
     for (const Outgoing &o : std::as_const(dropped)) {
-        RequestFailure f;
-        f.fault = AnswerFault::LinkLost;
-        f.function = o.request.function;
-        f.known = true;
-        f.kind = o.request.kind;
-        f.log = o.request.log;
-        f.reason = reason;
+        const RequestFailure f = failureOf(o.request, AnswerFault::LinkLost,
+            reason);
         failTicket(o.ticket, f);
     }
 }
@@ -304,14 +284,10 @@ void LinkEngine::takeSerialAnswer(const Answer &received)
             if (exceptionOf(serialPending_[i].out.request.function) != received.function)
                 continue;
             if (const auto p = claimSerialAnswer(i)) {
-                RequestFailure f;
-                f.fault = AnswerFault::Exception;
-                f.function = p->out.request.function;
-                f.known = true;
-                f.kind = p->out.request.kind;
-                f.log = p->out.request.log;
-                f.exceptionCode = std::uint8_t(received.payload[0]);
-                f.reason = QStringLiteral("the controller refused it: ") + exceptionText(f.exceptionCode);
+                const int code = std::uint8_t(received.payload[0]);
+                RequestFailure f = failureOf(p->out.request, AnswerFault::Exception,
+                                             QStringLiteral("the controller refused it: ") + exceptionText(code));
+                f.exceptionCode = code;
                 fail(f, p->out.ticket);
             }
             pumpSerialQueue();
@@ -355,15 +331,10 @@ void LinkEngine::takeSerialAnswer(const Answer &received)
             continue;
         const Function expected = serialPending_[i].answer;
         if (const auto p = claimSerialAnswer(i)) {
-            RequestFailure f;
-            f.fault = AnswerFault::WrongTransaction;
-            f.function = p->out.request.function;
-            f.known = true;
-            f.kind = p->out.request.kind;
-            f.log = p->out.request.log;
-            f.reason = QStringLiteral("an answer with code %1 where %2 was expected")
-                           .arg(QString::fromLatin1(functionHex(received.function)),
-                                QString::fromLatin1(functionHex(expected)));
+            const RequestFailure f = failureOf(p->out.request, AnswerFault::WrongTransaction,
+                QStringLiteral("an answer with code %1 where %2 was expected")
+                    .arg(QString::fromLatin1(functionHex(received.function)),
+                    QString::fromLatin1(functionHex(expected))));
             line("Drop >> answer " + functionHex(received.function) + " where " + functionHex(expected)
                  + " was expected");
             fail(f, p->out.ticket);
@@ -382,11 +353,7 @@ void LinkEngine::takeSpoiltSerialFrame(const RequestFailure &failure)
         if (length == 0 || length != failure.length)
             continue;
         if (const auto p = claimSerialAnswer(i)) {
-            RequestFailure f = failure;
-            f.function = p->out.request.function;
-            f.known = true;
-            f.kind = p->out.request.kind;
-            f.log = p->out.request.log;
+            const RequestFailure f = failureOf(p->out.request, failure);
             fail(f, p->out.ticket);
         }
         pumpSerialQueue();

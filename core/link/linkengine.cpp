@@ -408,13 +408,8 @@ void LinkEngine::abandonTcpRequests()
     tcpRequest_ = {};
     exchange_->cancel();
     for (const Outgoing &o : std::as_const(dropped)) {
-        RequestFailure f;
-        f.fault = AnswerFault::LinkLost;
-        f.function = o.request.function;
-        f.known = true;
-        f.kind = o.request.kind;
-        f.log = o.request.log;
-        f.reason = QStringLiteral("the link was closed before the answer came");
+        const RequestFailure f = failureOf(o.request, AnswerFault::LinkLost,
+            QStringLiteral("the link was closed before the answer came"));
         failTicket(o.ticket, f);
     }
     if (writing)
@@ -426,13 +421,8 @@ void LinkEngine::enqueueTcp(const Outgoing &out)
 {
     if (out.request.payload.size() + 2 > 0xFF) {
         line("Drop >> TCP request too long for its length field");
-        RequestFailure f;
-        f.fault = AnswerFault::BadLength;
-        f.function = out.request.function;
-        f.known = true;
-        f.kind = out.request.kind;
-        f.log = out.request.log;
-        f.reason = QStringLiteral("the request is too long for the TCP length field");
+        const RequestFailure f = failureOf(out.request, AnswerFault::BadLength,
+            QStringLiteral("the request is too long for the TCP length field"));
         failTicket(out.ticket, f);
         return;
     }
