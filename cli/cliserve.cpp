@@ -143,6 +143,12 @@ void CliServe::apply(const fleet::FleetConfig &config)
     for (const fleet::ControllerConfig &c : config.controllers) {
         auto found = pollers_.find(c.name);
         if (found != pollers_.end() && found->second->config().sameSettings(c)) {
+            // Polled as before: counters, state and schedule stay; new labels show at once.
+            fleet::ControllerPoller *p = found->second.get();
+            if (p->config().labels != c.labels) {
+                p->setLabels(c.labels);
+                collector_->publish(p->snapshot());
+            }
             kept[c.name] = std::move(found->second);
             continue;
         }

@@ -8,7 +8,12 @@ late) over loopback TCP at a fixed interval for a while. Printed:
     request log (the time each request reached the controller), not from the exporter: a
     controller's slots lie on one grid (offset + k × interval), whose phase is taken as the
     earliest arrival seen for that controller;
-  - the time of one scrape of /metrics (median and max of 20).
+  - the time of one scrape of /metrics (median and max of 20);
+  - the most sockets serve held at a scrape (its listening socket and scrape included), which
+    says what the connection mode costs the controllers: one each when kept, only those being
+    polled when a connection is made per poll.
+Both connection modes are measured, one after the other, each with a fresh simulator and serve
+(--connection per_poll or persistent for one of them).
 Goals from the issue: under 10 % of one core, under 250 MB, p99 lateness under 50 ms,
 a scrape under 250 ms.
 
@@ -16,6 +21,7 @@ serve watches its connections with epoll; run the script under QELN_DISPATCHER=q
 on Qt's own event loop instead, for comparison.
 
 Usage: scripts/fleet-bench.py [--controllers 1000] [--seconds 180] [--interval 10] [--build build]
+                              [--connection per_poll|persistent|both]
 """
 import argparse
 import os
@@ -48,6 +54,18 @@ def proc_times(pid):
     return cpu, peak
 
 
+def sockets(pid):
+    """How many sockets a process holds now."""
+    fd_dir = "/proc/%d/fd" % pid
+    count = 0
+    for name in os.listdir(fd_dir):
+        try:
+            count += os.readlink(os.path.join(fd_dir, name)).startswith("socket:")
+        except OSError:
+            pass  # closed while we looked
+    return count
+
+
 def percentile(values, p):
     values = sorted(values)
     return values[min(len(values) - 1, int(round(p / 100 * (len(values) - 1))))]
@@ -59,7 +77,13 @@ def main():
     parser.add_argument("--seconds", type=int, default=180)
     parser.add_argument("--interval", type=int, default=10, help="poll interval in seconds")
     parser.add_argument("--build", default="build")
+    parser.add_argument("--connection", choices=("per_poll", "persistent", "both"), default="both")
     args = parser.parse_args()
+    for mode in ("per_poll", "persistent") if args.connection == "both" else (args.connection,):
+        run(args, mode)
+
+
+def run(args, mode):
     cli = os.path.join(args.build, "cli", "qeln-cli")
     sim = os.path.join(args.build, "sim", "qeln-sim")
     n = args.controllers
@@ -73,7 +97,8 @@ def main():
     port = free_port()
     config = os.path.join(work.name, "fleet.yml")
     with open(config, "w") as f:
-        f.write("listen: 127.0.0.1:%d\ndefaults: {interval: %ds, timeout: 2s}\ncontrollers:\n" % (port, args.interval))
+        f.write("listen: 127.0.0.1:%d\ndefaults: {interval: %ds, timeout: %dms, connection: %s}\ncontrollers:\n"
+                % (port, args.interval, min(2000, args.interval * 500), mode))
         for i, link in enumerate(links):
             f.write("  - name: site-%04d\n    link: tcp:%s\n" % (i, link))
     serve = subprocess.Popen([cli, "serve", "--config", config], stdout=subprocess.PIPE,
@@ -84,6 +109,7 @@ def main():
 
     # Scrapes while it runs, spread over the run.
     scrapes = []
+    held = 0
     url = "http://127.0.0.1:%d/metrics" % port
     while time.monotonic() - started < args.seconds:
         time.sleep(args.seconds / 25)
@@ -91,6 +117,7 @@ def main():
         with urllib.request.urlopen(url, timeout=30) as r:
             body = r.read()
         scrapes.append(time.monotonic() - t)
+        held = max(held, sockets(serve.pid))
     elapsed = time.monotonic() - started
     cpu1, peak = proc_times(serve.pid)
     up = sum(1 for line in body.decode().splitlines() if line.startswith("qeln_up{") and line.endswith(" 1"))
@@ -117,14 +144,17 @@ def main():
         earliest = min(shifted)
         late.extend(x - earliest for x in shifted)
 
-    print("serve with %d controllers (%d dead, %d slow) at %d s for %.0f s:" % (n, dead, slow, args.interval, elapsed))
+    print("serve with %d controllers (%d dead, %d slow) at %d s, connection %s, for %.0f s:"
+          % (n, dead, slow, args.interval, mode, elapsed))
     print("  CPU               %.1f %% of one core   (goal < 10 %%)" % (100 * (cpu1 - cpu0) / elapsed))
     print("  peak memory       %.0f MB               (goal < 250 MB)" % peak)
     print("  poll lateness     p50 %.1f ms, p99 %.1f ms over %d polls   (goal p99 < 50 ms)"
           % (percentile(late, 50), percentile(late, 99), len(late)))
     print("  one scrape        median %.0f ms, max %.0f ms over %d   (goal < 250 ms)"
           % (1000 * statistics.median(scrapes), 1000 * max(scrapes), len(scrapes)))
+    print("  sockets held      at most %d at a scrape" % held)
     print("  controllers up at the last scrape: %d" % up)
+    sys.stdout.flush()
 
 
 if __name__ == "__main__":

@@ -199,6 +199,7 @@ void TcpLink::onNewConnection()
         }
         auto *session = new TcpSession(socket, *this, [this](TcpSession *s) { sessions.removeOne(s); });
         sessions.append(session);
+        ++served;
     }
 }
 

@@ -45,6 +45,8 @@ public:
     QString description() const;
     quint16 port() const;
     int clientCount() const { return int(sessions.size()); }
+    // Connections served since the link started listening (refused ones not counted).
+    int connectionsServed() const { return served; }
 
     void setRequestObserver(RequestObserver observer) { requestObserver = std::move(observer); }
     // A hung controller: connections are accepted and requests read, but never answered.
@@ -60,6 +62,7 @@ private:
     QList<TcpSession *> sessions;
     RequestObserver requestObserver;
     bool hung = false;
+    int served = 0;
 };
 
 class SerialLink : public QObject {

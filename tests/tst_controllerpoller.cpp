@@ -45,6 +45,8 @@ private Q_SLOTS:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("qeln.*.info=false\nqeln.*.debug=false")); }
     void polls_data();
     void polls();
+    void connections_data();
+    void connections();
 };
 
 void TestControllerPoller::polls_data()
@@ -130,6 +132,48 @@ void TestControllerPoller::polls()
         for (qsizetype i = 1; i < std::min<qsizetype>(starts.size(), 5); ++i)
             QCOMPARE(starts[i] - starts[i - 1], steps[i] * IntervalMs);
     }
+}
+
+void TestControllerPoller::connections_data()
+{
+    QTest::addColumn<int>("connection");
+    QTest::newRow("per poll") << int(fleet::Connection::PerPoll);
+    QTest::newRow("persistent") << int(fleet::Connection::Persistent);
+}
+
+// Per poll: one connection for each poll, none held between polls (small controllers accept
+// few clients). Persistent: one connection for all of them.
+void TestControllerPoller::connections()
+{
+    QFETCH(int, connection);
+    const bool perPoll = fleet::Connection(connection) == fleet::Connection::PerPoll;
+    SimulatedController controller{sim::FaultSettings{}};
+    fleet::ControllerConfig config;
+    config.name = QStringLiteral("site-0002");
+    config.link.tcp = true;
+    config.link.host = QStringLiteral("127.0.0.1");
+    config.link.port = controller.tcp.port();
+    config.interval = std::chrono::milliseconds(IntervalMs);
+    config.timeout = std::chrono::milliseconds(TimeoutMs);
+    config.connection = fleet::Connection(connection);
+    ControllerPoller poller(config, std::chrono::milliseconds(11));
+    poller.start();
+    // Before its first poll ends nothing is known of it, not that it is down.
+    QVERIFY(!poller.snapshot().polled);
+
+    QList<int> servedAtEnd;
+    connect(&poller, &ControllerPoller::pollEnded, this, [&](PollResult r) {
+        QCOMPARE(r, PollResult::Ok);
+        servedAtEnd << controller.tcp.connectionsServed();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(servedAtEnd.size() >= 4, 20 * IntervalMs * 5);
+    QVERIFY(poller.snapshot().polled && poller.snapshot().up);
+    for (qsizetype i = 0; i < servedAtEnd.size(); ++i)
+        QCOMPARE(servedAtEnd[i], perPoll ? int(i + 1) : 1);
+    if (perPoll)
+        QTRY_COMPARE(controller.tcp.clientCount(), 0); // the controller sees the close
+    else
+        QCOMPARE(controller.tcp.clientCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestControllerPoller)

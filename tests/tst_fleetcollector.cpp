@@ -21,6 +21,7 @@ ControllerSnapshot upController(const QString &name)
     ControllerSnapshot c;
     c.name = name;
     c.labels = {{QStringLiteral("region"), QStringLiteral("north \"A\" \\ 1\nb")}};
+    c.polled = true;
     c.up = true;
     c.lastSuccessSeconds = 1765100000.25;
     c.pollDurationSeconds = 0.012;
@@ -69,6 +70,11 @@ void TestFleetCollector::series_data()
                              "model=\"QELN-2KN\",region=\"north \\\"A\\\" \\\\ 1\\nb\"} 1"
                           << true;
     QTest::newRow("reload failed") << "qeln_config_last_reload_successful 0" << true;
+    // Not polled yet (after a start or a settings change): unknown, never "down".
+    QTest::newRow("not polled: no up") << "qeln_up{controller=\"site-d\"}" << false;
+    QTest::newRow("not polled: no requests") << "qeln_requests_total{controller=\"site-d\"" << false;
+    QTest::newRow("not polled: no info") << "qeln_info{controller=\"site-d\"" << false;
+    QTest::newRow("not polled: its interval") << "qeln_poll_interval_seconds{controller=\"site-d\"} 10" << true;
 }
 
 void TestFleetCollector::series()
@@ -79,8 +85,13 @@ void TestFleetCollector::series()
     collector.publish(upController(QStringLiteral("site-a")));
     ControllerSnapshot down;
     down.name = QStringLiteral("site-b");
+    down.polled = true;
     down.requests = {0, 7, 0, 0, 0};
     collector.publish(down);
+    ControllerSnapshot waiting;
+    waiting.name = QStringLiteral("site-d");
+    waiting.intervalSeconds = 10;
+    collector.publish(waiting);
     collector.publish(upController(QStringLiteral("site-c")));
     collector.remove(QStringLiteral("site-c"));
     collector.setConfigReloadSuccessful(false);
@@ -97,6 +108,7 @@ void TestFleetCollector::promtoolAcceptsTheExposition()
         collector.publish(upController(QStringLiteral("site-%1").arg(i)));
     ControllerSnapshot down;
     down.name = QStringLiteral("site-9");
+    down.polled = true;
     collector.publish(down);
     QProcess check;
     check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});

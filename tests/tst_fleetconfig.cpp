@@ -50,6 +50,8 @@ private slots:
     void listenAddresses_data();
     void listenAddresses();
     void fullConfig();
+    void connection_data();
+    void connection();
     void jsonConfig();
     void refusals_data();
     void refusals();
@@ -238,16 +240,44 @@ void TestFleetConfig::fullConfig()
     ControllerConfig moved = c.controllers[3];
     moved.line = 40;
     QVERIFY(moved.sameSettings(c.controllers[3]));
+    // Labels only name the info series: a reload keeps the poller for them.
     moved.labels.insert(QStringLiteral("region"), QStringLiteral("south"));
+    QVERIFY(moved.sameSettings(c.controllers[3]));
+    moved.connection = Connection::Persistent;
     QVERIFY(!moved.sameSettings(c.controllers[3]));
 
     // Nothing but the list: every default.
-    const ReadResult<FleetConfig> bare = readConfig(writeFile("controllers: []\n"));
+    const ReadResult<FleetConfig> bare = readConfig(writeFile("controllers: [{name: a, link: tcp:h}]\n"));
     QVERIFY2(bare, qPrintable(bare.error));
     QCOMPARE(bare.value->listen.toString(), QStringLiteral("127.0.0.1:9782"));
     QCOMPARE(bare.value->defaultInterval, milliseconds(10000));
     QCOMPARE(bare.value->defaultTimeout, milliseconds(2000));
-    QVERIFY(bare.value->controllers.empty());
+    QCOMPARE(bare.value->controllers.front().connection, Connection::PerPoll);
+}
+
+void TestFleetConfig::connection_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QList<int>>("expected"); // Connection of each controller
+    const QByteArray two = "  - {name: a, link: tcp:h1}\n  - {name: b, link: tcp:h2, connection: persistent}\n";
+    QTest::newRow("per poll unless set") << "controllers:\n" + two
+                                         << QList<int>{int(Connection::PerPoll), int(Connection::Persistent)};
+    QTest::newRow("from the defaults") << QByteArray("defaults: {connection: persistent}\ncontrollers:\n"
+                                                     "  - {name: a, link: tcp:h1}\n"
+                                                     "  - {name: b, link: tcp:h2, connection: per_poll}\n")
+                                       << QList<int>{int(Connection::Persistent), int(Connection::PerPoll)};
+}
+
+void TestFleetConfig::connection()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QList<int>, expected);
+    const ReadResult<FleetConfig> read = readConfig(writeFile(text));
+    QVERIFY2(read, qPrintable(read.error));
+    QList<int> got;
+    for (const ControllerConfig &c : read.value->controllers)
+        got << int(c.connection);
+    QCOMPARE(got, expected);
 }
 
 void TestFleetConfig::jsonConfig()
@@ -315,10 +345,10 @@ void TestFleetConfig::refusals_data()
                                      << u"2: unknown key 'scrape_interval' in the config (known: listen, defaults, "_s
                                         u"controllers)"_s;
     QTest::newRow("unknown default") << "defaults: {interval: 10s, retries: 3}\n" + head
-                                     << u"1: unknown key 'retries' in defaults (known: interval, timeout)"_s;
+                                     << u"1: unknown key 'retries' in defaults (known: interval, timeout, connection)"_s;
     QTest::newRow("unknown controller key")
         << head + "  - name: a\n    link: tcp:h\n    lables: {x: y}\n"
-        << u"4: unknown key 'lables' in controller entry (known: name, link, interval, timeout, labels)"_s;
+        << u"4: unknown key 'lables' in controller entry (known: name, link, interval, timeout, connection, labels)"_s;
     QTest::newRow("key twice") << head + "  - name: a\n    link: tcp:h1\n    link: tcp:h2\n"
                                << u"4: 'link' is given twice in controller entry (first on line 3)"_s;
     QTest::newRow("missing name") << head + "  - link: tcp:h\n" << u"2: controller entry has no name"_s;
@@ -339,6 +369,12 @@ void TestFleetConfig::refusals_data()
                                        << u"1: 'controllers' must be a list of entries"_s;
     QTest::newRow("no controllers") << QByteArray("listen: 127.0.0.1:9782\n") << u"1: no 'controllers' list"_s;
     QTest::newRow("empty file") << QByteArray() << u"1: no 'controllers' list"_s;
+    // A fleet of none would drop every series and report success.
+    QTest::newRow("empty list") << QByteArray("controllers: []\n") << u"1: 'controllers' lists no controller"_s;
+    QTest::newRow("null list") << QByteArray("listen: 127.0.0.1:9782\ncontrollers:\n")
+                               << u"2: 'controllers' lists no controller"_s;
+    QTest::newRow("bad connection") << head + "  - name: a\n    link: tcp:h\n    connection: pooled\n"
+                                    << u"4: connection: 'pooled' is neither per_poll nor persistent"_s;
     QTest::newRow("label digit first") << head + "  - name: a\n    link: tcp:h\n    labels:\n      1st: x\n"
                                        << u"5: label name '1st' is not a Prometheus label name ([a-zA-Z_][a-zA-Z0-9_]*)"_s;
     QTest::newRow("label dash") << head + "  - name: a\n    link: tcp:h\n    labels: {site-kind: x}\n"

@@ -73,6 +73,7 @@ ControllerSnapshot ControllerPoller::snapshot() const
     c.name = config_.name;
     for (auto it = config_.labels.cbegin(); it != config_.labels.cend(); ++it)
         c.labels.append({it.key(), it.value()});
+    c.polled = polled_;
     c.up = up_;
     c.lastSuccessSeconds = lastSuccessSeconds_;
     c.pollDurationSeconds = lastDurationSeconds_;
@@ -156,6 +157,12 @@ void ControllerPoller::endPoll(PollResult result, const QString &error)
 {
     polling_ = false;
     ticket_ = 0;
+    // The connection goes with its poll (a timed-out one is closed already). The engine is
+    // done with the request when it reports it, so closing here cuts nothing in flight; a
+    // connect still under way is abandoned.
+    if (config_.link.tcp && config_.connection == Connection::PerPoll)
+        transport_->close();
+    polled_ = true;
     ++counts_[size_t(result)];
     schedule_.recordTry(slot_, result == PollResult::Ok);
     if (result == PollResult::Ok) {

@@ -31,8 +31,10 @@ inline constexpr int PollResultCount = 5;
 // with one status read per slot of its grid (PollSchedule: offset + k × interval on the Unix
 // clock, back-off after failures, on its own slots). A poll that gets no status within the
 // timeout counts as `timeout`; its late answer is thrown away (on TCP the next poll gets a
-// fresh connection, so the answer cannot arrive into it). It only ever reads: no write, no
-// initialisation. What it knows is read from memory (snapshot()) and never sends anything.
+// fresh connection, so the answer cannot arrive into it). With a connection per poll, the TCP
+// link is opened at the slot and closed when the poll ends, answered or not. It only ever
+// reads: no write, no initialisation. What it knows is read from memory (snapshot()) and never
+// sends anything; before its first poll ends it knows nothing, not even whether it is up.
 class ControllerPoller : public QObject {
     Q_OBJECT
 public:
@@ -42,10 +44,14 @@ public:
 
     void start();
     const ControllerConfig &config() const { return config_; }
+    // A reload that changed only the labels: the poller, its counters and state stay.
+    void setLabels(const QMap<QString, QString> &labels) { config_.labels = labels; }
     std::chrono::milliseconds offset() const { return schedule_.offset(); }
     // What the exporter publishes of it now.
     ControllerSnapshot snapshot() const;
 
+    // Whether a poll has ended yet: until then nothing per poll is known, not even up().
+    bool polled() const { return polled_; }
     bool up() const { return up_; }
     const QList<Sample> &samples() const { return samples_; }
     const QString &lastError() const { return lastError_; }
@@ -75,6 +81,7 @@ private:
     Ticket ticket_ = 0;    // the status read of that poll
     std::int64_t slot_ = 0;
     std::int64_t nextSlotMs_ = 0;
+    bool polled_ = false;
     bool up_ = false;
     QList<Sample> samples_;
     std::optional<double> lastSuccessSeconds_;

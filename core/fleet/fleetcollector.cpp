@@ -111,13 +111,17 @@ std::vector<prometheus::MetricFamily> FleetCollector::Collect() const
 
     for (const auto &[name, c] : controllers) {
         const ClientMetric::Label controller{"controller", utf8(name)};
+        if (c->intervalSeconds > 0)
+            add("qeln_poll_interval_seconds", {controller}, c->intervalSeconds);
+        // Not polled yet: unknown, not down. A 0 here would page for a healthy controller
+        // whose first slot is still minutes away after a restart.
+        if (!c->polled)
+            continue;
         add("qeln_up", {controller}, c->up ? 1 : 0);
         if (c->lastSuccessSeconds)
             add("qeln_last_success_timestamp_seconds", {controller}, *c->lastSuccessSeconds);
         if (c->pollDurationSeconds)
             add("qeln_poll_duration_seconds", {controller}, *c->pollDurationSeconds);
-        if (c->intervalSeconds > 0)
-            add("qeln_poll_interval_seconds", {controller}, c->intervalSeconds);
         for (size_t r = 0; r < c->requests.size(); ++r)
             add("qeln_requests_total", {controller, {"result", ResultNames[r]}}, c->requests[r]);
         std::vector<ClientMetric::Label> info{controller, {"firmware", utf8(c->firmware)}, {"model", utf8(c->model)}};

@@ -21,6 +21,9 @@ namespace qeln::fleet {
 struct ControllerSnapshot {
     QString name;
     QList<QPair<QString, QString>> labels; // the config's labels, for qeln_info only
+    // False until its first poll ended: then none of the per-poll series exist (no qeln_up 0
+    // for a controller whose first slot has not come yet).
+    bool polled = false;
     bool up = false;
     std::optional<double> lastSuccessSeconds; // Unix time of the last good poll
     std::optional<double> pollDurationSeconds; // its round trip

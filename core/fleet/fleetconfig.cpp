@@ -49,9 +49,20 @@ QString deviceIdentity(const QString &device)
     return canonical.isEmpty() ? QDir::cleanPath(device) : canonical;
 }
 
+Connection connectionOf(const Entry &entry)
+{
+    const QString value = text(entry);
+    if (value == QLatin1String("per_poll"))
+        return Connection::PerPoll;
+    if (value == QLatin1String("persistent"))
+        return Connection::Persistent;
+    refuse(entry.line, QStringLiteral("connection: '%1' is neither per_poll nor persistent").arg(value));
+}
+
 struct Defaults {
     milliseconds interval{std::chrono::seconds(10)};
     milliseconds timeout{std::chrono::seconds(2)};
+    Connection connection = Connection::PerPoll;
 };
 
 QMap<QString, QString> readLabels(const Entry &labelsEntry)
@@ -78,8 +89,9 @@ ReadController readController(const YAML::Node &node, int entryLine, const Defau
     c.line = entryLine;
     c.interval = defaults.interval;
     c.timeout = defaults.timeout;
+    c.connection = defaults.connection;
     const std::vector<Entry> keys = entries(node, c.line, QStringLiteral("controller entry"),
-                                            {"name", "link", "interval", "timeout", "labels"});
+                                            {"name", "link", "interval", "timeout", "connection", "labels"});
     if (node.IsNull())
         refuse(c.line, QStringLiteral("empty controller entry: it needs a name and a link"));
     const Entry *name = nullptr;
@@ -95,6 +107,8 @@ ReadController readController(const YAML::Node &node, int entryLine, const Defau
             interval = &e;
         else if (e.key == QLatin1String("timeout"))
             timeout = &e;
+        else if (e.key == QLatin1String("connection"))
+            c.connection = connectionOf(e);
         else
             c.labels = readLabels(e);
     }
@@ -135,9 +149,12 @@ FleetConfig readFleet(const YAML::Node &root, const QByteArray &fileText)
                 refuse(e.line, error);
         } else if (e.key == QLatin1String("defaults")) {
             int timeoutLine = e.line;
-            for (const Entry &d : entries(e.value, e.line, QStringLiteral("defaults"), {"interval", "timeout"})) {
+            for (const Entry &d :
+                 entries(e.value, e.line, QStringLiteral("defaults"), {"interval", "timeout", "connection"})) {
                 if (d.key == QLatin1String("interval")) {
                     defaults.interval = durationOf(d);
+                } else if (d.key == QLatin1String("connection")) {
+                    defaults.connection = connectionOf(d);
                 } else {
                     defaults.timeout = durationOf(d);
                     timeoutLine = d.line;
@@ -151,10 +168,14 @@ FleetConfig readFleet(const YAML::Node &root, const QByteArray &fileText)
     }
     config.defaultInterval = defaults.interval;
     config.defaultTimeout = defaults.timeout;
+    config.defaultConnection = defaults.connection;
     if (!controllers)
         refuse(1, QStringLiteral("no 'controllers' list"));
     if (!controllers->value.IsNull() && !controllers->value.IsSequence())
         refuse(controllers->line, QStringLiteral("'controllers' must be a list of entries"));
+    // Taken at a reload, an empty list would drop every series of the fleet and report success.
+    if (controllers->value.IsNull() || controllers->value.size() == 0)
+        refuse(controllers->line, QStringLiteral("'controllers' lists no controller"));
     // Name and device -> where they were first given (line, controller name).
     QHash<QString, int> nameLines;
     QHash<QString, std::pair<int, QString>> devices;

@@ -11,21 +11,29 @@
 
 namespace qeln::fleet {
 
+// How a TCP controller is reached: a connection per poll (connect, read, close), because
+// small controllers accept only a few Modbus TCP clients and other tools need them too; or one
+// connection kept open for controllers that are polled often and have clients to spare. A
+// serial device stays open either way (serve owns it).
+enum class Connection { PerPoll, Persistent };
+
 // One controller of serve's config file, with the defaults already applied.
 struct ControllerConfig {
     QString name; // the "controller" label
     FleetLink link;
     std::chrono::milliseconds interval{};
     std::chrono::milliseconds timeout{};
+    Connection connection = Connection::PerPoll;
     QMap<QString, QString> labels; // extra labels of the info series
     int line = 0;                  // where the entry starts (1-based), for messages
 
-    // The same controller with the same settings, wherever it stands in the file: a reload
-    // keeps its engine and schedule.
+    // The same controller polled the same way, wherever it stands in the file: a reload keeps
+    // its engine, schedule, counters and state. Labels are not part of it: they only name the
+    // controller's info series, and a reload changes them on the running poller.
     bool sameSettings(const ControllerConfig &other) const
     {
         return name == other.name && link == other.link && interval == other.interval
-            && timeout == other.timeout && labels == other.labels;
+            && timeout == other.timeout && connection == other.connection;
     }
 };
 
@@ -33,13 +41,15 @@ struct FleetConfig {
     ListenAddress listen;
     std::chrono::milliseconds defaultInterval{std::chrono::seconds(10)};
     std::chrono::milliseconds defaultTimeout{std::chrono::seconds(2)};
+    Connection defaultConnection = Connection::PerPoll;
     std::vector<ControllerConfig> controllers;
 };
 
 // Reads serve's config file (YAML; JSON is YAML too). Refuses, as "FILE:LINE: what is wrong":
-// an unreadable file, a syntax error, an unknown key, a missing name or link, a name given
+// an unreadable file, a syntax error, an unknown key, an empty controller list (a fleet of
+// none is a mistake in the file, not an intent), a missing name or link, a name given
 // twice, two controllers on one serial device, a bad link, duration or listen address, a
-// timeout not shorter than its interval, and a label name Prometheus would refuse or that
+// timeout not shorter than its interval, a connection other than per_poll or persistent, and a label name Prometheus would refuse or that
 // serve sets itself.
 ReadResult<FleetConfig> readConfig(const QString &path);
 

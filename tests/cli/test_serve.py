@@ -121,11 +121,31 @@ class Serve:
             self.proc.wait(10)
 
 
-def config(links, interval="1s", timeout="400ms", names=None):
-    lines = ["defaults: {interval: %s, timeout: %s}" % (interval, timeout), "controllers:"]
+def config(links, interval="1s", timeout="400ms", names=None, extra=""):
+    lines = ["defaults: {interval: %s, timeout: %s%s}" % (interval, timeout, extra), "controllers:"]
     for i, link in enumerate(links):
         lines += ["  - name: %s" % (names[i] if names else "site-%d" % i), "    link: tcp:%s" % link]
     return "\n".join(lines) + "\n"
+
+
+def client_sockets(links):
+    """(established, time_wait) TCP sockets of this machine's clients of the given HOST:PORT
+    links: the sockets whose remote end is one of them. A client that closes first leaves its
+    side in TIME_WAIT for a minute, so the second count grows by one per closed connection."""
+    ports = {int(link.rsplit(":", 1)[1]) for link in links}
+    established = time_wait = 0
+    for name in ("/proc/net/tcp", "/proc/net/tcp6"):
+        if not os.path.exists(name):
+            continue
+        with open(name) as f:
+            next(f)
+            for line in f:
+                fields = line.split()
+                if int(fields[2].rsplit(":", 1)[1], 16) not in ports:
+                    continue
+                established += fields[3] == "01"
+                time_wait += fields[3] == "06"
+    return established, time_wait
 
 
 class ServeTest(unittest.TestCase):
@@ -137,6 +157,7 @@ class ServeTest(unittest.TestCase):
             (good + ["  - name: b", "    link: udp:1.2.3.4"], 6, "bad link"),
             (["  - name: a", "    link: tcp:%s" % fleet.links[0], "    interval: 10"], 5, "duration"),
             (good + ["  - name: c", "    link: tcp:%s" % fleet.links[0], "    colour: red"], 7, "colour"),
+            ([], 2, "lists no controller"),
         ]
         for body, line, words in cases:
             with self.subTest(words=words), tempfile.TemporaryDirectory() as d:
@@ -212,7 +233,8 @@ class ServeTest(unittest.TestCase):
                         serve.scrape(auth, path)
                     self.assertEqual(refused.exception.code, 401)
                     self.assertNotIn(b"site-0", refused.exception.read())
-        self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
+        # Known before any poll: a scrape right after the start has it.
+        self.assertIn("qeln_config_last_reload_successful", serve.scrape("admin:s3cret"))
         self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
 
     def test_reload_and_stop(self):
@@ -231,6 +253,60 @@ class ServeTest(unittest.TestCase):
         serve.proc.send_signal(signal.SIGTERM)
         self.assertEqual(serve.proc.wait(30), 0)
         self.assertIn("reload refused", serve.proc.stderr.read())
+
+    def test_no_down_before_the_first_poll_and_labels_reload_in_place(self):
+        fleet = Fleet(self, 4)
+        serve = Serve(self, config(fleet.links, interval="4s", timeout="1s"))
+        ups = lambda text: re.findall(r'^qeln_up\{controller="(site-\d)"\} (\S+)$', text, re.M)
+        # The offsets spread the four over 4 s: right after the start most have not been polled,
+        # and those have no qeln_up at all, never a 0 that would page.
+        first = serve.scrape()
+        self.assertLess(len(ups(first)), 4, first)
+        self.assertIn('qeln_poll_interval_seconds{controller="site-3"} 4', first)
+
+        def all_up():
+            found = ups(serve.scrape())
+            self.assertNotIn("0", [v for _, v in found])
+            return len(found) == 4
+        wait_for(all_up, 30, "every controller up")
+
+        ok = 'qeln_requests_total{controller="site-0",result="ok"}'
+        wait_for(lambda: (serve.value(serve.scrape(), ok) or 0) >= 2, 30, "two polls of site-0")
+        before = serve.value(serve.scrape(), ok)
+        serve.write(config(fleet.links, interval="4s", timeout="1s").replace(
+            "  - name: site-0\n", "  - name: site-0\n    labels: {region: east}\n"))
+        serve.proc.send_signal(signal.SIGHUP)
+        # The new label shows at once; the poller, its counters and its state stay.
+        text = wait_for(lambda: (lambda t: t if 'region="east"' in t else None)(serve.scrape()), 10, "the new label")
+        self.assertEqual(serve.value(text, 'qeln_up{controller="site-0"}'), 1)
+        self.assertGreaterEqual(serve.value(text, ok), before)
+        self.assertIn('qeln_dc_output_voltage_volts{controller="site-0"}', text)
+
+        # A fleet of none is refused like any bad file: the running config stays.
+        serve.write("controllers: []\n")
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: serve.value(serve.scrape(), "qeln_config_last_reload_successful") == 0, 10, "a refused reload")
+        self.assertEqual(serve.value(serve.scrape(), 'qeln_up{controller="site-3"}'), 1)
+
+    def test_connection_per_poll_or_persistent(self):
+        for mode in ("per_poll", "persistent"):
+            with self.subTest(mode=mode):
+                fleet = Fleet(self, 2)
+                extra = "" if mode == "per_poll" else ", connection: persistent"
+                serve = Serve(self, config(fleet.links, interval="500ms", timeout="300ms", extra=extra))
+
+                def polled_three_times():
+                    text = serve.scrape()
+                    return all((serve.value(text, 'qeln_requests_total{controller="site-%d",result="ok"}' % i) or 0) >= 3
+                               for i in (0, 1))
+                wait_for(polled_three_times, 30, "three polls of each")
+                if mode == "per_poll":
+                    # One connection per poll, each closed by serve when its poll ended.
+                    wait_for(lambda: client_sockets(fleet.links)[1] >= 6, 10, "six closed connections")
+                else:
+                    self.assertEqual(client_sockets(fleet.links), (2, 0))
+                serve.stop()
+                fleet.stop()
 
 
 if __name__ == "__main__":
