@@ -343,7 +343,7 @@ void TestFleetConfig::refusals_data()
                                          u"must end before the next one starts"_s;
     QTest::newRow("unknown top key") << "listen: 127.0.0.1:9782\nscrape_interval: 5s\n" + head
                                      << u"2: unknown key 'scrape_interval' in the config (known: listen, defaults, "_s
-                                        u"controllers)"_s;
+                                        u"controllers, controller_files)"_s;
     QTest::newRow("unknown default") << "defaults: {interval: 10s, retries: 3}\n" + head
                                      << u"1: unknown key 'retries' in defaults (known: interval, timeout, connection)"_s;
     QTest::newRow("unknown controller key")
@@ -373,6 +373,10 @@ void TestFleetConfig::refusals_data()
     QTest::newRow("empty list") << QByteArray("controllers: []\n") << u"1: 'controllers' lists no controller"_s;
     QTest::newRow("null list") << QByteArray("listen: 127.0.0.1:9782\ncontrollers:\n")
                                << u"2: 'controllers' lists no controller"_s;
+    QTest::newRow("file patterns not a list") << QByteArray("controller_files: inventory/*.json\n")
+                                              << u"1: 'controller_files' must be a list of file patterns"_s;
+    QTest::newRow("empty file pattern") << QByteArray("controller_files:\n  - \"\"\n")
+                                        << u"2: an inventory file pattern must be a non-empty text"_s;
     QTest::newRow("bad connection") << head + "  - name: a\n    link: tcp:h\n    connection: pooled\n"
                                     << u"4: connection: 'pooled' is neither per_poll nor persistent"_s;
     QTest::newRow("label digit first") << head + "  - name: a\n    link: tcp:h\n    labels:\n      1st: x\n"

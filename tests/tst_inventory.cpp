@@ -89,7 +89,7 @@ void TestInventory::files()
     QFETCH(QString, error);
     const QString path = dir_.filePath(QStringLiteral("inventory.json"));
     QVERIFY(write(path, text));
-    const auto read = readInventoryFile(path, 30s, 5s);
+    const auto read = readInventoryFile(path, {30s, 5s, Connection::Persistent});
     if (!error.isEmpty()) {
         QVERIFY(!read);
         QVERIFY2(read.error.startsWith(path + error), qPrintable(read.error));
@@ -100,6 +100,7 @@ void TestInventory::files()
     for (const ControllerConfig &c : *read.value) {
         QCOMPARE(c.interval, 30s);
         QCOMPARE(c.timeout, 5s);
+        QVERIFY(c.connection == Connection::Persistent);
     }
 }
 
@@ -160,7 +161,7 @@ void TestInventory::watchFollowsTheFiles()
     InventoryWatcher watcher;
     QSignalSpy changed(&watcher, &InventoryWatcher::changed);
     QSignalSpy problems(&watcher, &InventoryWatcher::problem);
-    watcher.watch({QStringLiteral("*.json"), QStringLiteral("*.yml")}, dir.path(), 10s, 2s);
+    watcher.watch({QStringLiteral("*.json"), QStringLiteral("*.yml")}, dir.path(), {10s, 2s, Connection::PerPoll});
     QCOMPARE(describe(watcher.controllers()).size(), 2);
 
     // A new file is found without a signal or a restart.

@@ -141,7 +141,8 @@ FleetConfig readFleet(const YAML::Node &root, const QByteArray &fileText)
     FleetConfig config;
     Defaults defaults;
     const Entry *controllers = nullptr;
-    const std::vector<Entry> top = entries(root, 1, QStringLiteral("the config"), {"listen", "defaults", "controllers"});
+    const std::vector<Entry> top =
+        entries(root, 1, QStringLiteral("the config"), {"listen", "defaults", "controllers", "controller_files"});
     for (const Entry &e : top) {
         if (e.key == QLatin1String("listen")) {
             QString error;
@@ -162,6 +163,16 @@ FleetConfig readFleet(const YAML::Node &root, const QByteArray &fileText)
             }
             // Checked here so that the message points into defaults, not at a controller.
             checkTimeout(defaults.timeout, defaults.interval, timeoutLine, QStringLiteral("defaults: "));
+        } else if (e.key == QLatin1String("controller_files")) {
+            if (!e.value.IsSequence() || e.value.size() == 0)
+                refuse(e.line, QStringLiteral("'controller_files' must be a list of file patterns"));
+            for (const YAML::Node &pattern : e.value) {
+                const int line = itemLine(pattern, fileText);
+                const QString glob = pattern.IsScalar() ? QString::fromStdString(pattern.Scalar()) : QString();
+                if (glob.trimmed().isEmpty())
+                    refuse(line, QStringLiteral("an inventory file pattern must be a non-empty text"));
+                config.controllerFiles.append(glob);
+            }
         } else {
             controllers = &e;
         }
@@ -169,12 +180,15 @@ FleetConfig readFleet(const YAML::Node &root, const QByteArray &fileText)
     config.defaultInterval = defaults.interval;
     config.defaultTimeout = defaults.timeout;
     config.defaultConnection = defaults.connection;
-    if (!controllers)
+    // With inventory files the config may name no controller of its own.
+    if (!controllers && config.controllerFiles.isEmpty())
         refuse(1, QStringLiteral("no 'controllers' list"));
+    if (!controllers)
+        return config;
     if (!controllers->value.IsNull() && !controllers->value.IsSequence())
         refuse(controllers->line, QStringLiteral("'controllers' must be a list of entries"));
     // Taken at a reload, an empty list would drop every series of the fleet and report success.
-    if (controllers->value.IsNull() || controllers->value.size() == 0)
+    if ((controllers->value.IsNull() || controllers->value.size() == 0) && config.controllerFiles.isEmpty())
         refuse(controllers->line, QStringLiteral("'controllers' lists no controller"));
     // Name and device -> where they were first given (line, controller name).
     QHash<QString, int> nameLines;
@@ -222,9 +236,12 @@ QString labelNameProblem(const QString &name)
 
 ReadResult<FleetConfig> readConfig(const QString &path)
 {
-    return yamlread::readFile<FleetConfig>(path, [](const YAML::Node &root, const QByteArray &text) {
+    auto result = yamlread::readFile<FleetConfig>(path, [](const YAML::Node &root, const QByteArray &text) {
         return readFleet(root, text);
     });
+    if (result)
+        result.value->baseDir = QFileInfo(path).absolutePath();
+    return result;
 }
 
 } // namespace qeln::fleet

@@ -4,6 +4,7 @@
 #include "fleet/readresult.h"
 
 #include <QMap>
+#include <QStringList>
 #include <QString>
 
 #include <chrono>
@@ -43,11 +44,16 @@ struct FleetConfig {
     std::chrono::milliseconds defaultTimeout{std::chrono::seconds(2)};
     Connection defaultConnection = Connection::PerPoll;
     std::vector<ControllerConfig> controllers;
+    // Globs of inventory files that name more controllers (relative to `baseDir`, the config
+    // file's folder); they get the defaults above.
+    QStringList controllerFiles;
+    QString baseDir;
 };
 
 // Reads serve's config file (YAML; JSON is YAML too). Refuses, as "FILE:LINE: what is wrong":
-// an unreadable file, a syntax error, an unknown key, an empty controller list (a fleet of
-// none is a mistake in the file, not an intent), a missing name or link, a name given
+// an unreadable file, a syntax error, an unknown key, an empty controller list without
+// inventory files (a fleet of none is a mistake in the file, not an intent), an empty or
+// non-text file pattern, a missing name or link, a name given
 // twice, two controllers on one serial device, a bad link, duration or listen address, a
 // timeout not shorter than its interval, a connection other than per_poll or persistent, and a label name Prometheus would refuse or that
 // serve sets itself.

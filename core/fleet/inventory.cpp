@@ -10,7 +10,6 @@
 namespace qeln::fleet {
 
 using namespace yamlread;
-using std::chrono::milliseconds;
 
 namespace {
 
@@ -36,8 +35,8 @@ QString scalarText(const YAML::Node &node, int line, const QString &what)
     return text;
 }
 
-std::vector<ControllerConfig> readGroups(const YAML::Node &root, const QByteArray &fileText, milliseconds interval,
-                                         milliseconds timeout)
+std::vector<ControllerConfig> readGroups(const YAML::Node &root, const QByteArray &fileText,
+                                         const InventoryDefaults &defaults)
 {
     std::vector<ControllerConfig> out;
     if (root.IsNull())
@@ -81,8 +80,9 @@ std::vector<ControllerConfig> readGroups(const YAML::Node &root, const QByteArra
             const int line = itemLine(target, fileText);
             ControllerConfig c;
             c.line = line;
-            c.interval = interval;
-            c.timeout = timeout;
+            c.interval = defaults.interval;
+            c.timeout = defaults.timeout;
+            c.connection = defaults.connection;
             c.labels = labels;
             const QString link = scalarText(target, line, QStringLiteral("a target"));
             QString error;
@@ -131,11 +131,10 @@ bool inShard(const QString &name, const Shard &shard)
     return int(hash % quint64(shard.count)) + 1 == shard.index;
 }
 
-ReadResult<std::vector<ControllerConfig>> readInventoryFile(const QString &path, milliseconds interval,
-                                                            milliseconds timeout)
+ReadResult<std::vector<ControllerConfig>> readInventoryFile(const QString &path, const InventoryDefaults &defaults)
 {
     return yamlread::readFile<std::vector<ControllerConfig>>(path, [&](const YAML::Node &root, const QByteArray &text) {
-        return readGroups(root, text, interval, timeout);
+        return readGroups(root, text, defaults);
     });
 }
 
@@ -165,14 +164,12 @@ InventoryWatcher::InventoryWatcher(QObject *parent) : QObject(parent)
     connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &InventoryWatcher::onSomethingChanged);
 }
 
-void InventoryWatcher::watch(const QStringList &patterns, const QString &baseDir, milliseconds interval,
-                             milliseconds timeout)
+void InventoryWatcher::watch(const QStringList &patterns, const QString &baseDir, const InventoryDefaults &defaults)
 {
-    const bool defaultsChanged = interval != interval_ || timeout != timeout_;
+    const bool defaultsChanged = !(defaults == defaults_);
     patterns_ = patterns;
     baseDir_ = baseDir;
-    interval_ = interval;
-    timeout_ = timeout;
+    defaults_ = defaults;
     if (defaultsChanged)
         files_.clear(); // read again with the new defaults
     rescan();
@@ -228,7 +225,7 @@ void InventoryWatcher::rescan()
             continue;
         state.size = info.size();
         state.modified = info.lastModified();
-        auto read = readInventoryFile(file, interval_, timeout_);
+        auto read = readInventoryFile(file, defaults_);
         if (!read) {
             Q_EMIT problem(read.error + QStringLiteral(" (the controllers it gave before stay)"));
             continue;
@@ -256,7 +253,9 @@ void InventoryWatcher::rescan()
     }
     const bool same = merged.size() == controllers_.size()
         && std::equal(merged.cbegin(), merged.cend(), controllers_.cbegin(),
-                      [](const ControllerConfig &a, const ControllerConfig &b) { return a.sameSettings(b); });
+                      [](const ControllerConfig &a, const ControllerConfig &b) {
+                          return a.sameSettings(b) && a.labels == b.labels;
+                      });
     controllers_ = std::move(merged);
     if (!same)
         Q_EMIT changed();

@@ -37,9 +37,14 @@ bool inShard(const QString &name, const Shard &shard);
 // "controller" names the target (a group that names one holds one target); without it each
 // target is named by its link text. The other labels become the controller's extra labels;
 // labels starting with "__" are the discovery's own and are left out. Every controller gets
-// the config's default interval and timeout. Refusals as "FILE:LINE: what is wrong".
-ReadResult<std::vector<ControllerConfig>> readInventoryFile(const QString &path, std::chrono::milliseconds interval,
-                                                            std::chrono::milliseconds timeout);
+// the config's default interval, timeout and connection. Refusals as "FILE:LINE: what is wrong".
+struct InventoryDefaults {
+    std::chrono::milliseconds interval{std::chrono::seconds(10)};
+    std::chrono::milliseconds timeout{std::chrono::seconds(2)};
+    Connection connection = Connection::PerPoll;
+    bool operator==(const InventoryDefaults &) const = default;
+};
+ReadResult<std::vector<ControllerConfig>> readInventoryFile(const QString &path, const InventoryDefaults &defaults);
 
 // The files the patterns name now (globs relative to `baseDir`; "*", "?" and "[...]" in the
 // file name part only), sorted, each once.
@@ -58,8 +63,7 @@ public:
     explicit InventoryWatcher(QObject *parent = nullptr);
 
     // Starts (or changes) the watch and reads the files now.
-    void watch(const QStringList &patterns, const QString &baseDir, std::chrono::milliseconds interval,
-               std::chrono::milliseconds timeout);
+    void watch(const QStringList &patterns, const QString &baseDir, const InventoryDefaults &defaults);
     const std::vector<ControllerConfig> &controllers() const { return controllers_; }
     // Reads the files again now (also what a change does after SettleMs).
     void rescan();
@@ -81,8 +85,7 @@ private:
 
     QStringList patterns_;
     QString baseDir_;
-    std::chrono::milliseconds interval_{};
-    std::chrono::milliseconds timeout_{};
+    InventoryDefaults defaults_;
     QMap<QString, FileState> files_;
     std::vector<ControllerConfig> controllers_;
     QFileSystemWatcher watcher_;
