@@ -17,6 +17,16 @@ Both connection modes are measured, one after the other, each with a fresh simul
 Goals from the issue: under 10 % of one core, under 250 MB, p99 lateness under 50 ms,
 a scrape under 250 ms.
 
+Measured on a 2-core loopback test machine, 1000 controllers at 10 s for 180 s each:
+                      per_poll               persistent
+  CPU                 4.6 % of one core      3.4 %
+  peak memory         89 MB                  100 MB
+  poll lateness       p50 0.8, p99 5.2 ms    p50 0.9, p99 4.5 ms
+  one scrape          median 101, max 149 ms median 79, max 126 ms
+  sockets held        at most 17             at most 967
+A connection per poll costs about a third more CPU (a connect and a close per poll) and holds
+a controller's client slot only while it is read.
+
 serve watches its connections with epoll; run the script under QELN_DISPATCHER=qt to measure it
 on Qt's own event loop instead, for comparison.
 
