@@ -18,6 +18,25 @@ namespace qeln {
 
 namespace {
 
+// One logfmt line on standard error: level=... msg="..." key=value ...; values quoted when
+// they hold a blank, a quote or an equals sign.
+void logfmt(const QString &level, const QString &message, const QList<QPair<QString, QString>> &fields = {})
+{
+    const auto quoted = [](QString value) {
+        if (!value.isEmpty() && !value.contains(QLatin1Char(' ')) && !value.contains(QLatin1Char('"'))
+            && !value.contains(QLatin1Char('=')))
+            return value;
+        value.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+        value.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+        return QLatin1Char('"') + value + QLatin1Char('"');
+    };
+    QString line = QStringLiteral("level=%1 msg=%2").arg(level, quoted(message));
+    for (const auto &[key, value] : fields)
+        line += QLatin1Char(' ') + key + QLatin1Char('=') + quoted(value);
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
 void say(const QString &line)
 {
     std::fprintf(stderr, "qeln-cli: %s\n", line.toUtf8().constData());
@@ -60,7 +79,8 @@ bool CliServe::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 }
 
 CliServe::CliServe(const CliArgs &args, QObject *parent)
-    : QObject(parent), options_(args.serve), collector_(std::make_shared<fleet::FleetCollector>())
+    : QObject(parent), options_(args.serve),
+      collector_(std::make_shared<fleet::FleetCollector>(QCoreApplication::applicationVersion()))
 {
 }
 
@@ -155,6 +175,14 @@ void CliServe::apply(const fleet::FleetConfig &config)
         auto poller = std::make_unique<fleet::ControllerPoller>(c, offsets.value(c.name));
         fleet::ControllerPoller *p = poller.get();
         connect(p, &fleet::ControllerPoller::pollEnded, this, [this, p] { collector_->publish(p->snapshot()); });
+        // One line per controller going down or coming back, for whoever reads the journal.
+        connect(p, &fleet::ControllerPoller::wentDown, this, [p](const QString &error) {
+            logfmt(QStringLiteral("warn"), QStringLiteral("controller down"),
+                   {{QStringLiteral("controller"), p->config().name}, {QStringLiteral("error"), error}});
+        });
+        connect(p, &fleet::ControllerPoller::cameUp, this, [p] {
+            logfmt(QStringLiteral("info"), QStringLiteral("controller up"), {{QStringLiteral("controller"), p->config().name}});
+        });
         collector_->publish(p->snapshot());
         p->start();
         kept[c.name] = std::move(poller);

@@ -47,6 +47,8 @@ private Q_SLOTS:
     void polls();
     void connections_data();
     void connections();
+    void clockOffsets_data();
+    void clockOffsets();
 };
 
 void TestControllerPoller::polls_data()
@@ -83,6 +85,8 @@ void TestControllerPoller::polls()
     config.timeout = std::chrono::milliseconds(TimeoutMs);
     const qint64 offset = 37;
     ControllerPoller poller(config, std::chrono::milliseconds(offset));
+    QSignalSpy cameUp(&poller, &ControllerPoller::cameUp);
+    QSignalSpy wentDown(&poller, &ControllerPoller::wentDown);
     QList<qint64> starts;
     QList<int> results;
     connect(&poller, &ControllerPoller::pollEnded, this, [&](PollResult r) {
@@ -93,6 +97,9 @@ void TestControllerPoller::polls()
     QTRY_VERIFY_WITH_TIMEOUT(results.size() >= 4, 20 * IntervalMs * 5);
 
     QCOMPARE(poller.up(), up);
+    // One log line for the state it settled in, not one per poll.
+    QCOMPARE(cameUp.size(), up ? 1 : 0);
+    QCOMPARE(wentDown.size(), up ? 0 : 1);
     for (int r : results)
         QCOMPARE(r, result);
     QCOMPARE(poller.requests(PollResult(result)), quint64(results.size()));
@@ -110,7 +117,12 @@ void TestControllerPoller::polls()
         for (int n = 1; n <= StatusRegisterSlots; ++n)
             state.StatusRegisters[size_t(n - 1)] = controller.plant.inputRegister(n);
         const StatusView view = decodeStatusView(state);
-        QCOMPARE(snapshot.firmware, view.texts.value(QStringLiteral("ComSetting.0")).trimmed());
+        // The firmware label is the version the status bar shows, without its decoration.
+        const QString shown = view.texts.value(QStringLiteral("ComSetting.0"));
+        QVERIFY2(shown.contains(QStringLiteral("F/W V%1  (%2)")
+                                    .arg(snapshot.firmware, QString(snapshot.firmwareDate).replace(u'-', u'/'))),
+                 qPrintable(shown + QLatin1Char(' ') + snapshot.firmware));
+        QVERIFY(snapshot.clockOffsetSeconds);
         bool found = false;
         for (const fleet::Sample &s : poller.samples()) {
             if (s.name == "qeln_dc_output_voltage_volts") {
@@ -174,6 +186,43 @@ void TestControllerPoller::connections()
         QTRY_COMPARE(controller.tcp.clientCount(), 0); // the controller sees the close
     else
         QCOMPARE(controller.tcp.clientCount(), 1);
+}
+
+void TestControllerPoller::clockOffsets_data()
+{
+    QTest::addColumn<QDateTime>("controller"); // invalid: the registers below
+    QTest::addColumn<QList<int>>("registers"); // year, month, day, hour, minute, second
+    QTest::addColumn<double>("offset");        // NaN: no series
+    const QDateTime now = QDateTime::currentDateTime();
+    QTest::newRow("five minutes ahead") << now.addSecs(300) << QList<int>{} << 300.0;
+    QTest::newRow("years behind") << now.addYears(-3) << QList<int>{} << double(now.addYears(-3).secsTo(now) * -1);
+    QTest::newRow("unset (zeros)") << QDateTime() << QList<int>{0, 0, 0, 0, 0, 0} << qQNaN();
+    QTest::newRow("no such day") << QDateTime() << QList<int>{2026, 2, 30, 12, 0, 0} << qQNaN();
+    QTest::newRow("no such hour") << QDateTime() << QList<int>{2026, 2, 3, 25, 0, 0} << qQNaN();
+}
+
+void TestControllerPoller::clockOffsets()
+{
+    QFETCH(QDateTime, controller);
+    QFETCH(QList<int>, registers);
+    QFETCH(double, offset);
+    ControllerClock clock;
+    if (controller.isValid()) {
+        const QDate d = controller.date();
+        const QTime t = controller.time();
+        clock = {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+    } else {
+        clock = {registers[0], registers[1], registers[2], registers[3], registers[4], registers[5]};
+    }
+    const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    const std::optional<double> got = fleet::clockOffset(clock, now);
+    if (qIsNaN(offset)) {
+        QVERIFY(!got);
+        return;
+    }
+    QVERIFY(got);
+    // Whole seconds on the controller's side, and the exporter's clock read a moment apart.
+    QVERIFY2(qAbs(*got - offset) < 2, qPrintable(QString::number(*got)));
 }
 
 QTEST_GUILESS_MAIN(TestControllerPoller)

@@ -28,7 +28,14 @@ ControllerSnapshot upController(const QString &name)
     c.intervalSeconds = 12.5;
     c.requests = {41, 2, 1, 0, 3};
     c.model = QStringLiteral("QELN-2KN");
-    c.firmware = QStringLiteral("QELN-2KN  F/W V1.2.0.5  (2023/06/15)");
+    c.firmware = QStringLiteral("1.2.0.5");
+    c.firmwareDate = QStringLiteral("2023-06-15");
+    // Three good polls: 4 ms, 30 ms, 2 s.
+    c.durationCounts = {1, 1, 1, 2, 2, 2, 2, 2, 3, 3, 3};
+    c.durationSum = 2.034;
+    c.durationCount = 3;
+    c.clockOffsetSeconds = -312.5;
+    c.alarmChanges = {{QStringLiteral("AC Input Fail"), 1765099000}};
     c.samples = {{"qeln_dc_output_voltage_volts", {}, 54.0},
                  {"qeln_battery_cell_voltage_volts", {{"cell", QStringLiteral("1")}}, 3.34},
                  {"qeln_battery_cell_voltage_volts", {{"cell", QStringLiteral("2")}}, 3.35},
@@ -66,9 +73,19 @@ void TestFleetCollector::series_data()
     QTest::newRow("its interval") << "qeln_poll_interval_seconds{controller=\"site-a\"} 12.5" << true;
     QTest::newRow("down: no last success yet") << "qeln_last_success_timestamp_seconds{controller=\"site-b\"}" << false;
     QTest::newRow("removed: nothing") << "controller=\"site-c\"" << false;
-    QTest::newRow("info") << "qeln_info{controller=\"site-a\",firmware=\"QELN-2KN  F/W V1.2.0.5  (2023/06/15)\","
+    QTest::newRow("info") << "qeln_info{controller=\"site-a\",firmware=\"1.2.0.5\",firmware_date=\"2023-06-15\","
                              "model=\"QELN-2KN\",region=\"north \\\"A\\\" \\\\ 1\\nb\"} 1"
                           << true;
+    QTest::newRow("duration bucket") << "qeln_poll_duration_seconds_bucket{controller=\"site-a\",le=\"0.05\"} 2" << true;
+    QTest::newRow("duration above all") << "qeln_poll_duration_seconds_bucket{controller=\"site-a\",le=\"+Inf\"} 3"
+                                        << true;
+    QTest::newRow("duration count") << "qeln_poll_duration_seconds_count{controller=\"site-a\"} 3" << true;
+    QTest::newRow("clock offset") << "qeln_clock_offset_seconds{controller=\"site-a\"} -312.5" << true;
+    QTest::newRow("down: no clock offset") << "qeln_clock_offset_seconds{controller=\"site-b\"}" << false;
+    QTest::newRow("alarm change") << "qeln_alarm_last_change_timestamp_seconds{controller=\"site-a\","
+                                     "alarm=\"AC Input Fail\"} 1765099000"
+                                  << true;
+    QTest::newRow("build") << "qeln_exporter_build_info{version=\"9.8.7\"} 1" << true;
     QTest::newRow("reload failed") << "qeln_config_last_reload_successful 0" << true;
     // Not polled yet (after a start or a settings change): unknown, never "down".
     QTest::newRow("not polled: no up") << "qeln_up{controller=\"site-d\"}" << false;
@@ -81,7 +98,7 @@ void TestFleetCollector::series()
 {
     QFETCH(QString, line);
     QFETCH(bool, present);
-    FleetCollector collector;
+    FleetCollector collector(QStringLiteral("9.8.7"));
     collector.publish(upController(QStringLiteral("site-a")));
     ControllerSnapshot down;
     down.name = QStringLiteral("site-b");

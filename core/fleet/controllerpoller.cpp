@@ -20,6 +20,18 @@ std::int64_t nowMs()
 
 } // namespace
 
+std::optional<double> clockOffset(const ControllerClock &clock, double nowSeconds)
+{
+    // An unset clock (zeros) or one no calendar has tells nothing about drift.
+    const QDate date(clock.year, clock.month, clock.day);
+    const QTime time(clock.hour, clock.minute, clock.second);
+    if (clock.year < 1970 || !date.isValid() || !time.isValid())
+        return std::nullopt;
+    // The controller keeps the site's local time; the exporter reads it in its own zone.
+    const QDateTime controller(date, time, Qt::LocalTime);
+    return controller.toMSecsSinceEpoch() / 1000.0 - nowSeconds;
+}
+
 ControllerPoller::ControllerPoller(const ControllerConfig &config, std::chrono::milliseconds offset, QObject *parent)
     : QObject(parent), config_(config), schedule_(config.interval, offset),
       engine_(state_)
@@ -82,6 +94,13 @@ ControllerSnapshot ControllerPoller::snapshot() const
         c.requests[r] = double(counts_[r]);
     c.model = model_;
     c.firmware = firmware_;
+    c.firmwareDate = firmwareDate_;
+    c.clockOffsetSeconds = clockOffsetSeconds_;
+    for (auto it = alarmChanges_.cbegin(); it != alarmChanges_.cend(); ++it)
+        c.alarmChanges.append({it.key(), it.value()});
+    c.durationCounts = durationCounts_;
+    c.durationSum = durationSum_;
+    c.durationCount = durationCount_;
     c.lastError = lastError_;
     c.samples = samples_;
     return c;
@@ -121,9 +140,31 @@ void ControllerPoller::onAnswered(Ticket ticket, const Answer &)
     state_.ModelText = plant.modelText;
     samples_ = statusSamples(plant);
     model_ = plant.modelText.trimmed();
-    firmware_ = statusFirmwareText(plant).trimmed();
-    lastDurationSeconds_ = pollClock_.nsecsElapsed() / 1e9;
-    lastSuccessSeconds_ = nowMs() / 1000.0;
+    const ControllerFirmware &f = plant.firmware;
+    firmware_ = QStringLiteral("%1.%2.%3.%4").arg(f.version[0]).arg(f.version[1]).arg(f.version[2]).arg(f.version[3]);
+    // The date is kept in BCD: its hexadecimal digits are the decimal ones.
+    firmwareDate_ = QStringLiteral("%1-%2-%3")
+                        .arg(f.yearBcd, 4, 16, QLatin1Char('0'))
+                        .arg(f.monthBcd, 2, 16, QLatin1Char('0'))
+                        .arg(f.dayBcd, 2, 16, QLatin1Char('0'));
+    const double now = nowMs() / 1000.0;
+    const double duration = pollClock_.nsecsElapsed() / 1e9;
+    lastDurationSeconds_ = duration;
+    lastSuccessSeconds_ = now;
+    for (size_t b = 0; b < DurationBuckets.size(); ++b) {
+        if (duration <= DurationBuckets[b])
+            ++durationCounts_[b];
+    }
+    durationSum_ += duration;
+    ++durationCount_;
+    clockOffsetSeconds_ = clockOffset(plant.clock, now);
+    for (const PlantAlarm &alarm : plant.alarms) {
+        const auto seen = alarmStates_.constFind(alarm.name);
+        if (seen == alarmStates_.cend() || *seen != alarm.active) {
+            alarmStates_.insert(alarm.name, alarm.active);
+            alarmChanges_.insert(alarm.name, now);
+        }
+    }
     endPoll(PollResult::Ok, QString());
 }
 
@@ -162,6 +203,8 @@ void ControllerPoller::endPoll(PollResult result, const QString &error)
     // connect still under way is abandoned.
     if (config_.link.tcp && config_.connection == Connection::PerPoll)
         transport_->close();
+    const bool wasUp = up_;
+    const bool first = !polled_;
     polled_ = true;
     ++counts_[size_t(result)];
     schedule_.recordTry(slot_, result == PollResult::Ok);
@@ -174,6 +217,10 @@ void ControllerPoller::endPoll(PollResult result, const QString &error)
         samples_.clear();
     }
     schedule();
+    if (up_ && (first || !wasUp))
+        Q_EMIT cameUp();
+    else if (!up_ && (first || wasUp))
+        Q_EMIT wentDown(lastError_);
     Q_EMIT pollEnded(result);
 }
 

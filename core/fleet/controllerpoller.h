@@ -7,8 +7,10 @@
 #include "fleet/statussamples.h"
 #include "link/answer.h"
 #include "link/linkengine.h"
+#include "plant/plantstatus.h"
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -16,6 +18,8 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace qeln {
 class Transport;
@@ -26,6 +30,10 @@ namespace qeln::fleet {
 // The outcome of one request, as `qeln_requests_total` counts it.
 enum class PollResult { Ok, Timeout, Corrupt, Exception, LinkError };
 inline constexpr int PollResultCount = 5;
+
+// The controller's clock minus the exporter's (`nowSeconds`, Unix time), reading the
+// controller's date and time in the exporter's time zone; none for an unset or impossible clock.
+std::optional<double> clockOffset(const ControllerClock &clock, double nowSeconds);
 
 // One controller of the fleet exporter: its own console state, link engine and link, polled
 // with one status read per slot of its grid (PollSchedule: offset + k × interval on the Unix
@@ -62,6 +70,10 @@ public:
 Q_SIGNALS:
     // A poll ended, well or not, and the next one is scheduled.
     void pollEnded(qeln::fleet::PollResult result);
+    // The controller answered after a failed poll (or for the first time), or stopped
+    // answering after a good one (or at its first poll): `error` says why.
+    void cameUp();
+    void wentDown(const QString &error);
 
 private:
     void schedule();
@@ -88,6 +100,13 @@ private:
     std::optional<double> lastDurationSeconds_;
     QString model_;
     QString firmware_;
+    QString firmwareDate_;
+    std::optional<double> clockOffsetSeconds_;
+    QMap<QString, bool> alarmStates_;     // as last seen, by name
+    QMap<QString, double> alarmChanges_;  // when each last changed
+    std::vector<std::uint64_t> durationCounts_ = std::vector<std::uint64_t>(DurationBuckets.size(), 0);
+    double durationSum_ = 0;
+    std::uint64_t durationCount_ = 0;
     QString lastError_;
     std::array<quint64, PollResultCount> counts_{};
 };

@@ -4,6 +4,8 @@
 #include <prometheus/metric_family.h>
 #include <prometheus/metric_type.h>
 
+#include <limits>
+
 namespace qeln::fleet {
 
 namespace {
@@ -24,7 +26,9 @@ struct Help {
 constexpr Help Families[] = {
     {"qeln_up", "1 while the last poll of the controller decoded a status, else 0.", MetricType::Gauge},
     {"qeln_last_success_timestamp_seconds", "When the last good poll ended (Unix time).", MetricType::Gauge},
-    {"qeln_poll_duration_seconds", "Round trip of the last good poll.", MetricType::Gauge},
+    {"qeln_poll_duration_seconds", "Round trips of the good polls.", MetricType::Histogram},
+    {"qeln_clock_offset_seconds", "The controller's clock minus the exporter's, at the last good poll.",
+     MetricType::Gauge},
     {"qeln_poll_interval_seconds", "The controller's poll interval from the config.", MetricType::Gauge},
     {"qeln_requests_total", "Status polls by their outcome.", MetricType::Counter},
     {"qeln_info", "The controller's model and firmware as the console shows them, with the config's labels.",
@@ -41,8 +45,11 @@ constexpr Help Families[] = {
     {"qeln_battery_state_of_charge_ratio", "Battery state of charge, 0..1.", MetricType::Gauge},
     {"qeln_battery_cell_voltage_volts", "Voltage of one of the 15 cells.", MetricType::Gauge},
     {"qeln_alarm_active", "1 while the alarm of the alarm table is active.", MetricType::Gauge},
+    {"qeln_alarm_last_change_timestamp_seconds",
+     "When the exporter saw the alarm change last (Unix time; its first poll counts as a change).", MetricType::Gauge},
     {"qeln_contact_active", "1 while the dry contact is in alarm.", MetricType::Gauge},
     {"qeln_config_last_reload_successful", "1 when the config file last read was good.", MetricType::Gauge},
+    {"qeln_exporter_build_info", "The exporter's version.", MetricType::Gauge},
 };
 
 std::string utf8(const QString &text)
@@ -120,11 +127,26 @@ std::vector<prometheus::MetricFamily> FleetCollector::Collect() const
         add("qeln_up", {controller}, c->up ? 1 : 0);
         if (c->lastSuccessSeconds)
             add("qeln_last_success_timestamp_seconds", {controller}, *c->lastSuccessSeconds);
-        if (c->pollDurationSeconds)
-            add("qeln_poll_duration_seconds", {controller}, *c->pollDurationSeconds);
+        if (c->durationCounts.size() == DurationBuckets.size()) {
+            ClientMetric m;
+            m.label = {controller};
+            m.histogram.sample_count = c->durationCount;
+            m.histogram.sample_sum = c->durationSum;
+            for (size_t b = 0; b < DurationBuckets.size(); ++b)
+                m.histogram.bucket.push_back({c->durationCounts[b], DurationBuckets[b]});
+            m.histogram.bucket.push_back({c->durationCount, std::numeric_limits<double>::infinity()});
+            families["qeln_poll_duration_seconds"].metric.push_back(std::move(m));
+        }
+        if (c->clockOffsetSeconds)
+            add("qeln_clock_offset_seconds", {controller}, *c->clockOffsetSeconds);
+        for (const auto &[alarm, when] : c->alarmChanges)
+            add("qeln_alarm_last_change_timestamp_seconds", {controller, {"alarm", utf8(alarm)}}, when);
         for (size_t r = 0; r < c->requests.size(); ++r)
             add("qeln_requests_total", {controller, {"result", ResultNames[r]}}, c->requests[r]);
-        std::vector<ClientMetric::Label> info{controller, {"firmware", utf8(c->firmware)}, {"model", utf8(c->model)}};
+        std::vector<ClientMetric::Label> info{controller,
+                                              {"firmware", utf8(c->firmware)},
+                                              {"firmware_date", utf8(c->firmwareDate)},
+                                              {"model", utf8(c->model)}};
         for (const auto &[key, value] : c->labels)
             info.push_back({utf8(key), utf8(value)});
         add("qeln_info", std::move(info), 1);
@@ -137,6 +159,7 @@ std::vector<prometheus::MetricFamily> FleetCollector::Collect() const
         }
     }
     add("qeln_config_last_reload_successful", {}, configOk ? 1 : 0);
+    add("qeln_exporter_build_info", {{"version", utf8(version_)}}, 1);
 
     std::vector<MetricFamily> out;
     for (const Help &h : Families) {

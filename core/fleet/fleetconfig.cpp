@@ -229,7 +229,8 @@ QString labelNameProblem(const QString &name)
     }
     if (name.startsWith(QLatin1String("__")))
         return QStringLiteral("starts with '__', which Prometheus keeps for itself");
-    if (name == QLatin1String("controller") || name == QLatin1String("model") || name == QLatin1String("firmware"))
+    if (name == QLatin1String("controller") || name == QLatin1String("model") || name == QLatin1String("firmware")
+        || name == QLatin1String("firmware_date"))
         return QStringLiteral("is set by serve itself");
     return {};
 }

@@ -60,7 +60,7 @@ struct FleetConfig {
 ReadResult<FleetConfig> readConfig(const QString &path);
 
 // Whether `name` may be an extra label's name: [a-zA-Z_][a-zA-Z0-9_]*, not starting with "__",
-// and none of the labels serve sets itself (controller, model, firmware). Empty when it may,
+// and none of the labels serve sets itself (controller, model, firmware, firmware_date). Empty when it may,
 // else why not.
 QString labelNameProblem(const QString &name);
 
