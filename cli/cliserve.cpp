@@ -34,6 +34,20 @@ void raiseOpenFilesLimit()
     }
 }
 
+// The web server gives each connection a worker thread of its own from the moment it is
+// accepted until it is closed, and a connection that sends nothing holds its worker until the
+// request time-out. With the library's 2 workers and 30 s, two idle clients stop every scrape.
+// So: 64 workers (a thread each, mostly asleep: a few MiB of address space, no CPU), enough
+// that a few dozen idle or slow clients still leave workers for Prometheus; 5 s for a whole
+// request head to arrive (a scrape request comes in one packet, a slow-loris client is cut off
+// after 5 s); no keep-alive, since Prometheus scrapes every 15 s or so and a connection held
+// open between scrapes would hold a worker for nothing.
+std::vector<std::string> serverOptions(const QString &listen)
+{
+    return {"listening_ports", listen.toStdString(), "num_threads", "64", "request_timeout_ms", "5000",
+            "enable_keep_alive", "no"};
+}
+
 } // namespace
 
 bool CliServe::parseArgs(const QStringList &args, CliArgs &out, QString &error)
@@ -95,7 +109,7 @@ bool CliServe::start(QString &error, int &exitCode)
     const QString listen = config.value->listen.toString();
     page_ = std::make_unique<FleetPageHook>(collector_, web_);
     try {
-        exposer_ = std::make_unique<prometheus::Exposer>(listen.toStdString(), 2, page_->callbacks());
+        exposer_ = std::make_unique<prometheus::Exposer>(serverOptions(listen), page_->callbacks());
     } catch (const std::exception &e) {
         error = QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what()));
         return false;

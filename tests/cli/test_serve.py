@@ -104,11 +104,11 @@ class Serve:
         with open(self.config, "w") as f:
             f.write(text)
 
-    def scrape(self, auth=None, path="/metrics"):
+    def scrape(self, auth=None, path="/metrics", timeout=10):
         request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path))
         if auth:
             request.add_header("Authorization", "Basic " + base64.b64encode(auth.encode()).decode())
-        with urllib.request.urlopen(request, timeout=10) as r:
+        with urllib.request.urlopen(request, timeout=timeout) as r:
             return r.read().decode()
 
     def value(self, text, series):
@@ -214,6 +214,29 @@ class ServeTest(unittest.TestCase):
                     self.assertNotIn(b"site-0", refused.exception.read())
         self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
         self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
+
+    def test_idle_and_slow_clients_do_not_stop_scrapes(self):
+        fleet = Fleet(self, 1)
+        serve = Serve(self, config(fleet.links))
+        idle = []
+        for _ in range(20):
+            s = socket.create_connection(("127.0.0.1", serve.port))
+            self.addCleanup(s.close)
+            idle.append(s)
+        loris = socket.create_connection(("127.0.0.1", serve.port))
+        self.addCleanup(loris.close)
+        loris.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\n")
+        for i in range(3):
+            loris.sendall(b"X-Slow-%d: " % i)
+            # Each scrape answers while every one of them holds its connection.
+            self.assertIn("qeln_", serve.scrape(timeout=5))
+        # A client that never finishes its request is cut off rather than held forever.
+        loris.settimeout(60)
+        try:
+            while loris.recv(4096):
+                pass
+        except ConnectionResetError:
+            pass
 
     def test_reload_and_stop(self):
         fleet = Fleet(self, 2)
