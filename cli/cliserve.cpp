@@ -95,6 +95,10 @@ bool CliServe::start(QString &error, int &exitCode)
             return false;
         }
     }
+    if (const QString problem = listenProblem(config.value->listen); !problem.isEmpty()) {
+        error = problem;
+        return false;
+    }
     if (!options_.webConfig.isEmpty()) {
         auto web = fleet::readWebConfig(options_.webConfig);
         if (!web) {

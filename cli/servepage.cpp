@@ -79,6 +79,17 @@ QByteArray fleetPage(const std::vector<std::shared_ptr<const fleet::ControllerSn
     return html;
 }
 
+QString listenProblem(const fleet::ListenAddress &listen)
+{
+    // Feature bit 8: IPv6.
+    if (listen.host.contains(QLatin1Char(':')) && !mg_check_feature(8))
+        return QStringLiteral("cannot listen on %1: this build's web server has no IPv6; give an IPv4 "
+                              "address, e.g. 127.0.0.1:%2 or 0.0.0.0:%2")
+            .arg(listen.toString())
+            .arg(listen.port);
+    return {};
+}
+
 FleetPageHook::FleetPageHook(std::shared_ptr<const fleet::FleetCollector> collector,
                              std::optional<fleet::WebConfig> web)
     : callbacks_(std::make_unique<CivetCallbacks>())

@@ -147,6 +147,21 @@ class ServeTest(unittest.TestCase):
                 self.assertEqual(proc.returncode, 2, proc.stderr)
                 self.assertIn("%s:%d:" % (path, line), proc.stderr)
                 self.assertIn(words, proc.stderr)
+        # A listen address the web server cannot serve (no IPv6 in Debian's build), from the
+        # command line or the config, is refused before anything starts.
+        for where in ("--listen", "listen:"):
+            with self.subTest(where=where), tempfile.TemporaryDirectory() as d:
+                path = os.path.join(d, "fleet.yml")
+                port = free_port()
+                listen = "[::1]:%d" % port
+                with open(path, "w") as f:
+                    f.write(("listen: '%s'\n" % listen if where == "listen:" else "")
+                            + "controllers:\n" + "\n".join(good) + "\n")
+                args = [CLI, "serve", "--config", path] + (["--listen", listen] if where == "--listen" else [])
+                proc = subprocess.run(args, capture_output=True, text=True, timeout=30)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn("cannot listen on %s: this build's web server has no IPv6" % listen, proc.stderr)
+                self.assertEqual(proc.stdout, "")
         fleet.settled(1)
         self.assertEqual([r for r in fleet.requests() if r[0] == 0], [])
 
