@@ -9,10 +9,12 @@
 #include <prometheus/exposer.h>
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace qeln {
 
@@ -42,7 +44,7 @@ void raiseOpenFilesLimit()
 // request head to arrive (a scrape request comes in one packet, a slow-loris client is cut off
 // after 5 s); no keep-alive, since Prometheus scrapes every 15 s or so and a connection held
 // open between scrapes would hold a worker for nothing.
-std::vector<std::string> serverOptions(const QString &listen)
+std::vector<std::string> webServerOptions(const QString &listen)
 {
     return {"listening_ports", listen.toStdString(), "num_threads", "64", "request_timeout_ms", "5000",
             "enable_keep_alive", "no"};
@@ -111,15 +113,29 @@ bool CliServe::start(QString &error, int &exitCode)
     exitCode = 1;
     raiseOpenFilesLimit();
     const QString listen = config.value->listen.toString();
+    std::vector<std::string> serverOptions = webServerOptions(listen);
+    int pem = -1;
+    const auto closePem = qScopeGuard([&pem] {
+        if (pem >= 0)
+            ::close(pem);
+    });
+    if (web_ && web_->tls && !addTlsOptions(*web_->tls, serverOptions, pem, error)) {
+        error = options_.webConfig + QStringLiteral(": tls_server_config: ") + error;
+        exitCode = 2;
+        return false;
+    }
     page_ = std::make_unique<FleetPageHook>(collector_, web_);
     try {
-        exposer_ = std::make_unique<prometheus::Exposer>(serverOptions(listen), page_->callbacks());
+        exposer_ = std::make_unique<prometheus::Exposer>(serverOptions, page_->callbacks());
     } catch (const std::exception &e) {
-        error = QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what()));
+        error = QStringLiteral("cannot listen on %1%2: %3")
+                    .arg(listen, pem >= 0 ? QStringLiteral(" with TLS (do key and certificate belong together?)")
+                                          : QString(),
+                         QString::fromLocal8Bit(e.what()));
         return false;
     }
     exposer_->RegisterCollectable(collector_);
-    if (web_) {
+    if (web_ && !web_->users.isEmpty()) {
         // Runs on the server's threads: the web config does not change after start.
         const fleet::WebConfig web = *web_;
         exposer_->RegisterAuth(

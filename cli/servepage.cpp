@@ -5,7 +5,14 @@
 
 #include <QDateTime>
 
+#include <QFile>
+
+#include <cerrno>
 #include <cstring>
+
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace qeln {
 
@@ -40,7 +47,7 @@ int onBeginRequest(mg_connection *conn)
     const mg_request_info *request = mg_get_request_info(conn);
     if (!pageSource || !request || !request->local_uri || std::strcmp(request->local_uri, "/") != 0)
         return 0; // not ours: the metrics endpoint answers
-    if (pageSource->web && !authorised(conn, *pageSource->web)) {
+    if (pageSource->web && !pageSource->web->users.isEmpty() && !authorised(conn, *pageSource->web)) {
         mg_printf(conn, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"qeln-cli serve\"\r\n"
                         "Content-Length: 0\r\nConnection: close\r\n\r\n");
         return 401;
@@ -88,6 +95,56 @@ QString listenProblem(const fleet::ListenAddress &listen)
             .arg(listen.toString())
             .arg(listen.port);
     return {};
+}
+
+bool addTlsOptions(const fleet::TlsConfig &tls, std::vector<std::string> &options, int &pem, QString &error)
+{
+    // Feature bit 2: TLS.
+    if (!mg_check_feature(2)) {
+        error = QStringLiteral("this build's web server has no TLS: leave tls_server_config out");
+        return false;
+    }
+    // The server loads OpenSSL itself when it starts, by the development names of the
+    // libraries; without them it fails with no word on why.
+    for (const char *library : {"libssl.so", "libcrypto.so"}) {
+        void *handle = ::dlopen(library, RTLD_LAZY);
+        if (!handle) {
+            error = QStringLiteral("TLS needs %1, which the web server loads at run time (Debian: apt install "
+                                   "libssl-dev)")
+                        .arg(QLatin1String(library));
+            return false;
+        }
+        // The server looks this function up by name and calls it on every TLS connection,
+        // with no check: OpenSSL 3 renamed it, and the first HTTPS client would crash serve.
+        const bool complete = std::strcmp(library, "libssl.so") != 0 || ::dlsym(handle, "SSL_get_peer_certificate");
+        ::dlclose(handle);
+        if (!complete) {
+            error = QStringLiteral("this build's web server cannot serve TLS with the OpenSSL installed (3.x): it "
+                                   "would crash on the first HTTPS connection; leave tls_server_config out and put "
+                                   "TLS in a reverse proxy in front of serve");
+            return false;
+        }
+    }
+    QByteArray joined;
+    for (const QString &path : {tls.keyFile, tls.certFile}) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        joined += file.readAll() + '\n';
+    }
+    pem = ::memfd_create("qeln-serve-tls", MFD_CLOEXEC);
+    if (pem < 0 || ::write(pem, joined.constData(), size_t(joined.size())) != joined.size()) {
+        error = QStringLiteral("cannot join key and certificate: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    options[1] += 's';
+    // 2..5: TLS 1.0 and later ... TLS 1.3 only.
+    options.insert(options.end(), {"ssl_certificate", "/proc/self/fd/" + std::to_string(pem), "ssl_certificate_chain",
+                                   tls.certFile.toStdString(), "ssl_protocol_version",
+                                   std::to_string(tls.minVersion - 8)});
+    return true;
 }
 
 FleetPageHook::FleetPageHook(std::shared_ptr<const fleet::FleetCollector> collector,

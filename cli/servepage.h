@@ -8,6 +8,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 struct CivetCallbacks;
 
@@ -20,6 +22,13 @@ QByteArray fleetPage(const std::vector<std::shared_ptr<const fleet::ControllerSn
 // Why the HTTP server cannot listen on `listen` (empty when it can): Debian's build of the
 // server has no IPv6, and would otherwise fail only once everything else has started.
 QString listenProblem(const fleet::ListenAddress &listen);
+
+// Switches the server's options (as serve builds them, "listening_ports" first) to HTTPS with
+// `tls`. The server wants key and certificate in one PEM file: they are joined in memory into
+// `pem`, an anonymous file only this process can open, which the caller closes once the server
+// has started. False with the reason when this build or this machine cannot serve TLS or a
+// file cannot be read.
+bool addTlsOptions(const fleet::TlsConfig &tls, std::vector<std::string> &options, int &pem, QString &error);
 
 // The HTTP server's hook that answers "/" with that page (and leaves every other path to the
 // metrics endpoint). With a web config, the page asks for the same basic authentication as

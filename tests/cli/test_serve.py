@@ -7,12 +7,15 @@ its request log telling what each controller was sent), scraped over HTTP on loo
 
 import argparse
 import base64
+import http.client
+import ctypes
 import crypt  # noqa: the standard module, deprecated but present up to Python 3.12
 import json
 import os
 import re
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -82,10 +85,32 @@ class Fleet:
         self.dir.cleanup()
 
 
+def make_certificate(folder):
+    """A self-signed certificate for 127.0.0.1 as cert.pem and its key as key.pem in `folder`."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-days", "2", "-subj", "/CN=qeln-test", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", os.path.join(folder, "key.pem"), "-out", os.path.join(folder, "cert.pem")],
+                   check=True, capture_output=True)
+    return os.path.join(folder, "cert.pem")
+
+
+def tls_works():
+    """Whether the web server's TLS can run here: it calls an OpenSSL function by a name
+    OpenSSL 3 no longer has."""
+    try:
+        return hasattr(ctypes.CDLL("libssl.so"), "SSL_get_peer_certificate")
+    except OSError:
+        return False
+
+
 class Serve:
-    def __init__(self, test, config_text, extra=(), web=None):
+    def __init__(self, test, config_text, extra=(), web=None, tls=False):
         self.dir = tempfile.TemporaryDirectory()
         test.addCleanup(self.dir.cleanup)
+        self.scheme, self.context = "http", None
+        if tls:
+            self.scheme = "https"
+            self.context = ssl.create_default_context(cafile=make_certificate(self.dir.name))
         self.config = os.path.join(self.dir.name, "fleet.yml")
         self.write(config_text)
         self.port = free_port()
@@ -105,10 +130,10 @@ class Serve:
             f.write(text)
 
     def scrape(self, auth=None, path="/metrics", timeout=10):
-        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path))
+        request = urllib.request.Request("%s://127.0.0.1:%d%s" % (self.scheme, self.port, path))
         if auth:
             request.add_header("Authorization", "Basic " + base64.b64encode(auth.encode()).decode())
-        with urllib.request.urlopen(request, timeout=timeout) as r:
+        with urllib.request.urlopen(request, timeout=timeout, context=self.context) as r:
             return r.read().decode()
 
     def value(self, text, series):
@@ -229,6 +254,41 @@ class ServeTest(unittest.TestCase):
                     self.assertNotIn(b"site-0", refused.exception.read())
         self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
         self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
+
+    def test_tls(self):
+        fleet = Fleet(self, 1)
+        if not tls_works():
+            # The web server would crash on the first HTTPS client: refused before anything starts.
+            with tempfile.TemporaryDirectory() as d:
+                make_certificate(d)
+                path = os.path.join(d, "web.yml")
+                with open(path, "w") as f:
+                    f.write("tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n")
+                with open(os.path.join(d, "fleet.yml"), "w") as f:
+                    f.write(config(fleet.links))
+                proc = subprocess.run([CLI, "serve", "--config", os.path.join(d, "fleet.yml"), "--listen",
+                                       "127.0.0.1:%d" % free_port(), "--web-config", path],
+                                      capture_output=True, text=True, timeout=30)
+            self.assertEqual(proc.returncode, 2, proc.stderr)
+            self.assertIn("cannot serve TLS with the OpenSSL installed", proc.stderr)
+            self.assertEqual(proc.stdout, "")
+            return
+        hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+        for users in ("", "basic_auth_users:\n  admin: '%s'\n" % hashed):
+            with self.subTest(users=bool(users)):
+                # Relative to the web config's folder, where the certificate is made.
+                serve = Serve(self, config(fleet.links), tls=True,
+                              web="tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n" + users)
+                auth = "admin:s3cret" if users else None
+                wait_for(lambda: serve.value(serve.scrape(auth), 'qeln_up{controller="site-0"}') == 1, 30, "a poll")
+                self.assertIn("site-0", serve.scrape(auth, "/"))
+                if users:
+                    with self.assertRaises(urllib.error.HTTPError) as refused:
+                        serve.scrape("admin:wrong")
+                    self.assertEqual(refused.exception.code, 401)
+                # Plain HTTP gets no metrics from the TLS port.
+                with self.assertRaises((urllib.error.URLError, ConnectionError, http.client.HTTPException)):
+                    urllib.request.urlopen("http://127.0.0.1:%d/metrics" % serve.port, timeout=10).read()
 
     def test_idle_and_slow_clients_do_not_stop_scrapes(self):
         fleet = Fleet(self, 1)
