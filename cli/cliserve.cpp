@@ -135,15 +135,8 @@ bool CliServe::start(QString &error, int &exitCode)
         return false;
     }
     exposer_->RegisterCollectable(collector_);
-    if (web_ && !web_->users.isEmpty()) {
-        // Runs on the server's threads: the web config does not change after start.
-        const fleet::WebConfig web = *web_;
-        exposer_->RegisterAuth(
-            [web](const std::string &user, const std::string &password) {
-                return fleet::checkUser(web, QString::fromStdString(user), QByteArray::fromStdString(password));
-            },
-            "qeln-cli serve");
-    }
+    // Passwords are checked by the page hook for every path, /metrics included: it knows the
+    // client's address (for the log and the slowing down) and takes a reloaded web config.
     signals_ = new SignalWatcher(this);
     connect(signals_, &SignalWatcher::received, this, &CliServe::onSignal);
     if (!signals_->watch({SIGHUP, SIGINT, SIGTERM}, error))
@@ -151,6 +144,7 @@ bool CliServe::start(QString &error, int &exitCode)
 
     config_ = *config.value;
     apply(config_);
+    page_->setReady();
     const auto ports = exposer_->GetListeningPorts();
     // The port actually bound (the config may say 0 for any free one), for whoever started it.
     std::printf("listening %s:%d with %d controllers\n", qPrintable(config_.listen.host),
@@ -195,8 +189,30 @@ void CliServe::apply(const fleet::FleetConfig &config)
     pollers_ = std::move(kept);
 }
 
+bool CliServe::reloadWebConfig()
+{
+    if (options_.webConfig.isEmpty())
+        return true;
+    auto web = fleet::readWebConfig(options_.webConfig);
+    if (!web) {
+        say(QStringLiteral("web config reload refused, the running one stays: ") + web.error);
+        return false;
+    }
+    // The listening socket and its certificate are made when the server starts; restarting the
+    // server here would drop scrapes in flight and could lose the port.
+    if (!(web.value->tls == web_->tls)) {
+        say(QStringLiteral("%1: tls_server_config changes only when serve starts again; the users are applied")
+                .arg(options_.webConfig));
+        web.value->tls = web_->tls;
+    }
+    web_ = *web.value;
+    page_->setWebConfig(web_);
+    return true;
+}
+
 void CliServe::reload()
 {
+    const bool webApplied = reloadWebConfig();
     auto config = fleet::readConfig(options_.config);
     if (!config) {
         say(QStringLiteral("reload refused, the running config stays: ") + config.error);
@@ -208,7 +224,7 @@ void CliServe::reload()
     config.value->listen = config_.listen;
     config_ = *config.value;
     apply(config_);
-    collector_->setConfigReloadSuccessful(true);
+    collector_->setConfigReloadSuccessful(webApplied);
     say(QStringLiteral("config reloaded: %1 controllers").arg(pollers_.size()));
 }
 

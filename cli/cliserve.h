@@ -29,7 +29,8 @@ class FleetCollector;
 // `qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]`: the fleet exporter.
 // Every controller of the config gets its own engine, link and poll grid; /metrics answers
 // from memory and never sends anything; nothing is ever written to a controller. SIGHUP
-// reloads the config (unchanged controllers keep their engine, connection and schedule);
+// reloads the config (unchanged controllers keep their engine, connection and schedule) and
+// the web config;
 // SIGINT and SIGTERM stop it (exit 0).
 class CliServe : public QObject {
     Q_OBJECT
@@ -45,6 +46,8 @@ public:
 private:
     void apply(const fleet::FleetConfig &config);
     void reload();
+    // Re-reads --web-config; false (the running one kept, and why said) when it is refused.
+    bool reloadWebConfig();
     void onSignal(int signo);
 
     ServeOptions options_;

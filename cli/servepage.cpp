@@ -3,11 +3,18 @@
 #include <CivetServer.h>
 #include <civetweb.h>
 
+#include "loginthrottle.h"
+
 #include <QDateTime>
+#include <QRegularExpression>
 
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <cstring>
 
 #include <dlfcn.h>
@@ -21,7 +28,16 @@ namespace {
 // What the hook serves from; set while a FleetPageHook lives.
 struct PageSource {
     std::shared_ptr<const fleet::FleetCollector> collector;
-    std::optional<fleet::WebConfig> web;
+    std::mutex mutex; // guards web
+    std::shared_ptr<const fleet::WebConfig> web;
+    std::atomic<bool> ready = false;
+    LoginThrottle throttle;
+
+    std::shared_ptr<const fleet::WebConfig> currentWeb()
+    {
+        const std::lock_guard lock(mutex);
+        return web;
+    }
 };
 PageSource *pageSource = nullptr;
 
@@ -30,33 +46,102 @@ QByteArray escaped(const QString &text)
     return text.toHtmlEscaped().toUtf8();
 }
 
-bool authorised(mg_connection *conn, const fleet::WebConfig &web)
+// A logfmt value: bare when it is one plain word, else quoted with escapes. A user name comes
+// from the client: cut short and with its control characters escaped, it cannot forge lines.
+QByteArray logfmtValue(const QString &value)
 {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._:@/+-]+$"));
+    const QString text = value.left(64);
+    if (plain.match(text).hasMatch())
+        return text.toUtf8();
+    QByteArray out = "\"";
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            out += '\\' + QString(c).toUtf8();
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += "\\u" + QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+        else
+            out += QString(c).toUtf8();
+    }
+    return out + '"';
+}
+
+void respond(mg_connection *conn, const char *status, const char *headers, const QByteArray &body, bool head = false)
+{
+    mg_printf(conn, "HTTP/1.1 %s\r\n%sContent-Length: %lld\r\nConnection: close\r\n\r\n", status, headers,
+              static_cast<long long>(body.size()));
+    if (!head)
+        mg_write(conn, body.constData(), size_t(body.size()));
+}
+
+// Basic authentication against `web`; 0 when the request may go on, else the status sent.
+int refusedLogin(mg_connection *conn, const mg_request_info *request, const fleet::WebConfig &web)
+{
+    static const char challenge[] = "WWW-Authenticate: Basic realm=\"qeln-cli serve\"\r\n";
+    const QString address = QString::fromLatin1(request->remote_addr);
     const char *header = mg_get_header(conn, "Authorization");
-    if (!header || std::strncmp(header, "Basic ", 6) != 0)
-        return false;
+    // No credentials yet (a browser's first request): asked for, not counted as a failure.
+    if (!header || std::strncmp(header, "Basic ", 6) != 0) {
+        respond(conn, "401 Unauthorized", challenge, {});
+        return 401;
+    }
+    if (const auto wait = pageSource->throttle.wait(address); wait > wait.zero()) {
+        const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+        const QByteArray retry = "Retry-After: " + QByteArray::number(qint64(seconds)) + "\r\n";
+        respond(conn, "429 Too Many Requests", retry.constData(), "too many failed logins from this address\n");
+        return 429;
+    }
     const QByteArray pair = QByteArray::fromBase64(QByteArray(header + 6).trimmed());
     const qsizetype colon = pair.indexOf(':');
-    if (colon < 0)
-        return false;
-    return fleet::checkUser(web, QString::fromUtf8(pair.left(colon)), pair.mid(colon + 1));
+    const QString user = QString::fromUtf8(colon < 0 ? pair : pair.left(colon));
+    if (colon >= 0 && fleet::checkUser(web, user, pair.mid(colon + 1))) {
+        pageSource->throttle.succeeded(address);
+        return 0;
+    }
+    pageSource->throttle.failed(address);
+    const QByteArray line = "level=warn msg=\"login refused\" user=" + logfmtValue(user) + " addr="
+        + logfmtValue(address) + '\n';
+    std::fputs(line.constData(), stderr);
+    std::fflush(stderr);
+    respond(conn, "401 Unauthorized", challenge, {});
+    return 401;
 }
 
 int onBeginRequest(mg_connection *conn)
 {
     const mg_request_info *request = mg_get_request_info(conn);
-    if (!pageSource || !request || !request->local_uri || std::strcmp(request->local_uri, "/") != 0)
-        return 0; // not ours: the metrics endpoint answers
-    if (pageSource->web && !pageSource->web->users.isEmpty() && !authorised(conn, *pageSource->web)) {
-        mg_printf(conn, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"qeln-cli serve\"\r\n"
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        return 401;
+    if (!pageSource || !request || !request->local_uri)
+        return 0;
+    if (const auto web = pageSource->currentWeb(); web && !web->users.isEmpty()) {
+        if (const int status = refusedLogin(conn, request, *web))
+            return status;
     }
-    const QByteArray page = fleetPage(pageSource->collector->snapshots());
-    mg_printf(conn, "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %lld\r\n"
-                    "Connection: close\r\n\r\n",
-              static_cast<long long>(page.size()));
-    mg_write(conn, page.constData(), size_t(page.size()));
+    const char *path = request->local_uri;
+    const bool head = request->request_method && std::strcmp(request->request_method, "HEAD") == 0;
+    static const char text[] = "Content-Type: text/plain; charset=utf-8\r\n";
+    if (std::strcmp(path, "/-/healthy") == 0) {
+        respond(conn, "200 OK", text, "QELN fleet exporter is Healthy.\n", head);
+        return 200;
+    }
+    if (std::strcmp(path, "/-/ready") == 0) {
+        if (!pageSource->ready) {
+            respond(conn, "503 Service Unavailable", text, "QELN fleet exporter is not ready.\n", head);
+            return 503;
+        }
+        respond(conn, "200 OK", text, "QELN fleet exporter is Ready.\n", head);
+        return 200;
+    }
+    // The metrics endpoint answers GET only; a HEAD (a load balancer's or a monitor's check)
+    // gets the headers a scrape would, without building the exposition.
+    if (head && std::strcmp(path, "/metrics") == 0) {
+        mg_printf(conn, "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
+                        "Connection: close\r\n\r\n");
+        return 200;
+    }
+    if (std::strcmp(path, "/") != 0)
+        return 0; // the metrics endpoint answers, or says there is nothing
+    respond(conn, "200 OK", "Content-Type: text/html; charset=utf-8\r\n", fleetPage(pageSource->collector->snapshots()),
+            head);
     return 200;
 }
 
@@ -151,8 +236,22 @@ FleetPageHook::FleetPageHook(std::shared_ptr<const fleet::FleetCollector> collec
                              std::optional<fleet::WebConfig> web)
     : callbacks_(std::make_unique<CivetCallbacks>())
 {
-    pageSource = new PageSource{std::move(collector), std::move(web)};
+    pageSource = new PageSource;
+    pageSource->collector = std::move(collector);
+    setWebConfig(std::move(web));
     callbacks_->begin_request = &onBeginRequest;
+}
+
+void FleetPageHook::setWebConfig(std::optional<fleet::WebConfig> web)
+{
+    auto shared = web ? std::make_shared<const fleet::WebConfig>(std::move(*web)) : nullptr;
+    const std::lock_guard lock(pageSource->mutex);
+    pageSource->web = std::move(shared);
+}
+
+void FleetPageHook::setReady()
+{
+    pageSource->ready = true;
 }
 
 FleetPageHook::~FleetPageHook()

@@ -30,14 +30,21 @@ QString listenProblem(const fleet::ListenAddress &listen);
 // file cannot be read.
 bool addTlsOptions(const fleet::TlsConfig &tls, std::vector<std::string> &options, int &pem, QString &error);
 
-// The HTTP server's hook that answers "/" with that page (and leaves every other path to the
-// metrics endpoint). With a web config, the page asks for the same basic authentication as
-// /metrics. One page per process: the hook has no way to tell servers apart.
+// The HTTP server's hook, called before every request: with basic_auth_users it checks the
+// password for every path (failed logins logged as logfmt on stderr and slowed per client
+// address, see LoginThrottle); it answers "/" with that page, /-/healthy, /-/ready (once
+// setReady) and HEAD /metrics, and leaves the rest to the metrics endpoint. One hook per
+// process: the server gives the hook no way to tell servers apart.
 class FleetPageHook {
 public:
     FleetPageHook(std::shared_ptr<const fleet::FleetCollector> collector, std::optional<fleet::WebConfig> web);
     ~FleetPageHook();
     const CivetCallbacks *callbacks() const { return callbacks_.get(); }
+
+    // The users a reload read; requests already being checked finish with the old ones.
+    void setWebConfig(std::optional<fleet::WebConfig> web);
+    // /-/ready answers 200 from now on (503 before).
+    void setReady();
 
 private:
     std::unique_ptr<CivetCallbacks> callbacks_;

@@ -10,6 +10,7 @@ import base64
 import http.client
 import ctypes
 import crypt  # noqa: the standard module, deprecated but present up to Python 3.12
+import io
 import json
 import os
 import re
@@ -115,26 +116,49 @@ class Serve:
         self.write(config_text)
         self.port = free_port()
         args = [CLI, "serve", "--config", self.config, "--listen", "127.0.0.1:%d" % self.port, *extra]
+        self.web = os.path.join(self.dir.name, "web.yml")
         if web:
-            path = os.path.join(self.dir.name, "web.yml")
-            with open(path, "w") as f:
-                f.write(web)
-            args += ["--web-config", path]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            self.write_web(web)
+            args += ["--web-config", self.web]
+        self.errpath = os.path.join(self.dir.name, "stderr")
+        with open(self.errpath, "w") as err:
+            self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=err, text=True)
         test.addCleanup(self.stop)
         line = self.proc.stdout.readline()
-        test.assertTrue(line.startswith("listening"), line + self.proc.stderr.read() if not line else line)
+        test.assertTrue(line.startswith("listening"), line + self.errors() if not line else line)
+
+    def errors(self):
+        with open(self.errpath) as f:
+            return f.read()
+
+    def write_web(self, text):
+        with open(self.web, "w") as f:
+            f.write(text)
 
     def write(self, text):
         with open(self.config, "w") as f:
             f.write(text)
 
-    def scrape(self, auth=None, path="/metrics", timeout=10):
-        request = urllib.request.Request("%s://127.0.0.1:%d%s" % (self.scheme, self.port, path))
-        if auth:
-            request.add_header("Authorization", "Basic " + base64.b64encode(auth.encode()).decode())
-        with urllib.request.urlopen(request, timeout=timeout, context=self.context) as r:
-            return r.read().decode()
+    def request(self, auth=None, path="/metrics", timeout=10, source="127.0.0.1", method="GET"):
+        """(status, headers, body) of one request from the loopback address `source`."""
+        if self.context:
+            conn = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=timeout, context=self.context,
+                                               source_address=(source, 0))
+        else:
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout, source_address=(source, 0))
+        try:
+            headers = {"Authorization": "Basic " + base64.b64encode(auth.encode()).decode()} if auth else {}
+            conn.request(method, path, headers=headers)
+            r = conn.getresponse()
+            return r.status, r.headers, r.read()
+        finally:
+            conn.close()
+
+    def scrape(self, auth=None, path="/metrics", timeout=10, source="127.0.0.1"):
+        status, headers, body = self.request(auth, path, timeout, source)
+        if status != 200:
+            raise urllib.error.HTTPError(path, status, "", headers, io.BytesIO(body))
+        return body.decode()
 
     def value(self, text, series):
         m = re.search(r"^" + re.escape(series) + r" (\S+)$", text, re.M)
@@ -245,15 +269,82 @@ class ServeTest(unittest.TestCase):
         fleet = Fleet(self, 1)
         hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
         serve = Serve(self, config(fleet.links), web="basic_auth_users:\n  admin: '%s'\n" % hashed)
-        for path in ("/metrics", "/"):
-            for auth in (None, "admin:wrong", "nobody:s3cret"):
+        # Each from its own address: failures slow down the address they come from.
+        source = 10
+        for path in ("/metrics", "/", "/-/healthy", "/-/ready"):
+            for auth in (None, "admin:wrong", "nobody:s3cret", "admin"):
                 with self.subTest(path=path, auth=auth):
-                    with self.assertRaises(urllib.error.HTTPError) as refused:
-                        serve.scrape(auth, path)
-                    self.assertEqual(refused.exception.code, 401)
-                    self.assertNotIn(b"site-0", refused.exception.read())
+                    source += 1
+                    status, _, body = serve.request(auth, path, source="127.0.0.%d" % source)
+                    self.assertEqual(status, 401)
+                    self.assertNotIn(b"site-0", body)
         self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
         self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
+        # Every refused login with a user name is told, with the name and the address.
+        wait_for(lambda: serve.errors().count('msg="login refused"') == 12, 10, "the log lines")
+        self.assertIn('level=warn msg="login refused" user=nobody addr=127.0.0.13\n', serve.errors())
+
+    def test_web_config_reload(self):
+        fleet = Fleet(self, 1)
+
+        def users(name, password, cost=4):
+            hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+            return "basic_auth_users:\n  %s: '%s'\n" % (name, hashed.replace("$2b$04$", "$2b$%02d$" % cost))
+        serve = Serve(self, config(fleet.links), web=users("admin", "s3cret"))
+        self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
+        source = iter(range(10, 100))
+
+        def status(auth):
+            return serve.request(auth, source="127.0.0.%d" % next(source))[0]
+        serve.write_web(users("ops", "other"))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: status("ops:other") == 200, 10, "the new user")
+        self.assertEqual(status("admin:s3cret"), 401)
+        # A hash no password could match is refused with its line; the running users stay.
+        serve.write_web(users("ops", "third", cost=3))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: "web config reload refused" in serve.errors(), 10, "the refusal")
+        self.assertIn("%s:2: the bcrypt cost of user 'ops' is 03" % serve.web, serve.errors())
+        self.assertEqual(status("ops:other"), 200)
+        self.assertEqual(serve.value(serve.scrape("ops:other"), "qeln_config_last_reload_successful"), 0)
+        # TLS is set up with the listening socket: a reload keeps it as it was, takes the users.
+        make_certificate(serve.dir.name)
+        serve.write_web("tls_server_config: {cert_file: cert.pem, key_file: key.pem}\n" + users("ci", "fourth"))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: status("ci:fourth") == 200, 10, "the users beside a TLS change")
+        self.assertIn("tls_server_config changes only when serve starts again", serve.errors())
+
+    def test_health_and_head(self):
+        fleet = Fleet(self, 1)
+        serve = Serve(self, config(fleet.links))
+        cases = [("GET", "/-/healthy", b"QELN fleet exporter is Healthy.\n"),
+                 ("GET", "/-/ready", b"QELN fleet exporter is Ready.\n"),
+                 ("HEAD", "/metrics", b""), ("HEAD", "/-/healthy", b"")]
+        for method, path, body in cases:
+            with self.subTest(method=method, path=path):
+                status, headers, got = serve.request(path=path, method=method)
+                self.assertEqual((status, got), (200, body))
+                self.assertTrue(headers["Content-Type"].startswith("text/plain"), headers)
+
+    def test_failed_logins_slow_their_address_only(self):
+        fleet = Fleet(self, 1)
+        hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+        serve = Serve(self, config(fleet.links), web="basic_auth_users:\n  admin: '%s'\n" % hashed)
+        # Wrong passwords from one address: after each failure the address waits twice as
+        # long, so well before the sixth try it is turned away unchecked.
+        statuses = []
+        while 429 not in statuses:
+            self.assertLess(len(statuses), 6, statuses)
+            status, headers, _ = serve.request('adm"in\n:wrong', source="127.0.0.2")
+            statuses.append(status)
+        self.assertEqual(set(statuses[:-1]), {401})
+        self.assertGreaterEqual(int(headers["Retry-After"]), 1)
+        # Meanwhile the right password from there is turned away too, from elsewhere it scrapes.
+        self.assertEqual(serve.request("admin:s3cret", source="127.0.0.2")[0], 429)
+        self.assertIn("qeln_up", serve.scrape("admin:s3cret", source="127.0.0.3"))
+        self.assertIn("qeln_up", serve.scrape("admin:s3cret"))
+        # The client's user name cannot break the log line.
+        self.assertIn('user="adm\\"in\\u000a" addr=127.0.0.2\n', serve.errors())
 
     def test_tls(self):
         fleet = Fleet(self, 1)
@@ -328,7 +419,7 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(serve.value(serve.scrape(), 'qeln_up{controller="site-0"}'), 1)
         serve.proc.send_signal(signal.SIGTERM)
         self.assertEqual(serve.proc.wait(30), 0)
-        self.assertIn("reload refused", serve.proc.stderr.read())
+        self.assertIn("reload refused", serve.errors())
 
 
 if __name__ == "__main__":
