@@ -56,23 +56,72 @@ bool CliServe::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 {
     using cliargs::fail;
     out.command = CliArgs::Command::Serve;
+    // The spelling of Prometheus and its exporters first; the older names stay for the
+    // units and scripts that use them.
+    struct Option {
+        const char *name;
+        const char *alias;
+        QString ServeOptions::*target;
+    };
+    static const Option options[] = {
+        {"--config.file", "--config", &ServeOptions::config},
+        {"--web.listen-address", "--listen", &ServeOptions::listen},
+        {"--web.config.file", "--web-config", &ServeOptions::webConfig},
+    };
+    // As settings does: --help anywhere wins over whatever else is wrong.
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        out.serve.help = true;
+        return true;
+    }
     for (cliargs::ArgCursor c(args, out.trace); c.next();) {
-        QString *target = nullptr;
-        if (c.isOption(QLatin1String("--config")))
-            target = &out.serve.config;
-        else if (c.isOption(QLatin1String("--listen")))
-            target = &out.serve.listen;
-        else if (c.isOption(QLatin1String("--web-config")))
-            target = &out.serve.webConfig;
-        else
+        const Option *found = nullptr;
+        for (const Option &o : options) {
+            if (c.isOption(QLatin1String(o.name)) || c.isOption(QLatin1String(o.alias)))
+                found = &o;
+        }
+        if (!found)
             return cliargs::unexpected(error, QStringLiteral("serve"), c.arg());
+        QString &target = out.serve.*(found->target);
         const QString option = c.arg().section(QLatin1Char('='), 0, 0);
-        if (!c.takeValue(*target) || target->isEmpty())
+        if (!c.takeValue(target) || target.isEmpty())
             return fail(error, QStringLiteral("serve: %1 needs a value").arg(option));
     }
     if (out.serve.config.isEmpty())
-        return fail(error, QStringLiteral("serve: --config FILE is required"));
+        return fail(error, QStringLiteral("serve: --config.file FILE is required (see serve --help)"));
     return true;
+}
+
+QString CliServe::helpText()
+{
+    return QStringLiteral(
+        "Usage: qeln-cli serve --config.file FILE [--web.listen-address ADDR:PORT]\n"
+        "                      [--web.config.file FILE]\n"
+        "\n"
+        "The fleet exporter for Prometheus: polls every controller of the YAML config on its\n"
+        "own grid and answers scrapes from memory; never writes to a controller.\n"
+        "\n"
+        "Options:\n"
+        "  --config.file FILE    the fleet's YAML config: controllers, intervals, listen\n"
+        "                        address (also --config)\n"
+        "  --web.listen-address ADDR:PORT\n"
+        "                        where to serve, over the config's listen (default\n"
+        "                        127.0.0.1:9782); IPv6 only where the web server was\n"
+        "                        built with it (also --listen)\n"
+        "  --web.config.file FILE\n"
+        "                        Prometheus's web config: basic_auth_users (bcrypt hashes,\n"
+        "                        cost 04..31) and tls_server_config (cert_file, key_file,\n"
+        "                        min_version) (also --web-config)\n"
+        "  --trace               the qeln.* log lines on standard error\n"
+        "  -h, --help            show this text\n"
+        "\n"
+        "Paths: /metrics, / (each controller's state), /-/healthy, /-/ready. With users,\n"
+        "every path asks for basic authentication; failed logins are logged and turn their\n"
+        "address away for 1 s, doubling up to 30 s.\n"
+        "SIGHUP re-reads both files (a refused file keeps the running one; TLS changes wait\n"
+        "for a restart); SIGINT or SIGTERM stops serve.\n"
+        "\n"
+        "Exit status: 0 stopped by a signal, 1 the port cannot be opened, 2 usage error or a\n"
+        "file or listen address refused (nothing started).\n");
 }
 
 CliServe::CliServe(const CliArgs &args, QObject *parent)
@@ -239,6 +288,10 @@ void CliServe::onSignal(int signo)
 
 int runServe(const CliArgs &args)
 {
+    if (args.serve.help) {
+        std::fputs(CliServe::helpText().toUtf8().constData(), stdout);
+        return 0;
+    }
     CliServe serve(args);
     QString error;
     int exitCode = 0;

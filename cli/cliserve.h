@@ -26,7 +26,8 @@ class ControllerPoller;
 class FleetCollector;
 } // namespace fleet
 
-// `qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]`: the fleet exporter.
+// `qeln-cli serve --config.file FILE [--web.listen-address ADDR:PORT] [--web.config.file FILE]`:
+// the fleet exporter.
 // Every controller of the config gets its own engine, link and poll grid; /metrics answers
 // from memory and never sends anything; nothing is ever written to a controller. SIGHUP
 // reloads the config (unchanged controllers keep their engine, connection and schedule) and
@@ -39,6 +40,8 @@ public:
     ~CliServe() override;
 
     static bool parseArgs(const QStringList &args, CliArgs &out, QString &error);
+    // `serve --help`.
+    static QString helpText();
     // Reads the files, opens the listening socket and starts polling. False with the message
     // and the exit status (2: a file is wrong, 1: the socket cannot be opened) when it cannot.
     bool start(QString &error, int &exitCode);

@@ -115,11 +115,12 @@ class Serve:
         self.config = os.path.join(self.dir.name, "fleet.yml")
         self.write(config_text)
         self.port = free_port()
-        args = [CLI, "serve", "--config", self.config, "--listen", "127.0.0.1:%d" % self.port, *extra]
+        # The ecosystem's spelling here; the older names in the tests that refuse.
+        args = [CLI, "serve", "--config.file", self.config, "--web.listen-address", "127.0.0.1:%d" % self.port, *extra]
         self.web = os.path.join(self.dir.name, "web.yml")
         if web:
             self.write_web(web)
-            args += ["--web-config", self.web]
+            args += ["--web.config.file", self.web]
         self.errpath = os.path.join(self.dir.name, "stderr")
         with open(self.errpath, "w") as err:
             self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=err, text=True)
