@@ -52,11 +52,13 @@ struct IpOptions {
 };
 
 // serve: the config file, the listen address that overrides the config's, the web config
-// (basic auth).
+// (basic auth, TLS); help: serve --help was asked for (nothing else is read).
 struct ServeOptions {
     QString config;
     QString listen;
     QString webConfig;
+    QString shard; // "K/N", empty for the whole fleet
+    bool help = false;
 };
 
 // record and trend: the recording, the span, the channels (indexes), the step and the file.

@@ -117,11 +117,13 @@ const CliCommandEntry Commands[] = {
      "                      and _max; T as 2026-12-07T09:30:00+09:00 or a date; an\n"
      "                      existing file is never replaced\n"},
     {QLatin1String("serve"), &CliServe::parseArgs, &runServe, true,
-     "  serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
+     "  serve --config.file FILE [--web.listen-address ADDR:PORT]\n"
+     "        [--web.config.file FILE]\n"
      "                      fleet exporter for Prometheus: polls every controller of the\n"
      "                      YAML config on its own grid and serves /metrics from memory\n"
      "                      (default 127.0.0.1:9782); never writes to a controller; SIGHUP\n"
-     "                      reloads the config, SIGINT or SIGTERM stops it\n"},
+     "                      reloads the config, SIGINT or SIGTERM stops it; serve --help\n"
+     "                      tells the rest\n"},
     {QLatin1String("doctor"), &parseDoctorArgs, &runDoctor, true,
      "  doctor [DEVICE|tcp:HOST[:PORT]]\n"
      "                      why a port does not open, and the command that mends each\n"
@@ -148,7 +150,7 @@ QString cliUsage()
 {
     QString usage = QStringLiteral(
         "Usage: qeln-cli [--trace] --link LINK COMMAND [ARGS]\n"
-        "       qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]\n"
+        "       qeln-cli serve --config.file FILE [--web.listen-address ADDR:PORT] [...]\n"
         "       qeln-cli doctor [DEVICE|tcp:HOST[:PORT]]\n"
         "\n"
         "Talks to a QELN plant controller with the console's link engine, or to a whole\n"

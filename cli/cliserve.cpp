@@ -1,39 +1,34 @@
 #include "cliserve.h"
 
 #include "clisignals.h"
+#include "logfmt.h"
 #include "servepage.h"
 #include "fleet/controllerpoller.h"
+#include "fleet/processcollector.h"
 #include "fleet/fleetcollector.h"
 #include "fleet/offsetplan.h"
 
 #include <prometheus/exposer.h>
 
 #include <QCoreApplication>
+#include <QSet>
+#include <QSignalBlocker>
+#include <QScopeGuard>
 
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace qeln {
 
 namespace {
 
-// One logfmt line on standard error: level=... msg="..." key=value ...; values quoted when
-// they hold a blank, a quote or an equals sign.
+// One logfmt line on standard error.
 void logfmt(const QString &level, const QString &message, const QList<QPair<QString, QString>> &fields = {})
 {
-    const auto quoted = [](QString value) {
-        if (!value.isEmpty() && !value.contains(QLatin1Char(' ')) && !value.contains(QLatin1Char('"'))
-            && !value.contains(QLatin1Char('=')))
-            return value;
-        value.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
-        value.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-        return QLatin1Char('"') + value + QLatin1Char('"');
-    };
-    QString line = QStringLiteral("level=%1 msg=%2").arg(level, quoted(message));
-    for (const auto &[key, value] : fields)
-        line += QLatin1Char(' ') + key + QLatin1Char('=') + quoted(value);
-    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    const QByteArray line = logfmtLine(level, message, fields);
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
 }
 
@@ -53,35 +48,139 @@ void raiseOpenFilesLimit()
     }
 }
 
+// The web server gives each connection a worker thread of its own from the moment it is
+// accepted until it is closed, and a connection that sends nothing holds its worker until the
+// request time-out. With the library's 2 workers and 30 s, two idle clients stop every scrape.
+// So: 64 workers (a thread each, mostly asleep: a few MiB of address space, no CPU), enough
+// that a few dozen idle or slow clients still leave workers for Prometheus; 5 s for a whole
+// request head to arrive (a scrape request comes in one packet, a slow-loris client is cut off
+// after 5 s); no keep-alive, since Prometheus scrapes every 15 s or so and a connection held
+// open between scrapes would hold a worker for nothing.
+std::vector<std::string> webServerOptions(const QString &listen)
+{
+    return {"listening_ports", listen.toStdString(), "num_threads", "64", "request_timeout_ms", "5000",
+            "enable_keep_alive", "no"};
+}
+
 } // namespace
 
 bool CliServe::parseArgs(const QStringList &args, CliArgs &out, QString &error)
 {
     using cliargs::fail;
     out.command = CliArgs::Command::Serve;
+    // The spelling of Prometheus and its exporters first; the older names stay for the
+    // units and scripts that use them.
+    struct Option {
+        const char *name;
+        const char *alias;
+        QString ServeOptions::*target;
+    };
+    static const Option options[] = {
+        {"--config.file", "--config", &ServeOptions::config},
+        {"--web.listen-address", "--listen", &ServeOptions::listen},
+        {"--web.config.file", "--web-config", &ServeOptions::webConfig},
+        {"--shard", "--shard", &ServeOptions::shard},
+    };
+    // As settings does: --help anywhere wins over whatever else is wrong.
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        out.serve.help = true;
+        return true;
+    }
     for (cliargs::ArgCursor c(args, out.trace); c.next();) {
-        QString *target = nullptr;
-        if (c.isOption(QLatin1String("--config")))
-            target = &out.serve.config;
-        else if (c.isOption(QLatin1String("--listen")))
-            target = &out.serve.listen;
-        else if (c.isOption(QLatin1String("--web-config")))
-            target = &out.serve.webConfig;
-        else
+        const Option *found = nullptr;
+        for (const Option &o : options) {
+            if (c.isOption(QLatin1String(o.name)) || c.isOption(QLatin1String(o.alias)))
+                found = &o;
+        }
+        if (!found)
             return cliargs::unexpected(error, QStringLiteral("serve"), c.arg());
+        QString &target = out.serve.*(found->target);
         const QString option = c.arg().section(QLatin1Char('='), 0, 0);
-        if (!c.takeValue(*target) || target->isEmpty())
+        if (!c.takeValue(target) || target.isEmpty())
             return fail(error, QStringLiteral("serve: %1 needs a value").arg(option));
     }
     if (out.serve.config.isEmpty())
-        return fail(error, QStringLiteral("serve: --config FILE is required"));
+        return fail(error, QStringLiteral("serve: --config.file FILE is required (see serve --help)"));
+    fleet::Shard shard;
+    QString problem;
+    if (!out.serve.shard.isEmpty() && !fleet::parseShard(out.serve.shard, shard, problem))
+        return fail(error, QStringLiteral("serve: --shard: ") + problem);
     return true;
+}
+
+QString CliServe::helpText()
+{
+    return QStringLiteral(
+        "Usage: qeln-cli serve --config.file FILE [--web.listen-address ADDR:PORT]\n"
+        "                      [--web.config.file FILE] [--shard K/N]\n"
+        "\n"
+        "The fleet exporter for Prometheus: polls every controller of the YAML config on its\n"
+        "own grid and answers scrapes from memory; never writes to a controller.\n"
+        "\n"
+        "Options:\n"
+        "  --config.file FILE    the fleet's YAML config: controllers, intervals, listen\n"
+        "                        address (also --config)\n"
+        "  --web.listen-address ADDR:PORT\n"
+        "                        where to serve, over the config's listen (default\n"
+        "                        127.0.0.1:9782); IPv6 only where the web server was\n"
+        "                        built with it (also --listen)\n"
+        "  --web.config.file FILE\n"
+        "                        Prometheus's web config: basic_auth_users (bcrypt hashes,\n"
+        "                        cost 04..31) and tls_server_config (cert_file, key_file,\n"
+        "                        min_version) (also --web-config)\n"
+        "  --shard K/N           poll only the controllers whose name falls in shard K of\n"
+        "                        N: N exporters with one config poll each controller once\n"
+        "  --trace               the qeln.* log lines on standard error\n"
+        "  -h, --help            show this text\n"
+        "\n"
+        "Paths: /metrics, / (each controller's state), /-/healthy, /-/ready. With users,\n"
+        "every path asks for basic authentication; failed logins are logged and turn their\n"
+        "address away for 1 s, doubling up to 30 s.\n"
+        "SIGHUP re-reads both files (a refused file keeps the running one; TLS changes wait\n"
+        "for a restart); SIGINT or SIGTERM stops serve.\n"
+        "\n"
+        "Exit status: 0 stopped by a signal, 1 the port cannot be opened, 2 usage error or a\n"
+        "file or listen address refused (nothing started).\n");
 }
 
 CliServe::CliServe(const CliArgs &args, QObject *parent)
     : QObject(parent), options_(args.serve),
       collector_(std::make_shared<fleet::FleetCollector>(QCoreApplication::applicationVersion()))
 {
+    QString unused;
+    if (!options_.shard.isEmpty())
+        fleet::parseShard(options_.shard, shard_, unused); // checked by parseArgs
+    connect(&inventory_, &fleet::InventoryWatcher::changed, this, [this] {
+        apply(config_);
+        say(QStringLiteral("inventory changed: %1 controllers").arg(pollers_.size()));
+    });
+    connect(&inventory_, &fleet::InventoryWatcher::problem, this,
+            [](const QString &message) { logfmt(QStringLiteral("warn"), message); });
+}
+
+std::vector<fleet::ControllerConfig> CliServe::fleetOf(const fleet::FleetConfig &config) const
+{
+    std::vector<fleet::ControllerConfig> out;
+    QSet<QString> names;
+    const auto take = [&](const fleet::ControllerConfig &c) {
+        if (names.contains(c.name))
+            return; // the config's own entry wins over an inventory file's
+        names.insert(c.name);
+        if (fleet::inShard(c.name, shard_))
+            out.push_back(c);
+    };
+    for (const fleet::ControllerConfig &c : config.controllers)
+        take(c);
+    for (const fleet::ControllerConfig &c : inventory_.controllers())
+        take(c);
+    return out;
+}
+
+void CliServe::watchInventory(const fleet::FleetConfig &config)
+{
+    const QSignalBlocker quiet(inventory_); // the caller applies the result itself
+    inventory_.watch(config.controllerFiles, config.baseDir,
+                     {config.defaultInterval, config.defaultTimeout, config.defaultConnection});
 }
 
 CliServe::~CliServe() = default;
@@ -101,6 +200,10 @@ bool CliServe::start(QString &error, int &exitCode)
             return false;
         }
     }
+    if (const QString problem = listenProblem(config.value->listen); !problem.isEmpty()) {
+        error = problem;
+        return false;
+    }
     if (!options_.webConfig.isEmpty()) {
         auto web = fleet::readWebConfig(options_.webConfig);
         if (!web) {
@@ -113,30 +216,40 @@ bool CliServe::start(QString &error, int &exitCode)
     exitCode = 1;
     raiseOpenFilesLimit();
     const QString listen = config.value->listen.toString();
+    std::vector<std::string> serverOptions = webServerOptions(listen);
+    int pem = -1;
+    const auto closePem = qScopeGuard([&pem] {
+        if (pem >= 0)
+            ::close(pem);
+    });
+    if (web_ && web_->tls && !addTlsOptions(*web_->tls, serverOptions, pem, error)) {
+        error = options_.webConfig + QStringLiteral(": tls_server_config: ") + error;
+        exitCode = 2;
+        return false;
+    }
     page_ = std::make_unique<FleetPageHook>(collector_, web_);
     try {
-        exposer_ = std::make_unique<prometheus::Exposer>(listen.toStdString(), 2, page_->callbacks());
+        exposer_ = std::make_unique<prometheus::Exposer>(serverOptions, page_->callbacks());
     } catch (const std::exception &e) {
-        error = QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what()));
+        error = QStringLiteral("cannot listen on %1%2: %3")
+                    .arg(listen, pem >= 0 ? QStringLiteral(" with TLS (do key and certificate belong together?)")
+                                          : QString(),
+                         QString::fromLocal8Bit(e.what()));
         return false;
     }
     exposer_->RegisterCollectable(collector_);
-    if (web_) {
-        // Runs on the server's threads: the web config does not change after start.
-        const fleet::WebConfig web = *web_;
-        exposer_->RegisterAuth(
-            [web](const std::string &user, const std::string &password) {
-                return fleet::checkUser(web, QString::fromStdString(user), QByteArray::fromStdString(password));
-            },
-            "qeln-cli serve");
-    }
+    exposer_->RegisterCollectable(std::make_shared<fleet::ProcessCollector>());
+    // Passwords are checked by the page hook for every path, /metrics included: it knows the
+    // client's address (for the log and the slowing down) and takes a reloaded web config.
     signals_ = new SignalWatcher(this);
     connect(signals_, &SignalWatcher::received, this, &CliServe::onSignal);
     if (!signals_->watch({SIGHUP, SIGINT, SIGTERM}, error))
         return false;
 
     config_ = *config.value;
+    watchInventory(config_);
     apply(config_);
+    page_->setReady();
     const auto ports = exposer_->GetListeningPorts();
     // The port actually bound (the config may say 0 for any free one), for whoever started it.
     std::printf("listening %s:%d with %d controllers\n", qPrintable(config_.listen.host),
@@ -149,9 +262,10 @@ bool CliServe::start(QString &error, int &exitCode)
 void CliServe::apply(const fleet::FleetConfig &config)
 {
     // The offsets spread the fleet over its intervals; unchanged controllers keep theirs.
+    const std::vector<fleet::ControllerConfig> controllers = fleetOf(config);
     std::vector<fleet::PlanEntry> plan;
     QHash<QString, std::chrono::milliseconds> running;
-    for (const fleet::ControllerConfig &c : config.controllers) {
+    for (const fleet::ControllerConfig &c : controllers) {
         plan.push_back({c.name, c.interval});
         auto found = pollers_.find(c.name);
         if (found != pollers_.end() && found->second->config().sameSettings(c))
@@ -160,7 +274,7 @@ void CliServe::apply(const fleet::FleetConfig &config)
     const auto offsets = fleet::planOffsets(plan, running);
 
     std::map<QString, std::unique_ptr<fleet::ControllerPoller>> kept;
-    for (const fleet::ControllerConfig &c : config.controllers) {
+    for (const fleet::ControllerConfig &c : controllers) {
         auto found = pollers_.find(c.name);
         if (found != pollers_.end() && found->second->config().sameSettings(c)) {
             // Polled as before: counters, state and schedule stay; new labels show at once.
@@ -195,8 +309,30 @@ void CliServe::apply(const fleet::FleetConfig &config)
     pollers_ = std::move(kept);
 }
 
+bool CliServe::reloadWebConfig()
+{
+    if (options_.webConfig.isEmpty())
+        return true;
+    auto web = fleet::readWebConfig(options_.webConfig);
+    if (!web) {
+        say(QStringLiteral("web config reload refused, the running one stays: ") + web.error);
+        return false;
+    }
+    // The listening socket and its certificate are made when the server starts; restarting the
+    // server here would drop scrapes in flight and could lose the port.
+    if (!(web.value->tls == web_->tls)) {
+        say(QStringLiteral("%1: tls_server_config changes only when serve starts again; the users are applied")
+                .arg(options_.webConfig));
+        web.value->tls = web_->tls;
+    }
+    web_ = *web.value;
+    page_->setWebConfig(web_);
+    return true;
+}
+
 void CliServe::reload()
 {
+    const bool webApplied = reloadWebConfig();
     auto config = fleet::readConfig(options_.config);
     if (!config) {
         say(QStringLiteral("reload refused, the running config stays: ") + config.error);
@@ -207,8 +343,9 @@ void CliServe::reload()
         say(QStringLiteral("the listen address changes only when serve starts again"));
     config.value->listen = config_.listen;
     config_ = *config.value;
+    watchInventory(config_);
     apply(config_);
-    collector_->setConfigReloadSuccessful(true);
+    collector_->setConfigReloadSuccessful(webApplied);
     say(QStringLiteral("config reloaded: %1 controllers").arg(pollers_.size()));
 }
 
@@ -223,6 +360,10 @@ void CliServe::onSignal(int signo)
 
 int runServe(const CliArgs &args)
 {
+    if (args.serve.help) {
+        std::fputs(CliServe::helpText().toUtf8().constData(), stdout);
+        return 0;
+    }
     CliServe serve(args);
     QString error;
     int exitCode = 0;

@@ -2,6 +2,7 @@
 
 #include "cliargs.h"
 #include "fleet/fleetconfig.h"
+#include "fleet/inventory.h"
 #include "fleet/webconfig.h"
 
 #include <QObject>
@@ -26,10 +27,12 @@ class ControllerPoller;
 class FleetCollector;
 } // namespace fleet
 
-// `qeln-cli serve --config FILE [--listen ADDR:PORT] [--web-config FILE]`: the fleet exporter.
+// `qeln-cli serve --config.file FILE [--web.listen-address ADDR:PORT] [--web.config.file FILE]`:
+// the fleet exporter.
 // Every controller of the config gets its own engine, link and poll grid; /metrics answers
 // from memory and never sends anything; nothing is ever written to a controller. SIGHUP
-// reloads the config (unchanged controllers keep their engine, connection and schedule);
+// reloads the config (unchanged controllers keep their engine, connection and schedule) and
+// the web config;
 // SIGINT and SIGTERM stop it (exit 0).
 class CliServe : public QObject {
     Q_OBJECT
@@ -38,17 +41,26 @@ public:
     ~CliServe() override;
 
     static bool parseArgs(const QStringList &args, CliArgs &out, QString &error);
+    // `serve --help`.
+    static QString helpText();
     // Reads the files, opens the listening socket and starts polling. False with the message
     // and the exit status (2: a file is wrong, 1: the socket cannot be opened) when it cannot.
     bool start(QString &error, int &exitCode);
 
 private:
+    // The config's controllers and those of its inventory files, of this shard.
+    std::vector<fleet::ControllerConfig> fleetOf(const fleet::FleetConfig &config) const;
+    void watchInventory(const fleet::FleetConfig &config);
     void apply(const fleet::FleetConfig &config);
     void reload();
+    // Re-reads --web-config; false (the running one kept, and why said) when it is refused.
+    bool reloadWebConfig();
     void onSignal(int signo);
 
     ServeOptions options_;
+    fleet::Shard shard_;
     fleet::FleetConfig config_;
+    fleet::InventoryWatcher inventory_;
     std::optional<fleet::WebConfig> web_;
     std::shared_ptr<fleet::FleetCollector> collector_;
     std::unique_ptr<FleetPageHook> page_; // outlives the server that calls it

@@ -1,11 +1,27 @@
 #include "servepage.h"
 
+#include "logfmt.h"
+
 #include <CivetServer.h>
 #include <civetweb.h>
 
-#include <QDateTime>
+#include "loginthrottle.h"
 
+#include <QDateTime>
+#include <QRegularExpression>
+
+#include <QFile>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <cstring>
+
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace qeln {
 
@@ -14,7 +30,16 @@ namespace {
 // What the hook serves from; set while a FleetPageHook lives.
 struct PageSource {
     std::shared_ptr<const fleet::FleetCollector> collector;
-    std::optional<fleet::WebConfig> web;
+    std::mutex mutex; // guards web
+    std::shared_ptr<const fleet::WebConfig> web;
+    std::atomic<bool> ready = false;
+    LoginThrottle throttle;
+
+    std::shared_ptr<const fleet::WebConfig> currentWeb()
+    {
+        const std::lock_guard lock(mutex);
+        return web;
+    }
 };
 PageSource *pageSource = nullptr;
 
@@ -23,33 +48,82 @@ QByteArray escaped(const QString &text)
     return text.toHtmlEscaped().toUtf8();
 }
 
-bool authorised(mg_connection *conn, const fleet::WebConfig &web)
+void respond(mg_connection *conn, const char *status, const char *headers, const QByteArray &body, bool head = false)
 {
+    mg_printf(conn, "HTTP/1.1 %s\r\n%sContent-Length: %lld\r\nConnection: close\r\n\r\n", status, headers,
+              static_cast<long long>(body.size()));
+    if (!head)
+        mg_write(conn, body.constData(), size_t(body.size()));
+}
+
+// Basic authentication against `web`; 0 when the request may go on, else the status sent.
+int refusedLogin(mg_connection *conn, const mg_request_info *request, const fleet::WebConfig &web)
+{
+    static const char challenge[] = "WWW-Authenticate: Basic realm=\"qeln-cli serve\"\r\n";
+    const QString address = QString::fromLatin1(request->remote_addr);
     const char *header = mg_get_header(conn, "Authorization");
-    if (!header || std::strncmp(header, "Basic ", 6) != 0)
-        return false;
+    // No credentials yet (a browser's first request): asked for, not counted as a failure.
+    if (!header || std::strncmp(header, "Basic ", 6) != 0) {
+        respond(conn, "401 Unauthorized", challenge, {});
+        return 401;
+    }
+    if (const auto wait = pageSource->throttle.wait(address); wait > wait.zero()) {
+        const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+        const QByteArray retry = "Retry-After: " + QByteArray::number(qint64(seconds)) + "\r\n";
+        respond(conn, "429 Too Many Requests", retry.constData(), "too many failed logins from this address\n");
+        return 429;
+    }
     const QByteArray pair = QByteArray::fromBase64(QByteArray(header + 6).trimmed());
     const qsizetype colon = pair.indexOf(':');
-    if (colon < 0)
-        return false;
-    return fleet::checkUser(web, QString::fromUtf8(pair.left(colon)), pair.mid(colon + 1));
+    const QString user = QString::fromUtf8(colon < 0 ? pair : pair.left(colon));
+    if (colon >= 0 && fleet::checkUser(web, user, pair.mid(colon + 1))) {
+        pageSource->throttle.succeeded(address);
+        return 0;
+    }
+    pageSource->throttle.failed(address);
+    const QByteArray line = "level=warn msg=\"login refused\" user=" + logfmtValue(user) + " addr="
+        + logfmtValue(address) + '\n';
+    std::fputs(line.constData(), stderr);
+    std::fflush(stderr);
+    respond(conn, "401 Unauthorized", challenge, {});
+    return 401;
 }
 
 int onBeginRequest(mg_connection *conn)
 {
     const mg_request_info *request = mg_get_request_info(conn);
-    if (!pageSource || !request || !request->local_uri || std::strcmp(request->local_uri, "/") != 0)
-        return 0; // not ours: the metrics endpoint answers
-    if (pageSource->web && !authorised(conn, *pageSource->web)) {
-        mg_printf(conn, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"qeln-cli serve\"\r\n"
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        return 401;
+    if (!pageSource || !request || !request->local_uri)
+        return 0;
+    if (const auto web = pageSource->currentWeb(); web && !web->users.isEmpty()) {
+        if (const int status = refusedLogin(conn, request, *web))
+            return status;
     }
-    const QByteArray page = fleetPage(pageSource->collector->snapshots());
-    mg_printf(conn, "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %lld\r\n"
-                    "Connection: close\r\n\r\n",
-              static_cast<long long>(page.size()));
-    mg_write(conn, page.constData(), size_t(page.size()));
+    const char *path = request->local_uri;
+    const bool head = request->request_method && std::strcmp(request->request_method, "HEAD") == 0;
+    static const char text[] = "Content-Type: text/plain; charset=utf-8\r\n";
+    if (std::strcmp(path, "/-/healthy") == 0) {
+        respond(conn, "200 OK", text, "QELN fleet exporter is Healthy.\n", head);
+        return 200;
+    }
+    if (std::strcmp(path, "/-/ready") == 0) {
+        if (!pageSource->ready) {
+            respond(conn, "503 Service Unavailable", text, "QELN fleet exporter is not ready.\n", head);
+            return 503;
+        }
+        respond(conn, "200 OK", text, "QELN fleet exporter is Ready.\n", head);
+        return 200;
+    }
+    // The metrics endpoint answers GET only; a HEAD (a load balancer's or a monitor's check)
+    // gets the headers a scrape would, without building the exposition.
+    if (head && std::strcmp(path, "/metrics") == 0) {
+        mg_printf(conn, "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"
+                        "Connection: close\r\n\r\n");
+        return 200;
+    }
+    if (std::strcmp(path, "/") != 0)
+        return 0; // the metrics endpoint answers, or says there is nothing
+    respond(conn, "200 OK", "Content-Type: text/html; charset=utf-8\r\n", fleetPage(pageSource->collector->snapshots()),
+            head);
     return 200;
 }
 
@@ -72,19 +146,96 @@ QByteArray fleetPage(const std::vector<std::shared_ptr<const fleet::ControllerSn
             ? QDateTime::fromMSecsSinceEpoch(qint64(*c->lastSuccessSeconds * 1000), Qt::UTC)
                   .toString(Qt::ISODate)
             : QStringLiteral("never");
-        html += "<tr><td>" + escaped(c->name) + "</td><td class=\"" + (c->up ? "up\">up" : "down\">down")
+        // Not polled yet is not down: its first slot has not come.
+        const char *state = !c->polled ? "waiting\">not polled yet" : c->up ? "up\">up" : "down\">down";
+        html += "<tr><td>" + escaped(c->name) + "</td><td class=\"" + state
             + "</td><td>" + escaped(success) + "</td><td>" + escaped(c->lastError) + "</td></tr>\n";
     }
     html += "</table>\n</body></html>\n";
     return html;
 }
 
+QString listenProblem(const fleet::ListenAddress &listen)
+{
+    // Feature bit 8: IPv6.
+    if (listen.host.contains(QLatin1Char(':')) && !mg_check_feature(8))
+        return QStringLiteral("cannot listen on %1: this build's web server has no IPv6; give an IPv4 "
+                              "address, e.g. 127.0.0.1:%2 or 0.0.0.0:%2")
+            .arg(listen.toString())
+            .arg(listen.port);
+    return {};
+}
+
+bool addTlsOptions(const fleet::TlsConfig &tls, std::vector<std::string> &options, int &pem, QString &error)
+{
+    // Feature bit 2: TLS.
+    if (!mg_check_feature(2)) {
+        error = QStringLiteral("this build's web server has no TLS: leave tls_server_config out");
+        return false;
+    }
+    // The server loads OpenSSL itself when it starts, by the development names of the
+    // libraries; without them it fails with no word on why.
+    for (const char *library : {"libssl.so", "libcrypto.so"}) {
+        void *handle = ::dlopen(library, RTLD_LAZY);
+        if (!handle) {
+            error = QStringLiteral("TLS needs %1, which the web server loads at run time (Debian: apt install "
+                                   "libssl-dev)")
+                        .arg(QLatin1String(library));
+            return false;
+        }
+        // The server looks this function up by name and calls it on every TLS connection,
+        // with no check: OpenSSL 3 renamed it, and the first HTTPS client would crash serve.
+        const bool complete = std::strcmp(library, "libssl.so") != 0 || ::dlsym(handle, "SSL_get_peer_certificate");
+        ::dlclose(handle);
+        if (!complete) {
+            error = QStringLiteral("this build's web server cannot serve TLS with the OpenSSL installed (3.x): it "
+                                   "would crash on the first HTTPS connection; leave tls_server_config out and put "
+                                   "TLS in a reverse proxy in front of serve");
+            return false;
+        }
+    }
+    QByteArray joined;
+    for (const QString &path : {tls.keyFile, tls.certFile}) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        joined += file.readAll() + '\n';
+    }
+    pem = ::memfd_create("qeln-serve-tls", MFD_CLOEXEC);
+    if (pem < 0 || ::write(pem, joined.constData(), size_t(joined.size())) != joined.size()) {
+        error = QStringLiteral("cannot join key and certificate: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    options[1] += 's';
+    // 2..5: TLS 1.0 and later ... TLS 1.3 only.
+    options.insert(options.end(), {"ssl_certificate", "/proc/self/fd/" + std::to_string(pem), "ssl_certificate_chain",
+                                   tls.certFile.toStdString(), "ssl_protocol_version",
+                                   std::to_string(tls.minVersion - 8)});
+    return true;
+}
+
 FleetPageHook::FleetPageHook(std::shared_ptr<const fleet::FleetCollector> collector,
                              std::optional<fleet::WebConfig> web)
     : callbacks_(std::make_unique<CivetCallbacks>())
 {
-    pageSource = new PageSource{std::move(collector), std::move(web)};
+    pageSource = new PageSource;
+    pageSource->collector = std::move(collector);
+    setWebConfig(std::move(web));
     callbacks_->begin_request = &onBeginRequest;
+}
+
+void FleetPageHook::setWebConfig(std::optional<fleet::WebConfig> web)
+{
+    auto shared = web ? std::make_shared<const fleet::WebConfig>(std::move(*web)) : nullptr;
+    const std::lock_guard lock(pageSource->mutex);
+    pageSource->web = std::move(shared);
+}
+
+void FleetPageHook::setReady()
+{
+    pageSource->ready = true;
 }
 
 FleetPageHook::~FleetPageHook()

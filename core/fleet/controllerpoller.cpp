@@ -215,6 +215,7 @@ void ControllerPoller::endPoll(PollResult result, const QString &error)
         lastError_ = error;
         // No stale value passes for a live one.
         samples_.clear();
+        clockOffsetSeconds_.reset();
     }
     schedule();
     if (up_ && (first || !wasUp))

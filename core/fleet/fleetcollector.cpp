@@ -127,7 +127,7 @@ std::vector<prometheus::MetricFamily> FleetCollector::Collect() const
         add("qeln_up", {controller}, c->up ? 1 : 0);
         if (c->lastSuccessSeconds)
             add("qeln_last_success_timestamp_seconds", {controller}, *c->lastSuccessSeconds);
-        if (c->durationCounts.size() == DurationBuckets.size()) {
+        if (c->durationCount > 0 && c->durationCounts.size() == DurationBuckets.size()) {
             ClientMetric m;
             m.label = {controller};
             m.histogram.sample_count = c->durationCount;

@@ -2,6 +2,9 @@
 
 #include "fleet/yamlread.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <crypt.h>
@@ -22,16 +25,62 @@ bool isBcrypt(const QByteArray &hash)
     return pattern.match(QString::fromLatin1(hash)).hasMatch();
 }
 
-WebConfig readWeb(const YAML::Node &root)
+// The cost field of a hash isBcrypt() took: crypt_r parses any two digits but computes only
+// 04..31, so a hash outside that never matches.
+int bcryptCost(const QByteArray &hash)
+{
+    return hash.mid(4, 2).toInt();
+}
+
+// A file the server reads at start, checked now so that a wrong path is told with its line.
+QString readableFile(const QDir &base, const Entry &e)
+{
+    const QString path = QDir::cleanPath(base.absoluteFilePath(text(e)));
+    QFile file(path);
+    if (text(e).isEmpty() || !file.open(QIODevice::ReadOnly))
+        refuse(e.line, QStringLiteral("%1 '%2' cannot be read: %3").arg(e.key, path, file.errorString()));
+    if (!file.read(1 << 20).contains("-----BEGIN "))
+        refuse(e.line, QStringLiteral("%1 '%2' holds no PEM block").arg(e.key, path));
+    return path;
+}
+
+TlsConfig readTls(const Entry &tlsEntry, const QDir &base)
+{
+    TlsConfig tls;
+    for (const Entry &e : entries(tlsEntry.value, tlsEntry.line, QStringLiteral("tls_server_config"),
+                                  {"cert_file", "key_file", "min_version"})) {
+        if (e.key == QLatin1String("cert_file")) {
+            tls.certFile = readableFile(base, e);
+        } else if (e.key == QLatin1String("key_file")) {
+            tls.keyFile = readableFile(base, e);
+        } else {
+            static const QStringList versions = {QStringLiteral("TLS10"), QStringLiteral("TLS11"),
+                                                 QStringLiteral("TLS12"), QStringLiteral("TLS13")};
+            const qsizetype index = versions.indexOf(text(e));
+            if (index < 0)
+                refuse(e.line, QStringLiteral("min_version '%1' is none of %2").arg(text(e), versions.join(u", ")));
+            tls.minVersion = 10 + int(index);
+        }
+    }
+    if (tls.certFile.isEmpty() || tls.keyFile.isEmpty())
+        refuse(tlsEntry.line, QStringLiteral("tls_server_config needs both cert_file and key_file"));
+    return tls;
+}
+
+WebConfig readWeb(const YAML::Node &root, const QDir &base)
 {
     WebConfig config;
     if (!root.IsNull() && !root.IsMap())
         refuse(lineOf(root), QStringLiteral("the web config must be a map of keys and values"));
     bool haveUsers = false;
     for (const Entry &e : entries(root, 1, QStringLiteral("the web config"), {})) {
+        if (e.key == QLatin1String("tls_server_config")) {
+            config.tls = readTls(e, base);
+            continue;
+        }
         if (e.key != QLatin1String("basic_auth_users"))
-            refuse(e.line, QStringLiteral("'%1' is not supported: only basic_auth_users is read; TLS is left to "
-                                          "a reverse proxy in front of serve")
+            refuse(e.line, QStringLiteral("'%1' is not supported: only basic_auth_users and tls_server_config are "
+                                          "read")
                                .arg(e.key));
         haveUsers = true;
         for (const Entry &user : entries(e.value, e.line, QStringLiteral("basic_auth_users"), {})) {
@@ -45,13 +94,18 @@ WebConfig readWeb(const YAML::Node &root)
                 refuse(user.line, QStringLiteral("the password of user '%1' is not a bcrypt hash ($2b$...; make one "
                                                  "with htpasswd -nbBC 10 USER PASSWORD)")
                                       .arg(user.key));
+            if (const int cost = bcryptCost(hash); cost < 4 || cost > 31)
+                refuse(user.line, QStringLiteral("the bcrypt cost of user '%1' is %2, outside 04..31: no password "
+                                                 "would ever match it")
+                                      .arg(user.key)
+                                      .arg(cost, 2, 10, QLatin1Char('0')));
             config.users.insert(user.key, hash);
         }
         if (config.users.isEmpty())
             refuse(e.line, QStringLiteral("basic_auth_users lists no user"));
     }
-    if (!haveUsers)
-        refuse(1, QStringLiteral("no basic_auth_users: the web config is read for basic authentication only"));
+    if (!haveUsers && !config.tls)
+        refuse(1, QStringLiteral("neither basic_auth_users nor tls_server_config: the web config sets nothing"));
     return config;
 }
 
@@ -59,8 +113,10 @@ WebConfig readWeb(const YAML::Node &root)
 
 ReadResult<WebConfig> readWebConfig(const QString &path)
 {
-    return yamlread::readFile<WebConfig>(path, [](const YAML::Node &root, const QByteArray &) {
-        return readWeb(root);
+    // Relative file names are the web config's own folder's, as in Prometheus.
+    const QDir base = QFileInfo(path).absoluteDir();
+    return yamlread::readFile<WebConfig>(path, [&base](const YAML::Node &root, const QByteArray &) {
+        return readWeb(root, base);
     });
 }
 

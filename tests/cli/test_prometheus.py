@@ -27,7 +27,9 @@ DEPLOY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "d
 CLI = SIM = None
 
 # Series a controller keeps while it is down; every other one is a measurement, alarm or contact.
-KEPT_WHILE_DOWN = "qeln_up|qeln_info|qeln_requests_total|qeln_last_success_timestamp_seconds|qeln_poll_duration_seconds|qeln_poll_interval_seconds"
+KEPT_WHILE_DOWN = ("qeln_up|qeln_info|qeln_requests_total|qeln_last_success_timestamp_seconds"
+                   "|qeln_poll_duration_seconds_(bucket|sum|count)|qeln_poll_interval_seconds"
+                   "|qeln_alarm_last_change_timestamp_seconds")
 
 
 def promtool(*args, cwd=None):
@@ -82,8 +84,10 @@ class DeployFilesTest(unittest.TestCase):
         names = re.findall(r"^\s*- name: (\S+)", text, re.M)
         self.assertGreaterEqual(len(names), 2)
         serve = Serve(self, text)
+        # Nothing is known of a controller before its first poll, which comes at its first slot:
+        # within the longest interval of the example (30 s).
         scrape = wait_for(lambda: (lambda t: t if all('qeln_up{controller="%s"} 0' % n in t for n in names) else None)(
-            serve.scrape()), 20, "every controller of the example")
+            serve.scrape()), 45, "every controller of the example")
         self.assertIn('region="north"', scrape)  # the labels reach qeln_info
 
 

@@ -7,12 +7,16 @@ its request log telling what each controller was sent), scraped over HTTP on loo
 
 import argparse
 import base64
+import http.client
+import ctypes
 import crypt  # noqa: the standard module, deprecated but present up to Python 3.12
+import io
 import json
 import os
 import re
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -82,34 +86,80 @@ class Fleet:
         self.dir.cleanup()
 
 
+def make_certificate(folder):
+    """A self-signed certificate for 127.0.0.1 as cert.pem and its key as key.pem in `folder`."""
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-days", "2", "-subj", "/CN=qeln-test", "-addext", "subjectAltName=IP:127.0.0.1",
+                    "-keyout", os.path.join(folder, "key.pem"), "-out", os.path.join(folder, "cert.pem")],
+                   check=True, capture_output=True)
+    return os.path.join(folder, "cert.pem")
+
+
+def tls_works():
+    """Whether the web server's TLS can run here: it calls an OpenSSL function by a name
+    OpenSSL 3 no longer has."""
+    try:
+        return hasattr(ctypes.CDLL("libssl.so"), "SSL_get_peer_certificate")
+    except OSError:
+        return False
+
+
 class Serve:
-    def __init__(self, test, config_text, extra=(), web=None):
+    def __init__(self, test, config_text, extra=(), web=None, tls=False):
         self.dir = tempfile.TemporaryDirectory()
         test.addCleanup(self.dir.cleanup)
+        self.scheme, self.context = "http", None
+        if tls:
+            self.scheme = "https"
+            self.context = ssl.create_default_context(cafile=make_certificate(self.dir.name))
         self.config = os.path.join(self.dir.name, "fleet.yml")
         self.write(config_text)
         self.port = free_port()
-        args = [CLI, "serve", "--config", self.config, "--listen", "127.0.0.1:%d" % self.port, *extra]
+        # The ecosystem's spelling here; the older names in the tests that refuse.
+        args = [CLI, "serve", "--config.file", self.config, "--web.listen-address", "127.0.0.1:%d" % self.port, *extra]
+        self.web = os.path.join(self.dir.name, "web.yml")
         if web:
-            path = os.path.join(self.dir.name, "web.yml")
-            with open(path, "w") as f:
-                f.write(web)
-            args += ["--web-config", path]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            self.write_web(web)
+            args += ["--web.config.file", self.web]
+        self.errpath = os.path.join(self.dir.name, "stderr")
+        with open(self.errpath, "w") as err:
+            self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=err, text=True)
         test.addCleanup(self.stop)
         line = self.proc.stdout.readline()
-        test.assertTrue(line.startswith("listening"), line + self.proc.stderr.read() if not line else line)
+        test.assertTrue(line.startswith("listening"), line + self.errors() if not line else line)
+
+    def errors(self):
+        with open(self.errpath) as f:
+            return f.read()
+
+    def write_web(self, text):
+        with open(self.web, "w") as f:
+            f.write(text)
 
     def write(self, text):
         with open(self.config, "w") as f:
             f.write(text)
 
-    def scrape(self, auth=None, path="/metrics"):
-        request = urllib.request.Request("http://127.0.0.1:%d%s" % (self.port, path))
-        if auth:
-            request.add_header("Authorization", "Basic " + base64.b64encode(auth.encode()).decode())
-        with urllib.request.urlopen(request, timeout=10) as r:
-            return r.read().decode()
+    def request(self, auth=None, path="/metrics", timeout=10, source="127.0.0.1", method="GET"):
+        """(status, headers, body) of one request from the loopback address `source`."""
+        if self.context:
+            conn = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=timeout, context=self.context,
+                                               source_address=(source, 0))
+        else:
+            conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout, source_address=(source, 0))
+        try:
+            headers = {"Authorization": "Basic " + base64.b64encode(auth.encode()).decode()} if auth else {}
+            conn.request(method, path, headers=headers)
+            r = conn.getresponse()
+            return r.status, r.headers, r.read()
+        finally:
+            conn.close()
+
+    def scrape(self, auth=None, path="/metrics", timeout=10, source="127.0.0.1"):
+        status, headers, body = self.request(auth, path, timeout, source)
+        if status != 200:
+            raise urllib.error.HTTPError(path, status, "", headers, io.BytesIO(body))
+        return body.decode()
 
     def value(self, text, series):
         m = re.search(r"^" + re.escape(series) + r" (\S+)$", text, re.M)
@@ -168,6 +218,21 @@ class ServeTest(unittest.TestCase):
                 self.assertEqual(proc.returncode, 2, proc.stderr)
                 self.assertIn("%s:%d:" % (path, line), proc.stderr)
                 self.assertIn(words, proc.stderr)
+        # A listen address the web server cannot serve (no IPv6 in Debian's build), from the
+        # command line or the config, is refused before anything starts.
+        for where in ("--listen", "listen:"):
+            with self.subTest(where=where), tempfile.TemporaryDirectory() as d:
+                path = os.path.join(d, "fleet.yml")
+                port = free_port()
+                listen = "[::1]:%d" % port
+                with open(path, "w") as f:
+                    f.write(("listen: '%s'\n" % listen if where == "listen:" else "")
+                            + "controllers:\n" + "\n".join(good) + "\n")
+                args = [CLI, "serve", "--config", path] + (["--listen", listen] if where == "--listen" else [])
+                proc = subprocess.run(args, capture_output=True, text=True, timeout=30)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn("cannot listen on %s: this build's web server has no IPv6" % listen, proc.stderr)
+                self.assertEqual(proc.stdout, "")
         fleet.settled(1)
         self.assertEqual([r for r in fleet.requests() if r[0] == 0], [])
 
@@ -226,16 +291,141 @@ class ServeTest(unittest.TestCase):
         fleet = Fleet(self, 1)
         hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
         serve = Serve(self, config(fleet.links), web="basic_auth_users:\n  admin: '%s'\n" % hashed)
-        for path in ("/metrics", "/"):
-            for auth in (None, "admin:wrong", "nobody:s3cret"):
+        # Each from its own address: failures slow down the address they come from.
+        source = 10
+        for path in ("/metrics", "/", "/-/healthy", "/-/ready"):
+            for auth in (None, "admin:wrong", "nobody:s3cret", "admin"):
                 with self.subTest(path=path, auth=auth):
-                    with self.assertRaises(urllib.error.HTTPError) as refused:
-                        serve.scrape(auth, path)
-                    self.assertEqual(refused.exception.code, 401)
-                    self.assertNotIn(b"site-0", refused.exception.read())
+                    source += 1
+                    status, _, body = serve.request(auth, path, source="127.0.0.%d" % source)
+                    self.assertEqual(status, 401)
+                    self.assertNotIn(b"site-0", body)
         # Known before any poll: a scrape right after the start has it.
         self.assertIn("qeln_config_last_reload_successful", serve.scrape("admin:s3cret"))
         self.assertIn("site-0", serve.scrape("admin:s3cret", "/"))
+        # Every refused login with a user name is told, with the name and the address.
+        wait_for(lambda: serve.errors().count('msg="login refused"') == 12, 10, "the log lines")
+        self.assertIn('level=warn msg="login refused" user=nobody addr=127.0.0.13\n', serve.errors())
+
+    def test_web_config_reload(self):
+        fleet = Fleet(self, 1)
+
+        def users(name, password, cost=4):
+            hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+            return "basic_auth_users:\n  %s: '%s'\n" % (name, hashed.replace("$2b$04$", "$2b$%02d$" % cost))
+        serve = Serve(self, config(fleet.links), web=users("admin", "s3cret"))
+        self.assertIn("qeln_config_last_reload_successful", serve.scrape("admin:s3cret"))
+        source = iter(range(10, 100))
+
+        def status(auth):
+            return serve.request(auth, source="127.0.0.%d" % next(source))[0]
+        serve.write_web(users("ops", "other"))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: status("ops:other") == 200, 10, "the new user")
+        self.assertEqual(status("admin:s3cret"), 401)
+        # A hash no password could match is refused with its line; the running users stay.
+        serve.write_web(users("ops", "third", cost=3))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: "web config reload refused" in serve.errors(), 10, "the refusal")
+        self.assertIn("%s:2: the bcrypt cost of user 'ops' is 03" % serve.web, serve.errors())
+        self.assertEqual(status("ops:other"), 200)
+        self.assertEqual(serve.value(serve.scrape("ops:other"), "qeln_config_last_reload_successful"), 0)
+        # TLS is set up with the listening socket: a reload keeps it as it was, takes the users.
+        make_certificate(serve.dir.name)
+        serve.write_web("tls_server_config: {cert_file: cert.pem, key_file: key.pem}\n" + users("ci", "fourth"))
+        serve.proc.send_signal(signal.SIGHUP)
+        wait_for(lambda: status("ci:fourth") == 200, 10, "the users beside a TLS change")
+        self.assertIn("tls_server_config changes only when serve starts again", serve.errors())
+
+    def test_health_and_head(self):
+        fleet = Fleet(self, 1)
+        serve = Serve(self, config(fleet.links))
+        cases = [("GET", "/-/healthy", b"QELN fleet exporter is Healthy.\n"),
+                 ("GET", "/-/ready", b"QELN fleet exporter is Ready.\n"),
+                 ("HEAD", "/metrics", b""), ("HEAD", "/-/healthy", b"")]
+        for method, path, body in cases:
+            with self.subTest(method=method, path=path):
+                status, headers, got = serve.request(path=path, method=method)
+                self.assertEqual((status, got), (200, body))
+                self.assertTrue(headers["Content-Type"].startswith("text/plain"), headers)
+
+    def test_failed_logins_slow_their_address_only(self):
+        fleet = Fleet(self, 1)
+        hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+        serve = Serve(self, config(fleet.links), web="basic_auth_users:\n  admin: '%s'\n" % hashed)
+        # Wrong passwords from one address: after each failure the address waits twice as
+        # long, so well before the sixth try it is turned away unchecked.
+        statuses = []
+        while 429 not in statuses:
+            self.assertLess(len(statuses), 6, statuses)
+            status, headers, _ = serve.request('adm"in\n:wrong', source="127.0.0.2")
+            statuses.append(status)
+        self.assertEqual(set(statuses[:-1]), {401})
+        self.assertGreaterEqual(int(headers["Retry-After"]), 1)
+        # Meanwhile the right password from there is turned away too, from elsewhere it scrapes.
+        self.assertEqual(serve.request("admin:s3cret", source="127.0.0.2")[0], 429)
+        self.assertIn("qeln_config_last_reload_successful", serve.scrape("admin:s3cret", source="127.0.0.3"))
+        self.assertIn("qeln_config_last_reload_successful", serve.scrape("admin:s3cret"))
+        # The client's user name cannot break the log line.
+        self.assertIn('user="adm\\"in\\u000a" addr=127.0.0.2\n', serve.errors())
+
+    def test_tls(self):
+        fleet = Fleet(self, 1)
+        if not tls_works():
+            # The web server would crash on the first HTTPS client: refused before anything starts.
+            with tempfile.TemporaryDirectory() as d:
+                make_certificate(d)
+                path = os.path.join(d, "web.yml")
+                with open(path, "w") as f:
+                    f.write("tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n")
+                with open(os.path.join(d, "fleet.yml"), "w") as f:
+                    f.write(config(fleet.links))
+                proc = subprocess.run([CLI, "serve", "--config", os.path.join(d, "fleet.yml"), "--listen",
+                                       "127.0.0.1:%d" % free_port(), "--web-config", path],
+                                      capture_output=True, text=True, timeout=30)
+            self.assertEqual(proc.returncode, 2, proc.stderr)
+            self.assertIn("cannot serve TLS with the OpenSSL installed", proc.stderr)
+            self.assertEqual(proc.stdout, "")
+            return
+        hashed = crypt.crypt("s3cret", crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=1 << 4))
+        for users in ("", "basic_auth_users:\n  admin: '%s'\n" % hashed):
+            with self.subTest(users=bool(users)):
+                # Relative to the web config's folder, where the certificate is made.
+                serve = Serve(self, config(fleet.links), tls=True,
+                              web="tls_server_config:\n  cert_file: cert.pem\n  key_file: key.pem\n" + users)
+                auth = "admin:s3cret" if users else None
+                wait_for(lambda: serve.value(serve.scrape(auth), 'qeln_up{controller="site-0"}') == 1, 30, "a poll")
+                self.assertIn("site-0", serve.scrape(auth, "/"))
+                if users:
+                    with self.assertRaises(urllib.error.HTTPError) as refused:
+                        serve.scrape("admin:wrong")
+                    self.assertEqual(refused.exception.code, 401)
+                # Plain HTTP gets no metrics from the TLS port.
+                with self.assertRaises((urllib.error.URLError, ConnectionError, http.client.HTTPException)):
+                    urllib.request.urlopen("http://127.0.0.1:%d/metrics" % serve.port, timeout=10).read()
+
+    def test_idle_and_slow_clients_do_not_stop_scrapes(self):
+        fleet = Fleet(self, 1)
+        serve = Serve(self, config(fleet.links))
+        idle = []
+        for _ in range(20):
+            s = socket.create_connection(("127.0.0.1", serve.port))
+            self.addCleanup(s.close)
+            idle.append(s)
+        loris = socket.create_connection(("127.0.0.1", serve.port))
+        self.addCleanup(loris.close)
+        loris.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\n")
+        for i in range(3):
+            loris.sendall(b"X-Slow-%d: " % i)
+            # Each scrape answers while every one of them holds its connection.
+            self.assertIn("qeln_", serve.scrape(timeout=5))
+        # A client that never finishes its request is cut off rather than held forever.
+        loris.settimeout(60)
+        try:
+            while loris.recv(4096):
+                pass
+        except ConnectionResetError:
+            pass
 
     def test_reload_and_stop(self):
         fleet = Fleet(self, 2)
@@ -252,7 +442,7 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(serve.value(serve.scrape(), 'qeln_up{controller="site-0"}'), 1)
         serve.proc.send_signal(signal.SIGTERM)
         self.assertEqual(serve.proc.wait(30), 0)
-        self.assertIn("reload refused", serve.proc.stderr.read())
+        self.assertIn("reload refused", serve.errors())
 
     def test_no_down_before_the_first_poll_and_labels_reload_in_place(self):
         fleet = Fleet(self, 4)

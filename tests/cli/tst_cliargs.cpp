@@ -75,6 +75,14 @@ private Q_SLOTS:
         row("ip show", linked("ip show --dry-run"), "ip show: unexpected argument '--dry-run'");
         row("ip apply", linked("ip apply ip=10.0.0.1 --json"), "ip apply: unexpected argument '--json'");
         row("ip apply --file missing", linked("ip apply --file"), "ip apply: --file needs a file name");
+        row("serve", words("serve --config.file f.yml --listen-address=1.2.3.4:9"),
+            "serve: unexpected argument '--listen-address=1.2.3.4:9'");
+        row("serve value missing", words("serve --config f.yml --web.listen-address"),
+            "serve: --web.listen-address needs a value");
+        row("serve alias value empty", words("serve --config.file f.yml --web-config="), "serve: --web-config needs a value");
+        row("serve without config", words("serve --web.config.file w.yml"),
+            "serve: --config.file FILE is required (see serve --help)");
+        row("serve with --link", linked("serve --config f.yml"), "serve: the controllers come from --config, not --link");
     }
     void refusals()
     {
@@ -96,6 +104,8 @@ private Q_SLOTS:
         QTest::newRow("--version") << words("--version") << QStringLiteral("qeln-cli ");
         QTest::newRow("settings --help without --link")
             << words("settings apply --bogus --help") << QStringLiteral("Usage: qeln-cli --link LINK settings show");
+        QTest::newRow("serve --help") << words("serve --bogus -h")
+                                      << QStringLiteral("Usage: qeln-cli serve --config.file FILE");
     }
     void texts()
     {
