@@ -444,6 +444,41 @@ class ServeTest(unittest.TestCase):
         self.assertEqual(serve.proc.wait(30), 0)
         self.assertIn("reload refused", serve.errors())
 
+    def test_inventory_files_and_shards(self):
+        # Controllers from an inventory system's files, found as the files come and go, split
+        # between two exporters by --shard: each controller is polled by exactly one of them.
+        fleet = Fleet(self, 4)
+        inventory = tempfile.TemporaryDirectory()
+        self.addCleanup(inventory.cleanup)
+
+        def group(i):
+            return {"targets": ["tcp:" + fleet.links[i]], "labels": {"controller": "inv-%d" % i, "rack": "r%d" % i}}
+        with open(os.path.join(inventory.name, "a.json"), "w") as f:
+            json.dump([group(0), group(1)], f)
+        text = "defaults: {interval: 1s, timeout: 400ms}\ncontroller_files: ['%s/*.json']\n" % inventory.name
+        serves = [Serve(self, text, extra=("--shard", "%d/2" % k)) for k in (1, 2)]
+
+        def polled():
+            return [set(re.findall(r'^qeln_up\{controller="(inv-\d)"\} 1$', s.scrape(), re.M)) for s in serves]
+        wait_for(lambda: set().union(*polled()) == {"inv-0", "inv-1"}, 20, "both controllers of a.json up")
+        # A new file, written as inventory systems do (a temporary name, then a rename).
+        tmp = os.path.join(inventory.name, "b.json.tmp")
+        with open(tmp, "w") as f:
+            json.dump([group(2), group(3)], f)
+        os.rename(tmp, os.path.join(inventory.name, "b.json"))
+        wait_for(lambda: set().union(*polled()) == {"inv-0", "inv-1", "inv-2", "inv-3"}, 20, "b.json's controllers")
+        first, second = polled()
+        self.assertEqual(first & second, set())
+        self.assertIn('rack="r3"', serves[0].scrape() + serves[1].scrape())
+        # A file half written keeps what it gave, and the exporter says why.
+        with open(os.path.join(inventory.name, "a.json"), "w") as f:
+            f.write('[{"targets": ["tcp:')
+        wait_for(lambda: any("a.json" in s.errors() for s in serves), 10, "the refusal of a.json")
+        self.assertEqual(set().union(*polled()), {"inv-0", "inv-1", "inv-2", "inv-3"})
+        # A file that goes takes its controllers along.
+        os.remove(os.path.join(inventory.name, "b.json"))
+        wait_for(lambda: all('controller="inv-3"' not in s.scrape() for s in serves), 10, "b.json's series gone")
+
     def test_no_down_before_the_first_poll_and_labels_reload_in_place(self):
         fleet = Fleet(self, 4)
         serve = Serve(self, config(fleet.links, interval="4s", timeout="1s"))
