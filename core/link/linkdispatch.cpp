@@ -47,6 +47,12 @@ void LinkEngine::sendSerial(const Outgoing &out)
         serialQueue_.enqueue(out);
         return;
     }
+    writeSerial(out);
+    armSerialDeadline();
+}
+
+void LinkEngine::writeSerial(const Outgoing &out)
+{
     const QByteArray frame = asciiFrame(out.request);
     nextTransaction();
     const bool written = serial_ && serial_->write(frame);
@@ -55,19 +61,13 @@ void LinkEngine::sendSerial(const Outgoing &out)
     line("Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
     if (out.ticket == 0)
         return;
-    if (!written) {
-        const RequestFailure f = failureOf(out.request, AnswerFault::LinkLost,
-            QStringLiteral("the serial port is not open"));
-        fail(f, out.ticket);
-        return;
-    }
-    if (out.request.kind == RequestKind::IpBlockWrite) {
+    if (!written)
+        fail(failureOf(out.request, AnswerFault::LinkLost, QStringLiteral("the serial port is not open")), out.ticket);
+    else if (out.request.kind == RequestKind::IpBlockWrite)
         // The controller's answer to a settings write is not read: sent is done.
         finishTicket(out.ticket, Answer{out.request.function, {}, out.request.kind, out.request.log});
-        return;
-    }
-    serialPending_.append(pending(out));
-    armSerialDeadline();
+    else
+        serialPending_.append(pending(out));
 }
 
 LinkEngine::SerialPending LinkEngine::pending(const Outgoing &out) const
@@ -90,22 +90,8 @@ bool LinkEngine::serialMustWait(const Outgoing &out) const
 
 void LinkEngine::pumpSerialQueue()
 {
-    while (!serialQueue_.isEmpty() && !serialMustWait(serialQueue_.head())) {
-        const Outgoing next = serialQueue_.dequeue();
-        const QByteArray frame = asciiFrame(next.request);
-        nextTransaction();
-        const bool written = serial_ && serial_->write(frame);
-        if (written)
-            Q_EMIT requestSent(frame, false);
-        line("Send data >>[" + QByteArray::number(frame.size()) + "]" + frame);
-        if (!written) {
-            const RequestFailure f = failureOf(next.request, AnswerFault::LinkLost,
-                QStringLiteral("the serial port is not open"));
-            fail(f, next.ticket);
-            continue;
-        }
-        serialPending_.append(pending(next));
-    }
+    while (!serialQueue_.isEmpty() && !serialMustWait(serialQueue_.head()))
+        writeSerial(serialQueue_.dequeue());
     armSerialDeadline();
 }
 

@@ -217,6 +217,8 @@ private:
     void sendNow(const Outgoing &out);
     void send(const Outgoing &out);
     void sendSerial(const Outgoing &out);
+    // Writes the frame and, for a ticket, waits for its answer (or reports why not).
+    void writeSerial(const Outgoing &out);
     void enqueueTcp(const Outgoing &out);
     void startNextTcp();
     void onTcpCompleted(const QByteArray &response);
