@@ -2,6 +2,7 @@
 
 #include "clisignals.h"
 #include "logfmt.h"
+#include "tlsfront.h"
 #include "servepage.h"
 #include "fleet/controllerpoller.h"
 #include "fleet/processcollector.h"
@@ -11,6 +12,8 @@
 #include <prometheus/exposer.h>
 
 #include <QCoreApplication>
+#include <QHostAddress>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QSignalBlocker>
 #include <QScopeGuard>
@@ -138,8 +141,9 @@ QString CliServe::helpText()
         "Paths: /metrics, / (each controller's state), /-/healthy, /-/ready. With users,\n"
         "every path asks for basic authentication; failed logins are logged and turn their\n"
         "address away for 1 s, doubling up to 30 s.\n"
-        "SIGHUP re-reads both files (a refused file keeps the running one; TLS changes wait\n"
-        "for a restart); SIGINT or SIGTERM stops serve.\n"
+        "SIGHUP re-reads both files (a refused file keeps the running one; a new certificate\n"
+        "and key apply to the next connections, TLS on or off waits for a restart); SIGINT\n"
+        "or SIGTERM stops serve.\n"
         "\n"
         "Exit status: 0 stopped by a signal, 1 the port cannot be opened, 2 usage error or a\n"
         "file or listen address refused (nothing started).\n");
@@ -218,29 +222,34 @@ bool CliServe::start(QString &error, int &exitCode)
     exitCode = 1;
     raiseOpenFilesLimit();
     const QString listen = config.value->listen.toString();
-    std::vector<std::string> serverOptions = webServerOptions(listen);
-    int pem = -1;
-    const auto closePem = qScopeGuard([&pem] {
-        if (pem >= 0)
-            ::close(pem);
-    });
-    if (web_ && web_->tls && !addTlsOptions(*web_->tls, serverOptions, pem, error)) {
-        error = options_.webConfig + QStringLiteral(": tls_server_config: ") + error;
-        exitCode = 2;
-        return false;
-    }
+    const bool tls = web_ && web_->tls;
+    // With TLS the web server listens on loopback only, behind the TLS front.
+    std::vector<std::string> serverOptions = webServerOptions(tls ? QStringLiteral("127.0.0.1:0") : listen);
     page_ = std::make_unique<FleetPageHook>(collector_, web_);
     try {
         exposer_ = std::make_unique<prometheus::Exposer>(serverOptions, page_->callbacks());
     } catch (const std::exception &e) {
-        error = QStringLiteral("cannot listen on %1%2: %3")
-                    .arg(listen, pem >= 0 ? QStringLiteral(" with TLS (do key and certificate belong together?)")
-                                          : QString(),
-                         QString::fromLocal8Bit(e.what()));
+        error = QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what()));
         return false;
     }
     exposer_->RegisterCollectable(collector_);
     exposer_->RegisterCollectable(std::make_shared<fleet::ProcessCollector>());
+    if (tls) {
+        const QByteArray token = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
+            + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+        page_->setForwardToken(token);
+        const auto inner = exposer_->GetListeningPorts();
+        front_ = std::make_unique<TlsFront>(quint16(inner.empty() ? 0 : inner.front()), token);
+        if (!front_->configure(*web_->tls, error)) {
+            error = options_.webConfig + QStringLiteral(": tls_server_config: ") + error;
+            exitCode = 2;
+            return false;
+        }
+        if (!front_->listen(QHostAddress(config.value->listen.host), config.value->listen.port)) {
+            error = QStringLiteral("cannot listen on %1: %2").arg(listen, front_->errorString());
+            return false;
+        }
+    }
     // Passwords are checked by the page hook for every path, /metrics included: it knows the
     // client's address (for the log and the slowing down) and takes a reloaded web config.
     signals_ = new SignalWatcher(this);
@@ -254,8 +263,8 @@ bool CliServe::start(QString &error, int &exitCode)
     page_->setReady();
     const auto ports = exposer_->GetListeningPorts();
     // The port actually bound (the config may say 0 for any free one), for whoever started it.
-    std::printf("listening %s:%d with %d controllers\n", qPrintable(config_.listen.host),
-                ports.empty() ? int(config_.listen.port) : ports.front(), int(pollers_.size()));
+    const int port = front_ ? int(front_->serverPort()) : ports.empty() ? int(config_.listen.port) : ports.front();
+    std::printf("listening %s:%d with %d controllers\n", qPrintable(config_.listen.host), port, int(pollers_.size()));
     std::fflush(stdout);
     exitCode = 0;
     return true;
@@ -320,9 +329,15 @@ bool CliServe::reloadWebConfig()
         say(QStringLiteral("web config reload refused, the running one stays: ") + web.error);
         return false;
     }
-    // The listening socket and its certificate are made when the server starts; restarting the
-    // server here would drop scrapes in flight and could lose the port.
-    if (!(web.value->tls == web_->tls)) {
+    // A new certificate and key take effect for the next connections; switching TLS on or off
+    // changes the listening socket, which only a restart does (it could lose the port).
+    if (front_ && web.value->tls && !(web.value->tls == web_->tls)) {
+        QString problem;
+        if (!front_->configure(*web.value->tls, problem)) {
+            say(QStringLiteral("web config reload refused, the running one stays: ") + problem);
+            return false;
+        }
+    } else if (!(web.value->tls == web_->tls)) {
         say(QStringLiteral("%1: tls_server_config changes only when serve starts again; the users are applied")
                 .arg(options_.webConfig));
         web.value->tls = web_->tls;

@@ -19,6 +19,8 @@ class Exposer;
 
 namespace qeln {
 
+class TlsFront;
+
 class SignalWatcher;
 class FleetPageHook;
 
@@ -65,6 +67,7 @@ private:
     std::shared_ptr<fleet::FleetCollector> collector_;
     std::unique_ptr<FleetPageHook> page_; // outlives the server that calls it
     std::unique_ptr<prometheus::Exposer> exposer_;
+    std::unique_ptr<TlsFront> front_; // HTTPS in front of the web server, with TLS
     std::map<QString, std::unique_ptr<fleet::ControllerPoller>> pollers_;
     SignalWatcher *signals_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "servepage.h"
 
 #include "logfmt.h"
+#include "tlsfront.h"
 
 #include <CivetServer.h>
 #include <civetweb.h>
@@ -19,11 +20,13 @@
 #include <mutex>
 #include <cstring>
 
-#include <dlfcn.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 namespace qeln {
+
+namespace {
+constexpr const char *TlsPeerHeader = TlsFront::PeerHeader;
+}
 
 namespace {
 
@@ -34,6 +37,8 @@ struct PageSource {
     std::shared_ptr<const fleet::WebConfig> web;
     std::atomic<bool> ready = false;
     LoginThrottle throttle;
+    // The secret the TLS front puts before a client's address (set before serving; empty: none).
+    std::string forwardToken;
 
     std::shared_ptr<const fleet::WebConfig> currentWeb()
     {
@@ -60,7 +65,14 @@ void respond(mg_connection *conn, const char *status, const char *headers, const
 int refusedLogin(mg_connection *conn, const mg_request_info *request, const fleet::WebConfig &web)
 {
     static const char challenge[] = "WWW-Authenticate: Basic realm=\"qeln-cli serve\"\r\n";
-    const QString address = QString::fromLatin1(request->remote_addr);
+    QString address = QString::fromLatin1(request->remote_addr);
+    // Relayed by the TLS front: the client's own address, if the header holds our secret.
+    if (!pageSource->forwardToken.empty()) {
+        const char *peer = mg_get_header(conn, TlsPeerHeader);
+        const std::string prefix = pageSource->forwardToken + ' ';
+        if (peer && std::strncmp(peer, prefix.c_str(), prefix.size()) == 0)
+            address = QString::fromLatin1(peer + prefix.size());
+    }
     const char *header = mg_get_header(conn, "Authorization");
     // No credentials yet (a browser's first request): asked for, not counted as a failure.
     if (!header || std::strncmp(header, "Basic ", 6) != 0) {
@@ -166,55 +178,6 @@ QString listenProblem(const fleet::ListenAddress &listen)
     return {};
 }
 
-bool addTlsOptions(const fleet::TlsConfig &tls, std::vector<std::string> &options, int &pem, QString &error)
-{
-    // Feature bit 2: TLS.
-    if (!mg_check_feature(2)) {
-        error = QStringLiteral("this build's web server has no TLS: leave tls_server_config out");
-        return false;
-    }
-    // The server loads OpenSSL itself when it starts, by the development names of the
-    // libraries; without them it fails with no word on why.
-    for (const char *library : {"libssl.so", "libcrypto.so"}) {
-        void *handle = ::dlopen(library, RTLD_LAZY);
-        if (!handle) {
-            error = QStringLiteral("TLS needs %1, which the web server loads at run time (Debian: apt install "
-                                   "libssl-dev)")
-                        .arg(QLatin1String(library));
-            return false;
-        }
-        // The server looks this function up by name and calls it on every TLS connection,
-        // with no check: OpenSSL 3 renamed it, and the first HTTPS client would crash serve.
-        const bool complete = std::strcmp(library, "libssl.so") != 0 || ::dlsym(handle, "SSL_get_peer_certificate");
-        ::dlclose(handle);
-        if (!complete) {
-            error = QStringLiteral("this build's web server cannot serve TLS with the OpenSSL installed (3.x): it "
-                                   "would crash on the first HTTPS connection; leave tls_server_config out and put "
-                                   "TLS in a reverse proxy in front of serve");
-            return false;
-        }
-    }
-    QByteArray joined;
-    for (const QString &path : {tls.keyFile, tls.certFile}) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-            return false;
-        }
-        joined += file.readAll() + '\n';
-    }
-    pem = ::memfd_create("qeln-serve-tls", MFD_CLOEXEC);
-    if (pem < 0 || ::write(pem, joined.constData(), size_t(joined.size())) != joined.size()) {
-        error = QStringLiteral("cannot join key and certificate: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    options[1] += 's';
-    // 2..5: TLS 1.0 and later ... TLS 1.3 only.
-    options.insert(options.end(), {"ssl_certificate", "/proc/self/fd/" + std::to_string(pem), "ssl_certificate_chain",
-                                   tls.certFile.toStdString(), "ssl_protocol_version",
-                                   std::to_string(tls.minVersion - 8)});
-    return true;
-}
 
 FleetPageHook::FleetPageHook(std::shared_ptr<const fleet::FleetCollector> collector,
                              std::optional<fleet::WebConfig> web)
@@ -231,6 +194,11 @@ void FleetPageHook::setWebConfig(std::optional<fleet::WebConfig> web)
     auto shared = web ? std::make_shared<const fleet::WebConfig>(std::move(*web)) : nullptr;
     const std::lock_guard lock(pageSource->mutex);
     pageSource->web = std::move(shared);
+}
+
+void FleetPageHook::setForwardToken(const QByteArray &token)
+{
+    pageSource->forwardToken = token.toStdString();
 }
 
 void FleetPageHook::setReady()

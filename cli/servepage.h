@@ -23,12 +23,6 @@ QByteArray fleetPage(const std::vector<std::shared_ptr<const fleet::ControllerSn
 // server has no IPv6, and would otherwise fail only once everything else has started.
 QString listenProblem(const fleet::ListenAddress &listen);
 
-// Switches the server's options (as serve builds them, "listening_ports" first) to HTTPS with
-// `tls`. The server wants key and certificate in one PEM file: they are joined in memory into
-// `pem`, an anonymous file only this process can open, which the caller closes once the server
-// has started. False with the reason when this build or this machine cannot serve TLS or a
-// file cannot be read.
-bool addTlsOptions(const fleet::TlsConfig &tls, std::vector<std::string> &options, int &pem, QString &error);
 
 // The HTTP server's hook, called before every request: with basic_auth_users it checks the
 // password for every path (failed logins logged as logfmt on stderr and slowed per client
@@ -43,6 +37,8 @@ public:
 
     // The users a reload read; requests already being checked finish with the old ones.
     void setWebConfig(std::optional<fleet::WebConfig> web);
+    // Requests relayed by the TLS front carry the client's address after this secret.
+    void setForwardToken(const QByteArray &token);
     // /-/ready answers 200 from now on (503 before).
     void setReady();
 
