@@ -13,7 +13,9 @@ run_pkgs=(libqt6core6 libqt6network6 libqt6serialport6 libqt6gui6 libqt6widgets6
 # The fleet exporter: its YAML config files, bcrypt passwords and the metrics endpoint; the
 # Prometheus server and promtool check what it serves.
 build_pkgs+=(libyaml-cpp-dev libcrypt-dev prometheus-cpp-dev)
-test_pkgs+=(prometheus)
+# HTTPS comes through Qt's TLS plugin (in libqt6network6); the tests make their certificates
+# with the openssl command.
+test_pkgs+=(prometheus openssl)
 run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-pull1.0)
 
 # Trend recordings: one SQLite file per controller, drawn with Qt Charts (whose CMake package
