@@ -8,7 +8,6 @@ its request log telling what each controller was sent), scraped over HTTP on loo
 import argparse
 import base64
 import http.client
-import ctypes
 import crypt  # noqa: the standard module, deprecated but present up to Python 3.12
 import io
 import json
@@ -93,15 +92,6 @@ def make_certificate(folder):
                     "-keyout", os.path.join(folder, "key.pem"), "-out", os.path.join(folder, "cert.pem")],
                    check=True, capture_output=True)
     return os.path.join(folder, "cert.pem")
-
-
-def tls_works():
-    """Whether the web server's TLS can run here: it calls an OpenSSL function by a name
-    OpenSSL 3 no longer has."""
-    try:
-        return hasattr(ctypes.CDLL("libssl.so"), "SSL_get_peer_certificate")
-    except OSError:
-        return False
 
 
 class Serve:
