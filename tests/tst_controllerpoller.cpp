@@ -39,6 +39,19 @@ struct SimulatedController {
 
 } // namespace
 
+// A controller of the config on the simulator's TCP port, on the test's interval and timeout.
+fleet::ControllerConfig controllerAt(const QString &name, quint16 port)
+{
+    fleet::ControllerConfig config;
+    config.name = name;
+    config.link.tcp = true;
+    config.link.host = QStringLiteral("127.0.0.1");
+    config.link.port = port;
+    config.interval = std::chrono::milliseconds(IntervalMs);
+    config.timeout = std::chrono::milliseconds(TimeoutMs);
+    return config;
+}
+
 class TestControllerPoller : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -76,13 +89,7 @@ void TestControllerPoller::polls()
     settings.delayMs = delayMs;
     SimulatedController controller(settings);
 
-    fleet::ControllerConfig config;
-    config.name = QStringLiteral("site-0001");
-    config.link.tcp = true;
-    config.link.host = QStringLiteral("127.0.0.1");
-    config.link.port = controller.tcp.port();
-    config.interval = std::chrono::milliseconds(IntervalMs);
-    config.timeout = std::chrono::milliseconds(TimeoutMs);
+    const fleet::ControllerConfig config = controllerAt(QStringLiteral("site-0001"), controller.tcp.port());
     const qint64 offset = 37;
     ControllerPoller poller(config, std::chrono::milliseconds(offset));
     QSignalSpy cameUp(&poller, &ControllerPoller::cameUp);
@@ -160,13 +167,7 @@ void TestControllerPoller::connections()
     QFETCH(int, connection);
     const bool perPoll = fleet::Connection(connection) == fleet::Connection::PerPoll;
     SimulatedController controller{sim::FaultSettings{}};
-    fleet::ControllerConfig config;
-    config.name = QStringLiteral("site-0002");
-    config.link.tcp = true;
-    config.link.host = QStringLiteral("127.0.0.1");
-    config.link.port = controller.tcp.port();
-    config.interval = std::chrono::milliseconds(IntervalMs);
-    config.timeout = std::chrono::milliseconds(TimeoutMs);
+    fleet::ControllerConfig config = controllerAt(QStringLiteral("site-0002"), controller.tcp.port());
     config.connection = fleet::Connection(connection);
     ControllerPoller poller(config, std::chrono::milliseconds(11));
     poller.start();

@@ -13,12 +13,16 @@
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <csignal>
 #include <future>
 #include <memory>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -302,16 +306,24 @@ void TestEpollDispatcher::signalsDoNotPutATimerOff()
     std::atomic<int> sent{0};
     const pthread_t waiter = ::pthread_self();
     due.start(200);
+    std::mutex pace;
+    std::condition_variable stopped;
     std::thread sender([&] {
-        while (!stop.load() && sent.load() < MaxSignals) {
+        std::unique_lock lock(pace);
+        // A signal every 10 ms until the test says stop (or the signals run out).
+        while (!stopped.wait_for(lock, std::chrono::milliseconds(10), [&] { return stop.load(); })
+               && sent.load() < MaxSignals) {
             ::pthread_kill(waiter, SIGUSR1);
             ++sent;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     });
     const bool didFire = fired.wait(10000);
     const int sentBefore = sent.load();
-    stop = true;
+    {
+        const std::lock_guard lock(pace);
+        stop = true;
+    }
+    stopped.notify_one();
     sender.join();
     ::sigaction(SIGUSR1, &old, nullptr);
 
