@@ -301,7 +301,7 @@ bool generate(const QString &path, int days, quint32 seed)
                 row.values = SyntheticPlant::values(row.registers);
                 if (i % 997 == 0) {
                     int channel = 0;
-                    if (!sameValues(row.values, decodeChannels(row.registers), &channel)) {
+                    if (!sameValues(row.values, decodeChannels(row.registers, row.t), &channel)) {
                         std::fprintf(stderr, "trend_bench: status %lld: channel %s differs from the page's decode\n", i,
                                      channels()[size_t(channel)].name);
                         return false;

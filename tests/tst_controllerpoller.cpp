@@ -216,7 +216,7 @@ void TestControllerPoller::clockOffsets()
         clock = {registers[0], registers[1], registers[2], registers[3], registers[4], registers[5]};
     }
     const double now = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-    const std::optional<double> got = fleet::clockOffset(clock, now);
+    const std::optional<double> got = clockOffsetSeconds(clock, now);
     if (qIsNaN(offset)) {
         QVERIFY(!got);
         return;

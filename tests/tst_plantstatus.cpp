@@ -108,8 +108,8 @@ void TestPlantStatus::channelsAreWhatThePageShows()
         recorded[size_t(i)] = quint16(state.StatusRegisters[size_t(i)]);
 
     const StatusView view = decodeStatusView(state);
-    const trend::ChannelValues fromRecording = trend::decodeChannels(recorded);
-    const trend::ChannelValues live = trend::channelValues(view.plant);
+    const trend::ChannelValues fromRecording = trend::decodeChannels(recorded, 0);
+    const trend::ChannelValues live = trend::channelValues(view.plant, 0);
     const QList<fleet::Sample> samples = fleet::statusSamples(view.plant);
     for (int i = 0; i < PlantChannelCount; ++i) {
         const PlantChannel &c = plantChannels()[size_t(i)];
@@ -139,7 +139,7 @@ void TestPlantStatus::batteryPanelBetweenStatuses()
     for (int battery : {1, 0, 1}) {
         state.StatusRegisters[66 - 1] = battery;
         const StatusView view = decodeStatusView(state);
-        const trend::ChannelValues values = trend::channelValues(view.plant);
+        const trend::ChannelValues values = trend::channelValues(view.plant, 0);
         QCOMPARE(values[size_t(dc)], 54.0);
         QCOMPARE(trend::hasValue(values[size_t(soc)]), battery == 1);
         QCOMPARE(trend::hasValue(values[size_t(cell1)]), battery == 1);

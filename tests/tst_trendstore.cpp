@@ -285,7 +285,7 @@ void TestTrendStore::recordsWhatThePageShows()
                 state.StatusRegisters[size_t(r - 1)] = plant.inputRegister(r);
             }
             const StatusView view = decodeStatusView(state);
-            row.values = channelValues(view.plant);
+            row.values = channelValues(view.plant, row.t);
             recorder.addStatus(view.plant, row.t);
             sent << row;
             for (const QString &a : view.activeAlarms)
@@ -305,7 +305,7 @@ void TestTrendStore::recordsWhatThePageShows()
     QCOMPARE(back.size(), sent.size());
     for (qsizetype i = 0; i < sent.size(); ++i) {
         QVERIFY(sameRow(back.at(i), sent.at(i)));
-        QVERIFY(sameRow(StatusRow{back.at(i).t, back.at(i).registers, decodeChannels(back.at(i).registers)}, sent.at(i)));
+        QVERIFY(sameRow(StatusRow{back.at(i).t, back.at(i).registers, decodeChannels(back.at(i).registers, back.at(i).t)}, sent.at(i)));
     }
     QStringList gotStarted, gotCleared;
     for (const Event &e : store.events(0, Start + DayMs))
@@ -321,7 +321,7 @@ void TestTrendStore::olderRecordingGainsNewChannels()
     Registers registers{};
     for (int r = 1; r <= StatusRegisterSlots; ++r)
         registers[size_t(r - 1)] = plant.inputRegister(r);
-    const ChannelValues decoded = decodeChannels(registers);
+    const ChannelValues decoded = decodeChannels(registers, Start);
     ChannelValues ten = decoded;
     std::fill(ten.begin() + 10, ten.end(), NoValue);
     const QString path = dir_.filePath(QStringLiteral("older.trend.sqlite"));

@@ -20,18 +20,6 @@ std::int64_t nowMs()
 
 } // namespace
 
-std::optional<double> clockOffset(const ControllerClock &clock, double nowSeconds)
-{
-    // An unset clock (zeros) or one no calendar has tells nothing about drift.
-    const QDate date(clock.year, clock.month, clock.day);
-    const QTime time(clock.hour, clock.minute, clock.second);
-    if (clock.year < 1970 || !date.isValid() || !time.isValid())
-        return std::nullopt;
-    // The controller keeps the site's local time; the exporter reads it in its own zone.
-    const QDateTime controller(date, time, Qt::LocalTime);
-    return controller.toMSecsSinceEpoch() / 1000.0 - nowSeconds;
-}
-
 ControllerPoller::ControllerPoller(const ControllerConfig &config, std::chrono::milliseconds offset, QObject *parent)
     : QObject(parent), config_(config), schedule_(config.interval, offset),
       engine_(state_)
@@ -157,7 +145,7 @@ void ControllerPoller::onAnswered(Ticket ticket, const Answer &)
     }
     durationSum_ += duration;
     ++durationCount_;
-    clockOffsetSeconds_ = clockOffset(plant.clock, now);
+    clockOffsetSeconds_ = clockOffsetSeconds(plant.clock, now);
     for (const PlantAlarm &alarm : plant.alarms) {
         const auto seen = alarmStates_.constFind(alarm.name);
         if (seen == alarmStates_.cend() || *seen != alarm.active) {

@@ -31,10 +31,6 @@ namespace qeln::fleet {
 enum class PollResult { Ok, Timeout, Corrupt, Exception, LinkError };
 inline constexpr int PollResultCount = 5;
 
-// The controller's clock minus the exporter's (`nowSeconds`, Unix time), reading the
-// controller's date and time in the exporter's time zone; none for an unset or impossible clock.
-std::optional<double> clockOffset(const ControllerClock &clock, double nowSeconds);
-
 // One controller of the fleet exporter: its own console state, link engine and link, polled
 // with one status read per slot of its grid (PollSchedule: offset + k × interval on the Unix
 // clock, back-off after failures, on its own slots). A poll that gets no status within the

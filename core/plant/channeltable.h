@@ -8,14 +8,14 @@
 namespace qeln {
 
 // What a channel measures: its unit and the axis it is drawn on.
-enum class Quantity { Voltage, Current, Temperature, Charge };
+enum class Quantity { Voltage, Current, Temperature, Charge, ClockOffset };
 
 // One measured quantity of the plant, for every reader that stores or exports numbers: the
 // trend recordings (name, unit, quantity, caption; a channel's index is its number in a
 // recording) and the exporter (metric, label, scale to base units).
 struct PlantChannel {
     const char *name;    // "dc_voltage": the same in the trend page, the CLI and the files
-    const char *unit;    // "V", "A", "°C", "%"
+    const char *unit;    // "V", "A", "°C", "%", "s"
     Quantity quantity;
     const char *caption; // what the trend page's picker shows
     const Reading &(*reading)(const PlantStatus &);

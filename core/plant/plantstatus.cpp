@@ -2,6 +2,8 @@
 
 #include "monitor/alarmmodel.h"
 
+#include <QDateTime>
+
 namespace qeln {
 
 namespace {
@@ -157,6 +159,16 @@ PlantStatus decodePlantStatus(const RegisterBlock &registers, const ConsoleState
 PlantStatus decodePlantStatus(const ConsoleState &state)
 {
     return decodePlantStatus(state.StatusRegisters, state, state.ModelText);
+}
+
+std::optional<double> clockOffsetSeconds(const ControllerClock &clock, double nowSeconds)
+{
+    const QDate date(clock.year, clock.month, clock.day);
+    const QTime time(clock.hour, clock.minute, clock.second);
+    if (clock.year < 1970 || !date.isValid() || !time.isValid())
+        return std::nullopt;
+    const QDateTime controller(date, time, Qt::LocalTime);
+    return controller.toMSecsSinceEpoch() / 1000.0 - nowSeconds;
 }
 
 } // namespace qeln

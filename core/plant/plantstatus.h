@@ -51,6 +51,11 @@ struct ControllerClock {
     int second = 0;
 };
 
+// The controller's clock minus this computer's (`nowSeconds`, Unix time), reading the
+// controller's date and time in this computer's time zone (the controller keeps the site's local
+// time); none for an unset (zeros) or impossible clock.
+std::optional<double> clockOffsetSeconds(const ControllerClock &clock, double nowSeconds);
+
 // A processor's version and build date as the controller packs them in two registers: the
 // version in the first's high byte, then year, month and day bytes.
 struct VersionDate {

@@ -12,11 +12,14 @@
 
 namespace qeln::trend {
 
-// The channels are the plant's channel table: a channel's index is its number in a
-// recording, so new channels are only ever added at the end.
+// The channels are the plant's channel table and, after it, what only a recording keeps: the
+// controller's clock offset from this computer's when the status came (seconds, controller
+// minus PC). A channel's index is its number in a recording, so new channels are only ever
+// added at the end.
 using Quantity = qeln::Quantity;
 using Channel = PlantChannel;
-inline constexpr int ChannelCount = PlantChannelCount;
+inline constexpr int ClockOffsetChannel = PlantChannelCount;
+inline constexpr int ChannelCount = PlantChannelCount + 1;
 const std::array<Channel, ChannelCount> &channels();
 // The index of a channel by name, or -1.
 int channelIndex(const QString &name);
@@ -28,13 +31,13 @@ using ChannelValues = std::array<double, ChannelCount>;
 inline constexpr double NoValue = std::numeric_limits<double>::quiet_NaN();
 inline bool hasValue(double v) { return !std::isnan(v); }
 
-// The channels of one decoded status.
-ChannelValues channelValues(const PlantStatus &plant);
+// The channels of one decoded status that came at `timeMs` (Unix ms; the clock offset needs it).
+ChannelValues channelValues(const PlantStatus &plant, qint64 timeMs);
 
 // The status block of one status response, register n at index n-1.
 using Registers = std::array<quint16, StatusRegisterSlots>;
 
-// Decodes a recorded status block and gives its channels.
-ChannelValues decodeChannels(const Registers &registers);
+// Decodes a status block recorded at `timeMs` and gives its channels.
+ChannelValues decodeChannels(const Registers &registers, qint64 timeMs);
 
 } // namespace qeln::trend

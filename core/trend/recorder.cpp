@@ -90,6 +90,13 @@ QString Recorder::filePath() const
     return openPath_;
 }
 
+QString Recorder::trendsFolder() const
+{
+    if (!fixedFile_.isEmpty())
+        return QFileInfo(fixedFile_).absolutePath();
+    return QDir(folder_.isEmpty() ? QDir::currentPath() : folder_).filePath(QStringLiteral("trends"));
+}
+
 QString Recorder::fileNameFor(const QString &model, const QString &serial, const QString &link)
 {
     QString name = fileSafe(model);
@@ -160,7 +167,7 @@ void Recorder::addStatus(const PlantStatus &plant, qint64 timeMs)
     row.t = timeMs;
     for (int i = 0; i < StatusRegisterSlots; ++i)
         row.registers[size_t(i)] = quint16(plant.registers[size_t(i)] & 0xFFFF);
-    row.values = channelValues(plant);
+    row.values = channelValues(plant, timeMs);
     store_->add(row);
 
     // The alarms that started or cleared since the last status (all active ones at the first).

@@ -40,6 +40,9 @@ public:
     bool isPaused() const { return paused_; }
     // The file being written (empty before the first status).
     QString filePath() const;
+    // The folder the recordings of this console go to (`trends/` under the output folder), or
+    // the folder of the file chosen with setFile().
+    QString trendsFolder() const;
 
     // A status was decoded: its registers, channels and alarms, and when.
     void addStatus(const PlantStatus &plant, qint64 timeMs);

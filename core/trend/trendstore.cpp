@@ -125,13 +125,16 @@ void valuesFromBytes(const QByteArray &bytes, ChannelValues &values)
     }
 }
 
-void TrendStore::Acc::add(double v)
+void TrendStore::Acc::add(double v, qint64 t)
 {
     if (n == 0) {
         min = max = v;
+        first = last = t;
     } else {
         min = std::min(min, v);
         max = std::max(max, v);
+        first = std::min(first, t);
+        last = std::max(last, t);
     }
     sum += v;
     ++n;
@@ -147,6 +150,8 @@ void TrendStore::Acc::merge(const Acc &other)
     }
     min = std::min(min, other.min);
     max = std::max(max, other.max);
+    first = std::min(first, other.first);
+    last = std::max(last, other.last);
     sum += other.sum;
     n += other.n;
 }
@@ -257,8 +262,8 @@ void TrendStore::add(const StatusRow &row)
         const double v = row.values[size_t(c)];
         if (!hasValue(v))
             continue;
-        pendingMinutes_[{c, floorTo(row.t, MinuteMs)}].add(v);
-        pendingHours_[{c, floorTo(row.t, HourMs)}].add(v);
+        pendingMinutes_[{c, floorTo(row.t, MinuteMs)}].add(v, row.t);
+        pendingHours_[{c, floorTo(row.t, HourMs)}].add(v, row.t);
     }
 }
 
@@ -324,7 +329,7 @@ bool TrendStore::unpackRows(const QByteArray &data, QList<StatusRow> &rows)
         registersFromBytes(raw.mid(at + 8, registers * 2), row.registers);
         const QByteArray vals = raw.mid(at + 8 + registers * 2, values * qsizetype(sizeof(double)));
         if (values < ChannelCount)
-            row.values = decodeChannels(row.registers);
+            row.values = decodeChannels(row.registers, row.t);
         else
             valuesFromBytes(vals, row.values);
         rows.append(row);
@@ -524,7 +529,7 @@ QList<StatusRow> TrendStore::statuses(qint64 from, qint64 to)
         registersFromBytes(raw.blob(1), row.registers);
         const QByteArray vals = raw.blob(2);
         if (storedChannels(vals) < ChannelCount)
-            row.values = decodeChannels(row.registers);
+            row.values = decodeChannels(row.registers, row.t);
         else
             valuesFromBytes(vals, row.values);
         rows.append(row);
@@ -542,7 +547,8 @@ QList<Bucket> TrendStore::summaries(int channel, qint64 stepMs, qint64 from, qin
     get.bind(1, std::int64_t(channel)).bind(2, std::int64_t(from)).bind(3, std::int64_t(to));
     while (get.step()) {
         const qint64 n = get.integer(1);
-        out.append({get.integer(0), n, get.real(2), get.real(3), n > 0 ? get.real(4) / double(n) : 0});
+        const qint64 t = get.integer(0);
+        out.append({t, n, get.real(2), get.real(3), n > 0 ? get.real(4) / double(n) : 0, t, t + stepMs - 1});
     }
     return out;
 }
@@ -557,7 +563,7 @@ QList<QList<Bucket>> TrendStore::buckets(const QList<int> &channels, qint64 from
     auto fold = [](QList<Bucket> &series, const std::map<qint64, Acc> &accs) {
         for (const auto &[t, acc] : accs) {
             if (acc.n > 0)
-                series.append({t, acc.n, acc.min, acc.max, acc.sum / double(acc.n)});
+                series.append({t, acc.n, acc.min, acc.max, acc.sum / double(acc.n), acc.first, acc.last});
         }
     };
     const qint64 source = stepMs % HourMs == 0 ? HourMs : stepMs % MinuteMs == 0 ? MinuteMs : 0;
@@ -565,7 +571,7 @@ QList<QList<Bucket>> TrendStore::buckets(const QList<int> &channels, qint64 from
         for (qsizetype i = 0; i < channels.size(); ++i) {
             std::map<qint64, Acc> accs;
             for (const Bucket &b : summaries(channels.at(i), source, first, to)) {
-                Acc part{b.n, b.min, b.max, b.mean * double(b.n)};
+                Acc part{b.n, b.min, b.max, b.mean * double(b.n), b.first, b.last};
                 accs[floorTo(b.t, stepMs)].merge(part);
             }
             fold(out[i], accs);
@@ -578,7 +584,7 @@ QList<QList<Bucket>> TrendStore::buckets(const QList<int> &channels, qint64 from
         for (qsizetype i = 0; i < channels.size(); ++i) {
             const int c = channels.at(i);
             if (c >= 0 && c < ChannelCount && hasValue(row.values[size_t(c)]))
-                accs[size_t(i)][bucket].add(row.values[size_t(c)]);
+                accs[size_t(i)][bucket].add(row.values[size_t(c)], row.t);
         }
     }
     for (qsizetype i = 0; i < channels.size(); ++i)

@@ -28,13 +28,17 @@ struct StatusRow {
 };
 
 // The channel values of one span of time: how many, lowest, highest, mean. `t` is where the
-// span starts.
+// span starts; `first` and `last` are the times of its first and last sample as far as the
+// store knows them (from summaries that do not keep them: the bucket's own start and end), so
+// that a reader sees how long no status came between two buckets.
 struct Bucket {
     qint64 t = 0;
     qint64 n = 0;
     double min = 0;
     double max = 0;
     double mean = 0;
+    qint64 first = 0;
+    qint64 last = 0;
     friend bool operator==(const Bucket &, const Bucket &) = default;
 };
 
@@ -122,7 +126,8 @@ private:
     struct Acc {
         qint64 n = 0;
         double min = 0, max = 0, sum = 0;
-        void add(double v);
+        qint64 first = 0, last = 0;
+        void add(double v, qint64 t);
         void merge(const Acc &other);
     };
     using AccKey = std::pair<int, qint64>; // channel, bucket start

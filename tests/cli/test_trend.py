@@ -25,7 +25,7 @@ CLI = SIM = None
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
 CHANNELS = (["ac_voltage", "ac_current", "dc_voltage", "load_current", "set_voltage", "rectifier_temperature",
              "battery_temperature", "battery_current", "battery_voltage", "battery_soc"]
-            + ["cell_%d" % i for i in range(1, 16)])
+            + ["cell_%d" % i for i in range(1, 16)] + ["clock_offset"])
 
 
 def recorded_times(path):

@@ -43,8 +43,9 @@ constexpr qint64 MinuteMs = trend::MinuteMs;
 constexpr qint64 HourMs = trend::HourMs;
 constexpr qint64 DayMs = trend::DayMs;
 
-const char *const QuantityCaptions[] = {"Voltage (V)", "Current (A)", "Temperature (°C)", "Charge (%)"};
-const char *const Units[] = {"V", "A", "°C", "%"};
+const char *const QuantityCaptions[] = {"Voltage (V)", "Current (A)", "Temperature (°C)", "Charge (%)", "Clock offset (s)"};
+constexpr int QuantityCount = 5;
+const char *const Units[] = {"V", "A", "°C", "%", "s"};
 
 // A colour per channel, stable from session to session.
 QColor channelColour(int channel)
@@ -102,7 +103,7 @@ void TrendPage::buildChart()
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setTickCount(6);
     chart_->addAxis(timeAxis_, Qt::AlignBottom);
-    for (int q = 0; q < 4; ++q) {
+    for (int q = 0; q < QuantityCount; ++q) {
         auto *axis = new QValueAxis;
         axis->setTitleText(QString::fromUtf8(Units[q]));
         axis->setLabelFormat(QStringLiteral("%.1f"));
@@ -191,8 +192,8 @@ void TrendPage::buildControls()
     picker_->setObjectName(QStringLiteral("TrendChannels"));
     picker_->setHeaderHidden(true);
     picker_->setMaximumWidth(190);
-    QTreeWidgetItem *groups[4] = {};
-    for (int q = 0; q < 4; ++q) {
+    QTreeWidgetItem *groups[QuantityCount] = {};
+    for (int q = 0; q < QuantityCount; ++q) {
         groups[q] = new QTreeWidgetItem(picker_, {QString::fromUtf8(QuantityCaptions[q])});
         groups[q]->setFlags(Qt::ItemIsEnabled);
     }
@@ -304,7 +305,7 @@ QValueAxis *TrendPage::axisFor(int channel) const
 
 void TrendPage::updateAxesVisibility()
 {
-    for (int q = 0; q < 4; ++q) {
+    for (int q = 0; q < QuantityCount; ++q) {
         bool any = false;
         for (int c : shownChannels())
             any = any || int(channels()[size_t(c)].quantity) == q;
@@ -398,7 +399,7 @@ void TrendPage::reload()
     const int pixels = std::max(200, int(chart_->plotArea().width()));
     const qint64 step = trend::drawStepMs(span, pixels);
     const QList<QList<Bucket>> data = store_ ? store_->buckets(shown, from_, to_, step) : QList<QList<Bucket>>(shown.size());
-    std::array<double, 4> lo, hi;
+    std::array<double, QuantityCount> lo, hi;
     lo.fill(std::numeric_limits<double>::max());
     hi.fill(std::numeric_limits<double>::lowest());
     for (qsizetype i = 0; i < shown.size(); ++i) {
@@ -415,7 +416,7 @@ void TrendPage::reload()
         series_.value(shown.at(i))->replace(points);
     }
     if (!keepY_) {
-        for (int q = 0; q < 4; ++q) {
+        for (int q = 0; q < QuantityCount; ++q) {
             if (lo[size_t(q)] > hi[size_t(q)])
                 continue;
             const double pad = std::max((hi[size_t(q)] - lo[size_t(q)]) * 0.05, 0.5);

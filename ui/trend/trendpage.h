@@ -122,7 +122,7 @@ private:
     TrendChartView *view_ = nullptr;
     QDateTimeAxis *timeAxis_ = nullptr;
     QValueAxis *overlayAxis_ = nullptr; // 0..1: cursors and markers
-    std::array<QValueAxis *, 4> unitAxes_{}; // by trend::Quantity
+    std::array<QValueAxis *, 5> unitAxes_{}; // by trend::Quantity
     QHash<int, QLineSeries *> series_;
     std::array<QLineSeries *, 2> cursorLines_{};
     QScatterSeries *alarmMarkers_ = nullptr;
