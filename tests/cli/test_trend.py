@@ -159,7 +159,7 @@ class ExportTest(unittest.TestCase):
         self.assertEqual(len(rows) - 1, len(raw) + packed)
         for row in rows[1:]:
             self.assertRegex(row[0], ISO)
-            self.assertEqual(len(row), 26)
+            self.assertEqual(len(row), len(CHANNELS) + 1)
             for cell in row[1:11]:
                 float(cell)  # the plant has a battery pack: every channel has a number
 
