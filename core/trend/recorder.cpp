@@ -163,6 +163,7 @@ void Recorder::addStatus(const PlantStatus &plant, qint64 timeMs)
     model_ = model;
     if (!ensureOpen(model))
         return;
+    lastStatusMs_ = timeMs;
     StatusRow row;
     row.t = timeMs;
     for (int i = 0; i < StatusRegisterSlots; ++i)

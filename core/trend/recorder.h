@@ -40,6 +40,9 @@ public:
     bool isPaused() const { return paused_; }
     // The file being written (empty before the first status).
     QString filePath() const;
+    // The time of the newest status given to the recording (Unix ms; 0 before the first): where
+    // a live view ends, whatever times the file holds from a clock that was ahead.
+    qint64 lastStatusTime() const { return lastStatusMs_; }
     // The folder the recordings of this console go to (`trends/` under the output folder), or
     // the folder of the file chosen with setFile().
     QString trendsFolder() const;
@@ -86,6 +89,7 @@ private:
     bool haveAlarms_ = false;
     QStringList lastAlarms_;
     qint64 lastPruneMs_ = 0;
+    qint64 lastStatusMs_ = 0;
     QTimer commit_;
     QTimer retry_;
 };
