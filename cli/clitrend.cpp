@@ -4,6 +4,7 @@
 #include "fleet/duration.h"
 #include "link/transport.h"
 #include "monitor/livemonitor.h"
+#include "network/ipsettingslink.h"
 #include "trend/recorder.h"
 #include "trend/trendexport.h"
 
@@ -183,18 +184,35 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
         recorder_->setFile(QFileInfo(args_.trend.db).absoluteFilePath());
     else
         recorder_->setOutputFolder(QDir::currentPath());
-    const LinkTarget &l = args_.link;
-    recorder_->setLink(l.tcp ? QStringLiteral("tcp:%1:%2").arg(l.host).arg(l.port) : QStringLiteral("serial:") + l.device);
     connect(recorder_.get(), &trend::Recorder::paused, this,
             [](const QString &message) { say(stderr, QStringLiteral("qeln-cli: ") + message); });
     connect(recorder_.get(), &trend::Recorder::resumed, this,
             [] { say(stderr, QStringLiteral("qeln-cli: trend recording goes on")); });
+    // The file's path goes to stdout once it is known (after the controller said who it is).
+    connect(recorder_.get(), &trend::Recorder::fileOpened, this, [](const QString &path) { say(stdout, path); });
+    // The controller is asked once who it is (a read of its network block that changes nothing).
+    ip_ = std::make_unique<IpSettingsLink>(engine_);
+    connect(ip_.get(), &IpSettingsLink::readBackDecoded, this, [this](const IpSettingsReadBack &readBack, quint64) {
+        if (readBack.has(IpField::SerialNumber) && !readBack.serialNumberText.trimmed().isEmpty())
+            recorder_->setSerialNumber(readBack.serialNumberText.trimmed());
+        else
+            recorder_->identityUnknown();
+    });
+    connect(ip_.get(), &IpSettingsLink::readFailed, this, [this](quint64 generation, const RequestFailure &) {
+        if (generation == identityRead_)
+            recorder_->identityUnknown();
+    });
     connect(monitor_.get(), &LiveMonitor::plantDecoded, this, [this](const PlantStatus &plant) {
         if (done())
             return;
+        if (firstAnswer()) {
+            const LinkTarget &l = args_.link;
+            recorder_->beginConnection(l.tcp ? QStringLiteral("tcp:%1:%2").arg(l.host).arg(l.port)
+                                             : QStringLiteral("serial:") + l.device,
+                                       true);
+            identityRead_ = ip_->requestRead();
+        }
         recorder_->addStatus(plant, QDateTime::currentMSecsSinceEpoch());
-        if (firstAnswer() && !recorder_->filePath().isEmpty())
-            say(stdout, recorder_->filePath());
     });
 }
 

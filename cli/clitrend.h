@@ -6,6 +6,7 @@
 
 namespace qeln {
 
+class IpSettingsLink;
 class LiveMonitor;
 
 namespace trend {
@@ -14,7 +15,8 @@ class Recorder;
 
 // qeln-cli's "record" command: polls the status as the console does and records every
 // decoded status into a trend file (--db FILE, or trends/ under the current folder, one file
-// per controller) until SIGINT or SIGTERM.
+// per controller, named by the serial number its network block gives at the first answer)
+// until SIGINT or SIGTERM.
 class CliRecord : public CliWatchCommand {
     Q_OBJECT
 public:
@@ -30,6 +32,8 @@ protected:
 private:
     std::unique_ptr<LiveMonitor> monitor_;
     std::unique_ptr<trend::Recorder> recorder_;
+    std::unique_ptr<IpSettingsLink> ip_;
+    quint64 identityRead_ = 0;
 };
 
 // "trend list" and "trend export": read a recording; no controller is involved.

@@ -1,8 +1,12 @@
 #include "recorder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <limits>
 
 namespace qeln::trend {
 
@@ -10,6 +14,11 @@ namespace {
 
 constexpr int CommitMs = 1000;
 constexpr int RetryMs = 60'000;
+// How far the newest status may run ahead of the real time gone since the last prune before
+// pruning waits for a clock that makes sense again.
+constexpr qint64 ClockAheadToleranceMs = DayMs;
+// Intervals between statuses looked at for the poll period of a file.
+constexpr int PeriodSamples = 9;
 
 QString fileSafe(const QString &text)
 {
@@ -43,7 +52,15 @@ Recorder::~Recorder()
 
 void Recorder::setOutputFolder(const QString &folder)
 {
+    const bool moved = folder != folder_;
     folder_ = folder;
+    // A folder chosen (again) is tried at once: a paused recording does not wait for its retry.
+    if (paused_ || (moved && fixedFile_.isEmpty())) {
+        close();
+        paused_ = false;
+        retry_.stop();
+        haveAlarms_ = false; // a new file starts with the alarms active then
+    }
 }
 
 void Recorder::setFile(const QString &path)
@@ -53,19 +70,81 @@ void Recorder::setFile(const QString &path)
 
 void Recorder::setLink(const QString &link)
 {
-    if (link != link_) {
-        close();
-        // Another link may reach another controller: its serial number is not known yet.
-        serial_.clear();
-    }
+    if (link != link_)
+        beginConnection(link, false);
+}
+
+void Recorder::beginConnection(const QString &link, bool identityComing)
+{
+    close();
     link_ = link;
+    // Another connection may reach another controller: its serial number is not known yet.
+    serial_.clear();
+    linkFileThisConnection_.clear();
+    held_.clear();
+    haveAlarms_ = false;
+    awaiting_ = identityComing && fixedFile_.isEmpty();
 }
 
 void Recorder::setSerialNumber(const QString &serial)
 {
-    if (serial != serial_)
-        close();
-    serial_ = serial;
+    const QString who = serial.trimmed();
+    if (who.isEmpty()) {
+        identityUnknown();
+        return;
+    }
+    const bool wasAwaiting = std::exchange(awaiting_, false);
+    if (who == serial_ && !wasAwaiting)
+        return;
+    // The statuses recorded under the link name so far belong to this controller: they move
+    // into the file of its serial number.
+    const QString linkPath = std::exchange(linkFileThisConnection_, QString());
+    const bool hadFile = store_ != nullptr;
+    flushNow();
+    store_.reset();
+    openPath_.clear();
+    serial_ = who;
+    if (fixedFile_.isEmpty() && !linkPath.isEmpty() && hadFile && enabled_ && !paused_ && ensureOpen(model_))
+        foldLinkRecording(linkPath);
+    writeHeld();
+}
+
+void Recorder::identityUnknown()
+{
+    if (!std::exchange(awaiting_, false))
+        return;
+    writeHeld();
+}
+
+void Recorder::writeHeld()
+{
+    const std::vector<Held> held = std::exchange(held_, {});
+    for (const Held &status : held)
+        record(status);
+}
+
+bool Recorder::foldLinkRecording(const QString &linkPath)
+{
+    if (linkPath == openPath_ || !QFileInfo::exists(linkPath))
+        return false;
+    TrendStore from;
+    QString error;
+    if (!from.open(linkPath, TrendStore::Mode::Read, error))
+        return false;
+    const auto span = from.span();
+    if (span) {
+        for (const StatusRow &row : from.statuses(span->first, span->last))
+            store_->add(row);
+    }
+    for (const Event &event : from.events(0, std::numeric_limits<qint64>::max() / 2))
+        store_->addEvent(event);
+    bool disk = false;
+    if (!store_->flush(error, &disk))
+        return false;
+    // Folded whole: the link's file (and what SQLite keeps beside it) goes.
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(linkPath + suffix);
+    return true;
 }
 
 void Recorder::setEnabled(bool on)
@@ -81,6 +160,7 @@ void Recorder::setEnabled(bool on)
         paused_ = false;
         reported_ = false;
         retry_.stop();
+        haveAlarms_ = false;
     }
     Q_EMIT enabledChanged(on);
 }
@@ -112,10 +192,8 @@ QString Recorder::fileNameFor(const QString &model, const QString &serial, const
 bool Recorder::ensureOpen(const QString &model)
 {
     QString path = fixedFile_;
-    if (path.isEmpty()) {
-        const QString base = folder_.isEmpty() ? QDir::currentPath() : folder_;
-        path = QDir(base).filePath(QStringLiteral("trends/") + fileNameFor(model, serial_, link_));
-    }
+    if (path.isEmpty())
+        path = QDir(trendsFolder()).filePath(fileNameFor(model, serial_, link_));
     if (store_ && path == openPath_)
         return true;
     flushNow();
@@ -144,12 +222,19 @@ bool Recorder::ensureOpen(const QString &model)
     store->setMeta(QStringLiteral("model"), model);
     if (!link_.isEmpty())
         store->setMeta(QStringLiteral("link"), link_);
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    store->prune(now);
-    lastPruneMs_ = now;
+    if (!serial_.isEmpty())
+        store->setMeta(QStringLiteral("serial"), serial_);
+    pruneBaseMs_ = QDateTime::currentMSecsSinceEpoch();
+    sincePrune_.start();
     store_ = std::move(store);
     openPath_ = path;
-    haveAlarms_ = false;
+    if (fixedFile_.isEmpty() && serial_.isEmpty())
+        linkFileThisConnection_ = path;
+    intervals_.clear();
+    previousStatusMs_ = 0;
+    periodNoted_ = false;
+    pruneIfDue(true);
+    Q_EMIT fileOpened(path);
     return true;
 }
 
@@ -161,32 +246,87 @@ void Recorder::addStatus(const PlantStatus &plant, qint64 timeMs)
     if (model != model_ && store_ && fixedFile_.isEmpty())
         flushNow();
     model_ = model;
-    if (!ensureOpen(model))
-        return;
     lastStatusMs_ = timeMs;
-    StatusRow row;
-    row.t = timeMs;
+    Held status;
+    status.row.t = timeMs;
     for (int i = 0; i < StatusRegisterSlots; ++i)
-        row.registers[size_t(i)] = quint16(plant.registers[size_t(i)] & 0xFFFF);
-    row.values = channelValues(plant, timeMs);
-    store_->add(row);
+        status.row.registers[size_t(i)] = quint16(plant.registers[size_t(i)] & 0xFFFF);
+    status.row.values = channelValues(plant, timeMs);
 
-    // The alarms that started or cleared since the last status (all active ones at the first).
+    // The alarms that started or cleared since the last status (all active ones at the first
+    // of a connection).
     const QStringList now = plant.activeAlarmNames();
     for (const QString &name : now) {
         if (!haveAlarms_ || !lastAlarms_.contains(name))
-            store_->addEvent({timeMs, EventKind::AlarmStarted, name});
+            status.events.append({timeMs, EventKind::AlarmStarted, name});
     }
     if (haveAlarms_) {
         for (const QString &name : std::as_const(lastAlarms_)) {
             if (!now.contains(name))
-                store_->addEvent({timeMs, EventKind::AlarmCleared, name});
+                status.events.append({timeMs, EventKind::AlarmCleared, name});
         }
     }
     lastAlarms_ = now;
     haveAlarms_ = true;
+    if (awaiting_) {
+        held_.push_back(std::move(status));
+        // A controller that never says who it is is recorded under the link's name.
+        if (int(held_.size()) >= HoldLimit)
+            identityUnknown();
+        return;
+    }
+    record(status);
+}
+
+void Recorder::record(const Held &status)
+{
+    if (!enabled_ || paused_ || !ensureOpen(model_))
+        return;
+    store_->add(status.row);
+    for (const Event &e : status.events)
+        store_->addEvent(e);
+    notePollPeriod(status.row.t);
     if (!commit_.isActive())
         commit_.start();
+}
+
+void Recorder::notePollPeriod(qint64 timeMs)
+{
+    if (periodNoted_)
+        return;
+    if (previousStatusMs_ > 0 && timeMs > previousStatusMs_)
+        intervals_.append(timeMs - previousStatusMs_);
+    previousStatusMs_ = timeMs;
+    if (intervals_.size() < PeriodSamples)
+        return;
+    QList<qint64> sorted = intervals_;
+    std::sort(sorted.begin(), sorted.end());
+    store_->setMeta(QStringLiteral("poll_ms"), QString::number(sorted.at(sorted.size() / 2)));
+    periodNoted_ = true;
+}
+
+void Recorder::pruneIfDue(bool atOpen)
+{
+    if (!store_ || (!atOpen && sincePrune_.elapsed() < pruneEveryMs_))
+        return;
+    const auto span = store_->span();
+    if (!span)
+        return;
+    // The newest status: at open the file's, but no later than this computer's clock (a file
+    // may hold the times of a clock that once ran ahead); then the last one given.
+    const qint64 newest = atOpen ? std::min(span->last, QDateTime::currentMSecsSinceEpoch()) : lastStatusMs_;
+    const qint64 elapsed = sincePrune_.elapsed();
+    if (!atOpen && newest > pruneBaseMs_ + elapsed + ClockAheadToleranceMs) {
+        // The clock ran ahead: nothing is cut by it. Asked again in an hour.
+        sincePrune_.start();
+        pruneBaseMs_ += elapsed;
+        return;
+    }
+    store_->prune(newest);
+    if (!atOpen) {
+        pruneBaseMs_ = newest;
+        sincePrune_.start();
+    }
 }
 
 void Recorder::addWrite(const RegisterWrite &write, const QString &source, qint64 timeMs)
@@ -202,11 +342,7 @@ void Recorder::addWrite(const RegisterWrite &write, const QString &source, qint6
 void Recorder::onCommitTick()
 {
     flushNow();
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (store_ && now - lastPruneMs_ >= HourMs) {
-        store_->prune(now);
-        lastPruneMs_ = now;
-    }
+    pruneIfDue(false);
 }
 
 void Recorder::flushNow()
@@ -234,11 +370,15 @@ void Recorder::flushNow()
 
 void Recorder::close()
 {
+    // Statuses still held for an identity that did not come are recorded under the link.
+    if (awaiting_ && !held_.empty()) {
+        awaiting_ = false;
+        writeHeld();
+    }
     flushNow();
     commit_.stop();
     store_.reset();
     openPath_.clear();
-    haveAlarms_ = false;
 }
 
 void Recorder::pause(const QString &why)

@@ -5,12 +5,14 @@
 #include "trend/trendstore.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace qeln::trend {
 
@@ -30,10 +32,20 @@ public:
     // A file of the caller's choice instead of one per controller (`qeln-cli record --db`).
     void setFile(const QString &path);
     // The connection: "tcp:HOST:PORT" or "serial:DEVICE"; names the file while the
-    // controller's serial number is unknown.
+    // controller's serial number is unknown. Another link is another connection (see below).
     void setLink(const QString &link);
-    // The controller's serial number, once read; names the file with the model.
+    // A new connection on `link`. With `identityComing`, the caller has asked the controller
+    // for its identity (its network block): the statuses are held in memory until
+    // setSerialNumber() or identityUnknown(), at most HoldLimit statuses, so that one
+    // controller's statuses go into the file of its serial number whatever the link.
+    void beginConnection(const QString &link, bool identityComing);
+    // The controller's serial number, once read: the file is named by it (with the model).
+    // A recording this connection made under the link name before is folded into it.
     void setSerialNumber(const QString &serial);
+    // The identity could not be read (no answer, no serial number): the link names the file.
+    void identityUnknown();
+    bool awaitingIdentity() const { return awaiting_; }
+    static constexpr int HoldLimit = 120;
 
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool on);
@@ -56,8 +68,9 @@ public:
     // Closes the file; the next status opens it again.
     void close();
 
-    // Tests: the clock for pruning and the retry interval.
+    // Tests: the retry interval and how often pruning is looked at (hourly).
     void setRetryInterval(int ms) { retry_.setInterval(ms); }
+    void setPruneInterval(qint64 ms) { pruneEveryMs_ = ms; }
 
     // The file name for a controller: "MODEL_SERIAL.trend.sqlite", or by link while the
     // serial number is unknown: "MODEL_tcp-HOST-PORT.trend.sqlite".
@@ -70,9 +83,21 @@ Q_SIGNALS:
     void resumed();
     // A commit went to the file (tests wait on it).
     void flushed();
+    // A recording file was opened for writing (its path).
+    void fileOpened(const QString &path);
 
 private:
+    // One status and the alarm events it brought, as given.
+    struct Held {
+        StatusRow row;
+        QList<Event> events;
+    };
     bool ensureOpen(const QString &model);
+    void record(const Held &status);
+    void writeHeld();
+    bool foldLinkRecording(const QString &linkPath);
+    void notePollPeriod(qint64 timeMs);
+    void pruneIfDue(bool atOpen);
     void onCommitTick();
     void pause(const QString &why);
 
@@ -83,13 +108,26 @@ private:
     QString serial_;
     QString model_;
     QString openPath_;
+    QString linkFileThisConnection_; // made under the link name while the identity was unknown
     bool enabled_ = true;
     bool paused_ = false;
     bool reported_ = false; // the pause was told; told again only after recording worked
+    bool awaiting_ = false;
+    std::vector<Held> held_;
     bool haveAlarms_ = false;
     QStringList lastAlarms_;
-    qint64 lastPruneMs_ = 0;
     qint64 lastStatusMs_ = 0;
+    // The poll period seen on this file: the median of the first intervals between statuses.
+    QList<qint64> intervals_;
+    qint64 previousStatusMs_ = 0;
+    bool periodNoted_ = false;
+    // Pruning runs when a file opens (cutting by its newest status, or this computer's clock if
+    // that is earlier) and hourly by a clock that does not jump, cutting by the newest status;
+    // an hourly prune is skipped while that status is more than a day ahead of the time of the
+    // last prune (or of the opening) plus the real time gone since: a clock that ran ahead.
+    QElapsedTimer sincePrune_;
+    qint64 pruneEveryMs_ = HourMs;
+    qint64 pruneBaseMs_ = 0;
     QTimer commit_;
     QTimer retry_;
 };

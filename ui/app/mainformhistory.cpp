@@ -16,6 +16,8 @@
 
 #include <QAction>
 
+#include <memory>
+
 namespace qeln {
 
 // ---- Histories ------------------------------------------------------------------------
@@ -40,10 +42,24 @@ void MainForm::buildHistory()
     auto *ipLink = new IpSettingsLink(session_.engine(), this);
     // A disconnect (or the exit) ends what the last read-back said about the controller.
     connect(&session_, &ConsoleSession::dataLogStopRequested, ipLink, &IpSettingsLink::invalidate);
-    // The serial number read from the network block names the trend recording from then on.
-    connect(ipLink, &IpSettingsLink::readBackDecoded, this, [this](const IpSettingsReadBack &readBack) {
-        if (recorder_ && readBack.has(IpField::SerialNumber))
-            recorder_->setSerialNumber(readBack.serialNumberText.trimmed());
+    // Each connection asks the controller once who it is: a read of its network block, which
+    // changes nothing there. Its serial number names the trend recording, whatever the link;
+    // until it comes the statuses wait in memory, and without it the link names the file.
+    auto identityRead = std::make_shared<quint64>(0);
+    connect(&session_, &ConsoleSession::statusArrived, this, [this, ipLink, identityRead] {
+        recorder_->beginConnection(session_.linkId(), true);
+        *identityRead = ipLink->requestRead();
+    });
+    connect(ipLink, &IpSettingsLink::readBackDecoded, this,
+            [this, identityRead](const IpSettingsReadBack &readBack, quint64 generation) {
+                if (readBack.has(IpField::SerialNumber) && !readBack.serialNumberText.trimmed().isEmpty())
+                    recorder_->setSerialNumber(readBack.serialNumberText.trimmed());
+                else if (generation >= *identityRead)
+                    recorder_->identityUnknown();
+            });
+    connect(ipLink, &IpSettingsLink::readFailed, this, [this, identityRead](quint64 generation, const RequestFailure &) {
+        if (generation == *identityRead)
+            recorder_->identityUnknown();
     });
     connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
         auto *dialog = new IpSettingsDialog(session_.engine(), *ipLink, this);
