@@ -223,6 +223,17 @@ void TestMainForm::startUpWindow()
         QVERIFY2(!widget<QWidget>(hidden)->isVisible(), hidden);
     QCOMPARE(widget<QGroupBox>("GroupBox1")->geometry(), QRect(1, 33, 856, 704));
     QCOMPARE(widget<QWidget>("FlatPanel3")->pos(), QPoint(730, 5));
+    // A larger window: the monitoring pages take the room, the fixed layout keeps its places;
+    // back at the design size, nothing is left larger.
+    const QSize designed = window->size();
+    window->resize(1600, 1100);
+    auto *area = widget<QWidget>("mainArea");
+    QTRY_VERIFY(area->width() > 1400 && area->height() > 900);
+    QTRY_COMPARE(widget<QGroupBox>("GroupBox1")->size(), area->size() - QSize(2, 34));
+    QCOMPARE(widget<QGroupBox>("GroupBox1")->pos(), QPoint(1, 33));
+    QCOMPARE(widget<QWidget>("FlatPanel3")->pos(), QPoint(730, 5));
+    window->resize(designed);
+    QTRY_COMPARE(widget<QGroupBox>("GroupBox1")->geometry(), QRect(1, 33, 856, 704));
     QCOMPARE(widget<QLabel>("pnl_TX")->text(), QStringLiteral("TX"));
     QCOMPARE(widget<QLabel>("pnl_RX")->text(), QStringLiteral("RX"));
     QCOMPARE(colour("pnl_TX"), StatusStrip::TxIdle);

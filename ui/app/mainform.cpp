@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScrollArea>
@@ -88,8 +89,9 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     // The monitoring area; the live-monitoring pages fill it.
     groupBox1_ = new QGroupBox(central_);
     groupBox1_->setObjectName(QStringLiteral("GroupBox1"));
-    groupBox1_->setGeometry(1, 33, 856, 704);
+    groupBox1_->setGeometry(MonitoringArea);
     groupBox1_->hide();
+    central_->installEventFilter(this);
 
     buildMenu();
     // The link lamps sit in the fixed layout; the strip they belong to is the status bar.
@@ -432,6 +434,14 @@ void MainForm::onImage1Clicked()
 
 bool MainForm::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == central_ && event->type() == QEvent::Resize) {
+        // The monitoring area takes the room a larger window gives: the status page keeps its
+        // fixed layout at the top left, the log and trend pages grow with it.
+        const QSize area = static_cast<QResizeEvent *>(event)->size();
+        groupBox1_->setGeometry(MonitoringArea.x(), MonitoringArea.y(),
+                                std::max(MonitoringArea.width(), area.width() - MonitoringArea.x() - 1),
+                                std::max(MonitoringArea.height(), area.height() - MonitoringArea.y() - 1));
+    }
     if (watched == image1_ && event->type() == QEvent::MouseButtonRelease
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         onImage1Clicked();

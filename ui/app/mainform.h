@@ -7,6 +7,7 @@
 #include "monitor/statusview.h"
 
 #include <QColor>
+#include <QRect>
 #include <QHash>
 #include <QMainWindow>
 #include <QString>
@@ -51,6 +52,8 @@ public:
     // takes what the screen has and the layout scrolls.
     static constexpr QSize DesignSize{878, 824};
     static constexpr QSize DesignArea{858, 738};
+    // Where the monitoring pages sit at the design size; they grow with the window.
+    static constexpr QRect MonitoringArea{1, 33, 856, 704};
     // How long the note that says where the data log went stays up on the way out.
     static constexpr int ExitNoteMs = 10000;
 
