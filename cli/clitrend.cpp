@@ -210,7 +210,7 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
             recorder_->beginConnection(l.tcp ? QStringLiteral("tcp:%1:%2").arg(l.host).arg(l.port)
                                              : QStringLiteral("serial:") + l.device,
                                        true);
-            identityRead_ = ip_->requestRead();
+            identityRead_ = ip_->readInPollSlot();
         }
         recorder_->addStatus(plant, QDateTime::currentMSecsSinceEpoch());
     });

@@ -10,6 +10,7 @@
 #include "app/demosimulator.h"
 #include "app/mainform.h"
 #include "link/linkengine.h"
+#include "trend/recorder.h"
 
 #include <QAction>
 #include <QDialog>
@@ -71,13 +72,20 @@ struct ConsoleRig {
         if (!action)
             return nullptr;
         if (!(action->isVisible() ? QTest::qWaitFor([&] { return action->isEnabled(); }, 5000)
-                                  : configurationEnabled()))
+                                  : configurationEnabled())
+            || !identified())
             return nullptr;
         action->trigger();
         auto *d = window.findChild<T *>(QLatin1String(dialogName));
         return d && QTest::qWaitForWindowActive(d) ? d : nullptr;
     }
     bool pollHeld() { return engine().pollingHeld(); }
+    // The connection has settled: the controller said who it is (the read of its network block
+    // each connection makes) or could not.
+    bool identified()
+    {
+        return QTest::qWaitFor([&] { return !window.recorder().awaitingIdentity(); }, 10000);
+    }
     bool pollRuns() { return !engine().pollingHeld() && engine().pollingRunning(); }
     // Two polls after closing have brought the plant's registers back.
     bool freshStatus()

@@ -46,8 +46,9 @@ struct Rig : ConsoleRig {
 
     IpSettingsDialog *open()
     {
-        if (!ipLink)
+        if (!ipLink || !configurationEnabled() || !identified())
             return nullptr;
+        decoded.clear(); // the connection's own read of the block is not the dialog's
         return ConsoleRig::open<IpSettingsDialog>("mIPSet", "frmIPSetting");
     }
     // The answer to the dialog's read has been decoded; the fill timer's tick then fills the boxes.

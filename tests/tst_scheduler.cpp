@@ -121,23 +121,44 @@ private Q_SLOTS:
             QCOMPARE(decoded.size(), 0);
     }
 
-    // The IP-settings block is read on the next due tick, once; the status polls follow.
+    // The IP-settings block is read on the next due tick, once; the status polls follow. A read
+    // asked for in a poll's place (the connection's own look at who the controller is) waits
+    // while a dialog holds polling, and goes first when the hold ends.
     void ipReadGoesOutOnce_data()
     {
         QTest::addColumn<bool>("tcp");
-        QTest::newRow("serial") << false;
-        QTest::newRow("tcp") << true;
+        QTest::addColumn<bool>("inPollSlot");
+        QTest::addColumn<bool>("held");
+        for (bool tcp : {false, true}) {
+            const QByteArray link = tcp ? "tcp" : "serial";
+            QTest::newRow(link.constData()) << tcp << false << false;
+            QTest::newRow((link + " in a poll's place").constData()) << tcp << true << false;
+            QTest::newRow((link + " in a poll's place, held").constData()) << tcp << true << true;
+        }
     }
     void ipReadGoesOutOnce()
     {
         QFETCH(bool, tcp);
+        QFETCH(bool, inPollSlot);
+        QFETCH(bool, held);
         EngineRig rig(tcp);
         auto &[state, engine, link] = rig;
         link.setResponder([tcp](const QByteArray &request) { return controllerAnswer(tcp, request); });
         engine.setReadTimeout(100);
         QSignalSpy lines(&engine, &LinkEngine::consoleLine);
-        engine.requestIpBlock();
+        if (held)
+            engine.hold();
+        inPollSlot ? engine.requestIpBlockInPollSlot() : engine.requestIpBlock();
         engine.startPolling(1);
+        if (held) {
+            // The first held tick says so on the line; nothing goes out.
+            QTRY_VERIFY(!lines.isEmpty());
+            engine.pollNow();
+            QCOMPARE(link.written().size(), 0);
+            QCOMPARE(lines.first().at(0).toByteArray(), QByteArray("RectMode >>  [ 14 ]"));
+            lines.clear();
+            engine.release(HoldReason::Dialog);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(link.written().size() >= 3, 10000);
         engine.stopPolling();
         const QList<QByteArray> sent = link.written();

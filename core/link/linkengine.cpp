@@ -197,8 +197,8 @@ void LinkEngine::release(HoldReason reason)
 
 void LinkEngine::pollNow()
 {
-    // Held, nothing is due but an IP read asked for.
-    if (pollingHeld() && mode_ != PollMode::IpReadNext)
+    // Held, nothing is due but an IP read asked for (not one that waits for a poll's place).
+    if (pollingHeld() && (mode_ != PollMode::IpReadNext || ipReadInPollSlot_))
         return;
     pollDue_ = true;
     onPollTick();
@@ -209,7 +209,7 @@ void LinkEngine::onPollTick()
     // Never two requests on the TCP connection: a tick that finds one under way leaves the
     // poll due, so it goes out on the first tick after the answer.
     const bool tcpHeld = link_ == LinkKind::Tcp && tcpBusy();
-    const bool ipRead = mode_ == PollMode::IpReadNext;
+    const bool ipRead = mode_ == PollMode::IpReadNext && !(ipReadInPollSlot_ && pollingHeld());
     if (pollDue_ && !tcpHeld) {
         pollDue_ = false;
         countdown_ = PollTicks;
@@ -219,6 +219,7 @@ void LinkEngine::onPollTick()
         line("RectMode >>  [ " + IntToHexFixed(state, 2) + " ]");
         if (ipRead) {
             mode_ = PollMode::Polling;
+            ipReadInPollSlot_ = false;
             const Ticket ticket = std::exchange(ipReadTicket_, 0);
             send({requests::ipBlockRead(link_), ticket, ipReadTimeoutMs_});
         } else if (!pollingHeld()) {
@@ -298,12 +299,25 @@ Ticket LinkEngine::requestIpBlock(int timeoutMs)
     // The read that follows a settings write ends the write's hold: polling goes on after it.
     releaseIpWriteHold();
     mode_ = PollMode::IpReadNext;
+    ipReadInPollSlot_ = false;
     countdown_ = PollTicks;
     pollDue_ = true;
     // A read asked for again before it went out goes once, under the ticket it already has.
     if (ipReadTicket_ == 0) {
         ipReadTicket_ = ++lastTicket_;
         ipReadTimeoutMs_ = 0;
+    }
+    ipReadTimeoutMs_ = std::max(ipReadTimeoutMs_, effectiveTimeout(timeoutMs));
+    return ipReadTicket_;
+}
+
+Ticket LinkEngine::requestIpBlockInPollSlot(int timeoutMs)
+{
+    if (ipReadTicket_ == 0) {
+        ipReadTicket_ = ++lastTicket_;
+        ipReadTimeoutMs_ = 0;
+        mode_ = PollMode::IpReadNext;
+        ipReadInPollSlot_ = true;
     }
     ipReadTimeoutMs_ = std::max(ipReadTimeoutMs_, effectiveTimeout(timeoutMs));
     return ipReadTicket_;

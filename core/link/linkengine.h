@@ -146,6 +146,11 @@ public:
     // the ticket's time-out counts from then. A read asked for again before it went out keeps
     // its ticket. It ends the hold of a settings write (the read that checks the write).
     Ticket requestIpBlock(int timeoutMs = 0);
+    // The same read in the place of a status poll: it goes on the next poll that is due and
+    // not held, so it never meets a dialog's hold, a write or another answer on the line; it
+    // touches neither the receiver nor a settings write's hold. A read asked for with
+    // requestIpBlock() before it went out takes it over (same ticket, sent at once).
+    Ticket requestIpBlockInPollSlot(int timeoutMs = 0);
     // Sends a settings block. On TCP polling is held (HoldReason::IpSettings) until
     // releaseIpWriteHold() (the connection is renewed with relink()); the write is never sent
     // twice. No ticket (0) and nothing sent for an empty block or one over
@@ -273,6 +278,7 @@ private:
     QTimer pollTimer_;
     int lastHistoryRecord_ = 0;   // a TCP count request carries its low byte
     Ticket ipReadTicket_ = 0;     // the IP-block read the next due tick sends
+    bool ipReadInPollSlot_ = false; // ... only in a poll's place: not while polling is held
     int ipReadTimeoutMs_ = 0;
     bool ipWriteHeld_ = false;    // a TCP IP-settings write holds polling
     QList<Ticket> initialisationHolds_; // initialisations holding polling until they end

@@ -181,6 +181,15 @@ quint64 IpSettingsLink::requestRead(int timeoutMs)
     return requested_;
 }
 
+quint64 IpSettingsLink::readInPollSlot(int timeoutMs)
+{
+    if (timeoutMs <= 0 && engine_.link() == LinkKind::Serial)
+        timeoutMs = ReadWaitMs;
+    const Ticket ticket = engine_.requestIpBlockInPollSlot(timeoutMs);
+    reads_.insert(ticket, ++requested_);
+    return requested_;
+}
+
 bool IpSettingsLink::sendWrite(const QByteArray &payload)
 {
     if (payload.isEmpty() || payload.size() > IpWriteMaxPayload)

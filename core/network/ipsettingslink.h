@@ -64,6 +64,10 @@ public:
     // TCP the engine's read time-out, on serial ReadWaitMs.
     quint64 requestRead(int timeoutMs = 0);
     static constexpr int ReadWaitMs = 8000;
+    // The same read in the place of a status poll that is due and not held (see
+    // LinkEngine::requestIpBlockInPollSlot): for a caller that wants to know the controller (its
+    // serial number) while monitoring goes on, without meeting a dialog's hold or write.
+    quint64 readInPollSlot(int timeoutMs = 0);
 
     // Sends a write block built by buildIpSettingsWrite (LinkEngine::writeIpBlock: on TCP
     // polling is held until the dialog resumes it). The write is never repeated after a

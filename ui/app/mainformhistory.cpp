@@ -48,7 +48,7 @@ void MainForm::buildHistory()
     auto identityRead = std::make_shared<quint64>(0);
     connect(&session_, &ConsoleSession::statusArrived, this, [this, ipLink, identityRead] {
         recorder_->beginConnection(session_.linkId(), true);
-        *identityRead = ipLink->requestRead();
+        *identityRead = ipLink->readInPollSlot();
     });
     connect(ipLink, &IpSettingsLink::readBackDecoded, this,
             [this, identityRead](const IpSettingsReadBack &readBack, quint64 generation) {
