@@ -189,7 +189,10 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
     connect(recorder_.get(), &trend::Recorder::resumed, this,
             [] { say(stderr, QStringLiteral("qeln-cli: trend recording goes on")); });
     // The file's path goes to stdout once it is known (after the controller said who it is).
-    connect(recorder_.get(), &trend::Recorder::fileOpened, this, [](const QString &path) { say(stdout, path); });
+    connect(recorder_.get(), &trend::Recorder::fileOpened, this, [this](const QString &path) {
+        if (path != std::exchange(namedFile_, path))
+            say(stdout, path);
+    });
     // The controller is asked once who it is (a read of its network block that changes nothing).
     ip_ = std::make_unique<IpSettingsLink>(engine_);
     connect(ip_.get(), &IpSettingsLink::readBackDecoded, this, [this](const IpSettingsReadBack &readBack, quint64) {

@@ -2,6 +2,8 @@
 
 #include "clicommand.h"
 
+#include <QString>
+
 #include <memory>
 
 namespace qeln {
@@ -34,6 +36,7 @@ private:
     std::unique_ptr<trend::Recorder> recorder_;
     std::unique_ptr<IpSettingsLink> ip_;
     quint64 identityRead_ = 0;
+    QString namedFile_; // the file last named on stdout
 };
 
 // "trend list" and "trend export": read a recording; no controller is involved.
