@@ -173,19 +173,22 @@ void IpSettingsLink::invalidate()
 
 quint64 IpSettingsLink::requestRead(int timeoutMs)
 {
-    if (timeoutMs <= 0 && engine_.link() == LinkKind::Serial)
-        timeoutMs = ReadWaitMs;
-    const Ticket ticket = engine_.requestIpBlock(timeoutMs);
-    // A read asked for again before the first went out is the same read: the newer number.
-    reads_.insert(ticket, ++requested_);
-    return requested_;
+    return track(engine_.requestIpBlock(readWait(timeoutMs)));
 }
 
 quint64 IpSettingsLink::readInPollSlot(int timeoutMs)
 {
-    if (timeoutMs <= 0 && engine_.link() == LinkKind::Serial)
-        timeoutMs = ReadWaitMs;
-    const Ticket ticket = engine_.requestIpBlockInPollSlot(timeoutMs);
+    return track(engine_.requestIpBlockInPollSlot(readWait(timeoutMs)));
+}
+
+int IpSettingsLink::readWait(int timeoutMs) const
+{
+    return timeoutMs <= 0 && engine_.link() == LinkKind::Serial ? ReadWaitMs : timeoutMs;
+}
+
+quint64 IpSettingsLink::track(Ticket ticket)
+{
+    // A read asked for again before the first went out is the same read: the newer number.
     reads_.insert(ticket, ++requested_);
     return requested_;
 }

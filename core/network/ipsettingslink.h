@@ -81,6 +81,8 @@ Q_SIGNALS:
     void readFailed(quint64 generation, const qeln::RequestFailure &failure);
 
 private:
+    int readWait(int timeoutMs) const;
+    quint64 track(Ticket ticket);
     void onAnswered(Ticket ticket, const Answer &answer);
     void onFailed(Ticket ticket, const RequestFailure &failure);
 
