@@ -197,7 +197,8 @@ CliRecord::CliRecord(const CliArgs &args, QObject *parent)
     ip_ = std::make_unique<IpSettingsLink>(engine_);
     connect(ip_.get(), &IpSettingsLink::readBackDecoded, this, [this](const IpSettingsReadBack &readBack, quint64) {
         if (readBack.has(IpField::SerialNumber) && !readBack.serialNumberText.trimmed().isEmpty())
-            recorder_->setSerialNumber(readBack.serialNumberText.trimmed());
+            recorder_->setSerialNumber(readBack.serialNumberText.trimmed(),
+                                     readBack.has(IpField::Mac) ? readBack.macText : QString());
         else
             recorder_->identityUnknown();
     });

@@ -76,7 +76,8 @@ private Q_SLOTS:
 void TestRecorder::oneFilePerController_data()
 {
     // Per connection: its link, the statuses before the identity is known, what the identity
-    // read gave ("" = no serial number, "-" = no answer), the statuses after.
+    // read gave ("SERIAL" or "SERIAL@MAC"; "" = no serial number, "-" = no answer), the
+    // statuses after.
     QTest::addColumn<QStringList>("links");
     QTest::addColumn<QList<int>>("before");
     QTest::addColumn<QStringList>("identities");
@@ -93,6 +94,10 @@ void TestRecorder::oneFilePerController_data()
     QTest::newRow("same controller over TCP then serial")
         << tcpThenSerial << QList<int>{3, Recorder::HoldLimit + 2}
         << QStringList{QStringLiteral("2200000001"), QStringLiteral(" 2200000001 ")} << 4 << QStringList{bySerial};
+    QTest::newRow("one serial number, two MAC addresses: two controllers")
+        << tcpThenSerial << QList<int>{3, 3}
+        << QStringList{QStringLiteral("2200000001@00.1A.3A.E0.00.01"), QStringLiteral("2200000001@00.1A.3A.E0.00.02")}
+        << 4 << QStringList{bySerial, QStringLiteral("M_2200000001_00.1A.3A.E0.00.02.trend.sqlite")};
     QTest::newRow("no serial number: the link names it")
         << QStringList{tcpThenSerial.first()} << QList<int>{4} << QStringList{QString()} << 4
         << QStringList{QStringLiteral("M_tcp-127.0.0.1-1502.trend.sqlite")};
@@ -125,7 +130,8 @@ void TestRecorder::oneFilePerController()
             if (identities.at(c) == QLatin1String("-"))
                 recorder.identityUnknown();
             else
-                recorder.setSerialNumber(identities.at(c));
+                recorder.setSerialNumber(identities.at(c).section(QLatin1Char('@'), 0, 0),
+                                         identities.at(c).section(QLatin1Char('@'), 1));
             QVERIFY(!recorder.awaitingIdentity());
             for (int i = 0; i < after; ++i, ++sent)
                 recorder.addStatus(plant, t += 1000);
@@ -135,7 +141,13 @@ void TestRecorder::oneFilePerController()
     }
     const QString trends = dir.filePath(QStringLiteral("trends"));
     QCOMPARE(recordings(trends), files);
-    const auto [statuses, starts] = contents(QDir(trends).filePath(files.first()));
+    qint64 statuses = 0;
+    int starts = 0;
+    for (const QString &file : files) {
+        const auto [n, s] = contents(QDir(trends).filePath(file));
+        statuses += n;
+        starts += s;
+    }
     QCOMPARE(statuses, sent);
     // Each connection records the active alarms once at its start; a fold adds none.
     QCOMPARE(starts, int(links.size() * plant.activeAlarmNames().size()));

@@ -80,14 +80,17 @@ void Recorder::beginConnection(const QString &link, bool identityComing)
     link_ = link;
     // Another connection may reach another controller: its serial number is not known yet.
     serial_.clear();
+    mac_.clear();
+    macInName_ = false;
     linkFileThisConnection_.clear();
     held_.clear();
     haveAlarms_ = false;
     awaiting_ = identityComing && fixedFile_.isEmpty();
 }
 
-void Recorder::setSerialNumber(const QString &serial)
+void Recorder::setSerialNumber(const QString &serial, const QString &mac)
 {
+    mac_ = mac.trimmed();
     const QString who = serial.trimmed();
     if (who.isEmpty()) {
         identityUnknown();
@@ -192,8 +195,10 @@ QString Recorder::fileNameFor(const QString &model, const QString &serial, const
 bool Recorder::ensureOpen(const QString &model)
 {
     QString path = fixedFile_;
-    if (path.isEmpty())
-        path = QDir(trendsFolder()).filePath(fileNameFor(model, serial_, link_));
+    if (path.isEmpty()) {
+        const QString who = macInName_ ? serial_ + QLatin1Char('_') + mac_ : serial_;
+        path = QDir(trendsFolder()).filePath(fileNameFor(model, who, link_));
+    }
     if (store_ && path == openPath_)
         return true;
     flushNow();
@@ -219,11 +224,22 @@ bool Recorder::ensureOpen(const QString &model)
         pause(QStringLiteral("Trend recording paused: %1.").arg(error));
         return false;
     }
+    // Two controllers with one serial number (a configuration copied from one to the other)
+    // are told apart by their MAC addresses: the second gets a file of its own.
+    const QString recordedMac = store->meta(QStringLiteral("mac"));
+    if (fixedFile_.isEmpty() && !macInName_ && !serial_.isEmpty() && !mac_.isEmpty() && !recordedMac.isEmpty()
+        && recordedMac != mac_) {
+        store.reset();
+        macInName_ = true;
+        return ensureOpen(model);
+    }
     store->setMeta(QStringLiteral("model"), model);
     if (!link_.isEmpty())
         store->setMeta(QStringLiteral("link"), link_);
     if (!serial_.isEmpty())
         store->setMeta(QStringLiteral("serial"), serial_);
+    if (!mac_.isEmpty() && recordedMac.isEmpty())
+        store->setMeta(QStringLiteral("mac"), mac_);
     pruneBaseMs_ = QDateTime::currentMSecsSinceEpoch();
     sincePrune_.start();
     store_ = std::move(store);

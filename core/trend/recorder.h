@@ -40,8 +40,10 @@ public:
     // controller's statuses go into the file of its serial number whatever the link.
     void beginConnection(const QString &link, bool identityComing);
     // The controller's serial number, once read: the file is named by it (with the model).
-    // A recording this connection made under the link name before is folded into it.
-    void setSerialNumber(const QString &serial);
+    // A recording this connection made under the link name before is folded into it. With the
+    // controller's MAC address: a file of that serial number recorded from another MAC (a
+    // cloned configuration) is left to that controller, and this one gets a file named by both.
+    void setSerialNumber(const QString &serial, const QString &mac = QString());
     // The identity could not be read (no answer, no serial number): the link names the file.
     void identityUnknown();
     bool awaitingIdentity() const { return awaiting_; }
@@ -106,6 +108,8 @@ private:
     QString fixedFile_;
     QString link_;
     QString serial_;
+    QString mac_;
+    bool macInName_ = false; // the serial number's file belongs to another controller
     QString model_;
     QString openPath_;
     QString linkFileThisConnection_; // made under the link name while the identity was unknown

@@ -53,7 +53,8 @@ void MainForm::buildHistory()
     connect(ipLink, &IpSettingsLink::readBackDecoded, this,
             [this, identityRead](const IpSettingsReadBack &readBack, quint64 generation) {
                 if (readBack.has(IpField::SerialNumber) && !readBack.serialNumberText.trimmed().isEmpty())
-                    recorder_->setSerialNumber(readBack.serialNumberText.trimmed());
+                    recorder_->setSerialNumber(readBack.serialNumberText.trimmed(),
+                                                readBack.has(IpField::Mac) ? readBack.macText : QString());
                 else if (generation >= *identityRead)
                     recorder_->identityUnknown();
             });
