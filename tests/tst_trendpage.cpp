@@ -10,6 +10,7 @@
 #include "trend/trendticks.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -124,6 +125,7 @@ private Q_SLOTS:
     void timeTicks();
     void liveWithQuickSpans();
     void exportsNeverReplace();
+    void pictures();
 
 private:
     QTemporaryDir dir_;
@@ -367,15 +369,18 @@ void TestTrendPage::valueTicks_data()
     QTest::addColumn<double>("lo");
     QTest::addColumn<double>("hi");
     QTest::addColumn<int>("maxTicks");
+    QTest::addColumn<double>("finest");
     QTest::addColumn<double>("step");
-    QTest::newRow("AC voltage") << 111.8 << 234.8 << 9 << 20.0;
-    QTest::newRow("DC voltage within 20 mV") << 53.99 << 54.01 << 8 << 0.005;
-    QTest::newRow("flat 54 V") << 54.0 << 54.0 << 8 << 0.5;
-    QTest::newRow("flat zero") << 0.0 << 0.0 << 8 << 0.2;
-    QTest::newRow("current either way") << -5.0 << 3.0 << 8 << 1.0;
-    QTest::newRow("small and positive") << 0.2 << 0.9 << 8 << 0.1;
-    QTest::newRow("charge") << 0.0 << 100.0 << 8 << 20.0;
-    QTest::newRow("few ticks") << 111.8 << 234.8 << 2 << 100.0;
+    QTest::newRow("AC voltage") << 111.8 << 234.8 << 9 << 0.1 << 20.0;
+    QTest::newRow("DC voltage within 20 mV") << 53.99 << 54.01 << 8 << 0.0 << 0.005;
+    QTest::newRow("the same in tenths") << 53.99 << 54.01 << 8 << 0.1 << 0.1;
+    QTest::newRow("flat 54 V") << 54.0 << 54.0 << 8 << 0.1 << 0.5;
+    QTest::newRow("flat zero") << 0.0 << 0.0 << 8 << 0.0 << 0.2;
+    QTest::newRow("current either way") << -5.0 << 3.0 << 8 << 0.1 << 1.0;
+    QTest::newRow("small and positive") << 0.2 << 0.9 << 8 << 0.01 << 0.1;
+    QTest::newRow("charge") << 0.0 << 100.0 << 8 << 1.0 << 20.0;
+    QTest::newRow("charge within a percent") << 94.0 << 95.0 << 8 << 1.0 << 1.0;
+    QTest::newRow("few ticks") << 111.8 << 234.8 << 2 << 0.1 << 100.0;
 }
 
 void TestTrendPage::valueTicks()
@@ -383,8 +388,9 @@ void TestTrendPage::valueTicks()
     QFETCH(double, lo);
     QFETCH(double, hi);
     QFETCH(int, maxTicks);
+    QFETCH(double, finest);
     QFETCH(double, step);
-    const ValueTicks t = qeln::valueTicks(lo, hi, maxTicks);
+    const ValueTicks t = qeln::valueTicks(lo, hi, maxTicks, finest);
     QCOMPARE(t.step, step);
     QVERIFY(t.lo <= lo && t.hi >= hi);
     QVERIFY(lo < 0 || t.lo >= 0);
@@ -505,6 +511,69 @@ void TestTrendPage::exportsNeverReplace()
     QVERIFY(lines.first().contains("dc_voltage"));
     QCOMPARE(lines.size(), 61 + 2); // header, 61 statuses, the empty piece after the last LF
     QVERIFY(page_->exportShown(true).endsWith(QLatin1String(".xlsx")));
+}
+
+// Pictures of the page alone at common screen sizes, on a day with an AC failure: only when
+// QELN_TREND_PICTURES names a folder for them.
+void TestTrendPage::pictures()
+{
+    const QString out = qEnvironmentVariable("QELN_TREND_PICTURES");
+    if (out.isEmpty())
+        QSKIP("QELN_TREND_PICTURES is not set");
+    const QString path = dir_.filePath(QStringLiteral("day.trend.sqlite"));
+    const qint64 end = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000, begin = end - trend::DayMs;
+    const qint64 failFrom = end - 6 * trend::HourMs, failTo = failFrom + 50 * 60'000;
+    {
+        TrendStore store;
+        QString error;
+        QVERIFY2(store.open(path, TrendStore::Mode::Record, error), qPrintable(error));
+        double soc = 100;
+        for (qint64 t = begin; t < end; t += 1000) {
+            if (t > end - 9 * trend::HourMs && t < end - 9 * trend::HourMs + 12 * 60'000)
+                continue; // the console was closed for a while
+            const double h = double(t - begin) / trend::HourMs;
+            const bool fail = t >= failFrom && t < failTo;
+            const bool recharge = t >= failTo && soc < 100;
+            StatusRow row;
+            row.t = t;
+            row.values.fill(NoValue);
+            row.values[0] = fail ? 0 : 229.0 + 2.5 * std::sin(h * 0.7) + double(t / 1000 % 5) * 0.2;
+            row.values[2] = fail ? 54.0 - (100 - soc) * 0.12 : 54.0 + double(t / 1000 % 3) * 0.1;
+            row.values[5] = 34.0 + 4 * std::sin(h / 4) + (recharge ? 3 : 0);
+            row.values[7] = fail ? -38.5 : recharge ? 22.0 : 0.4;
+            soc = std::clamp(soc + (fail ? -0.0125 : recharge ? 0.006 : 0), 0.0, 100.0);
+            row.values[9] = std::round(soc);
+            row.values[trend::ClockOffsetChannel] = 12;
+            store.add(row);
+        }
+        store.addEvent({failFrom, EventKind::AlarmStarted, QStringLiteral("AC Input Fail")});
+        store.addEvent({failFrom + 20'000, EventKind::AlarmStarted, QStringLiteral("Battery Discharge")});
+        store.addEvent({failTo, EventKind::AlarmCleared, QStringLiteral("AC Input Fail")});
+        store.addEvent({failTo + 60'000, EventKind::AlarmCleared, QStringLiteral("Battery Discharge")});
+        store.addEvent({end - 2 * trend::HourMs, EventKind::Write, QStringLiteral("register 12 = 530 (운전 설정)")});
+        QVERIFY2(store.flush(error), qPrintable(error));
+    }
+    const struct {
+        const char *name;
+        QSize size;
+    } sizes[] = {{"1024x768", {1024, 690}}, {"1366x768", {1366, 690}}, {"1920x1080", {1920, 1000}}};
+    for (const auto &s : sizes) {
+        TrendPage page(recorder_);
+        page.resize(s.size);
+        page.show();
+        QVERIFY(page.openRecording(path));
+        for (int c : {0, 2, 5, 7, 9})
+            page.setChannelShown(c, true);
+        page.setLive(false);
+        page.showLast(0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QVERIFY(page.grab().save(QDir(out).filePath(QStringLiteral("trend-day-%1.png").arg(QLatin1String(s.name)))));
+        page.setSpan(failFrom - 20 * 60'000, failTo + 40 * 60'000);
+        page.setCursor(0, failFrom + 5 * 60'000);
+        page.setCursor(1, failTo - 5 * 60'000);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QVERIFY(page.grab().save(QDir(out).filePath(QStringLiteral("trend-fail-%1.png").arg(QLatin1String(s.name)))));
+    }
 }
 
 QTEST_MAIN(TestTrendPage)

@@ -57,24 +57,25 @@ TrendChart::TrendChart(QWidget *parent)
 
 QColor TrendChart::channelColour(int channel)
 {
-    // The plant's main channels from the Okabe–Ito set (without its black and yellow), the
-    // others from Paul Tol's muted set (without its wine, which marks alarms).
+    // The plant's main channels from the Okabe–Ito set (without its black and yellow) and
+    // Paul Tol's muted set, the cells from the rest of the latter; never the markers' wine
+    // and black.
     static const QColor main[] = {
         QColor(0x0072B2), // AC voltage: blue
         QColor(0x56B4E9), // AC current: sky blue
         QColor(0x009E73), // DC voltage: bluish green
-        QColor(0xCC79A7), // load current: reddish purple
-        QColor(0x999933), // set voltage: olive
+        QColor(0x332288), // load current: indigo
+        QColor(0x888888), // set voltage: grey
         QColor(0xE69F00), // rectifier temperature: orange
-        QColor(0xCC6677), // battery temperature: rose
+        QColor(0xAA4499), // battery temperature: purple
         QColor(0xD55E00), // battery current: vermilion
-        QColor(0x332288), // battery voltage: indigo
-        QColor(0x44AA99), // state of charge: teal
+        QColor(0x999933), // battery voltage: olive
+        QColor(0xCC79A7), // state of charge: reddish purple
     };
-    static const QColor others[] = {QColor(0x88CCEE), QColor(0x117733), QColor(0xAA4499), QColor(0x332288),
-                                    QColor(0x44AA99), QColor(0x999933), QColor(0xDDAA33), QColor(0x6699CC)};
+    static const QColor others[] = {QColor(0x117733), QColor(0x6699CC), QColor(0xCC6677), QColor(0x44AA99),
+                                    QColor(0xB8860B), QColor(0x88CCEE), QColor(0x997700), QColor(0x994455)};
     if (channel == trend::ClockOffsetChannel)
-        return QColor(0x777777);
+        return QColor(0x44AA99);
     if (channel >= 0 && channel < int(std::size(main)))
         return main[channel];
     return others[std::max(channel, 0) % int(std::size(others))];
@@ -204,13 +205,14 @@ QList<TrendChart::ValueAxis> TrendChart::groupAxes(int plotHeight) const
     struct Range {
         int channel;
         int quantity;
+        int decimals;
         QString unit;
         double lo, hi;
         bool any;
     };
     QList<Range> ranges;
     for (const Series &s : series_) {
-        Range r{s.channel, s.quantity, s.unit, std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(), false};
+        Range r{s.channel, s.quantity, s.decimals, s.unit, std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest(), false};
         for (const QList<QPointF> &segment : s.segments) {
             for (const QPointF &p : segment) {
                 r.lo = std::min(r.lo, p.y());
@@ -221,7 +223,8 @@ QList<TrendChart::ValueAxis> TrendChart::groupAxes(int plotHeight) const
         ranges.append(r);
     }
     // By quantity, the higher levels first: a channel joins the first axis of its quantity on
-    // which neither its range nor the axis's would be squeezed flat.
+    // which neither its range nor the axis's would be squeezed flat (AC voltage at 230 V and DC
+    // voltage at 54 V get an axis each).
     std::stable_sort(ranges.begin(), ranges.end(), [](const Range &a, const Range &b) {
         if (a.quantity != b.quantity)
             return a.quantity < b.quantity;
@@ -233,6 +236,7 @@ QList<TrendChart::ValueAxis> TrendChart::groupAxes(int plotHeight) const
         ValueAxis axis;
         double lo, hi;
         bool any;
+        int decimals;
     };
     QList<Group> groups;
     for (const Range &r : ranges) {
@@ -244,14 +248,15 @@ QList<TrendChart::ValueAxis> TrendChart::groupAxes(int plotHeight) const
                 home = &g;
                 break;
             }
+            // Sharing: each range keeps at least a fifth of the axis.
             const double joint = std::max(g.hi, r.hi) - std::min(g.lo, r.lo);
-            if (joint <= 4 * std::max(ownWidth(g.lo, g.hi), ownWidth(r.lo, r.hi))) {
+            if (joint <= 5 * std::min(ownWidth(g.lo, g.hi), ownWidth(r.lo, r.hi))) {
                 home = &g;
                 break;
             }
         }
         if (!home) {
-            Group g{ValueAxis{}, r.lo, r.hi, r.any};
+            Group g{ValueAxis{}, r.lo, r.hi, r.any, r.decimals};
             g.axis.unit = r.unit;
             g.axis.quantity = r.quantity;
             groups.append(g);
@@ -262,21 +267,23 @@ QList<TrendChart::ValueAxis> TrendChart::groupAxes(int plotHeight) const
             home->any = true;
         }
         home->axis.channels.append(r.channel);
+        home->decimals = std::max(home->decimals, r.decimals);
     }
     const int maxTicks = std::max(2, plotHeight / (fontMetrics().height() * 5 / 2));
     QList<ValueAxis> out;
     for (Group &g : groups) {
         std::sort(g.axis.channels.begin(), g.axis.channels.end());
+        const double finest = std::pow(10.0, -g.decimals);
         const auto zoomed = zoom_.constFind(g.axis.channels.first());
         if (zoomed != zoom_.constEnd()) {
             // The dragged rectangle's rows exactly, with round ticks inside them.
-            ValueTicks t = valueTicks(zoomed->first, zoomed->second, maxTicks);
+            ValueTicks t = valueTicks(zoomed->first, zoomed->second, maxTicks, finest);
             t.lo = zoomed->first;
             t.hi = zoomed->second;
             t.at.removeIf([&](double v) { return v < t.lo - 1e-9 || v > t.hi + 1e-9; });
             g.axis.ticks = t;
         } else {
-            g.axis.ticks = g.any ? valueTicks(g.lo, g.hi, maxTicks) : valueTicks(0, 1, maxTicks);
+            g.axis.ticks = g.any ? valueTicks(g.lo, g.hi, maxTicks, finest) : valueTicks(0, 1, maxTicks, finest);
         }
         out.append(g.axis);
     }
@@ -363,17 +370,18 @@ void TrendChart::paintEvent(QPaintEvent *)
     }
 
     drawAxes(p);
+    // The frame under the lines: a value at the bottom of the range (0 V in a failure) stays
+    // visible on it.
+    p.setPen(QColor(0x808080));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(plot_);
     p.save();
-    p.setClipRect(plot_.adjusted(0, 0, 1, 1));
+    p.setClipRect(plot_.adjusted(0, -1, 2, 3));
     p.setRenderHint(QPainter::Antialiasing, true);
     drawSeries(p);
     drawMarkers(p);
     drawCursors(p);
     p.restore();
-
-    p.setPen(QColor(0x808080));
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(plot_);
 
     if (!emptyNote_.isEmpty()) {
         p.setPen(palette().color(QPalette::PlaceholderText));

@@ -36,6 +36,7 @@ public:
         QString name; // "DC voltage (V)"
         QString unit;
         int quantity = 0;
+        int decimals = 1; // the resolution of its values: no finer ticks
         QColor colour;
         QList<QList<QPointF>> segments;
     };

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTreeWidget>
@@ -213,13 +214,15 @@ void TrendPage::buildControls()
         item->setToolTip(0, QString::fromLatin1(ch.name));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
-        item->setForeground(0, TrendChart::channelColour(c));
+        QPixmap swatch(12, 12);
+        swatch.fill(TrendChart::channelColour(c));
+        item->setIcon(0, QIcon(swatch));
         pickerItems_.insert(c, item);
         widest = std::max(widest, picker_->fontMetrics().horizontalAdvance(item->text(0)));
     }
     picker_->expandAll();
     // Wide enough for every caption beside its box, whatever the rest of the page does.
-    picker_->setFixedWidth(widest + picker_->indentation() + 60);
+    picker_->setFixedWidth(widest + picker_->indentation() + 80);
     connect(picker_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item) {
         const QVariant c = item->data(0, Qt::UserRole);
         if (c.isValid())
@@ -252,12 +255,12 @@ void TrendPage::buildControls()
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    table_->setMinimumHeight(table_->horizontalHeader()->sizeHint().height() + 3 * (table_->fontMetrics().height() + 6) + 4);
+    table_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     auto *right = new QVBoxLayout;
-    right->addWidget(chart_, 4);
+    right->addWidget(chart_, 1);
     right->addWidget(delta_);
-    right->addWidget(table_, 1);
+    right->addWidget(table_);
     auto *middle = new QHBoxLayout;
     middle->addWidget(picker_);
     middle->addLayout(right, 1);
@@ -473,11 +476,6 @@ void TrendPage::showEvent(QShowEvent *event)
         showLast(liveSpan_);
 }
 
-void TrendPage::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-}
-
 qint64 TrendPage::gapThresholdMs(qint64 stepMs) const
 {
     return std::max(3 * pollMs_, stepMs);
@@ -508,6 +506,7 @@ void TrendPage::reload()
             s.name = QStringLiteral("%1 (%2)").arg(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.unit));
             s.unit = QString::fromUtf8(ch.unit);
             s.quantity = int(ch.quantity);
+            s.decimals = decimals_[size_t(c)];
             s.colour = TrendChart::channelColour(c);
             const Bucket *previous = nullptr;
             for (const Bucket &b : data.at(i)) {
@@ -605,7 +604,14 @@ void TrendPage::updateTable()
     else if (a || b)
         setDeltaText(QStringLiteral("%1 %2; Shift+click (or click) places the other cursor")
                          .arg(a ? QStringLiteral("A") : QStringLiteral("B"), timeText(a ? *a : *b)));
-    table_->setRowCount(int(shown_.size()));
+    if (table_->rowCount() != shown_.size()) {
+        // A row for each channel (three to eight shown, the table scrolls beyond); the chart
+        // takes the rest of the height.
+        table_->setRowCount(int(shown_.size()));
+        const int rows = std::clamp(int(shown_.size()), 3, 8);
+        table_->setFixedHeight(table_->horizontalHeader()->sizeHint().height() + rows * table_->verticalHeader()->defaultSectionSize()
+                               + 2 * table_->frameWidth() + 2);
+    }
     // Min, mean and max between the cursors: from the statuses up to six hours apart, from the
     // minute summaries beyond.
     QList<QList<Bucket>> between;
@@ -637,7 +643,7 @@ void TrendPage::updateTable()
         for (int col = 0; col < 7; ++col) {
             auto *item = new QTableWidgetItem(cells[col]);
             if (col == 0)
-                item->setForeground(TrendChart::channelColour(c));
+                item->setIcon(pickerItems_.value(c)->icon(0));
             else
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             table_->setItem(int(row), col, item);

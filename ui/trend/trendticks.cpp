@@ -28,29 +28,30 @@ double roundStep(double raw)
 
 } // namespace
 
-ValueTicks valueTicks(double lo, double hi, int maxTicks)
+ValueTicks valueTicks(double lo, double hi, int maxTicks, double finest)
 {
     ValueTicks out;
     if (!std::isfinite(lo) || !std::isfinite(hi))
-        return valueTicks(0, 1, maxTicks);
+        return valueTicks(0, 1, maxTicks, finest);
     if (hi < lo)
         std::swap(lo, hi);
     const bool nonNegative = lo >= 0;
     maxTicks = std::max(maxTicks, 2);
     if (hi - lo < 1e-9 * std::max(1.0, std::abs(hi))) {
         // A flat line: a range around it, so that it shows in the middle.
-        const double around = std::max(std::abs(lo) * 0.02, 0.5);
+        const double around = std::max({std::abs(lo) * 0.02, 0.5, 2 * finest});
         lo -= around;
         hi += around;
     }
-    double step = roundStep((hi - lo) / maxTicks);
+    double step = roundStep(std::max((hi - lo) / maxTicks, finest));
     for (;;) {
         double bottom = std::floor(lo / step) * step;
         double top = std::ceil(hi / step) * step;
-        // Data on the frame is hard to see: a step of room where the data touches it.
-        if (bottom >= lo - step * 1e-9 && lo != 0)
+        // A line on the frame (or a pixel or two from it) is hard to see: a step of room where
+        // the data comes that close.
+        if (lo - bottom < step * 0.1 && lo != 0)
             bottom -= step;
-        if (top <= hi + step * 1e-9)
+        if (top - hi < step * 0.1)
             top += step;
         if (nonNegative)
             bottom = std::max(bottom, 0.0);

@@ -16,9 +16,10 @@ struct ValueTicks {
     QList<double> at;
 };
 
-// Round ticks for data within [lo, hi], at most about `maxTicks` intervals. The range never
-// reaches below zero when `lo` is not negative; a flat line gets a range around its value.
-ValueTicks valueTicks(double lo, double hi, int maxTicks);
+// Round ticks for data within [lo, hi], at most about `maxTicks` intervals and no finer than
+// `finest` (the data's resolution: whole percent gets no 94.5 %). The range never reaches below
+// zero when `lo` is not negative; a flat line gets a range around its value.
+ValueTicks valueTicks(double lo, double hi, int maxTicks, double finest = 0);
 QString valueTickLabel(double value, int decimals);
 
 // The ticks of the time axis in local time: every whole 1, 2, 5, 10, 15 or 30 seconds,
