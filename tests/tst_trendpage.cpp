@@ -573,6 +573,11 @@ void TestTrendPage::pictures()
         page.setCursor(1, failTo - 5 * 60'000);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QVERIFY(page.grab().save(QDir(out).filePath(QStringLiteral("trend-fail-%1.png").arg(QLatin1String(s.name)))));
+        // Every channel: the legend wraps, no name is cut.
+        for (int c = 0; c < trend::ChannelCount; ++c)
+            page.setChannelShown(c, true);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QVERIFY(page.grab().save(QDir(out).filePath(QStringLiteral("trend-every-channel-%1.png").arg(QLatin1String(s.name)))));
     }
 }
 

@@ -25,6 +25,8 @@ constexpr qint64 ShortestSpanMs = 10'000;
 constexpr int MarkerReach = 8;
 constexpr int Margin = 6;
 constexpr int TickLength = 4;
+// Colour swatches beside an axis's unit; more channels end in "…".
+constexpr int MaxSwatches = 3;
 
 QPolygonF triangle(QPointF at, double half, bool up)
 {
@@ -323,7 +325,7 @@ void TrendChart::relayout()
         int labels = fm.horizontalAdvance(QStringLiteral("-000.0"));
         for (double v : a.ticks.at)
             labels = std::max(labels, fm.horizontalAdvance(valueTickLabel(v, a.ticks.decimals)));
-        const int title = fm.horizontalAdvance(a.unit) + 4 + 9 * int(a.channels.size());
+        const int title = fm.horizontalAdvance(a.unit) + 4 + 9 * std::min(int(a.channels.size()), MaxSwatches + 1);
         a.width = std::max(labels, title) + TickLength + 8;
         (a.left ? leftWidth : rightWidth) += a.width;
     }
@@ -444,13 +446,18 @@ void TrendChart::drawAxes(QPainter &p)
             }
         }
         // The unit above the axis, with a swatch for each channel drawn on it.
-        const int titleWidth = fm.horizontalAdvance(a.unit) + 4 + 9 * int(a.channels.size());
+        const int swatches = std::min(int(a.channels.size()), MaxSwatches + 1);
+        const int titleWidth = fm.horizontalAdvance(a.unit) + 4 + 9 * swatches;
         const int tx = a.left ? a.x - titleWidth : a.x;
         const int ty = plot_.top() - line - 2;
         p.drawText(QRect(tx, ty, titleWidth, line), Qt::AlignLeft | Qt::AlignVCenter, a.unit);
         int sx = tx + fm.horizontalAdvance(a.unit) + 4;
-        for (int c : a.channels) {
-            p.fillRect(QRect(sx, ty + line / 2 - 3, 7, 7), channelColour(c));
+        for (int i = 0; i < swatches; ++i) {
+            if (i == MaxSwatches && a.channels.size() > MaxSwatches + 1) {
+                p.drawText(QRect(sx, ty, 9, line), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("…"));
+                break;
+            }
+            p.fillRect(QRect(sx, ty + line / 2 - 3, 7, 7), channelColour(a.channels.at(i)));
             sx += 9;
         }
     }
