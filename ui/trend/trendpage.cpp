@@ -563,25 +563,30 @@ void TrendPage::setCursor(int which, qint64 time)
     updateTable();
 }
 
-std::optional<double> TrendPage::valueAt(int channel, qint64 time)
+trend::ChannelValues TrendPage::valuesAt(qint64 time)
 {
+    trend::ChannelValues out;
+    out.fill(trend::NoValue);
     if (!store_)
-        return std::nullopt;
+        return out;
     // The value in effect at the cursor: the last status at or before it (within five minutes),
     // else the first one after it, for a cursor before the recording starts.
     const QList<trend::StatusRow> rows = store_->statuses(time - 5 * MinuteMs, time + 5 * MinuteMs);
-    const trend::StatusRow *before = nullptr;
-    const trend::StatusRow *after = nullptr;
-    for (const trend::StatusRow &row : rows) {
-        if (!trend::hasValue(row.values[size_t(channel)]))
-            continue;
-        if (row.t <= time)
-            before = &row;
-        else if (!after)
-            after = &row;
+    for (int c = 0; c < ChannelCount; ++c) {
+        const trend::StatusRow *before = nullptr;
+        const trend::StatusRow *after = nullptr;
+        for (const trend::StatusRow &row : rows) {
+            if (!trend::hasValue(row.values[size_t(c)]))
+                continue;
+            if (row.t <= time)
+                before = &row;
+            else if (!after)
+                after = &row;
+        }
+        if (const trend::StatusRow *best = before ? before : after)
+            out[size_t(c)] = best->values[size_t(c)];
     }
-    const trend::StatusRow *best = before ? before : after;
-    return best ? std::optional<double>(best->values[size_t(channel)]) : std::nullopt;
+    return out;
 }
 
 QString TrendPage::valueText(std::optional<double> value, int channel) const
@@ -620,10 +625,18 @@ void TrendPage::updateTable()
         between = hi - lo <= 6 * HourMs ? store_->buckets(shown_, lo, hi, std::max<qint64>(hi - lo + 1, 1000))
                                         : store_->buckets(shown_, lo, hi, MinuteMs);
     }
+    trend::ChannelValues atA, atB;
+    atA.fill(trend::NoValue);
+    atB.fill(trend::NoValue);
+    if (a && !shown_.isEmpty())
+        atA = valuesAt(*a);
+    if (b && !shown_.isEmpty())
+        atB = valuesAt(*b);
+    auto known = [](double v) { return trend::hasValue(v) ? std::optional<double>(v) : std::nullopt; };
     for (qsizetype row = 0; row < shown_.size(); ++row) {
         const int c = shown_.at(row);
-        const auto va = a ? valueAt(c, *a) : std::nullopt;
-        const auto vb = b ? valueAt(c, *b) : std::nullopt;
+        const auto va = known(atA[size_t(c)]);
+        const auto vb = known(atB[size_t(c)]);
         std::optional<double> mn, mx, mean;
         if (row < between.size() && !between.at(row).isEmpty()) {
             double sum = 0;

@@ -100,7 +100,8 @@ private:
     qint64 liveEnd();
     qint64 gapThresholdMs(qint64 stepMs) const;
     QString valueText(std::optional<double> value, int channel) const;
-    std::optional<double> valueAt(int channel, qint64 time);
+    // Every channel's value in effect at a time.
+    trend::ChannelValues valuesAt(qint64 time);
 
     trend::Recorder &recorder_;
     std::unique_ptr<trend::TrendStore> store_;

@@ -98,12 +98,18 @@ TimeTicks timeTicks(qint64 from, qint64 to, int maxTicks)
         }
     }
     if (out.step < DayMs) {
-        // Whole steps of the local clock: the offset from UTC where the span starts.
-        const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(from).offsetFromUtc()) * 1000;
-        const qint64 local = from + offset;
-        qint64 t = (local / out.step + (local % out.step > 0 ? 1 : 0)) * out.step - offset;
-        for (; t <= to; t += out.step)
-            out.at.append(t);
+        // Whole steps of the local clock, each with the offset from UTC in force there (a
+        // change to or from summer time moves the ticks with the clock).
+        auto offsetAt = [](qint64 t) { return qint64(QDateTime::fromMSecsSinceEpoch(t).offsetFromUtc()) * 1000; };
+        const qint64 start = offsetAt(from);
+        const qint64 first = from + start;
+        for (qint64 local = (first / out.step + (first % out.step > 0 ? 1 : 0)) * out.step;; local += out.step) {
+            const qint64 t = local - offsetAt(local - start);
+            if (t > to)
+                break;
+            if (t >= from && (out.at.isEmpty() || t > out.at.last()))
+                out.at.append(t);
+        }
         return out;
     }
     // Days: local midnights on days whose number is a multiple of the step.
