@@ -107,6 +107,13 @@ protected:
     void leaveEvent(QEvent *event) override;
 
 private:
+    static constexpr int Margin = 6;
+    static constexpr int TickLength = 4;
+    // A dragged rectangle lower than this zooms the time only.
+    static constexpr int FlatDrag = 12;
+    // Colour swatches beside an axis's unit; more channels end in "…".
+    static constexpr int MaxSwatches = 3;
+
     struct LegendEntry {
         QRect rect;
         QString name;

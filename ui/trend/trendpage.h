@@ -100,6 +100,9 @@ private:
     qint64 liveEnd();
     qint64 gapThresholdMs(qint64 stepMs) const;
     QString valueText(std::optional<double> value, int channel) const;
+    // The decimals the status page shows each channel with, from a status's registers.
+    static std::array<int, trend::ChannelCount> channelDecimals(const trend::Registers &registers);
+    static QString durationText(qint64 ms);
     // Every channel's value in effect at a time.
     trend::ChannelValues valuesAt(qint64 time);
 
