@@ -17,6 +17,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <cmath>
 
@@ -215,6 +216,10 @@ void TestTrendPage::markers()
     QVERIFY(chart->markerTextAt(write - QPoint(7, 0)).contains(QLatin1String("write: register 12")));
     QVERIFY(chart->markerTextAt(write + QPoint(30, 0)).isEmpty());
     QVERIFY(chart->markerTextAt(write - QPoint(0, 60)).isEmpty());
+    const QPoint near = write + QPoint(6, 0);
+    QMouseEvent hover(QEvent::MouseMove, near, chart->mapToGlobal(near), Qt::NoButton, Qt::NoButton, {});
+    QApplication::sendEvent(chart, &hover);
+    QTRY_VERIFY2(QToolTip::text().contains(QLatin1String("write: register 12")), qPrintable(QToolTip::text()));
 }
 
 void TestTrendPage::spikeAtEverySpan_data()

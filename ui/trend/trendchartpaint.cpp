@@ -43,7 +43,7 @@ QColor TrendChart::channelColour(int channel)
         QColor(0xCC79A7), // state of charge: reddish purple
     };
     static const QColor others[] = {QColor(0x117733), QColor(0x6699CC), QColor(0xCC6677), QColor(0x44AA99),
-                                    QColor(0xB8860B), QColor(0x88CCEE), QColor(0x997700), QColor(0x994455)};
+                                    QColor(0xB8860B), QColor(0x88CCEE), QColor(0x997700), QColor(0x0077BB)};
     if (channel == trend::ClockOffsetChannel)
         return QColor(0x5A3E00); // dark brown
     if (channel >= 0 && channel < int(std::size(main)))
