@@ -10,6 +10,7 @@
 #include "trend/trendticks.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -467,6 +468,12 @@ void TestTrendPage::liveWithQuickSpans()
     QCOMPARE(page.recordingPath(), file);
     QCOMPARE(page.recordingChoices(), QStringList({QFileInfo(file).absoluteFilePath(), folder.filePath(QStringLiteral("other.trend.sqlite"))}));
     QVERIFY(page.fileText().startsWith(QLatin1String("Recording into")));
+    // A recording that appears later is offered when the list opens.
+    QFile::copy(path_, folder.filePath(QStringLiteral("later.trend.sqlite")));
+    auto *choices = page.findChild<QComboBox *>(QStringLiteral("TrendRecordings"));
+    choices->showPopup();
+    QVERIFY(page.recordingChoices().contains(folder.filePath(QStringLiteral("later.trend.sqlite"))));
+    choices->hidePopup();
     QVERIFY(page.isLive());
     QVERIFY(near(page.spanFrom(), t0 + 10 * 60'000));
 

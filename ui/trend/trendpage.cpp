@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace qeln {
 
@@ -65,6 +66,24 @@ protected:
         const QRect r = contentsRect();
         p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
     }
+};
+
+// The list of recordings, read again from the folder each time it opens.
+class RecordingBox : public QComboBox {
+public:
+    RecordingBox(QWidget *parent, std::function<void()> beforeOpening)
+        : QComboBox(parent)
+        , beforeOpening_(std::move(beforeOpening))
+    {
+    }
+    void showPopup() override
+    {
+        beforeOpening_();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> beforeOpening_;
 };
 
 } // namespace
@@ -125,7 +144,7 @@ void TrendPage::buildControls()
     connect(liveBox_, &QCheckBox::toggled, this, &TrendPage::setLive);
     top->addWidget(liveBox_);
     top->addSpacing(12);
-    choices_ = new QComboBox(this);
+    choices_ = new RecordingBox(this, [this] { refreshChoices(); });
     choices_->setObjectName(QStringLiteral("TrendRecordings"));
     choices_->setToolTip(QStringLiteral("The recordings in the trend folder; this controller's first"));
     choices_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
