@@ -18,10 +18,9 @@ build_pkgs+=(libyaml-cpp-dev libcrypt-dev prometheus-cpp-dev)
 test_pkgs+=(prometheus openssl)
 run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-pull1.0)
 
-# Trend recordings: one SQLite file per controller, drawn with Qt Charts (whose CMake package
-# needs the OpenGL development files).
-build_pkgs+=(libsqlite3-dev qt6-charts-dev libqt6opengl6-dev)
-run_pkgs+=(libsqlite3-0 libqt6charts6)
+# Trend recordings: one SQLite file per controller (the page draws them with QPainter).
+build_pkgs+=(libsqlite3-dev)
+run_pkgs+=(libsqlite3-0)
 
 # The Debian package: its man pages (help2man), shared-library dependencies (dpkg-dev) and the
 # checks the tests run on it.

@@ -2,33 +2,27 @@
 
 #include "trend/recorder.h"
 #include "trend/trendexport.h"
-#include "trendchartview.h"
+#include "trendchart.h"
 
-#include <QChart>
 #include <QCheckBox>
-#include <QCursor>
+#include <QComboBox>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLegend>
-#include <QLegendMarker>
-#include <QLineSeries>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
-#include <QScatterSeries>
-#include <QSplitter>
 #include <QTableWidget>
-#include <QToolTip>
 #include <QTreeWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace qeln {
 
@@ -45,38 +39,52 @@ constexpr qint64 DayMs = trend::DayMs;
 
 const char *const QuantityCaptions[] = {"Voltage (V)", "Current (A)", "Temperature (°C)", "Charge (%)", "Clock offset (s)"};
 constexpr int QuantityCount = 5;
-const char *const Units[] = {"V", "A", "°C", "%", "s"};
 
-// A colour per channel, stable from session to session.
-QColor channelColour(int channel)
-{
-    static const QColor palette[] = {QColor(0x1f77b4), QColor(0xd62728), QColor(0x2ca02c), QColor(0xff7f0e),
-                                     QColor(0x9467bd), QColor(0x8c564b), QColor(0xe377c2), QColor(0x17becf),
-                                     QColor(0xbcbd22), QColor(0x7f7f7f)};
-    return palette[channel % 10];
-}
+// One line of text that never grows the layout: what does not fit ends in "…" (the whole
+// text is the tooltip).
+class OneLineLabel : public QLabel {
+public:
+    explicit OneLineLabel(QWidget *parent)
+        : QLabel(parent)
+    {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setFixedHeight(fontMetrics().height() + 4);
+    }
+    void setLine(const QString &text)
+    {
+        setText(text);
+        setToolTip(text);
+        update();
+    }
+    QSize minimumSizeHint() const override { return QSize(10, fontMetrics().height() + 4); }
 
-QString durationText(qint64 ms)
-{
-    const qint64 s = std::llabs(ms) / 1000;
-    const qint64 d = s / 86400, h = s % 86400 / 3600, m = s % 3600 / 60, sec = s % 60;
-    QString out;
-    if (d)
-        out += QStringLiteral("%1 d ").arg(d);
-    if (d || h)
-        out += QStringLiteral("%1 h ").arg(h);
-    if (d || h || m)
-        out += QStringLiteral("%1 min ").arg(m);
-    out += QStringLiteral("%1 s").arg(sec);
-    return (ms < 0 ? QStringLiteral("-") : QString()) + out;
-}
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.setPen(palette().color(foregroundRole()));
+        const QRect r = contentsRect();
+        p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+    }
+};
 
-QString valueText(std::optional<double> v, const char *unit)
-{
-    if (!v)
-        return QStringLiteral("—");
-    return trend::numberText(std::round(*v * 1000) / 1000) + QLatin1Char(' ') + QString::fromUtf8(unit);
-}
+// The list of recordings, read again from the folder each time it opens.
+class RecordingBox : public QComboBox {
+public:
+    RecordingBox(QWidget *parent, std::function<void()> beforeOpening)
+        : QComboBox(parent)
+        , beforeOpening_(std::move(beforeOpening))
+    {
+    }
+    void showPopup() override
+    {
+        beforeOpening_();
+        QComboBox::showPopup();
+    }
+
+private:
+    std::function<void()> beforeOpening_;
+};
 
 } // namespace
 
@@ -85,73 +93,29 @@ TrendPage::TrendPage(trend::Recorder &recorder, QWidget *parent)
     , recorder_(recorder)
 {
     setObjectName(QStringLiteral("TrendPage"));
-    buildChart();
+    decimals_ = channelDecimals(trend::Registers{});
+    if (recorder_.isPaused())
+        pausedText_ = QStringLiteral("Trend recording paused");
     buildControls();
     for (int c : {2, 7, 9})
         setChannelShown(c, true);
     connect(&recorder_, &trend::Recorder::flushed, this, &TrendPage::onRecorderFlushed);
-    connect(&recorder_, &trend::Recorder::enabledChanged, record_, &QCheckBox::setChecked);
+    connect(&recorder_, &trend::Recorder::enabledChanged, this, [this](bool on) {
+        record_->setChecked(on);
+        updateFileLine();
+    });
+    connect(&recorder_, &trend::Recorder::paused, this, [this](const QString &why) {
+        pausedText_ = why;
+        updateFileLine();
+    });
+    connect(&recorder_, &trend::Recorder::resumed, this, [this] {
+        pausedText_.clear();
+        updateFileLine();
+    });
+    updateFileLine();
 }
 
 TrendPage::~TrendPage() = default;
-
-void TrendPage::buildChart()
-{
-    chart_ = new QChart;
-    chart_->legend()->setAlignment(Qt::AlignBottom);
-    chart_->setMargins(QMargins(4, 4, 4, 4));
-    timeAxis_ = new QDateTimeAxis;
-    timeAxis_->setTickCount(6);
-    chart_->addAxis(timeAxis_, Qt::AlignBottom);
-    for (int q = 0; q < QuantityCount; ++q) {
-        auto *axis = new QValueAxis;
-        axis->setTitleText(QString::fromUtf8(Units[q]));
-        axis->setLabelFormat(QStringLiteral("%.1f"));
-        chart_->addAxis(axis, q % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
-        axis->setVisible(false);
-        unitAxes_[size_t(q)] = axis;
-    }
-    overlayAxis_ = new QValueAxis;
-    overlayAxis_->setRange(0, 1);
-    chart_->addAxis(overlayAxis_, Qt::AlignRight);
-    overlayAxis_->setVisible(false);
-
-    for (int i = 0; i < 2; ++i) {
-        auto *line = new QLineSeries;
-        line->setName(i == 0 ? QStringLiteral("A") : QStringLiteral("B"));
-        line->setPen(QPen(i == 0 ? QColor(0x202020) : QColor(0x606060), 1, i == 0 ? Qt::SolidLine : Qt::DashLine));
-        chart_->addSeries(line);
-        line->attachAxis(timeAxis_);
-        line->attachAxis(overlayAxis_);
-        cursorLines_[size_t(i)] = line;
-    }
-    alarmMarkers_ = new QScatterSeries;
-    alarmMarkers_->setName(QStringLiteral("alarms"));
-    alarmMarkers_->setColor(QColor(0xd00000));
-    alarmMarkers_->setMarkerSize(9);
-    writeMarkers_ = new QScatterSeries;
-    writeMarkers_->setName(QStringLiteral("writes"));
-    writeMarkers_->setColor(QColor(0x0050d0));
-    writeMarkers_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-    writeMarkers_->setMarkerSize(8);
-    for (QScatterSeries *markers : {alarmMarkers_, writeMarkers_}) {
-        chart_->addSeries(markers);
-        markers->attachAxis(timeAxis_);
-        markers->attachAxis(overlayAxis_);
-        connect(markers, &QScatterSeries::hovered, this, &TrendPage::onMarkerHovered);
-    }
-    for (QLineSeries *line : cursorLines_)
-        chart_->legend()->markers(line).first()->setVisible(false);
-
-    view_ = new TrendChartView(chart_, this);
-    view_->setObjectName(QStringLiteral("TrendChart"));
-    connect(view_, &TrendChartView::spanRequested, this, [this](qint64 from, qint64 to) {
-        setLive(false);
-        setSpan(from, to);
-    });
-    connect(view_, &TrendChartView::rectangleZoomed, this, &TrendPage::onRectangleZoomed);
-    connect(view_, &TrendChartView::cursorPlaced, this, &TrendPage::setCursor);
-}
 
 void TrendPage::buildControls()
 {
@@ -179,6 +143,18 @@ void TrendPage::buildControls()
     liveBox_->setToolTip(QStringLiteral("Follow the newest status"));
     connect(liveBox_, &QCheckBox::toggled, this, &TrendPage::setLive);
     top->addWidget(liveBox_);
+    top->addSpacing(12);
+    choices_ = new RecordingBox(this, [this] { refreshChoices(); });
+    choices_->setObjectName(QStringLiteral("TrendRecordings"));
+    choices_->setToolTip(QStringLiteral("The recordings in the trend folder; this controller's first"));
+    choices_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    choices_->setMinimumContentsLength(22);
+    connect(choices_, &QComboBox::activated, this, [this](int index) {
+        const QString path = choices_->itemData(index).toString();
+        if (!path.isEmpty() && path != path_)
+            openRecording(path);
+    });
+    top->addWidget(choices_, 1);
     top->addStretch();
     auto *exportButton = new QPushButton(QStringLiteral("Export"), this);
     exportButton->setObjectName(QStringLiteral("TrendExport"));
@@ -191,12 +167,12 @@ void TrendPage::buildControls()
     picker_ = new QTreeWidget(this);
     picker_->setObjectName(QStringLiteral("TrendChannels"));
     picker_->setHeaderHidden(true);
-    picker_->setMaximumWidth(190);
     QTreeWidgetItem *groups[QuantityCount] = {};
     for (int q = 0; q < QuantityCount; ++q) {
         groups[q] = new QTreeWidgetItem(picker_, {QString::fromUtf8(QuantityCaptions[q])});
         groups[q]->setFlags(Qt::ItemIsEnabled);
     }
+    int widest = 0;
     for (int c = 0; c < ChannelCount; ++c) {
         const auto &ch = channels()[size_t(c)];
         auto *item = new QTreeWidgetItem(groups[int(ch.quantity)], {QString::fromUtf8(ch.caption)});
@@ -204,20 +180,36 @@ void TrendPage::buildControls()
         item->setToolTip(0, QString::fromLatin1(ch.name));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
-        item->setForeground(0, channelColour(c));
+        QPixmap swatch(12, 12);
+        swatch.fill(TrendChart::channelColour(c));
+        item->setIcon(0, QIcon(swatch));
         pickerItems_.insert(c, item);
+        widest = std::max(widest, picker_->fontMetrics().horizontalAdvance(item->text(0)));
     }
     picker_->expandAll();
+    // Wide enough for every caption beside its box, whatever the rest of the page does.
+    picker_->setFixedWidth(widest + picker_->indentation() + 80);
     connect(picker_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem *item) {
         const QVariant c = item->data(0, Qt::UserRole);
         if (c.isValid())
             setChannelShown(c.toInt(), item->checkState(0) == Qt::Checked);
     });
 
-    fileLabel_ = new QLabel(this);
+    chart_ = new TrendChart(this);
+    chart_->setObjectName(QStringLiteral("TrendChart"));
+    connect(chart_, &TrendChart::spanRequested, this, [this](qint64 from, qint64 to) { setSpan(from, to); });
+    connect(chart_, &TrendChart::rectangleZoomed, this, [this](qint64 from, qint64 to) { setSpan(std::min(from, to), std::max(from, to)); });
+    connect(chart_, &TrendChart::cursorPlaced, this, &TrendPage::setCursor);
+    connect(chart_, &TrendChart::plotWidthChanged, this, [this] {
+        if (!reloading_)
+            reload();
+    });
+
+    auto *fileLine = new OneLineLabel(this);
+    fileLabel_ = fileLine;
     fileLabel_->setObjectName(QStringLiteral("TrendFile"));
-    fileLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    delta_ = new QLabel(this);
+    auto *deltaLine = new OneLineLabel(this);
+    delta_ = deltaLine;
     delta_->setObjectName(QStringLiteral("TrendDelta"));
     table_ = new QTableWidget(0, 7, this);
     table_->setObjectName(QStringLiteral("TrendCursors"));
@@ -225,12 +217,14 @@ void TrendPage::buildControls()
                                        QStringLiteral("B − A"), QStringLiteral("min"), QStringLiteral("mean"),
                                        QStringLiteral("max")});
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    table_->setMaximumHeight(130);
+    table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    table_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
     auto *right = new QVBoxLayout;
-    right->addWidget(view_, 1);
+    right->addWidget(chart_, 1);
     right->addWidget(delta_);
     right->addWidget(table_);
     auto *middle = new QHBoxLayout;
@@ -241,8 +235,81 @@ void TrendPage::buildControls()
     page->addLayout(top);
     page->addLayout(middle, 1);
     page->addWidget(fileLabel_);
-    delta_->setText(QStringLiteral("Click the chart for cursor A, Shift+click for cursor B; drag a rectangle to "
-                                   "zoom, the wheel zooms the time, the right button pans."));
+    setDeltaText(QStringLiteral("Click the chart for cursor A, Shift+click for cursor B; drag a rectangle to zoom, "
+                                "the wheel zooms the time, the right button pans."));
+    refreshChoices();
+}
+
+void TrendPage::setDeltaText(const QString &text)
+{
+    deltaText_ = text;
+    static_cast<OneLineLabel *>(delta_)->setLine(text);
+}
+
+QString TrendPage::fileText() const
+{
+    return fileLabel_->text();
+}
+
+void TrendPage::updateFileLine()
+{
+    const QString file = QDir::toNativeSeparators(path_);
+    const bool own = !path_.isEmpty() && path_ == recorder_.filePath();
+    const bool paused = recorder_.isPaused();
+    QString text;
+    if (path_.isEmpty())
+        text = QStringLiteral("No recording shown yet.");
+    else if (own && recorder_.isEnabled() && !paused)
+        text = QStringLiteral("Recording into %1").arg(file);
+    else if (own)
+        text = QStringLiteral("Showing %1.%2").arg(file, paused ? QString() : QStringLiteral(" Recording is off."));
+    else
+        text = QStringLiteral("Showing %1 (not being recorded).").arg(file);
+    if (paused)
+        text += QLatin1Char(' ') + (pausedText_.isEmpty() ? QStringLiteral("Trend recording paused.") : pausedText_);
+    auto *line = static_cast<OneLineLabel *>(fileLabel_);
+    line->setForegroundRole(paused ? QPalette::Link : QPalette::WindowText);
+    QPalette pal = line->palette();
+    pal.setColor(QPalette::Link, QColor(0xA0, 0x30, 0x00));
+    line->setPalette(pal);
+    line->setLine(text);
+}
+
+QStringList TrendPage::recordingChoices() const
+{
+    QStringList out;
+    for (int i = 0; i < choices_->count(); ++i)
+        out << choices_->itemData(i).toString();
+    return out;
+}
+
+void TrendPage::refreshChoices()
+{
+    const QString own = recorder_.filePath();
+    QStringList paths;
+    if (!own.isEmpty())
+        paths << QFileInfo(own).absoluteFilePath();
+    const QDir folder(recorder_.trendsFolder());
+    for (const QFileInfo &f : folder.entryInfoList({QStringLiteral("*.trend.sqlite")}, QDir::Files, QDir::Name)) {
+        if (!paths.contains(f.absoluteFilePath()))
+            paths << f.absoluteFilePath();
+    }
+    if (!path_.isEmpty() && !paths.contains(QFileInfo(path_).absoluteFilePath()))
+        paths << QFileInfo(path_).absoluteFilePath();
+    if (paths == recordingChoices()) {
+        choices_->setCurrentIndex(int(paths.indexOf(QFileInfo(path_).absoluteFilePath())));
+        return;
+    }
+    const QSignalBlocker block(choices_);
+    choices_->clear();
+    for (const QString &p : std::as_const(paths)) {
+        const bool mine = !own.isEmpty() && p == QFileInfo(own).absoluteFilePath();
+        choices_->addItem(QFileInfo(p).fileName() + (mine ? QStringLiteral("  (this controller)") : QString()), p);
+        choices_->setItemData(choices_->count() - 1, QDir::toNativeSeparators(p), Qt::ToolTipRole);
+    }
+    if (paths.isEmpty())
+        choices_->addItem(QStringLiteral("no recording yet"));
+    choices_->setCurrentIndex(int(paths.indexOf(QFileInfo(path_).absoluteFilePath())));
 }
 
 bool TrendPage::openRecording(const QString &path)
@@ -250,13 +317,28 @@ bool TrendPage::openRecording(const QString &path)
     auto store = std::make_unique<trend::TrendStore>();
     QString error;
     if (!store->open(path, trend::TrendStore::Mode::Read, error)) {
-        fileLabel_->setText(QStringLiteral("The recording cannot be read: %1").arg(error));
+        static_cast<OneLineLabel *>(fileLabel_)->setLine(QStringLiteral("The recording cannot be read: %1").arg(error));
         Q_EMIT messageRequested(QStringLiteral("The trend recording cannot be read: %1").arg(error), true);
+        refreshChoices();
         return false;
     }
     store_ = std::move(store);
     path_ = path;
-    fileLabel_->setText(QStringLiteral("Recording: %1").arg(QDir::toNativeSeparators(path)));
+    followRecorder_ = path == recorder_.filePath();
+    bool ok = false;
+    const qint64 poll = store_->meta(QStringLiteral("poll_ms")).toLongLong(&ok);
+    pollMs_ = ok && poll > 0 ? poll : 1000;
+    // The resolution of each channel, from the newest status (the set voltage's scale depends
+    // on its value).
+    trend::Registers probe{};
+    if (const auto span = store_->span()) {
+        const QList<trend::StatusRow> newest = store_->statuses(span->last, span->last);
+        if (!newest.isEmpty())
+            probe = newest.last().registers;
+    }
+    decimals_ = channelDecimals(probe);
+    updateFileLine();
+    refreshChoices();
     if (live_ || to_ <= from_)
         showLast(live_ ? liveSpan_ : 0);
     else
@@ -264,56 +346,41 @@ bool TrendPage::openRecording(const QString &path)
     return true;
 }
 
-QList<int> TrendPage::shownChannels() const
-{
-    QList<int> out;
-    for (auto it = series_.cbegin(); it != series_.cend(); ++it)
-        out << it.key();
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 void TrendPage::setChannelShown(int channel, bool shown)
 {
-    if (channel < 0 || channel >= ChannelCount || series_.contains(channel) == shown)
+    if (channel < 0 || channel >= ChannelCount || shown_.contains(channel) == shown)
         return;
     if (shown) {
-        auto *line = new QLineSeries;
-        const auto &ch = channels()[size_t(channel)];
-        line->setName(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.unit)));
-        line->setColor(channelColour(channel));
-        chart_->addSeries(line);
-        line->attachAxis(timeAxis_);
-        line->attachAxis(axisFor(channel));
-        series_.insert(channel, line);
+        shown_.append(channel);
+        std::sort(shown_.begin(), shown_.end());
     } else {
-        QLineSeries *line = series_.take(channel);
-        chart_->removeSeries(line);
-        delete line;
+        shown_.removeAll(channel);
     }
     // The picker follows (its signal comes back here and finds nothing to do).
     if (QTreeWidgetItem *item = pickerItems_.value(channel); item && (item->checkState(0) == Qt::Checked) != shown)
         item->setCheckState(0, shown ? Qt::Checked : Qt::Unchecked);
-    updateAxesVisibility();
     reload();
 }
 
-QValueAxis *TrendPage::axisFor(int channel) const
+qint64 TrendPage::liveEnd()
 {
-    return unitAxes_[size_t(channels()[size_t(channel)].quantity)];
-}
-
-void TrendPage::updateAxesVisibility()
-{
-    for (int q = 0; q < QuantityCount; ++q) {
-        bool any = false;
-        for (int c : shownChannels())
-            any = any || int(channels()[size_t(c)].quantity) == q;
-        unitAxes_[size_t(q)]->setVisible(any);
-    }
+    // The recorder's own file ends at the newest status it was given, whatever times a clock
+    // that was ahead left in the file.
+    if (!path_.isEmpty() && path_ == recorder_.filePath() && recorder_.lastStatusTime() > 0)
+        return recorder_.lastStatusTime();
+    const auto span = store_ ? store_->span() : std::nullopt;
+    return span ? span->last : QDateTime::currentMSecsSinceEpoch();
 }
 
 void TrendPage::setSpan(qint64 from, qint64 to)
+{
+    if (to <= from)
+        return;
+    setLive(false);
+    applySpan(from, to);
+}
+
+void TrendPage::applySpan(qint64 from, qint64 to)
 {
     if (to <= from)
         return;
@@ -324,25 +391,27 @@ void TrendPage::setSpan(qint64 from, qint64 to)
 
 void TrendPage::showLast(qint64 spanMs)
 {
-    keepY_ = false;
-    const auto span = store_ ? store_->span() : std::nullopt;
-    const qint64 newest = span ? span->last : QDateTime::currentMSecsSinceEpoch();
+    chart_->resetValueZoom();
+    liveSpan_ = std::max<qint64>(spanMs, 0);
+    const qint64 newest = liveEnd();
     if (spanMs <= 0) {
-        const qint64 first = span ? span->first : newest - 10 * MinuteMs;
-        const qint64 pad = std::max<qint64>((newest - first) / 50, 1000);
-        setSpan(first - pad, newest + pad);
+        const auto span = store_ ? store_->span() : std::nullopt;
+        const qint64 first = span ? std::min(span->first, newest) : newest - 10 * MinuteMs;
+        const qint64 last = span && !live_ ? std::max(span->last, newest) : newest;
+        const qint64 pad = std::max<qint64>((last - first) / 50, 1000);
+        applySpan(first - pad, last + pad);
         return;
     }
-    liveSpan_ = spanMs;
-    setSpan(newest - spanMs, newest + spanMs / 50);
+    applySpan(newest - spanMs, newest + spanMs / 50);
 }
 
 void TrendPage::setLive(bool live)
 {
+    const bool changed = live != live_;
     live_ = live;
     if (liveBox_->isChecked() != live)
         liveBox_->setChecked(live);
-    if (live && store_)
+    if (live && changed && store_)
         showLast(liveSpan_);
 }
 
@@ -351,38 +420,31 @@ void TrendPage::onRecorderFlushed()
     const QString path = recorder_.filePath();
     if (path.isEmpty())
         return;
-    if (path != path_ || !store_) {
+    if (!store_ || (path != path_ && (path_.isEmpty() || followRecorder_))) {
         openRecording(path);
         return;
     }
-    if (live_ && isVisible())
+    if (!isVisible())
+        return;
+    if (!recordingChoices().contains(QFileInfo(path).absoluteFilePath()))
+        refreshChoices();
+    if (live_ && path == path_)
         showLast(liveSpan_);
 }
 
 void TrendPage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    refreshChoices();
     if (!store_ && !recorder_.filePath().isEmpty())
         openRecording(recorder_.filePath());
     else if (live_ && store_)
         showLast(liveSpan_);
 }
 
-void TrendPage::onRectangleZoomed(qint64 from, qint64 to, double top, double bottom)
+qint64 TrendPage::gapThresholdMs(qint64 stepMs) const
 {
-    setLive(false);
-    // The value axes take the rectangle's rows; the time axis its columns.
-    const QRectF plot = chart_->plotArea();
-    for (QValueAxis *axis : unitAxes_) {
-        // A flat drag (a few pixels high) zooms the time only.
-        if (!axis->isVisible() || plot.height() <= 0 || std::abs(bottom - top) < 4)
-            continue;
-        const double hi = axis->max() - (top - plot.top()) / plot.height() * (axis->max() - axis->min());
-        const double lo = axis->max() - (bottom - plot.top()) / plot.height() * (axis->max() - axis->min());
-        axis->setRange(std::min(lo, hi), std::max(lo, hi));
-        keepY_ = true;
-    }
-    setSpan(std::min(from, to), std::max(from, to));
+    return std::max(3 * pollMs_, stepMs);
 }
 
 void TrendPage::reload()
@@ -390,47 +452,70 @@ void TrendPage::reload()
     if (reloading_ || to_ <= from_)
         return;
     reloading_ = true;
-    timeAxis_->setRange(QDateTime::fromMSecsSinceEpoch(from_), QDateTime::fromMSecsSinceEpoch(to_));
+    chart_->setSpan(from_, to_);
     const qint64 span = to_ - from_;
-    timeAxis_->setFormat(span <= DayMs ? QStringLiteral("HH:mm:ss")
-                         : span <= 7 * DayMs ? QStringLiteral("MM-dd HH:mm")
-                                             : QStringLiteral("yyyy-MM-dd"));
-    const QList<int> shown = shownChannels();
-    const int pixels = std::max(200, int(chart_->plotArea().width()));
-    const qint64 step = trend::drawStepMs(span, pixels);
-    const QList<QList<Bucket>> data = store_ ? store_->buckets(shown, from_, to_, step) : QList<QList<Bucket>>(shown.size());
-    std::array<double, QuantityCount> lo, hi;
-    lo.fill(std::numeric_limits<double>::max());
-    hi.fill(std::numeric_limits<double>::lowest());
-    for (qsizetype i = 0; i < shown.size(); ++i) {
-        QList<QPointF> points;
-        points.reserve(data.at(i).size() * 2);
-        for (const Bucket &b : data.at(i)) {
-            // Both ends of the bucket: the line reaches its lowest and its highest value.
-            points.append({double(b.t), b.min});
-            points.append({double(b.t + step / 2), b.max});
-            const int q = int(channels()[size_t(shown.at(i))].quantity);
-            lo[size_t(q)] = std::min(lo[size_t(q)], b.min);
-            hi[size_t(q)] = std::max(hi[size_t(q)], b.max);
+    QList<int> asked = shown_;
+    asked.append(trend::ClockOffsetChannel); // for the clock note
+    QList<QList<Bucket>> data;
+    // The axes take their room after the data: read again when that leaves fewer pixels.
+    for (int pass = 0; pass < 2; ++pass) {
+        const int pixels = std::max(200, chart_->plotArea().width());
+        const qint64 step = trend::drawStepMs(span, pixels);
+        data = store_ ? store_->buckets(asked, from_, to_, step) : QList<QList<Bucket>>(asked.size());
+        const qint64 gap = gapThresholdMs(step);
+        QList<TrendChart::Series> series;
+        for (qsizetype i = 0; i < shown_.size(); ++i) {
+            const int c = shown_.at(i);
+            const auto &ch = channels()[size_t(c)];
+            TrendChart::Series s;
+            s.channel = c;
+            s.name = QStringLiteral("%1 (%2)").arg(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.unit));
+            s.unit = QString::fromUtf8(ch.unit);
+            s.quantity = int(ch.quantity);
+            s.decimals = decimals_[size_t(c)];
+            s.colour = TrendChart::channelColour(c);
+            const Bucket *previous = nullptr;
+            for (const Bucket &b : data.at(i)) {
+                // No line across a time without statuses.
+                if (!previous || b.first - previous->last > gap)
+                    s.segments.append(QList<QPointF>());
+                // Both ends of the bucket: the line reaches its lowest and its highest value.
+                s.segments.last().append({double(b.t), b.min});
+                s.segments.last().append({double(b.t + step / 2), b.max});
+                previous = &b;
+            }
+            series.append(s);
         }
-        series_.value(shown.at(i))->replace(points);
-    }
-    if (!keepY_) {
-        for (int q = 0; q < QuantityCount; ++q) {
-            if (lo[size_t(q)] > hi[size_t(q)])
-                continue;
-            const double pad = std::max((hi[size_t(q)] - lo[size_t(q)]) * 0.05, 0.5);
-            unitAxes_[size_t(q)]->setRange(lo[size_t(q)] - pad, hi[size_t(q)] + pad);
-        }
+        chart_->setSeries(series);
+        if (chart_->plotArea().width() >= pixels || pixels <= 200)
+            break;
     }
 
+    QString empty;
+    if (!store_)
+        empty = QStringLiteral("No recording yet: connect to a controller, or choose a recording above.");
+    else if (shown_.isEmpty())
+        empty = QStringLiteral("Tick the channels to draw on the left.");
+    else if (std::all_of(data.cbegin(), data.cend() - 1, [](const QList<Bucket> &d) { return d.isEmpty(); }))
+        empty = QStringLiteral("No status was recorded in this span.");
+    chart_->setEmptyNote(empty);
+
+    // The controller's clock against this PC's, by its newest value in the span.
+    QString note;
+    if (!data.isEmpty() && !data.last().isEmpty()) {
+        const qint64 offset = std::llround(data.last().last().mean);
+        if (offset == 0)
+            note = QStringLiteral("Controller clock within 1 s of this PC");
+        else
+            note = QStringLiteral("Controller clock %1 %2 this PC")
+                       .arg(durationText(std::llabs(offset) * 1000), offset > 0 ? QStringLiteral("ahead of") : QStringLiteral("behind"));
+    }
+    chart_->setClockNote(note);
+
     events_ = store_ ? store_->events(from_, to_) : QList<trend::Event>();
-    QList<QPointF> alarms, writes;
-    for (const trend::Event &e : events_)
-        (e.kind == trend::EventKind::Write ? writes : alarms).append({double(e.t), e.kind == trend::EventKind::Write ? 0.06 : 0.03});
-    alarmMarkers_->replace(alarms);
-    writeMarkers_->replace(writes);
-    redrawCursors();
+    chart_->setEvents(events_);
+    chart_->setCursor(0, cursors_[0]);
+    chart_->setCursor(1, cursors_[1]);
     updateTable();
     reloading_ = false;
 }
@@ -440,96 +525,8 @@ void TrendPage::setCursor(int which, qint64 time)
     if (which < 0 || which > 1)
         return;
     cursors_[size_t(which)] = time;
-    redrawCursors();
+    chart_->setCursor(which, time);
     updateTable();
-}
-
-void TrendPage::redrawCursors()
-{
-    for (int i = 0; i < 2; ++i) {
-        QList<QPointF> line;
-        if (cursors_[size_t(i)])
-            line = {{double(*cursors_[size_t(i)]), 0.0}, {double(*cursors_[size_t(i)]), 1.0}};
-        cursorLines_[size_t(i)]->replace(line);
-    }
-}
-
-std::optional<double> TrendPage::valueAt(int channel, qint64 time)
-{
-    if (!store_)
-        return std::nullopt;
-    // The value in effect at the cursor: the last status at or before it (within five minutes),
-    // else the first one after it, for a cursor before the recording starts.
-    const QList<trend::StatusRow> rows = store_->statuses(time - 5 * MinuteMs, time + 5 * MinuteMs);
-    const trend::StatusRow *before = nullptr;
-    const trend::StatusRow *after = nullptr;
-    for (const trend::StatusRow &row : rows) {
-        if (!trend::hasValue(row.values[size_t(channel)]))
-            continue;
-        if (row.t <= time)
-            before = &row;
-        else if (!after)
-            after = &row;
-    }
-    const trend::StatusRow *best = before ? before : after;
-    return best ? std::optional<double>(best->values[size_t(channel)]) : std::nullopt;
-}
-
-QString TrendPage::deltaText() const
-{
-    return delta_->text();
-}
-
-void TrendPage::updateTable()
-{
-    const QList<int> shown = shownChannels();
-    const auto a = cursors_[0], b = cursors_[1];
-    if (a && b)
-        delta_->setText(QStringLiteral("A %1, B %2, Δt = %3")
-                            .arg(QDateTime::fromMSecsSinceEpoch(*a).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                 QDateTime::fromMSecsSinceEpoch(*b).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                 durationText(*b - *a)));
-    else if (a || b)
-        delta_->setText(QStringLiteral("%1 %2; Shift+click (or click) places the other cursor")
-                            .arg(a ? QStringLiteral("A") : QStringLiteral("B"),
-                                 QDateTime::fromMSecsSinceEpoch(a ? *a : *b).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-    table_->setRowCount(int(shown.size()));
-    // Min, mean and max between the cursors: from the statuses up to six hours apart, from the
-    // minute summaries beyond.
-    QList<QList<Bucket>> between;
-    if (a && b && store_) {
-        const qint64 lo = std::min(*a, *b), hi = std::max(*a, *b);
-        between = hi - lo <= 6 * HourMs ? store_->buckets(shown, lo, hi, std::max<qint64>(hi - lo + 1, 1000))
-                                        : store_->buckets(shown, lo, hi, MinuteMs);
-    }
-    for (qsizetype row = 0; row < shown.size(); ++row) {
-        const int c = shown.at(row);
-        const char *unit = channels()[size_t(c)].unit;
-        const auto va = a ? valueAt(c, *a) : std::nullopt;
-        const auto vb = b ? valueAt(c, *b) : std::nullopt;
-        std::optional<double> mn, mx, mean;
-        if (row < between.size() && !between.at(row).isEmpty()) {
-            double sum = 0;
-            qint64 n = 0;
-            for (const Bucket &k : between.at(row)) {
-                mn = mn ? std::min(*mn, k.min) : k.min;
-                mx = mx ? std::max(*mx, k.max) : k.max;
-                sum += k.mean * double(k.n);
-                n += k.n;
-            }
-            if (n > 0)
-                mean = sum / double(n);
-        }
-        const QString cells[7] = {QString::fromUtf8(channels()[size_t(c)].caption), valueText(va, unit), valueText(vb, unit),
-                                  valueText(va && vb ? std::optional<double>(*vb - *va) : std::nullopt, unit),
-                                  valueText(mn, unit), valueText(mean, unit), valueText(mx, unit)};
-        for (int col = 0; col < 7; ++col) {
-            auto *item = new QTableWidgetItem(cells[col]);
-            if (col == 0)
-                item->setForeground(channelColour(c));
-            table_->setItem(int(row), col, item);
-        }
-    }
 }
 
 QString TrendPage::markerTextNear(qint64 time) const
@@ -539,27 +536,17 @@ QString TrendPage::markerTextNear(qint64 time) const
         if (!best || std::llabs(e.t - time) < std::llabs(best->t - time))
             best = &e;
     }
-    if (!best)
-        return QString();
-    const QString what = best->kind == trend::EventKind::AlarmStarted   ? QStringLiteral("alarm started")
-                         : best->kind == trend::EventKind::AlarmCleared ? QStringLiteral("alarm cleared")
-                                                                        : QStringLiteral("write");
-    return QStringLiteral("%1  %2: %3")
-        .arg(QDateTime::fromMSecsSinceEpoch(best->t).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), what, best->text);
-}
-
-void TrendPage::onMarkerHovered(const QPointF &point, bool state)
-{
-    if (state)
-        QToolTip::showText(QCursor::pos(), markerTextNear(qint64(point.x())), view_);
-    else
-        QToolTip::hideText();
+    return best ? TrendChart::eventText(*best) : QString();
 }
 
 QList<QPointF> TrendPage::drawnPoints(int channel) const
 {
-    const QLineSeries *line = series_.value(channel);
-    return line ? line->points() : QList<QPointF>();
+    return chart_->points(channel);
+}
+
+QList<QList<QPointF>> TrendPage::drawnSegments(int channel) const
+{
+    return chart_->segments(channel);
 }
 
 QString TrendPage::exportShown(bool workbook)
