@@ -45,21 +45,44 @@ int storedChannels(const QByteArray &bytes)
 
 } // namespace
 
+namespace {
+
+// The time of a local wall-clock hour of a day; one that the clock skips (daylight saving
+// starts) is where the clock goes on, one it shows twice its first.
+qint64 localHour(const QDate &day, int hour)
+{
+    if (hour >= 24)
+        return day.addDays(1).startOfDay().toMSecsSinceEpoch();
+    const QDateTime at(day, QTime(hour, 0));
+    if (at.isValid())
+        return at.toMSecsSinceEpoch();
+    for (int minutes = 1; minutes < 24 * 60; ++minutes) {
+        const QDateTime later(day, QTime(hour, 0).addSecs(minutes * 60));
+        if (later.isValid())
+            return later.toMSecsSinceEpoch();
+    }
+    return day.startOfDay().toMSecsSinceEpoch() + hour * HourMs;
+}
+
+} // namespace
+
 qint64 stepStart(qint64 t, qint64 stepMs)
 {
     if (stepMs <= 0)
         return t;
     if (stepMs % HourMs != 0)
         return floorTo(t, stepMs);
-    const QDate day = QDateTime::fromMSecsSinceEpoch(t).date();
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(t);
+    const QDate day = local.date();
     if (stepMs % DayMs == 0) {
-        const qint64 days = stepMs / DayMs;
-        const qint64 jd = floorTo(day.toJulianDay(), days);
+        const qint64 jd = floorTo(day.toJulianDay(), stepMs / DayMs);
         return QDate::fromJulianDay(jd).startOfDay().toMSecsSinceEpoch();
     }
-    // Hours since local midnight: whole local hours through a change of daylight saving too.
-    const qint64 midnight = day.startOfDay().toMSecsSinceEpoch();
-    return midnight + floorTo(t - midnight, stepMs);
+    // The local hours of the day in steps from midnight (a step that does not divide the day
+    // is shorter before midnight).
+    const int hours = int(stepMs / HourMs);
+    const qint64 start = localHour(day, local.time().hour() / hours * hours);
+    return start <= t ? start : day.startOfDay().toMSecsSinceEpoch();
 }
 
 qint64 nextStepStart(qint64 start, qint64 stepMs)
@@ -68,10 +91,14 @@ qint64 nextStepStart(qint64 start, qint64 stepMs)
         return start + 1;
     if (stepMs % HourMs != 0)
         return start + stepMs;
-    const QDate day = QDateTime::fromMSecsSinceEpoch(start).date();
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(start);
+    const QDate day = local.date();
     if (stepMs % DayMs == 0)
         return day.addDays(stepMs / DayMs).startOfDay().toMSecsSinceEpoch();
-    return std::min(start + stepMs, day.addDays(1).startOfDay().toMSecsSinceEpoch());
+    const int hours = int(stepMs / HourMs);
+    const qint64 next = localHour(day, local.time().hour() / hours * hours + hours);
+    // Where the clock shows an hour twice, the step goes on from the later one.
+    return next > start ? next : start + stepMs;
 }
 
 qint64 drawStepMs(qint64 spanMs, int buckets)
@@ -876,9 +903,9 @@ QList<Gap> TrendStore::gaps(qint64 from, qint64 to)
     std::vector<Part> parts;
     // Where raw statuses begin; before it only the summaries are left.
     qint64 rawStart = LatestMs;
-    if (const auto s = db_.integer("SELECT min(t0) FROM chunk WHERE t0 IS NOT NULL", -1); s >= 0)
+    if (const auto s = db_.integer("SELECT coalesce(min(t0), -1) FROM chunk", -1); s >= 0)
         rawStart = s;
-    if (const auto s = db_.integer("SELECT min(t) FROM status WHERE t IS NOT NULL", -1); s >= 0)
+    if (const auto s = db_.integer("SELECT coalesce(min(t), -1) FROM status", -1); s >= 0)
         rawStart = std::min<qint64>(rawStart, s);
     // The statuses nearest outside [from, to] (the raw ones; a minute's summary times beyond).
     qint64 lo = from, hi = to;
