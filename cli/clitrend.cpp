@@ -128,6 +128,9 @@ int runTrend(const CliArgs &args)
         say(stdout, QStringLiteral("span: %1 .. %2, %3 statuses")
                         .arg(trend::isoTime(span->first), trend::isoTime(span->last))
                         .arg(span->samples));
+        // The status recorded last, which is not the newest where the clock was set back.
+        if (const auto last = store.lastWritten())
+            say(stdout, QStringLiteral("last written: %1").arg(trend::isoTime(*last)));
         say(stdout, QStringLiteral("channel\tunit\tfirst\tlast\tsamples"));
         const auto spans = store.channelSpans();
         for (int c = 0; c < trend::ChannelCount; ++c) {

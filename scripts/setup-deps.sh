@@ -22,6 +22,8 @@ run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-
 # needs the OpenGL development files).
 build_pkgs+=(libsqlite3-dev qt6-charts-dev libqt6opengl6-dev)
 run_pkgs+=(libsqlite3-0 libqt6charts6)
+# A recorder whose clock is set back while it records.
+test_pkgs+=(faketime)
 
 # The Debian package: its man pages (help2man), shared-library dependencies (dpkg-dev) and the
 # checks the tests run on it.
