@@ -147,7 +147,12 @@ QString writeWorkbook(TrendStore &store, const TrendExport &what, const QString 
     for (qsizetype c = 0; c < headers.size(); ++c)
         keep(worksheet_write_string(sheet, 0, lxw_col_t(c), headers.at(c).toUtf8().constData(), nullptr));
     lxw_row_t r = 0;
+    bool tooLong = false;
     forEachTrendRow(store, what, [&](qint64 t, const std::vector<double> &cells) {
+        if (r + 1 >= LXW_ROW_MAX) {
+            tooLong = true;
+            return false;
+        }
         ++r;
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(t);
         lxw_datetime when{local.date().year(), local.date().month(), local.date().day(), local.time().hour(),
@@ -162,6 +167,9 @@ QString writeWorkbook(TrendStore &store, const TrendExport &what, const QString 
     if (rows)
         *rows = r;
     const lxw_error closed = workbook_close(book);
+    if (tooLong)
+        return QStringLiteral("a workbook holds at most %1 rows; export a shorter span, with a step, or as CSV")
+            .arg(LXW_ROW_MAX - 1);
     const lxw_error error = first != LXW_NO_ERROR ? first : closed;
     return error == LXW_NO_ERROR ? QString() : QString::fromUtf8(lxw_strerror(error));
 }
