@@ -1095,6 +1095,14 @@ QList<QList<Bucket>> TrendStore::buckets(const QList<int> &channels, qint64 from
     const bool local = stepMs % HourMs == 0;
     std::vector<qint64> starts;
     if (local) {
+        // Only the steps that can hold a summary are listed (an open end asks for none).
+        sql::Stmt bounds(db_, "SELECT min(t), max(t) FROM minute");
+        if (!bounds.step() || bounds.isNull(0))
+            return out;
+        from = std::max<qint64>(from, bounds.integer(0));
+        to = std::min<qint64>(to, bounds.integer(1) + MinuteMs - 1);
+        if (to < from)
+            return out;
         for (qint64 s = stepStart(from, stepMs); s <= to; s = nextStepStart(s, stepMs))
             starts.push_back(s);
     }
