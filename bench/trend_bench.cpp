@@ -512,10 +512,16 @@ void measurePruning(const QString &path)
     // Raw statuses kept for the span less a month: the oldest 30 days go.
     store.prune(span->last, span->last - span->first - 30 * DayMs);
     const double ms = double(clock.elapsed());
+    const double rightAfter = fileMb(copy), walAfter = fileMb(copy + QStringLiteral("-wal"));
+    // The next commit starts the log again, cut back to its limit.
+    StatusRow row = store.statuses(span->last, span->last).value(0);
+    row.t = span->last + 1000;
+    store.add(row);
+    store.flush(error);
     const qint64 left = store.span()->samples;
     std::printf("\npruning the oldest month of raw statuses (%lld of %lld statuses left)\n", left, span->samples);
-    std::printf("  file before %.1f MB, after %.1f MB (+ %.1f MB -wal), %.1f s\n", before, fileMb(copy),
-                fileMb(copy + QStringLiteral("-wal")), ms / 1000);
+    std::printf("  file before %.1f MB; right after %.1f MB + %.1f MB -wal, %.1f s; after the next commit %.1f MB + %.1f MB -wal\n",
+                before, rightAfter, walAfter, ms / 1000, fileMb(copy), fileMb(copy + QStringLiteral("-wal")));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -269,10 +269,12 @@ bool forEachTrendRow(TrendStore &store, const TrendExport &asked,
     const std::vector<int> decimals = channelDecimals(exampleRegisters(store));
     const qint64 step = what.stepMs;
     const qint64 width = channels.size() * 3;
-    // Whole steps at a time, some hours' worth (at least one step).
+    // Whole steps at a time (at least one): an hour's worth where they are counted from the
+    // statuses, six from the summaries.
+    const qint64 piece = step % MinuteMs == 0 ? 6 * HourMs : HourMs;
     for (qint64 start = stepStart(what.from, step); start <= what.to;) {
         qint64 end = nextStepStart(start, step);
-        while (end - start < 6 * HourMs && end <= what.to)
+        while (end - start < piece && end <= what.to)
             end = nextStepStart(end, step);
         const QList<QList<Bucket>> series = store.buckets(channels, std::max(what.from, start), std::min(what.to, end - 1), step);
         // One row per step that holds a value of any channel.

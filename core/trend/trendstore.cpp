@@ -352,7 +352,9 @@ bool TrendStore::open(const QString &path, Mode mode, QString &error)
         // WAL: a reader (the trend page, `trend export`) never blocks the recorder, and a
         // commit is an append to the log. FULL: each commit waits for the disk, so a power
         // cut loses at most the second being recorded.
-        if (!db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"))
+        // The log is cut back to a few megabytes once copied into the file (after pruning it
+        // holds every page that moved).
+        if (!db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA journal_size_limit=4194304;"))
             return failed();
     }
     return true;
@@ -1096,7 +1098,8 @@ QList<QList<Bucket>> TrendStore::buckets(const QList<int> &channels, qint64 from
     std::vector<qint64> starts;
     if (local) {
         // Only the steps that can hold a summary are listed (an open end asks for none).
-        sql::Stmt bounds(db_, "SELECT min(t), max(t) FROM minute");
+        // Each end found by the key (one aggregate per query): no scan of the summaries.
+        sql::Stmt bounds(db_, "SELECT (SELECT min(t) FROM minute), (SELECT max(t) FROM minute)");
         if (!bounds.step() || bounds.isNull(0))
             return out;
         from = std::max<qint64>(from, bounds.integer(0));
