@@ -445,6 +445,17 @@ void measureOpenAndDraw(const QString &path, int repeats)
         }
     }
     std::printf("  slowest draw      %.2f ms (median)   (goal < 50 ms)\n", worst);
+    // The gaps a draw breaks its lines at.
+    for (const DrawSpan &s : spans) {
+        std::vector<double> times;
+        qsizetype found = 0;
+        for (int i = 0; i < repeats; ++i) {
+            clock.start();
+            found = store.gaps(span->last - s.ms + 1, span->last).size();
+            times.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::printf("  gaps %-7s      median %7.2f ms, %lld gaps\n", s.name, median(times), qlonglong(found));
+    }
     std::printf("  resident memory   peak (VmHWM) %.1f MB, now (VmRSS) %.1f MB   (goal < 300 MB)\n", procStatusMb("VmHWM"),
                 procStatusMb("VmRSS"));
 }

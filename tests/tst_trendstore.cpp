@@ -558,9 +558,11 @@ void TestTrendStore::gaps_data()
 {
     QTest::addColumn<qint64>("pollMs"); // 0: not noted
     QTest::addColumn<bool>("pruned");   // the raw statuses are gone: from the summaries
-    QTest::newRow("raw, 1 s poll") << qint64(0) << false;
-    QTest::newRow("raw, 5 s poll") << qint64(5000) << false;
-    QTest::newRow("summaries") << qint64(0) << true;
+    QTest::addColumn<bool>("unnoted");  // packed minutes without their longest interval
+    QTest::newRow("raw, 1 s poll") << qint64(0) << false << false;
+    QTest::newRow("raw, 5 s poll") << qint64(5000) << false << false;
+    QTest::newRow("raw, packed by the first format") << qint64(0) << false << true;
+    QTest::newRow("summaries") << qint64(0) << true << false;
 }
 
 void TestTrendStore::gaps()
@@ -569,6 +571,7 @@ void TestTrendStore::gaps()
     // minutes; at a 5 s poll (15 s threshold) only the pause is a gap.
     QFETCH(qint64, pollMs);
     QFETCH(bool, pruned);
+    QFETCH(bool, unnoted);
     const QString path = dir_.filePath(QStringLiteral("gaps-%1.trend.sqlite").arg(QString::fromLatin1(QTest::currentDataTag())));
     const qint64 t0 = Start + 10 * MinuteMs;
     QList<qint64> times = every(t0, t0 + 20'000, 1000);                 // .. t0+19 s
@@ -582,6 +585,12 @@ void TestTrendStore::gaps()
         QVERIFY(store.setMeta(QStringLiteral("poll_ms"), QString::number(pollMs)));
     QVERIFY(record(store, times, 13));
     QCOMPARE(store.gapThresholdMs(), 3 * (pollMs ? pollMs : 1000));
+    if (unnoted) {
+        sqlite3 *db = nullptr;
+        sqlite3_open(path.toUtf8().constData(), &db);
+        QCOMPARE(sqlite3_exec(db, "UPDATE chunk SET maxgap = NULL", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
     if (pruned)
         QVERIFY(store.prune(t0 + 20 * MinuteMs, MinuteMs));
     QList<Gap> expected;

@@ -959,7 +959,10 @@ QList<Gap> TrendStore::gaps(qint64 from, qint64 to)
         sql::Stmt data(db_, "SELECT data FROM chunkdata WHERE t0 = ?");
         while (chunks.step()) {
             const qint64 t0 = chunks.integer(0), t1 = chunks.integer(1);
-            if (!chunks.isNull(2) && chunks.integer(2) <= threshold) {
+            // A minute packed before its longest interval was noted is read for spans up to a
+            // day; over longer ones (drawn in steps of minutes or more) it counts as a whole.
+            const bool unnoted = chunks.isNull(2);
+            if ((!unnoted && chunks.integer(2) <= threshold) || (unnoted && hi - lo > DayMs)) {
                 parts.push_back({t0, t1});
                 continue;
             }

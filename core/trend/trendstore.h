@@ -163,7 +163,8 @@ public:
     // the recording does not note it).
     qint64 gapThresholdMs();
     // The gaps that overlap [from, to], in time order: exact where the raw statuses are
-    // kept, from the summaries' first and last sample times of each minute beyond.
+    // kept, from the summaries' first and last sample times of each minute beyond. (Minutes
+    // packed by the first format are looked into for spans up to a day.)
     QList<Gap> gaps(qint64 from, qint64 to);
     // Per channel: its first and last sample and how many (from the minute summaries).
     std::map<int, ChannelSpan> channelSpans();
