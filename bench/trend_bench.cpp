@@ -212,7 +212,7 @@ public:
 
     // The channels of a block as the status page shows them (the store keeps both; this is
     // checked against the page's own decode while generating).
-    static ChannelValues values(const Registers &reg)
+    static ChannelValues values(const Registers &reg, qint64 t)
     {
         auto r = [&reg](int n) { return reg[size_t(n - 1)]; };
         ChannelValues v;
@@ -233,6 +233,9 @@ public:
             for (int c = 0; c < 15; ++c)
                 v[size_t(10 + c)] = r(110 + c) / 100.0;
         }
+        const ControllerClock clock{r(1), r(2), r(3), r(4), r(5), r(6)};
+        const auto offset = clockOffsetSeconds(clock, double(t) / 1000.0);
+        v[size_t(ClockOffsetChannel)] = offset ? *offset : NoValue;
         return v;
     }
 
@@ -298,7 +301,7 @@ bool generate(const QString &path, int days, quint32 seed)
                 StatusRow row;
                 row.t = start + i * 1000;
                 row.registers = plant.at(row.t);
-                row.values = SyntheticPlant::values(row.registers);
+                row.values = SyntheticPlant::values(row.registers, row.t);
                 if (i % 997 == 0) {
                     int channel = 0;
                     if (!sameValues(row.values, decodeChannels(row.registers, row.t), &channel)) {
@@ -442,8 +445,94 @@ void measureOpenAndDraw(const QString &path, int repeats)
         }
     }
     std::printf("  slowest draw      %.2f ms (median)   (goal < 50 ms)\n", worst);
+    // The gaps a draw breaks its lines at.
+    for (const DrawSpan &s : spans) {
+        std::vector<double> times;
+        qsizetype found = 0;
+        for (int i = 0; i < repeats; ++i) {
+            clock.start();
+            found = store.gaps(span->last - s.ms + 1, span->last).size();
+            times.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::printf("  gaps %-7s      median %7.2f ms, %lld gaps\n", s.name, median(times), qlonglong(found));
+    }
     std::printf("  resident memory   peak (VmHWM) %.1f MB, now (VmRSS) %.1f MB   (goal < 300 MB)\n", procStatusMb("VmHWM"),
                 procStatusMb("VmRSS"));
+}
+
+// ---------------------------------------------------------------------------------------------
+// What durability costs: a commit a second with the store's setting (FULL: each commit waits
+// for the disk) and with NORMAL (waits only for the operating system; a power cut may lose
+// the last commits), into a new file beside the recording.
+
+void measureCommitCost(const QString &folder, int commits, quint32 seed)
+{
+    std::printf("\ncommit cost: %d commits of one status each, into a new file in %s\n", commits, qPrintable(folder));
+    for (const bool full : {true, false}) {
+        QTemporaryDir dir(QDir(folder).filePath(QStringLiteral("commit-XXXXXX")));
+        TrendStore store;
+        QString error;
+        if (!store.open(dir.filePath(QStringLiteral("c.trend.sqlite")), TrendStore::Mode::Record, error)) {
+            std::fprintf(stderr, "trend_bench: %s\n", qPrintable(error));
+            return;
+        }
+        store.setFullSync(full);
+        SyntheticPlant plant(0, 1, seed);
+        const qint64 t0 = QDateTime::currentMSecsSinceEpoch() / 1000 * 1000;
+        std::vector<double> ms;
+        QElapsedTimer clock;
+        const double cpu0 = cpuSeconds();
+        for (int i = 0; i < commits; ++i) {
+            StatusRow row;
+            row.t = t0 + qint64(i) * 1000;
+            row.registers = plant.at(row.t);
+            row.values = SyntheticPlant::values(row.registers, row.t);
+            store.add(row);
+            clock.start();
+            store.flush(error);
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("  synchronous=%-6s  commit median %.2f ms, 99th %.2f ms, max %.2f ms; CPU %.0f us per commit\n",
+                    full ? "FULL" : "NORMAL", median(ms), ms[size_t(double(ms.size() - 1) * 0.99)], ms.back(),
+                    (cpuSeconds() - cpu0) * 1e6 / commits);
+    }
+}
+
+// The file before and after pruning its oldest month of statuses (in a copy).
+void measurePruning(const QString &path)
+{
+    QTemporaryDir dir(QFileInfo(path).absolutePath() + QStringLiteral("/prune-XXXXXX"));
+    const QString copy = dir.filePath(QStringLiteral("p.trend.sqlite"));
+    if (!QFile::copy(path, copy)) {
+        std::fprintf(stderr, "trend_bench: cannot copy %s\n", qPrintable(path));
+        return;
+    }
+    TrendStore store;
+    QString error;
+    if (!store.open(copy, TrendStore::Mode::Record, error)) {
+        std::fprintf(stderr, "trend_bench: %s\n", qPrintable(error));
+        return;
+    }
+    const auto span = store.span();
+    if (!span)
+        return;
+    const double before = fileMb(copy);
+    QElapsedTimer clock;
+    clock.start();
+    // Raw statuses kept for the span less a month: the oldest 30 days go.
+    store.prune(span->last, span->last - span->first - 30 * DayMs);
+    const double ms = double(clock.elapsed());
+    const double rightAfter = fileMb(copy), walAfter = fileMb(copy + QStringLiteral("-wal"));
+    // The next commit starts the log again, cut back to its limit.
+    StatusRow row = store.statuses(span->last, span->last).value(0);
+    row.t = span->last + 1000;
+    store.add(row);
+    store.flush(error);
+    const qint64 left = store.span()->samples;
+    std::printf("\npruning the oldest month of raw statuses (%lld of %lld statuses left)\n", left, span->samples);
+    std::printf("  file before %.1f MB; right after %.1f MB + %.1f MB -wal, %.1f s; after the next commit %.1f MB + %.1f MB -wal\n",
+                before, rightAfter, walAfter, ms / 1000, fileMb(copy), fileMb(copy + QStringLiteral("-wal")));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -556,7 +645,11 @@ int main(int argc, char **argv)
                                     QStringLiteral("n"), QStringLiteral("3600"));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("Noise seed (1)."), QStringLiteral("n"),
                                   QStringLiteral("1"));
-    parser.addOptions({db, days, repeats, record, seed});
+    const QCommandLineOption commits(QStringLiteral("commits"),
+                                     QStringLiteral("Commits timed with each durability setting (300; 0 skips it)."),
+                                     QStringLiteral("n"), QStringLiteral("300"));
+    const QCommandLineOption prune(QStringLiteral("prune"), QStringLiteral("Also measure pruning a month (in a copy)."));
+    parser.addOptions({db, days, repeats, record, seed, commits, prune});
     parser.process(app);
 
     const QString path = QFileInfo(parser.value(db)).absoluteFilePath();
@@ -580,5 +673,9 @@ int main(int argc, char **argv)
         measureRecording(recordCount, seedValue, QString());
         measureRecording(recordCount, seedValue, path);
     }
+    if (const int n = parser.value(commits).toInt(); n > 0)
+        measureCommitCost(QFileInfo(path).absolutePath(), n, seedValue);
+    if (parser.isSet(prune))
+        measurePruning(path);
     return 0;
 }

@@ -129,6 +129,9 @@ int runTrend(const CliArgs &args)
         say(stdout, QStringLiteral("span: %1 .. %2, %3 statuses")
                         .arg(trend::isoTime(span->first), trend::isoTime(span->last))
                         .arg(span->samples));
+        // The status recorded last, which is not the newest where the clock was set back.
+        if (const auto last = store.lastWritten())
+            say(stdout, QStringLiteral("last written: %1").arg(trend::isoTime(*last)));
         say(stdout, QStringLiteral("channel\tunit\tfirst\tlast\tsamples"));
         const auto spans = store.channelSpans();
         for (int c = 0; c < trend::ChannelCount; ++c) {
@@ -148,14 +151,16 @@ int runTrend(const CliArgs &args)
         for (int c = 0; c < trend::ChannelCount; ++c)
             wanted << c;
     }
-    const trend::TrendTable table = trend::trendTable(store, wanted, args.trend.from, args.trend.to, args.trend.stepMs);
+    // Streamed: read and written in pieces, from one snapshot of the file.
+    const trend::TrendExport what{wanted, args.trend.from, args.trend.to, args.trend.stepMs};
     if (args.trend.out.isEmpty()) {
-        const QByteArray csv = trend::trendCsv(table);
-        std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout);
+        const bool written = trend::streamTrendCsv(store, what, [](const QByteArray &bytes) {
+            return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size());
+        });
         std::fflush(stdout);
-        return std::ferror(stdout) ? 1 : 0;
+        return !written || std::ferror(stdout) ? 1 : 0;
     }
-    if (!trend::writeTrendFile(args.trend.out, table, error)) {
+    if (!trend::exportTrendFile(store, what, args.trend.out, error)) {
         say(stderr, QStringLiteral("qeln-cli: ") + error);
         return 1;
     }

@@ -21,6 +21,8 @@ run_pkgs+=(libyaml-cpp0.7 libcrypt1 libprometheus-cpp-core1.0 libprometheus-cpp-
 # Trend recordings: one SQLite file per controller (the page draws them with QPainter).
 build_pkgs+=(libsqlite3-dev)
 run_pkgs+=(libsqlite3-0)
+# A recorder whose clock is set back while it records.
+test_pkgs+=(faketime)
 
 # The Debian package: its man pages (help2man), shared-library dependencies (dpkg-dev) and the
 # checks the tests run on it.

@@ -5,17 +5,22 @@
 
 #include "monitor/statusview.h"
 #include "trend/recorder.h"
+#include "trend/trendexport.h"
 #include "trend/trendstore.h"
 
 #include "plant.h"
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <map>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -63,6 +68,51 @@ QString integrity(const QString &path)
     return out;
 }
 
+// A status with every channel at `v`.
+StatusRow flatRow(qint64 t, double v)
+{
+    StatusRow row;
+    row.t = t;
+    row.values.fill(v);
+    return row;
+}
+
+// Writes the statuses at `times` (each value its index), `perFlush` to a commit.
+bool record(TrendStore &store, const QList<qint64> &times, int perFlush = 10)
+{
+    QString error;
+    for (qsizetype i = 0; i < times.size(); ++i) {
+        store.add(flatRow(times.at(i), double(i)));
+        if ((i + 1) % perFlush == 0 && !store.flush(error))
+            return false;
+    }
+    return store.flush(error);
+}
+
+QList<qint64> timesOf(const QList<StatusRow> &rows)
+{
+    QList<qint64> out;
+    for (const StatusRow &r : rows)
+        out << r.t;
+    return out;
+}
+
+// Every `stepMs` from `from` up to `to` (excluded).
+QList<qint64> every(qint64 from, qint64 to, qint64 stepMs)
+{
+    QList<qint64> out;
+    for (qint64 t = from; t < to; t += stepMs)
+        out << t;
+    return out;
+}
+
+// Sets the local time zone of this process (Qt reads it from the C library).
+void setZone(const QByteArray &zone)
+{
+    qputenv("TZ", zone);
+    tzset();
+}
+
 } // namespace
 
 class TestTrendStore : public QObject {
@@ -78,6 +128,16 @@ private Q_SLOTS:
     void recordsWhatThePageShows();
     void olderRecordingGainsNewChannels();
     void fullDiskPausesOnce();
+    void storedTimesCountOnce_data();
+    void storedTimesCountOnce();
+    void snapshotHoldsDuringPack();
+    void clockSetBack();
+    void gaps_data();
+    void gaps();
+    void localSteps_data();
+    void localSteps();
+    void exportStreams_data();
+    void exportStreams();
 
 private:
     QTemporaryDir dir_;
@@ -182,6 +242,8 @@ void TestTrendStore::spikeAtEveryZoom()
     QVERIFY(store.open(path, TrendStore::Mode::Read, error));
     const QList<Bucket> series = store.buckets({2}, Start, Start + DayMs - 1, step).first();
     QVERIFY(!series.isEmpty());
+    // Open ends ask for no more than the recording holds.
+    QCOMPARE(store.buckets({2}, 0, std::numeric_limits<qint64>::max(), step).first(), series);
     int spikes = 0;
     for (const Bucket &b : series) {
         const bool holds = SpikeAt >= b.t && SpikeAt < b.t + step;
@@ -400,6 +462,276 @@ void TestTrendStore::fullDiskPausesOnce()
     QVERIFY(rows.size() >= 31);
     QCOMPARE(rows.first().t, Start + 1000);
     QCOMPARE(rows.last().t, t);
+}
+
+void TestTrendStore::storedTimesCountOnce_data()
+{
+    // The same times written again: in the batch, raw in the file, or packed in the file.
+    QTest::addColumn<QList<qint64>>("first");
+    QTest::addColumn<QList<qint64>>("again");
+    const QList<qint64> minute = every(Start, Start + MinuteMs, 1000);
+    QTest::newRow("twice in one commit") << QList<qint64>{} << (minute + minute);
+    QTest::newRow("raw in the file") << QList<qint64>{Start + 61'000, Start + 62'000} << QList<qint64>{Start + 61'000, Start + 62'000};
+    QTest::newRow("packed in the file") << (minute + QList<qint64>{Start + MinuteMs + 1000}) << minute;
+}
+
+void TestTrendStore::storedTimesCountOnce()
+{
+    QFETCH(QList<qint64>, first);
+    QFETCH(QList<qint64>, again);
+    const QString path = dir_.filePath(QStringLiteral("dup-%1.trend.sqlite").arg(QString::fromLatin1(QTest::currentDataTag())));
+    TrendStore store;
+    QString error;
+    QVERIFY2(store.open(path, TrendStore::Mode::Record, error), qPrintable(error));
+    QVERIFY(record(store, first, 1000));
+    QVERIFY(record(store, again, 7));
+    QSet<qint64> distinct(first.cbegin(), first.cend());
+    distinct.unite(QSet<qint64>(again.cbegin(), again.cend()));
+    const QList<StatusRow> rows = store.statuses(0, Start + DayMs);
+    QCOMPARE(rows.size(), distinct.size());
+    QCOMPARE(store.span()->samples, qint64(distinct.size()));
+    qint64 counted = 0;
+    for (const Bucket &b : store.summaries(0, MinuteMs, 0, Start + DayMs))
+        counted += b.n;
+    QCOMPARE(counted, qint64(distinct.size()));
+    QCOMPARE(store.summaries(0, HourMs, 0, Start + DayMs).first().n, qint64(distinct.size()));
+    // The first status of a time stays (the later one of the same time is not stored).
+    if (!first.isEmpty())
+        QCOMPARE(rows.first().values[0], 0.0);
+}
+
+void TestTrendStore::snapshotHoldsDuringPack()
+{
+    // A reader holding a snapshot while the recorder packs the minute it is reading: its span
+    // and its statuses agree, and after the snapshot it sees the new minute.
+    const QString path = dir_.filePath(QStringLiteral("snapshot.trend.sqlite"));
+    TrendStore recorder;
+    QString error;
+    QVERIFY(recorder.open(path, TrendStore::Mode::Record, error));
+    QVERIFY(record(recorder, every(Start, Start + 30'000, 1000)));
+    TrendStore reader;
+    QVERIFY(reader.open(path, TrendStore::Mode::Read, error));
+    {
+        TrendStore::Snapshot snapshot(reader);
+        const auto before = reader.span();
+        QVERIFY(before);
+        // The minute is completed and packed into a chunk; raw rows leave the status table.
+        QVERIFY(record(recorder, every(Start + 30'000, Start + 2 * MinuteMs, 1000)));
+        QCOMPARE(reader.span()->samples, before->samples);
+        QCOMPARE(reader.statuses(0, Start + DayMs).size(), before->samples);
+        QCOMPARE(reader.buckets({0}, Start, Start + DayMs, MinuteMs).first().first().n, before->samples);
+    }
+    QCOMPARE(reader.span()->samples, 120);
+    QCOMPARE(reader.statuses(0, Start + DayMs).size(), 120);
+}
+
+void TestTrendStore::clockSetBack()
+{
+    // Two minutes recorded, then the clock goes back an hour and recording goes on: statuses
+    // come back in time order (packed and raw mixed), the last written is the last recorded,
+    // and the newest time is still the one before the step.
+    const QString path = dir_.filePath(QStringLiteral("clock.trend.sqlite"));
+    TrendStore store;
+    QString error;
+    QVERIFY(store.open(path, TrendStore::Mode::Record, error));
+    const QList<qint64> ahead = every(Start + HourMs, Start + HourMs + 2 * MinuteMs + 5000, 1000);
+    const QList<qint64> back = every(Start, Start + 90'000, 1000);
+    QVERIFY(record(store, ahead, 5));
+    QVERIFY(record(store, back, 5));
+    QList<qint64> expected = back + ahead;
+    const QList<qint64> got = timesOf(store.statuses(0, Start + DayMs));
+    QCOMPARE(got, expected);
+    QCOMPARE(store.lastWritten(), std::optional<qint64>(back.last()));
+    QCOMPARE(store.span()->last, ahead.last());
+    // The export too, in pieces.
+    TrendStore reader;
+    QVERIFY(reader.open(path, TrendStore::Mode::Read, error));
+    QList<qint64> exported;
+    QVERIFY(forEachTrendRow(reader, {{0}, 0, Start + DayMs, 0}, [&](qint64 t, const std::vector<double> &) {
+        exported << t;
+        return true;
+    }));
+    QCOMPARE(exported, expected);
+}
+
+void TestTrendStore::gaps_data()
+{
+    QTest::addColumn<qint64>("pollMs"); // 0: not noted
+    QTest::addColumn<bool>("pruned");   // the raw statuses are gone: from the summaries
+    QTest::addColumn<bool>("unnoted");  // packed minutes without their longest interval
+    QTest::newRow("raw, 1 s poll") << qint64(0) << false << false;
+    QTest::newRow("raw, 5 s poll") << qint64(5000) << false << false;
+    QTest::newRow("raw, packed by the first format") << qint64(0) << false << true;
+    QTest::newRow("summaries") << qint64(0) << true << false;
+}
+
+void TestTrendStore::gaps()
+{
+    // Every second, with a hole of 4 s, one of 12 s inside a minute, and a pause of ten
+    // minutes; at a 5 s poll (15 s threshold) only the pause is a gap.
+    QFETCH(qint64, pollMs);
+    QFETCH(bool, pruned);
+    QFETCH(bool, unnoted);
+    const QString path = dir_.filePath(QStringLiteral("gaps-%1.trend.sqlite").arg(QString::fromLatin1(QTest::currentDataTag())));
+    const qint64 t0 = Start + 10 * MinuteMs;
+    QList<qint64> times = every(t0, t0 + 20'000, 1000);                 // .. t0+19 s
+    times += every(t0 + 23'000, t0 + 40'000, 1000);                      // 4 s: from 19 to 23
+    times += every(t0 + 52'000, t0 + 3 * MinuteMs + 1000, 1000);         // 12 s: from 39 to 52
+    times += every(t0 + 13 * MinuteMs, t0 + 15 * MinuteMs + 1000, 1000); // the pause
+    TrendStore store;
+    QString error;
+    QVERIFY(store.open(path, TrendStore::Mode::Record, error));
+    if (pollMs)
+        QVERIFY(store.setMeta(QStringLiteral("poll_ms"), QString::number(pollMs)));
+    QVERIFY(record(store, times, 13));
+    QCOMPARE(store.gapThresholdMs(), 3 * (pollMs ? pollMs : 1000));
+    if (unnoted) {
+        sqlite3 *db = nullptr;
+        sqlite3_open(path.toUtf8().constData(), &db);
+        QCOMPARE(sqlite3_exec(db, "UPDATE chunk SET maxgap = NULL", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    if (pruned)
+        QVERIFY(store.prune(t0 + 20 * MinuteMs, MinuteMs));
+    QList<Gap> expected;
+    if (!pruned && !pollMs)
+        expected << Gap{t0 + 19'000, t0 + 23'000};
+    if (!pruned && !pollMs)
+        expected << Gap{t0 + 39'000, t0 + 52'000};
+    expected << Gap{t0 + 3 * MinuteMs, t0 + 13 * MinuteMs};
+    QCOMPARE(store.gaps(Start, Start + DayMs), expected);
+    // A span inside the pause still names it; one after it has none.
+    QCOMPARE(store.gaps(t0 + 5 * MinuteMs, t0 + 6 * MinuteMs), QList<Gap>{expected.last()});
+    QCOMPARE(store.gaps(t0 + 14 * MinuteMs, Start + DayMs), QList<Gap>{});
+    // Buckets on either side give the sample times around the pause; no step is made inside.
+    if (!pruned) {
+        const QList<Bucket> steps = store.buckets({0}, t0, t0 + 16 * MinuteMs, 10'000).first();
+        for (const Bucket &b : steps)
+            QVERIFY(b.last <= t0 + 3 * MinuteMs || b.first >= t0 + 13 * MinuteMs);
+    }
+    const QList<Bucket> minutes = store.buckets({0}, t0, t0 + 16 * MinuteMs, MinuteMs).first();
+    QCOMPARE(minutes.size(), 7);
+    QCOMPARE(minutes.at(3).last, t0 + 3 * MinuteMs);
+    QCOMPARE(minutes.at(4).first, t0 + 13 * MinuteMs);
+}
+
+void TestTrendStore::localSteps_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<qint64>("step");
+    QTest::addColumn<qint64>("from"); // a local midnight
+    QTest::addColumn<QList<qint64>>("lengths"); // the steps' lengths from there
+    // 2026-03-29: Europe/Berlin goes from +01:00 to +02:00 at 02:00 (the clock skips an hour).
+    const qint64 berlinDay = 1'774'738'800'000; // 2026-03-29T00:00:00+01:00
+    QTest::newRow("Seoul, days") << QByteArray("Asia/Seoul") << DayMs << qint64(1'796'655'600'000) << QList<qint64>{DayMs, DayMs};
+    QTest::newRow("Kolkata, hours") << QByteArray("Asia/Kolkata") << HourMs << qint64(1'796'668'200'000)
+                                    << QList<qint64>{HourMs, HourMs, HourMs};
+    QTest::newRow("Kolkata, 6 hours") << QByteArray("Asia/Kolkata") << 6 * HourMs << qint64(1'796'668'200'000)
+                                      << QList<qint64>{6 * HourMs, 6 * HourMs, 6 * HourMs, 6 * HourMs, 6 * HourMs};
+    QTest::newRow("Berlin, summer time day") << QByteArray("Europe/Berlin") << DayMs << berlinDay << QList<qint64>{23 * HourMs, DayMs};
+    QTest::newRow("Berlin, 5 hours that day") << QByteArray("Europe/Berlin") << 5 * HourMs << berlinDay
+                                              << QList<qint64>{4 * HourMs, 5 * HourMs, 5 * HourMs, 5 * HourMs, 4 * HourMs, 5 * HourMs};
+}
+
+void TestTrendStore::localSteps()
+{
+    // A status every 10 minutes; the buckets of each step start at local midnight or a local
+    // hour and count exactly the statuses between their starts.
+    QFETCH(QByteArray, zone);
+    QFETCH(qint64, step);
+    QFETCH(qint64, from);
+    QFETCH(QList<qint64>, lengths);
+    const QByteArray saved = qgetenv("TZ");
+    setZone(zone);
+    auto restore = qScopeGuard([&] { setZone(saved); });
+    QList<qint64> starts{from};
+    for (qint64 l : lengths)
+        starts << starts.last() + l;
+    QCOMPARE(stepStart(from + 1, step), from);
+    for (qsizetype i = 0; i + 1 < starts.size(); ++i)
+        QCOMPARE(nextStepStart(starts.at(i), step), starts.at(i + 1));
+
+    const QString path = dir_.filePath(QStringLiteral("local-%1.trend.sqlite").arg(QString::fromLatin1(QTest::currentDataTag())));
+    TrendStore store;
+    QString error;
+    QVERIFY(store.open(path, TrendStore::Mode::Record, error));
+    const QList<qint64> times = every(from - HourMs, starts.last() + HourMs, 10 * MinuteMs);
+    QVERIFY(record(store, times, 50));
+    const QList<Bucket> series = store.buckets({0}, from, starts.last() - 1, step).first();
+    QCOMPARE(series.size(), lengths.size());
+    for (qsizetype i = 0; i < series.size(); ++i) {
+        QCOMPARE(series.at(i).t, starts.at(i));
+        QCOMPARE(series.at(i).n, lengths.at(i) / (10 * MinuteMs));
+        QCOMPARE(series.at(i).first, starts.at(i));
+    }
+}
+
+void TestTrendStore::exportStreams_data()
+{
+    QTest::addColumn<qint64>("step");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("firstRow");
+    QTest::newRow("every status") << qint64(0) << QStringLiteral("time,dc_voltage_volts,battery_soc_percent")
+                                  << QStringLiteral("53.9,87");
+    QTest::newRow("per minute") << MinuteMs
+                                << QStringLiteral("time,dc_voltage_volts,dc_voltage_min_volts,dc_voltage_max_volts,"
+                                                  "battery_soc_percent,battery_soc_min_percent,battery_soc_max_percent")
+                                << QStringLiteral("54,53.9,54.1,87,87,88");
+}
+
+void TestTrendStore::exportStreams()
+{
+    // Two hours and a half of statuses at 1 s, a pause of an hour and a half in the middle: the
+    // export has a row for every status (or step with statuses) and none in the pause; the
+    // stepped means are at the channel's resolution (tenths of a volt, whole percent).
+    QFETCH(qint64, step);
+    QFETCH(QString, header);
+    QFETCH(QString, firstRow);
+    const QString path = dir_.filePath(QStringLiteral("export.trend.sqlite"));
+    const int dc = channelIndex(QStringLiteral("dc_voltage")), soc = channelIndex(QStringLiteral("battery_soc"));
+    const QList<qint64> times = every(Start, Start + HourMs, 1000) + every(Start + 150 * MinuteMs, Start + 4 * HourMs, 1000);
+    if (!QFile::exists(path)) {
+        TrendStore store;
+        QString error;
+        QVERIFY(store.open(path, TrendStore::Mode::Record, error));
+        sim::Plant plant;
+        Registers registers{};
+        for (int r = 1; r <= StatusRegisterSlots; ++r)
+            registers[size_t(r - 1)] = plant.inputRegister(r);
+        for (qsizetype i = 0; i < times.size(); ++i) {
+            StatusRow row{times.at(i), registers, {}};
+            row.values.fill(NoValue);
+            row.values[size_t(dc)] = std::array{53.9, 54.1, 54.0}[size_t(i % 3)];
+            row.values[size_t(soc)] = i % 3 == 2 ? 88 : 87;
+            store.add(row);
+            if (i % 600 == 0)
+                QVERIFY(store.flush(error));
+        }
+        QVERIFY(store.flush(error));
+    }
+    TrendStore store;
+    QString error;
+    QVERIFY(store.open(path, TrendStore::Mode::Read, error));
+    QByteArray csv;
+    qint64 rows = 0;
+    int writes = 0;
+    QVERIFY(streamTrendCsv(store, {{dc, soc}, 0, std::numeric_limits<qint64>::max(), step}, [&](const QByteArray &b) {
+        csv += b;
+        ++writes;
+        return true;
+    }, &rows));
+    const QList<QByteArray> lines = csv.split('\n');
+    QCOMPARE(QString::fromUtf8(lines.first()), header);
+    QCOMPARE(rows, step ? qint64(150) : qint64(times.size()));
+    QCOMPARE(lines.size(), rows + 2); // and the empty text after the last line end
+    QVERIFY2(step || writes > 1, "written in pieces as it goes");
+    QCOMPARE(QString::fromUtf8(lines.at(1)).section(QLatin1Char(','), 1), firstRow);
+    for (qsizetype i = 1; i < lines.size() - 1; ++i) {
+        const qint64 t = QDateTime::fromString(QString::fromUtf8(lines.at(i).left(29)), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        QVERIFY2(t < Start + HourMs || t >= Start + 150 * MinuteMs, lines.at(i).constData());
+    }
+    // A stop asked for by the reader is a failed export.
+    QVERIFY(!streamTrendCsv(store, {{dc}, 0, Start + DayMs, step}, [](const QByteArray &) { return false; }));
 }
 
 QTEST_GUILESS_MAIN(TestTrendStore)

@@ -12,6 +12,7 @@ Db::~Db()
 
 void Db::fail(int code)
 {
+    code_ = code;
     const int primary = code & 0xff;
     diskProblem_ = primary == SQLITE_FULL || primary == SQLITE_IOERR || primary == SQLITE_READONLY
                    || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM;
@@ -49,6 +50,22 @@ bool Db::exec(const char *sql)
         return false;
     }
     return true;
+}
+
+int Db::changes() const
+{
+    return db_ ? sqlite3_changes(db_) : 0;
+}
+
+bool Db::autocommit() const
+{
+    return !db_ || sqlite3_get_autocommit(db_);
+}
+
+std::int64_t Db::integer(const char *sql, std::int64_t fallback)
+{
+    Stmt st(*this, sql);
+    return st.step() ? st.integer(0) : fallback;
 }
 
 void Db::rollbackQuietly()
@@ -168,6 +185,23 @@ QString Stmt::text(int column) const
 {
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(st_, column));
     return QString::fromUtf8(data, sqlite3_column_bytes(st_, column));
+}
+
+ReadTransaction::ReadTransaction(Db &db)
+    : db_(db)
+{
+    if (!db_.handle() || !db_.autocommit())
+        return;
+    // The snapshot is taken by the first read, made here so that it is the moment this began.
+    begun_ = db_.exec("BEGIN DEFERRED");
+    if (begun_)
+        sqlite3_exec(db_.handle(), "SELECT 1 FROM sqlite_master LIMIT 1", nullptr, nullptr, nullptr);
+}
+
+ReadTransaction::~ReadTransaction()
+{
+    if (begun_ && !db_.autocommit())
+        sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr);
 }
 
 Transaction::Transaction(Db &db)

@@ -28,13 +28,22 @@ public:
     QString error() const { return error_; }
     // The last failure was the disk being full or the file not being writable.
     bool lastWasDiskProblem() const { return diskProblem_; }
+    // The SQLite result code of the last failure (primary code in the low byte).
+    int lastCode() const { return code_; }
     void fail(int code);
     sqlite3 *handle() const { return db_; }
+    // Rows changed by the last INSERT, UPDATE or DELETE.
+    int changes() const;
+    // No transaction is open.
+    bool autocommit() const;
+    // Runs a statement with one integer result (a pragma, a count); `fallback` when it fails.
+    std::int64_t integer(const char *sql, std::int64_t fallback = -1);
 
 private:
     sqlite3 *db_ = nullptr;
     QString error_;
     bool diskProblem_ = false;
+    int code_ = 0;
 };
 
 // One prepared statement, reset before each use.
@@ -69,6 +78,20 @@ private:
     Db *db_ = nullptr;
     sqlite3_stmt *st_ = nullptr;
     bool ok_ = true;
+};
+
+// A read transaction: every statement inside it reads the same snapshot of the file. Inside
+// another transaction (read or write) it adds nothing.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(Db &db);
+    ~ReadTransaction();
+    ReadTransaction(const ReadTransaction &) = delete;
+    ReadTransaction &operator=(const ReadTransaction &) = delete;
+
+private:
+    Db &db_;
+    bool begun_ = false;
 };
 
 // A transaction that rolls back unless committed.

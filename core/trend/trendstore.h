@@ -7,6 +7,8 @@
 #include <QMap>
 #include <QString>
 
+#include <memory>
+
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,6 +49,13 @@ struct Bucket {
 // minutes from the minute summaries; from 20 minutes on, whole hours from the hour summaries.
 qint64 drawStepMs(qint64 spanMs, int buckets);
 
+// The start of the step of `stepMs` that holds `t`: whole days start at local midnight, whole
+// hours at a local hour (both follow daylight saving; a step of hours that does not divide a
+// day starts again at midnight); other steps are multiples of `stepMs` since the epoch.
+qint64 stepStart(qint64 t, qint64 stepMs);
+// The start of the step after the one starting at `start`.
+qint64 nextStepStart(qint64 start, qint64 stepMs);
+
 // A time as ISO 8601 in local time with its UTC offset: "2026-12-07T09:30:00.000+09:00".
 QString isoTime(qint64 ms);
 
@@ -68,15 +77,27 @@ struct ChannelSpan {
     qint64 samples = 0;
 };
 
+// A time without statuses longer than the gap threshold: `before` is the last status before
+// it, `after` the first after it. No line is drawn and no export row made between them.
+struct Gap {
+    qint64 before = 0;
+    qint64 after = 0;
+    friend bool operator==(const Gap &, const Gap &) = default;
+};
+
 // A trend recording: one SQLite file (WAL) per controller.
 // - `status` holds the statuses of the last minute or so, one row each (time, the 131
 //   registers, the channel values); complete minutes are packed into `chunk`, one compressed
 //   row per minute. Channels added later are decoded from the registers.
-// - `minute` and `hour` hold min/max/count/sum of every channel per minute and per hour, kept
-//   up to date with each write.
+// - `minute` and `hour` hold min/max/count/sum and the first and last sample time of every
+//   channel per minute and per hour, kept up to date with each write from the statuses that
+//   were really stored (a status whose time is stored already is not counted again).
 // - `event` holds alarm starts and clears and the console's writes.
 // What is added is held in memory until flush(), which writes it in one transaction: a
 // failure (a full disk) leaves the file as it was before.
+// One recorder per file: Record takes `PATH.lock` beside it (left behind by a process that
+// died, it is taken over); Read takes no lock. Every read is one read transaction; a Snapshot
+// keeps one over several reads.
 class TrendStore {
 public:
     enum class Mode { Read, Record };
@@ -85,11 +106,29 @@ public:
     ~TrendStore();
 
     // Opens a recording; Record makes the file when it is missing. False with `error` set when
-    // the file cannot be opened or is not a trend recording.
+    // the file cannot be opened (the reason and what to do: a folder or file that is not
+    // writable, a file in use by another program or recorder, a disk error, a file of a newer
+    // format, not a trend recording).
     bool open(const QString &path, Mode mode, QString &error);
     QString path() const { return path_; }
+    Mode mode() const { return mode_; }
+    // The format version of the file (1: summaries without sample times).
+    int formatVersion() const { return version_; }
 
-    // The recording's own notes: "model", "link", "created".
+    // While one is alive, every read of the store sees the file as it was when it began (what
+    // a recorder commits meanwhile is not seen). Not to be held by a recording store.
+    class Snapshot {
+    public:
+        explicit Snapshot(TrendStore &store);
+        ~Snapshot();
+        Snapshot(const Snapshot &) = delete;
+        Snapshot &operator=(const Snapshot &) = delete;
+
+    private:
+        sql::ReadTransaction tx_;
+    };
+
+    // The recording's own notes: "model", "link", "created", "poll_ms".
     QString meta(const QString &key);
     bool setMeta(const QString &key, const QString &value);
 
@@ -102,11 +141,31 @@ public:
     bool flush(QString &error, bool *diskProblem = nullptr);
     // Removes raw statuses older than `rawKeepMs` and summaries and events older than
     // `summaryKeepMs` before `nowMs`.
+    // Then gives the freed pages back to the file system.
     bool prune(qint64 nowMs, qint64 rawKeepMs = RawRetentionMs, qint64 summaryKeepMs = SummaryRetentionMs);
+    // Commits wait for the disk (FULL, the default: a power cut loses at most the second being
+    // recorded) or only for the operating system (NORMAL: a power cut may lose the last
+    // commits; for measuring).
+    bool setFullSync(bool full);
+    // Folds the recording `otherPath` (the same controller recorded under another name) into
+    // this one, in one transaction: its statuses whose times are not here yet (with their
+    // summaries) and its events not here yet. The other file is left as it was; one being
+    // recorded by a live process is refused. False with `error` set.
+    bool absorb(const QString &otherPath, QString &error);
 
     // Reading.
     // The first and last status time and the number of statuses; nothing when empty.
     std::optional<ChannelSpan> span();
+    // The time of the status written last (in the order written, whatever the clock did);
+    // for a file that does not note it, the newest time; nothing when empty.
+    std::optional<qint64> lastWritten();
+    // Longer than this without a status is a gap: three poll periods ("poll_ms", 1000 when
+    // the recording does not note it).
+    qint64 gapThresholdMs();
+    // The gaps that overlap [from, to], in time order: exact where the raw statuses are
+    // kept, from the summaries' first and last sample times of each minute beyond. (Minutes
+    // packed by the first format are looked into for spans up to a day.)
+    QList<Gap> gaps(qint64 from, qint64 to);
     // Per channel: its first and last sample and how many (from the minute summaries).
     std::map<int, ChannelSpan> channelSpans();
     // Every raw status with from <= t <= to, in time order.
@@ -114,15 +173,17 @@ public:
     // The stored per-minute (`stepMs` MinuteMs) or per-hour (HourMs) summaries of a channel
     // with from <= t <= to.
     QList<Bucket> summaries(int channel, qint64 stepMs, qint64 from, qint64 to);
-    // The channels' values over [from, to] in buckets of `stepMs` aligned on multiples of it:
-    // from the hour or minute summaries when the step is a multiple of them, otherwise from
-    // the raw statuses. Empty buckets are left out. One list per asked channel.
+    // The channels' values over [from, to] in buckets of `stepMs` starting at stepStart()
+    // (whole hours and days on local time): from the hour summaries where local hours are
+    // whole UTC hours, else the minute summaries when the step is a multiple of them,
+    // otherwise from the raw statuses. Empty buckets are left out. One list per asked channel.
     QList<QList<Bucket>> buckets(const QList<int> &channels, qint64 from, qint64 to, qint64 stepMs);
     QList<Event> events(qint64 from, qint64 to);
 
     QString lastError() const { return db_.error(); }
 
 private:
+    struct Lock;
     struct Acc {
         qint64 n = 0;
         double min = 0, max = 0, sum = 0;
@@ -133,20 +194,34 @@ private:
     using AccKey = std::pair<int, qint64>; // channel, bucket start
 
     bool createSchema(QString &error);
-    bool writeRow(const StatusRow &row);
+    bool checkVersion(QString &error);
+    bool migrate(QString &error);
+    bool isStored(qint64 t);
+    // Inserts a status unless its time is stored already; its channels go into `minutes` and
+    // `hours` only when it was inserted.
+    bool insertRow(const StatusRow &row, std::map<AccKey, Acc> &minutes, std::map<AccKey, Acc> &hours, bool &inserted);
     bool writeSummaries(const char *table, const std::map<AccKey, Acc> &accs);
+    bool writeEvent(const Event &e, bool unlessThere);
     bool packCompleteMinutes(qint64 before);
+    bool packMinute(qint64 minute, QList<StatusRow> rows);
+    void giveBackPages();
+    QList<StatusRow> readStatuses(qint64 from, qint64 to);
     static QByteArray packRows(const QList<StatusRow> &rows);
     static bool unpackRows(const QByteArray &data, QList<StatusRow> &rows);
 
     sql::Db db_;
     QString path_;
     Mode mode_ = Mode::Read;
+    int version_ = 0;
+    bool sampleTimes_ = false; // the summaries have first/last columns
+    std::unique_ptr<Lock> lock_;
+    // The times of the packed minute looked at last (finding stored times), its start or -1.
+    qint64 cachedChunk_ = -1;
+    std::vector<qint64> cachedTimes_;
     std::vector<StatusRow> pendingRows_;
     std::vector<Event> pendingEvents_;
-    std::map<AccKey, Acc> pendingMinutes_;
-    std::map<AccKey, Acc> pendingHours_;
 };
+
 
 // Packs and unpacks one status row's registers and values (the `status` table's blobs).
 QByteArray registerBytes(const Registers &registers);

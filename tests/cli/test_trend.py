@@ -23,9 +23,10 @@ from test_serve import wait_for  # the same polling wait
 
 CLI = SIM = None
 ISO = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
-CHANNELS = (["ac_voltage", "ac_current", "dc_voltage", "load_current", "set_voltage", "rectifier_temperature",
-             "battery_temperature", "battery_current", "battery_voltage", "battery_soc"]
-            + ["cell_%d" % i for i in range(1, 16)] + ["clock_offset"])
+CHANNELS = (["ac_voltage_volts", "ac_current_amperes", "dc_voltage_volts", "load_current_amperes", "set_voltage_volts",
+             "rectifier_temperature_celsius", "battery_temperature_celsius", "battery_current_amperes",
+             "battery_voltage_volts", "battery_soc_percent"]
+            + ["cell_%d_volts" % i for i in range(1, 16)] + ["clock_offset_seconds"])
 
 
 def recorded_times(path):
@@ -41,6 +42,26 @@ def recorded_times(path):
 
 def cli(*args):
     return subprocess.run([CLI, *args], capture_output=True, text=True, timeout=60)
+
+
+def record(sim, db, env=None):
+    """qeln-cli record into db; returns the process once it has named the file."""
+    rec = subprocess.Popen([CLI, "--link", sim.link, "record", "--db", db], stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, text=True, env=env)
+    assert rec.stdout.readline().strip() == db
+    return rec
+
+
+def count(db):
+    raw, packed = recorded_times(db)
+    return len(raw) + packed
+
+
+def export_times(db):
+    exported = cli("trend", "export", "--db", db, "--channels", "dc_voltage")
+    assert exported.returncode == 0, exported.stderr
+    return [datetime.datetime.fromisoformat(row["time"]).timestamp() * 1000
+            for row in csv.DictReader(io.StringIO(exported.stdout))]
 
 
 class Simulator:
@@ -110,6 +131,66 @@ class RecordTest(unittest.TestCase):
         for t in asked:
             self.assertTrue(any(-50 <= r - t <= 500 for r in recorded), "the status asked for at %d is missing" % t)
 
+    def test_one_recorder_per_file(self):
+        # A second recorder on the same file (another console on the same output folder) is
+        # refused before it sends anything, naming the one recording; reading goes on.
+        sim = Simulator(self)
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        db = os.path.join(folder.name, "plant.sqlite")
+        rec = record(sim, db)
+        self.addCleanup(lambda: rec.poll() is None and rec.kill())
+        wait_for(lambda: count(db) > 0, 30, "a first commit")
+        second = subprocess.run([CLI, "--link", sim.link, "record", "--db", db], capture_output=True, text=True,
+                                timeout=30)
+        self.assertEqual(second.returncode, 2, second.stderr)
+        self.assertIn("is being recorded by qeln-cli (process %d on " % rec.pid, second.stderr)
+        listing = cli("trend", "list", "--db", db)
+        self.assertEqual(listing.returncode, 0, listing.stderr)
+        rec.send_signal(signal.SIGINT)
+        self.assertEqual(rec.wait(timeout=10), 0)
+        # Once it has stopped, the file takes a recorder again.
+        again = record(sim, db)
+        seen = count(db)
+        wait_for(lambda: count(db) > seen, 30, "the next recorder's commit")
+        again.send_signal(signal.SIGINT)
+        self.assertEqual(again.wait(timeout=10), 0)
+        again.stderr.close()
+        rec.stderr.close()
+
+    def test_clock_set_back(self):
+        # The computer's clock goes back an hour while recording: the export stays in time
+        # order and the recording knows which status came last.
+        sim = Simulator(self)
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        db = os.path.join(folder.name, "plant.sqlite")
+        offset = os.path.join(folder.name, "offset")
+        with open(offset, "w") as f:
+            f.write("+0\n")
+        env = dict(os.environ, LD_PRELOAD="/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                   FAKETIME_TIMESTAMP_FILE=offset, FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1")
+        rec = record(sim, db, env)
+        self.addCleanup(lambda: rec.poll() is None and rec.kill())
+        wait_for(lambda: count(db) >= 3, 30, "three statuses")
+        start = min(export_times(db))
+        with open(offset, "w") as f:
+            f.write("-3600\n")
+        wait_for(lambda: sum(1 for t in export_times(db) if t < start - 1800_000) >= 3, 30,
+                 "three statuses an hour back")
+        rec.send_signal(signal.SIGINT)
+        self.assertEqual(rec.wait(timeout=10), 0)
+        rec.stderr.close()
+        times = export_times(db)
+        self.assertEqual(times, sorted(times))
+        listing = cli("trend", "list", "--db", db)
+        self.assertEqual(listing.returncode, 0, listing.stderr)
+        last = re.search(r"^last written: (\S+)$", listing.stdout, re.M)
+        self.assertTrue(last, listing.stdout)
+        last = datetime.datetime.fromisoformat(last.group(1)).timestamp() * 1000
+        self.assertLess(last, start - 1800_000)
+        self.assertGreater(max(times), start)
+
     def test_record_refuses_a_file_that_is_not_a_recording(self):
         sim = Simulator(self)
         folder = tempfile.TemporaryDirectory()
@@ -163,15 +244,22 @@ class ExportTest(unittest.TestCase):
             for cell in row[1:11]:
                 float(cell)  # the plant has a battery pack: every channel has a number
 
-        stepped = cli("trend", "export", "--db", self.db, "--step", "10s", "--channels", "dc_voltage,battery_soc")
+        stepped = cli("trend", "export", "--db", self.db, "--step", "10s", "--channels", "dc_voltage,battery_soc,cell_1")
         self.assertEqual(stepped.returncode, 0, stepped.stderr)
         rows = list(csv.DictReader(io.StringIO(stepped.stdout)))
-        self.assertEqual(list(rows[0].keys()), ["time", "dc_voltage", "dc_voltage_min", "dc_voltage_max",
-                                                "battery_soc", "battery_soc_min", "battery_soc_max"])
+        self.assertEqual(list(rows[0].keys()), ["time", "dc_voltage_volts", "dc_voltage_min_volts", "dc_voltage_max_volts",
+                                                "battery_soc_percent", "battery_soc_min_percent",
+                                                "battery_soc_max_percent", "cell_1_volts", "cell_1_min_volts",
+                                                "cell_1_max_volts"])
+        # Means at the resolution the status page shows: tenths of a volt, whole percent,
+        # hundredths of a cell's volt.
         for row in rows:
-            for name in ("dc_voltage", "battery_soc"):
-                self.assertLessEqual(float(row[name + "_min"]), float(row[name]))
-                self.assertLessEqual(float(row[name]), float(row[name + "_max"]))
+            for name, unit, decimals in (("dc_voltage", "volts", 1), ("battery_soc", "percent", 0),
+                                         ("cell_1", "volts", 2)):
+                mean = row["%s_%s" % (name, unit)]
+                self.assertLessEqual(float(row["%s_min_%s" % (name, unit)]), float(mean))
+                self.assertLessEqual(float(mean), float(row["%s_max_%s" % (name, unit)]))
+                self.assertEqual(float(mean), round(float(mean), decimals), mean)
 
     def test_files_and_refusals(self):
         out = os.path.join(self.folder.name, "span.xlsx")
@@ -198,6 +286,27 @@ class ExportTest(unittest.TestCase):
                     self.assertIn(message, proc.stderr)
         with open(out, "rb") as f:
             self.assertEqual(f.read(2), b"PK")
+
+    def test_workbook(self):
+        # Times are date-times of the local clock (the zone in the header), numbers are numbers.
+        import openpyxl
+        out = os.path.join(self.folder.name, "book.xlsx")
+        proc = cli("trend", "export", "--db", self.db, "--out", out, "--channels", "dc_voltage,battery_soc")
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        sheet = openpyxl.load_workbook(out).active
+        header = [c.value for c in sheet[1]]
+        self.assertRegex(header[0], r"^time \(UTC[+-]\d\d:\d\d\)$")
+        self.assertEqual(header[1:], ["dc_voltage_volts", "battery_soc_percent"])
+        csv_rows = list(csv.reader(io.StringIO(cli("trend", "export", "--db", self.db, "--channels",
+                                                   "dc_voltage,battery_soc").stdout)))[1:]
+        self.assertEqual(sheet.max_row - 1, len(csv_rows))
+        for cells, text in zip(sheet.iter_rows(min_row=2), csv_rows):
+            self.assertIsInstance(cells[0].value, datetime.datetime)
+            self.assertIn("ss", cells[0].number_format)
+            local = datetime.datetime.fromisoformat(text[0]).replace(tzinfo=None)
+            self.assertLess(abs((cells[0].value - local).total_seconds()), 0.002)
+            self.assertEqual(cells[1].value, float(text[1]))
+            self.assertIsInstance(cells[2].value, (int, float))
 
 
 if __name__ == "__main__":
