@@ -76,7 +76,11 @@ void Recorder::setLink(const QString &link)
 
 void Recorder::beginConnection(const QString &link, bool identityComing)
 {
-    close();
+    // A file of the caller's stays open (and locked) from one connection to the next.
+    if (fixedFile_.isEmpty())
+        close();
+    else
+        flushNow();
     link_ = link;
     // Another connection may reach another controller: its serial number is not known yet.
     serial_.clear();
@@ -99,6 +103,17 @@ void Recorder::setSerialNumber(const QString &serial, const QString &mac)
     const bool wasAwaiting = std::exchange(awaiting_, false);
     if (who == serial_ && !wasAwaiting)
         return;
+    serial_ = who;
+    if (!fixedFile_.isEmpty()) {
+        // The file is the caller's: it stays open (and locked), and notes whom it records.
+        if (store_) {
+            store_->setMeta(QStringLiteral("serial"), serial_);
+            if (!mac_.isEmpty())
+                store_->setMeta(QStringLiteral("mac"), mac_);
+        }
+        writeHeld();
+        return;
+    }
     // The statuses recorded under the link name so far belong to this controller: they move
     // into the file of its serial number.
     const QString linkPath = std::exchange(linkFileThisConnection_, QString());
@@ -106,8 +121,7 @@ void Recorder::setSerialNumber(const QString &serial, const QString &mac)
     flushNow();
     store_.reset();
     openPath_.clear();
-    serial_ = who;
-    if (fixedFile_.isEmpty() && !linkPath.isEmpty() && hadFile && enabled_ && !paused_ && ensureOpen(model_))
+    if (!linkPath.isEmpty() && hadFile && enabled_ && !paused_ && ensureOpen(model_))
         foldLinkRecording(linkPath);
     writeHeld();
 }
@@ -130,22 +144,11 @@ bool Recorder::foldLinkRecording(const QString &linkPath)
 {
     if (linkPath == openPath_ || !QFileInfo::exists(linkPath))
         return false;
-    TrendStore from;
     QString error;
-    if (!from.open(linkPath, TrendStore::Mode::Read, error))
+    if (!store_->absorb(linkPath, error))
         return false;
-    const auto span = from.span();
-    if (span) {
-        for (const StatusRow &row : from.statuses(span->first, span->last))
-            store_->add(row);
-    }
-    for (const Event &event : from.events(0, std::numeric_limits<qint64>::max() / 2))
-        store_->addEvent(event);
-    bool disk = false;
-    if (!store_->flush(error, &disk))
-        return false;
-    // Folded whole: the link's file (and what SQLite keeps beside it) goes.
-    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+    // Folded whole: the link's file (and what SQLite and the lock keep beside it) goes.
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral(".lock")})
         QFile::remove(linkPath + suffix);
     return true;
 }
