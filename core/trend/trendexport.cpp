@@ -182,11 +182,6 @@ std::function<QString(const QString &)> exportWriter(TrendStore &store, const Tr
     return [&store, what, rows](const QString &file) { return writeCsvFile(store, what, file, rows); };
 }
 
-QString cellText(double v)
-{
-    return hasValue(v) ? numberText(v) : QString();
-}
-
 } // namespace
 
 QString numberText(double value)
@@ -232,8 +227,9 @@ std::vector<int> channelDecimals(const Registers &registers)
         block[size_t(i)] = registers[size_t(i)];
     const PlantStatus plant = decodePlantStatus(block, fresh, fresh.ModelText);
     std::vector<int> out;
+    // The clock offset is whole seconds: the controller's clock shows no finer.
     for (const Channel &c : channels())
-        out.push_back(scaleDecimals(c.reading(plant).scale));
+        out.push_back(c.quantity == Quantity::ClockOffset ? 0 : scaleDecimals(c.reading(plant).scale));
     return out;
 }
 
@@ -358,114 +354,6 @@ QString exportTrendInto(TrendStore &store, const TrendExport &what, const QStrin
     QString reason, where;
     const QString written = newfile::writeUnderFreeName(QDir(dir), newfile::numberedNames(name), 9999,
                                                         exportWriter(store, what, name, rows), &reason, &where);
-    if (written.isEmpty())
-        error = QStringLiteral("%1: %2").arg(where.isEmpty() ? dir : where, reason);
-    return written;
-}
-
-TrendTable trendTable(TrendStore &store, const QList<int> &channels, qint64 from, qint64 to, qint64 stepMs)
-{
-    TrendTable table;
-    table.headers = trendHeaders(channels, stepMs > 0);
-    forEachTrendRow(store, {channels, from, to, stepMs}, [&table](qint64 t, const std::vector<double> &cells) {
-        QStringList texts{isoTime(t)};
-        for (double v : cells)
-            texts << cellText(v);
-        table.rows << texts;
-        return true;
-    });
-    return table;
-}
-
-QByteArray trendCsv(const TrendTable &table)
-{
-    QByteArray out = table.headers.join(QLatin1Char(',')).toUtf8() + '\n';
-    for (const QStringList &row : table.rows)
-        out += row.join(QLatin1Char(',')).toUtf8() + '\n';
-    return out;
-}
-
-namespace {
-
-// Writes a table's workbook: the header in row 1, the times as text in column A, numbers as
-// numbers.
-QString buildWorkbook(const QString &path, const TrendTable &table)
-{
-    lxw_workbook *book = workbook_new(QFile::encodeName(path).constData());
-    if (!book)
-        return QStringLiteral("the spreadsheet library could not start a workbook");
-    lxw_worksheet *sheet = workbook_add_worksheet(book, "trend");
-    if (!sheet) {
-        workbook_close(book);
-        return QStringLiteral("the spreadsheet library could not start a worksheet");
-    }
-    lxw_error first = LXW_NO_ERROR;
-    auto keep = [&first](lxw_error e) {
-        if (e != LXW_NO_ERROR && first == LXW_NO_ERROR)
-            first = e;
-    };
-    for (qsizetype c = 0; c < table.headers.size(); ++c)
-        keep(worksheet_write_string(sheet, 0, lxw_col_t(c), table.headers.at(c).toUtf8().constData(), nullptr));
-    for (qsizetype r = 0; r < table.rows.size(); ++r) {
-        const QStringList &cells = table.rows.at(r);
-        for (qsizetype c = 0; c < cells.size(); ++c) {
-            const QString &cell = cells.at(c);
-            if (cell.isEmpty())
-                continue;
-            bool number = false;
-            const double value = c > 0 ? cell.toDouble(&number) : 0;
-            if (number)
-                keep(worksheet_write_number(sheet, lxw_row_t(r + 1), lxw_col_t(c), value, nullptr));
-            else
-                keep(worksheet_write_string(sheet, lxw_row_t(r + 1), lxw_col_t(c), cell.toUtf8().constData(), nullptr));
-        }
-    }
-    keep(worksheet_set_column(sheet, 0, 0, 30, nullptr));
-    const lxw_error closed = workbook_close(book);
-    const lxw_error error = first != LXW_NO_ERROR ? first : closed;
-    return error == LXW_NO_ERROR ? QString() : QString::fromUtf8(lxw_strerror(error));
-}
-
-std::function<QString(const QString &)> writerFor(const QString &name, const TrendTable &table)
-{
-    if (name.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
-        return [&table](const QString &file) { return buildWorkbook(file, table); };
-    return newfile::bytesWriter(trendCsv(table));
-}
-
-} // namespace
-
-bool writeTrendFile(const QString &path, const TrendTable &table, QString &error)
-{
-    const QFileInfo info(path);
-    if (const QString problem = newfile::folderProblem(info.absolutePath()); !problem.isEmpty()) {
-        error = QStringLiteral("%1: %2").arg(info.absolutePath(), problem);
-        return false;
-    }
-    if (newfile::taken(path)) {
-        error = QStringLiteral("%1 exists already; it is not replaced").arg(path);
-        return false;
-    }
-    const QString name = info.fileName();
-    QString reason, where;
-    const QString written = newfile::writeUnderFreeName(QDir(info.absolutePath()), [&name](int) { return name; }, 1,
-                                                        writerFor(name, table), &reason, &where);
-    if (written.isEmpty()) {
-        error = QStringLiteral("%1: %2").arg(where.isEmpty() ? path : where, reason);
-        return false;
-    }
-    return true;
-}
-
-QString writeTrendFileInto(const QString &dir, const QString &name, const TrendTable &table, QString &error)
-{
-    if (const QString problem = newfile::folderProblem(dir); !problem.isEmpty()) {
-        error = QStringLiteral("%1: %2").arg(dir, problem);
-        return QString();
-    }
-    QString reason, where;
-    const QString written = newfile::writeUnderFreeName(QDir(dir), newfile::numberedNames(name), 9999,
-                                                        writerFor(name, table), &reason, &where);
     if (written.isEmpty())
         error = QStringLiteral("%1: %2").arg(where.isEmpty() ? dir : where, reason);
     return written;

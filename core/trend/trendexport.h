@@ -52,30 +52,10 @@ QString exportTrendInto(TrendStore &store, const TrendExport &what, const QStrin
                         QString &error, qint64 *rows = nullptr);
 
 // The decimals the status page shows for each channel (from the scale of its reading in a
-// status decoded from `registers`).
+// status decoded from `registers`); the clock offset in whole seconds.
 std::vector<int> channelDecimals(const Registers &registers);
 
 // A number as the page shows it: the shortest text that reads back as the same double.
 QString numberText(double value);
-
-// A span of a recording held whole as a table (short spans; a long one is streamed with the
-// functions above): the header of trendHeaders() and the rows as text.
-struct TrendTable {
-    QStringList headers;
-    QList<QStringList> rows;
-};
-
-TrendTable trendTable(TrendStore &store, const QList<int> &channels, qint64 from, qint64 to, qint64 stepMs);
-
-// The table as CSV (UTF-8, LF line ends).
-QByteArray trendCsv(const TrendTable &table);
-
-// Writes the table to `path` (.csv, or .xlsx with the numbers as numbers); an existing file
-// is never replaced: that is an error. Returns false with the reason in `error`.
-bool writeTrendFile(const QString &path, const TrendTable &table, QString &error);
-
-// Writes into `dir` under the first free name of `name` ("-2", "-3", ... before the
-// extension). The path written, or an empty text with the reason in `error`.
-QString writeTrendFileInto(const QString &dir, const QString &name, const TrendTable &table, QString &error);
 
 } // namespace qeln::trend

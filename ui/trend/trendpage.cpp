@@ -93,7 +93,7 @@ TrendPage::TrendPage(trend::Recorder &recorder, QWidget *parent)
     , recorder_(recorder)
 {
     setObjectName(QStringLiteral("TrendPage"));
-    decimals_ = channelDecimals(trend::Registers{});
+    decimals_ = trend::channelDecimals(trend::Registers{});
     if (recorder_.isPaused())
         pausedText_ = QStringLiteral("Trend recording paused");
     buildControls();
@@ -325,9 +325,6 @@ bool TrendPage::openRecording(const QString &path)
     store_ = std::move(store);
     path_ = path;
     followRecorder_ = path == recorder_.filePath();
-    bool ok = false;
-    const qint64 poll = store_->meta(QStringLiteral("poll_ms")).toLongLong(&ok);
-    pollMs_ = ok && poll > 0 ? poll : 1000;
     // The resolution of each channel, from the newest status (the set voltage's scale depends
     // on its value).
     trend::Registers probe{};
@@ -336,7 +333,7 @@ bool TrendPage::openRecording(const QString &path)
         if (!newest.isEmpty())
             probe = newest.last().registers;
     }
-    decimals_ = channelDecimals(probe);
+    decimals_ = trend::channelDecimals(probe);
     updateFileLine();
     refreshChoices();
     if (live_ || to_ <= from_)
@@ -368,8 +365,8 @@ qint64 TrendPage::liveEnd()
     // that was ahead left in the file.
     if (!path_.isEmpty() && path_ == recorder_.filePath() && recorder_.lastStatusTime() > 0)
         return recorder_.lastStatusTime();
-    const auto span = store_ ? store_->span() : std::nullopt;
-    return span ? span->last : QDateTime::currentMSecsSinceEpoch();
+    const auto last = store_ ? store_->lastWritten() : std::nullopt;
+    return last ? *last : QDateTime::currentMSecsSinceEpoch();
 }
 
 void TrendPage::setSpan(qint64 from, qint64 to)
@@ -444,7 +441,7 @@ void TrendPage::showEvent(QShowEvent *event)
 
 qint64 TrendPage::gapThresholdMs(qint64 stepMs) const
 {
-    return std::max(3 * pollMs_, stepMs);
+    return std::max(store_ ? store_->gapThresholdMs() : 3000, stepMs);
 }
 
 void TrendPage::reload()
@@ -560,22 +557,22 @@ QString TrendPage::exportShown(bool workbook)
     const qint64 span = to_ - from_;
     // Every status up to a day; longer spans per minute, then per hour, with min and max.
     const qint64 step = span <= DayMs ? 0 : span <= 31 * DayMs ? MinuteMs : HourMs;
-    const trend::TrendTable table = trend::trendTable(*store_, shownChannels(), from_, to_, step);
     const QString model = store_->meta(QStringLiteral("model")).trimmed();
     const QString name = QStringLiteral("trend_%1%2.%3")
                              .arg(model.isEmpty() ? QString() : model + QLatin1Char('_'),
                                   QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")),
                                   workbook ? QStringLiteral("xlsx") : QStringLiteral("csv"));
     QString error;
+    qint64 rows = 0;
     const QString folder = outputFolder_.isEmpty() ? QDir::currentPath() : outputFolder_;
-    const QString written = trend::writeTrendFileInto(folder, name, table, error);
+    const QString written = trend::exportTrendInto(*store_, {shownChannels(), from_, to_, step}, folder, name, error, &rows);
     if (written.isEmpty())
         Q_EMIT messageRequested(QStringLiteral("The trend could not be exported: %1. Choose another output folder "
                                                "on the log page and try again.")
                                     .arg(error),
                                 true);
     else
-        Q_EMIT messageRequested(QStringLiteral("%1 rows exported to %2").arg(table.rows.size()).arg(QDir::toNativeSeparators(written)),
+        Q_EMIT messageRequested(QStringLiteral("%1 rows exported to %2").arg(rows).arg(QDir::toNativeSeparators(written)),
                                 false);
     return written;
 }

@@ -101,7 +101,6 @@ private:
     qint64 gapThresholdMs(qint64 stepMs) const;
     QString valueText(std::optional<double> value, int channel) const;
     // The decimals the status page shows each channel with, from a status's registers.
-    static std::array<int, trend::ChannelCount> channelDecimals(const trend::Registers &registers);
     static QString durationText(qint64 ms);
     // Every channel's value in effect at a time.
     trend::ChannelValues valuesAt(qint64 time);
@@ -113,13 +112,12 @@ private:
     qint64 from_ = 0;
     qint64 to_ = 0;
     qint64 liveSpan_ = 10 * 60'000; // 0: the whole recording
-    qint64 pollMs_ = 1000;
     bool live_ = true;
     bool followRecorder_ = true; // the recorder's file is shown: its next file is shown too
     QString pausedText_;
     QString deltaText_;
     QList<int> shown_;
-    std::array<int, trend::ChannelCount> decimals_{};
+    std::vector<int> decimals_; // per channel, as the status page shows it
     std::array<std::optional<qint64>, 2> cursors_;
     QList<trend::Event> events_;
 

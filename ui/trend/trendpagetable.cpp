@@ -32,37 +32,6 @@ QString timeText(qint64 ms)
 
 } // namespace
 
-// The decimals the status page shows a channel with, from its reading's scale in a decoded
-// status; the clock offset in whole seconds.
-std::array<int, ChannelCount> TrendPage::channelDecimals(const trend::Registers &registers)
-{
-    static const ConsoleState fresh;
-    RegisterBlock block{};
-    for (int i = 0; i < StatusRegisterSlots; ++i)
-        block[size_t(i)] = registers[size_t(i)];
-    const PlantStatus plant = decodePlantStatus(block, fresh, fresh.ModelText);
-    std::array<int, ChannelCount> out{};
-    for (int c = 0; c < ChannelCount; ++c) {
-        const auto &ch = channels()[size_t(c)];
-        if (ch.quantity == Quantity::ClockOffset) {
-            out[size_t(c)] = 0;
-            continue;
-        }
-        switch (ch.reading(plant).scale) {
-        case Scale::Tenths:
-        case Scale::SignedTenths:
-            out[size_t(c)] = 1;
-            break;
-        case Scale::Hundredths:
-            out[size_t(c)] = 2;
-            break;
-        case Scale::Units:
-            out[size_t(c)] = 0;
-            break;
-        }
-    }
-    return out;
-}
 
 QString TrendPage::durationText(qint64 ms)
 {
