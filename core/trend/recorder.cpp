@@ -403,6 +403,7 @@ void Recorder::close()
 void Recorder::pause(const QString &why)
 {
     paused_ = true;
+    pauseReason_ = why;
     commit_.stop();
     retry_.start();
     if (!std::exchange(reported_, true))

@@ -52,6 +52,8 @@ public:
     bool isEnabled() const { return enabled_; }
     void setEnabled(bool on);
     bool isPaused() const { return paused_; }
+    // Why recording is paused (the message paused() gave); empty while it records.
+    QString pauseReason() const { return paused_ ? pauseReason_ : QString(); }
     // The file being written (empty before the first status).
     QString filePath() const;
     // The time of the newest status given to the recording (Unix ms; 0 before the first): where
@@ -116,6 +118,7 @@ private:
     bool enabled_ = true;
     bool paused_ = false;
     bool reported_ = false; // the pause was told; told again only after recording worked
+    QString pauseReason_;
     bool awaiting_ = false;
     std::vector<Held> held_;
     bool haveAlarms_ = false;

@@ -94,8 +94,6 @@ TrendPage::TrendPage(trend::Recorder &recorder, QWidget *parent)
 {
     setObjectName(QStringLiteral("TrendPage"));
     decimals_ = trend::channelDecimals(trend::Registers{});
-    if (recorder_.isPaused())
-        pausedText_ = QStringLiteral("Trend recording paused");
     buildControls();
     for (int c : {2, 7, 9})
         setChannelShown(c, true);
@@ -104,14 +102,8 @@ TrendPage::TrendPage(trend::Recorder &recorder, QWidget *parent)
         record_->setChecked(on);
         updateFileLine();
     });
-    connect(&recorder_, &trend::Recorder::paused, this, [this](const QString &why) {
-        pausedText_ = why;
-        updateFileLine();
-    });
-    connect(&recorder_, &trend::Recorder::resumed, this, [this] {
-        pausedText_.clear();
-        updateFileLine();
-    });
+    connect(&recorder_, &trend::Recorder::paused, this, &TrendPage::updateFileLine);
+    connect(&recorder_, &trend::Recorder::resumed, this, &TrendPage::updateFileLine);
     updateFileLine();
 }
 
@@ -266,7 +258,7 @@ void TrendPage::updateFileLine()
     else
         text = QStringLiteral("Showing %1 (not being recorded).").arg(file);
     if (paused)
-        text += QLatin1Char(' ') + (pausedText_.isEmpty() ? QStringLiteral("Trend recording paused.") : pausedText_);
+        text += QLatin1Char(' ') + recorder_.pauseReason();
     auto *line = static_cast<OneLineLabel *>(fileLabel_);
     line->setForegroundRole(paused ? QPalette::Link : QPalette::WindowText);
     QPalette pal = line->palette();

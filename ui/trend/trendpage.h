@@ -114,7 +114,6 @@ private:
     qint64 liveSpan_ = 10 * 60'000; // 0: the whole recording
     bool live_ = true;
     bool followRecorder_ = true; // the recorder's file is shown: its next file is shown too
-    QString pausedText_;
     QString deltaText_;
     QList<int> shown_;
     std::vector<int> decimals_; // per channel, as the status page shows it
