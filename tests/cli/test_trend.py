@@ -191,6 +191,31 @@ class RecordTest(unittest.TestCase):
         self.assertLess(last, start - 1800_000)
         self.assertGreater(max(times), start)
 
+    def test_one_recording_per_controller_whatever_the_link(self):
+        # One controller recorded over TCP, then over its serial line (the simulator's
+        # pseudo-terminal): one file, named by the serial number its network block gives,
+        # holding the statuses of both connections.
+        sim = Simulator(self, "--pty")
+        device = sim.proc.stdout.readline().split()[1]
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        seen = 0
+        for link in (sim.link, "serial:" + device):
+            rec = subprocess.Popen([CLI, "--link", link, "record"], cwd=folder.name, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+            self.addCleanup(lambda r=rec: r.poll() is None and r.kill())
+            path = rec.stdout.readline().strip()
+            self.assertEqual(os.path.basename(path), "QELN-2KN_2200000001.trend.sqlite", rec.stderr)
+            wait_for(lambda: count(path) > seen + 3, 30, "statuses recorded over " + link)
+            rec.send_signal(signal.SIGINT)
+            self.assertEqual(rec.wait(timeout=10), 0)
+            rec.stdout.close()
+            rec.stderr.close()
+            seen = count(path)
+        trends = os.path.join(folder.name, "trends")
+        self.assertEqual([f for f in os.listdir(trends) if f.endswith(".trend.sqlite")],
+                         ["QELN-2KN_2200000001.trend.sqlite"])
+
     def test_record_refuses_a_file_that_is_not_a_recording(self):
         sim = Simulator(self)
         folder = tempfile.TemporaryDirectory()
