@@ -154,32 +154,40 @@ QString writeUnderFreeName(const QDir &dir, const std::function<QString(int)> &n
 
 std::function<QString(const QString &path)> bytesWriter(const QByteArray &bytes)
 {
+    return piecesWriter([bytes](const PieceWrite &write) { return write(bytes); });
+}
+
+std::function<QString(const QString &path)> piecesWriter(std::function<bool(const PieceWrite &write)> produce)
+{
     // Plain system calls rather than QFile: a full disk or a quota shows only at the write or
     // the flush, and QFile then has no words for it ("Unknown error").
-    return [bytes](const QString &path) {
+    return [produce = std::move(produce)](const QString &path) {
         const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0)
             return systemReason(errno);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                const int err = n < 0 ? errno : ENOSPC;
-                ::close(fd);
-                return systemReason(err);
+        int failure = 0;
+        const PieceWrite write = [fd, &failure](const QByteArray &bytes) {
+            qsizetype done = 0;
+            while (done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    failure = n < 0 ? errno : ENOSPC;
+                    return false;
+                }
+                done += n;
             }
-            done += n;
-        }
-        if (::fdatasync(fd) != 0) {
-            const int err = errno;
-            ::close(fd);
-            return systemReason(err);
-        }
-        if (::close(fd) != 0)
-            return systemReason(errno);
-        return QString();
+            return true;
+        };
+        const bool made = produce(write);
+        if (failure == 0 && !made)
+            failure = EIO;
+        if (failure == 0 && ::fdatasync(fd) != 0)
+            failure = errno;
+        if (::close(fd) != 0 && failure == 0)
+            failure = errno;
+        return failure ? systemReason(failure) : QString();
     };
 }
 

@@ -30,6 +30,10 @@ QString writeUnderFreeName(const QDir &dir, const std::function<QString(int)> &n
 // A writer for writeUnderFreeName: these bytes, flushed to the disk; a failure is told in the
 // system's words ("No space left on device").
 std::function<QString(const QString &path)> bytesWriter(const QByteArray &bytes);
+// The same for bytes made in pieces: `produce` hands each piece to the write it is given
+// (which says whether it was written) and says whether it made them all.
+using PieceWrite = std::function<bool(const QByteArray &piece)>;
+std::function<QString(const QString &path)> piecesWriter(std::function<bool(const PieceWrite &write)> produce);
 
 // A path that exists, as a file, a folder or a link (dangling ones too).
 bool taken(const QString &path);

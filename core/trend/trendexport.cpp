@@ -12,12 +12,8 @@
 
 #include <xlsxwriter.h>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
-#include <unistd.h>
 
 namespace qeln::trend {
 
@@ -79,42 +75,6 @@ QString zoneText(TrendStore &store, const TrendExport &what)
     if (to < from || utcOffsetText(from) == utcOffsetText(to))
         return utcOffsetText(from);
     return QStringLiteral("local time, %1").arg(QString::fromUtf8(QTimeZone::systemTimeZoneId()));
-}
-
-QString systemReason(int err)
-{
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-// Streams CSV into a new file: plain system calls, so that a full disk is told in its words.
-QString writeCsvFile(TrendStore &store, const TrendExport &what, const QString &path, qint64 *rows)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
-        return systemReason(errno);
-    int failure = 0;
-    auto write = [fd, &failure](const QByteArray &bytes) {
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                failure = n < 0 ? errno : ENOSPC;
-                return false;
-            }
-            done += n;
-        }
-        return true;
-    };
-    const bool written = streamTrendCsv(store, what, write, rows);
-    if (written && ::fdatasync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && failure == 0)
-        failure = errno;
-    if (!written && failure == 0)
-        failure = EIO;
-    return failure ? systemReason(failure) : QString();
 }
 
 // Streams the workbook (the library's constant-memory mode: each row goes to its temporary
@@ -179,7 +139,8 @@ std::function<QString(const QString &)> exportWriter(TrendStore &store, const Tr
 {
     if (name.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
         return [&store, what, rows](const QString &file) { return writeWorkbook(store, what, file, rows); };
-    return [&store, what, rows](const QString &file) { return writeCsvFile(store, what, file, rows); };
+    return newfile::piecesWriter(
+        [&store, what, rows](const newfile::PieceWrite &write) { return streamTrendCsv(store, what, write, rows); });
 }
 
 } // namespace
