@@ -127,6 +127,7 @@ private Q_SLOTS:
     void timeTicks();
     void liveWithQuickSpans();
     void exportsNeverReplace();
+    void controllerRecordedElsewhere();
     void pictures();
 
 private:
@@ -506,6 +507,31 @@ void TestTrendPage::liveWithQuickSpans()
     QCOMPARE(paused.size(), 1);
     QVERIFY2(!page.fileText().contains(QLatin1String("Recording into")), qPrintable(page.fileText()));
     QVERIFY(page.fileText().contains(QLatin1String("paused")));
+}
+
+void TestTrendPage::controllerRecordedElsewhere()
+{
+    // Another console records this controller's file: recording here pauses, and the page
+    // still draws that file, saying who records it.
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("held.trend.sqlite"));
+    QVERIFY(QFile::copy(path_, file));
+    TrendStore other;
+    QString error;
+    QVERIFY2(other.open(file, TrendStore::Mode::Record, error), qPrintable(error));
+    Recorder recorder;
+    recorder.setFile(file);
+    TrendPage page(recorder);
+    page.resize(1000, 700);
+    page.show();
+    QSignalSpy paused(&recorder, &Recorder::paused);
+    recorder.addStatus(plantStatus(), Start + trend::HourMs);
+    QCOMPARE(paused.size(), 1);
+    QCOMPARE(page.recordingPath(), file);
+    QVERIFY(!page.drawnPoints(2).isEmpty());
+    QVERIFY2(page.fileText().contains(QLatin1String("is being recorded by")), qPrintable(page.fileText()));
+    QVERIFY(!page.fileText().contains(QLatin1String("Recording into")));
+    QVERIFY(!page.fileText().contains(QLatin1String("not being recorded")));
 }
 
 void TestTrendPage::exportsNeverReplace()

@@ -204,6 +204,7 @@ bool Recorder::ensureOpen(const QString &model)
     }
     if (store_ && path == openPath_)
         return true;
+    triedPath_ = path;
     flushNow();
     store_.reset();
     openPath_.clear();

@@ -56,6 +56,9 @@ public:
     QString pauseReason() const { return paused_ ? pauseReason_ : QString(); }
     // The file being written (empty before the first status).
     QString filePath() const;
+    // The file of the connected controller: the one being written, or the one recording
+    // could not take (another recorder holds it, the disk refused it); empty before any.
+    QString controllerFile() const { return openPath_.isEmpty() ? triedPath_ : openPath_; }
     // The time of the newest status given to the recording (Unix ms; 0 before the first): where
     // a live view ends, whatever times the file holds from a clock that was ahead.
     qint64 lastStatusTime() const { return lastStatusMs_; }
@@ -114,6 +117,7 @@ private:
     bool macInName_ = false; // the serial number's file belongs to another controller
     QString model_;
     QString openPath_;
+    QString triedPath_;
     QString linkFileThisConnection_; // made under the link name while the identity was unknown
     bool enabled_ = true;
     bool paused_ = false;

@@ -102,7 +102,13 @@ TrendPage::TrendPage(trend::Recorder &recorder, QWidget *parent)
         record_->setChecked(on);
         updateFileLine();
     });
-    connect(&recorder_, &trend::Recorder::paused, this, &TrendPage::updateFileLine);
+    // Paused, the controller's recording is still shown (another console may be recording it).
+    connect(&recorder_, &trend::Recorder::paused, this, [this] {
+        refreshChoices();
+        if (!store_ && QFileInfo::exists(recorder_.controllerFile()))
+            openRecording(recorder_.controllerFile());
+        updateFileLine();
+    });
     connect(&recorder_, &trend::Recorder::resumed, this, &TrendPage::updateFileLine);
     updateFileLine();
 }
@@ -246,12 +252,13 @@ QString TrendPage::fileText() const
 void TrendPage::updateFileLine()
 {
     const QString file = QDir::toNativeSeparators(path_);
-    const bool own = !path_.isEmpty() && path_ == recorder_.filePath();
+    // The connected controller's file, recorded here or (paused) by another console.
+    const bool own = !path_.isEmpty() && path_ == recorder_.controllerFile();
     const bool paused = recorder_.isPaused();
     QString text;
     if (path_.isEmpty())
         text = QStringLiteral("No recording shown yet.");
-    else if (own && recorder_.isEnabled() && !paused)
+    else if (own && recorder_.isEnabled() && !paused && path_ == recorder_.filePath())
         text = QStringLiteral("Recording into %1").arg(file);
     else if (own)
         text = QStringLiteral("Showing %1.%2").arg(file, paused ? QString() : QStringLiteral(" Recording is off."));
@@ -277,7 +284,7 @@ QStringList TrendPage::recordingChoices() const
 
 void TrendPage::refreshChoices()
 {
-    const QString own = recorder_.filePath();
+    const QString own = recorder_.controllerFile();
     QStringList paths;
     if (!own.isEmpty())
         paths << QFileInfo(own).absoluteFilePath();
@@ -425,8 +432,8 @@ void TrendPage::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     refreshChoices();
-    if (!store_ && !recorder_.filePath().isEmpty())
-        openRecording(recorder_.filePath());
+    if (!store_ && QFileInfo::exists(recorder_.controllerFile()))
+        openRecording(recorder_.controllerFile());
     else if (live_ && store_)
         showLast(liveSpan_);
 }
