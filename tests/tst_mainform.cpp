@@ -28,6 +28,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTcpServer>
+#include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
@@ -232,8 +233,20 @@ void TestMainForm::startUpWindow()
     QTRY_COMPARE(widget<QGroupBox>("GroupBox1")->size(), area->size() - QSize(2, 34));
     QCOMPARE(widget<QGroupBox>("GroupBox1")->pos(), QPoint(1, 33));
     QCOMPARE(widget<QWidget>("FlatPanel3")->pos(), QPoint(730, 5));
+    // The log's memo takes the room, what is below it follows.
+    widget<QGroupBox>("GroupBox1")->show();
+    widget<QTabWidget>("PageControl1")->setCurrentIndex(1);
+    auto *memo = widget<QWidget>("mmLogo");
+    QTRY_VERIFY(memo->isVisible());
+    auto *folderButton = widget<QWidget>("btnLogFolder");
+    QVERIFY(memo->width() > 794 + 400 && memo->height() > 441 + 200);
+    QCOMPARE(folderButton->geometry().top(), memo->geometry().bottom() + 1);
+    QCOMPARE(folderButton->geometry().right(), memo->geometry().right());
     window->resize(designed);
     QTRY_COMPARE(widget<QGroupBox>("GroupBox1")->geometry(), QRect(1, 33, 856, 704));
+    QTRY_COMPARE(memo->geometry(), QRect(8, 58, 794, 441));
+    widget<QTabWidget>("PageControl1")->setCurrentIndex(0);
+    widget<QGroupBox>("GroupBox1")->hide();
     QCOMPARE(widget<QLabel>("pnl_TX")->text(), QStringLiteral("TX"));
     QCOMPARE(widget<QLabel>("pnl_RX")->text(), QStringLiteral("RX"));
     QCOMPARE(colour("pnl_TX"), StatusStrip::TxIdle);

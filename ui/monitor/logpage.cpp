@@ -16,9 +16,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace qeln {
 
@@ -65,7 +68,34 @@ template <typename W> W *LogPage::add(W *widget, const char *name, const QRect &
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(geometry);
     controls_.insert(widget->objectName(), widget);
+    designed_.insert(widget, geometry);
     return widget;
+}
+
+void LogPage::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // The page area at the design size; a smaller page keeps the design (the window scrolls).
+    constexpr QSize Designed{848, 680};
+    const int dx = std::max(0, width() - Designed.width());
+    const int dy = std::max(0, height() - Designed.height());
+    const QRect memo = designed_.value(mmLogo_);
+    for (auto it = designed_.cbegin(); it != designed_.cend(); ++it) {
+        QWidget *w = it.key();
+        if (w->parentWidget() != this)
+            continue;
+        QRect r = it.value();
+        if (w == mmLogo_) {
+            r.setSize(r.size() + QSize(dx, dy));
+        } else if (r.top() > memo.bottom()) {
+            r.translate(0, dy);
+            if (w == folderButton_)
+                r.translate(dx, 0);
+            else if (w == folder_)
+                r.setWidth(r.width() + dx);
+        }
+        w->setGeometry(r);
+    }
 }
 
 void LogPage::build()

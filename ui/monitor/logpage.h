@@ -56,6 +56,8 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // A page larger than its design: the log's memo takes the room, what is below it moves down.
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void build();
@@ -71,6 +73,7 @@ private:
     void showFolder();
 
     DataLog &log_;
+    QHash<QWidget *, QRect> designed_; // each control's place at the design size
     QGroupBox *rgLogoTime_ = nullptr;
     QButtonGroup *intervals_ = nullptr;
     QPushButton *button1_ = nullptr;
