@@ -29,7 +29,10 @@ CLI = SIM = None
 # Series a controller keeps while it is down; every other one is a measurement, alarm or contact.
 KEPT_WHILE_DOWN = ("qeln_up|qeln_info|qeln_requests_total|qeln_last_success_timestamp_seconds"
                    "|qeln_poll_duration_seconds_(bucket|sum|count)|qeln_poll_interval_seconds"
-                   "|qeln_alarm_last_change_timestamp_seconds")
+                   "|qeln_alarm_last_change_timestamp_seconds"
+                   # Prometheus's own record of the alert that the controller is down, once its
+                   # rules have been evaluated (sooner or later, as the machine is loaded).
+                   "|ALERTS|ALERTS_FOR_STATE")
 
 
 def promtool(*args, cwd=None):
