@@ -369,10 +369,21 @@ void TestMainForm::serialLampsFollowTraffic()
     QVERIFY(txSeen.contains(StatusStrip::TxBusy));
     QVERIFY(rxSeen.contains(StatusStrip::RxActive));
 
-    // The lamps fall back once the traffic stops.
+    // The lamps go dark with the disconnect.
     session->disconnectCommand();
-    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_TX"), StatusStrip::TxIdle, 2000);
-    QTRY_COMPARE_WITH_TIMEOUT(colour("pnl_RX"), StatusStrip::RxIdle, 2000);
+    QCOMPARE(colour("pnl_TX"), StatusStrip::TxIdle);
+    QCOMPARE(colour("pnl_RX"), StatusStrip::RxIdle);
+    QVERIFY(widget<QLabel>("ComSettingPanel0")->text().startsWith(QStringLiteral(" QELN-2KN")));
+
+    // A controller that never answers: the status bar does not keep the last one's model and
+    // firmware, nor its time, beside "No answer since".
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    connectTcp(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
+    QTRY_COMPARE(colour("pnlConnect"), StatusStrip::LinkUp);
+    QVERIFY2(!widget<QLabel>("ComSettingPanel0")->text().contains(QStringLiteral("QELN")),
+             qPrintable(widget<QLabel>("ComSettingPanel0")->text()));
+    QVERIFY(!widget<QLabel>("ComSettingPanel1")->text().startsWith(QStringLiteral("[")));
 }
 
 void TestMainForm::exitCommand_data()

@@ -320,6 +320,7 @@ bool ConsoleSession::prepareConnect(const QString &device, const QString &hostTe
 void ConsoleSession::confirmConnect(const QString &hostText)
 {
     statusSeen_ = false;
+    Q_EMIT connectionStarted();
 
     if (engine_.link() == LinkKind::Tcp) {
         QString host;

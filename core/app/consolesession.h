@@ -109,6 +109,8 @@ Q_SIGNALS:
     // The first good status response after connecting arrived (the configuration menus
     // are enabled).
     void statusArrived();
+    // A connect was confirmed: what was shown of the last controller no longer holds.
+    void connectionStarted();
     // The data log (it lives with the main window) is to stop: on disconnect exactly as its
     // stop button does; on exit at least its timer (Timer2), as the window closes next.
     void dataLogStopRequested();

@@ -110,6 +110,7 @@ MainForm::MainForm(ConsoleSession &session, QWidget *parent)
     connect(&session_, &ConsoleSession::txActivity, strip_, &StatusStrip::onTxActivity);
     connect(&session_, &ConsoleSession::rxActivity, strip_, &StatusStrip::onRxActivity);
     connect(&session_, &ConsoleSession::connectingTo, strip_, &StatusStrip::onConnectingTo);
+    connect(&session_, &ConsoleSession::connectionStarted, strip_, &StatusStrip::onConnectionStarted);
     connect(&session_, &ConsoleSession::messageRequested, this, &MainForm::onMessageRequested);
 
     applyMenus(session_.menus());

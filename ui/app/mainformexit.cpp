@@ -2,6 +2,7 @@
 // or the link is dropped, and the operator is told where they went.
 
 #include "app/mainform.h"
+#include "app/statusstrip.h"
 
 #include "common/operatorquestions.h"
 #include "monitor/datalog.h"
@@ -23,6 +24,7 @@ void MainForm::setQuestions(OperatorQuestions *questions)
 
 void MainForm::onDataLogStopRequested()
 {
+    strip_->onConnectionEnded();
     DataLog &log = monitor_->dataLog();
     log.stop();
     // On the exit the log was dealt with before: saved, or left at the operator's word.

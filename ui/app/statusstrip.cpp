@@ -178,6 +178,27 @@ void StatusStrip::onAnswerMissing(const QDateTime &since)
     show();
 }
 
+void StatusStrip::onConnectionStarted()
+{
+    panel1Text_.clear();
+    for (QLabel *panel : {panels_[0], panels_[1]})
+        panel->clear();
+    onAnswerResumed();
+}
+
+void StatusStrip::onConnectionEnded()
+{
+    txHold_->stop();
+    rxHold_->stop();
+    paintLamp(pnlTx_, TxIdle);
+    paintLamp(pnlRx_, RxIdle);
+    for (QLabel *lamp : {pnlTx_, pnlRx_}) {
+        QPalette p = lamp->palette();
+        p.setColor(QPalette::WindowText, Qt::white);
+        lamp->setPalette(p);
+    }
+}
+
 void StatusStrip::onAnswerResumed()
 {
     panels_[1]->setText(panel1Text_);

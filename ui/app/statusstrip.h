@@ -49,6 +49,11 @@ public:
     // The last values stay, and the time panel says, in red, since when nothing came.
     void onAnswerMissing(const QDateTime &since);
     void onAnswerResumed();
+    // A connection starts: what the last controller said (model, firmware, its time) goes
+    // until this one's first status.
+    void onConnectionStarted();
+    // The connection ended: the lamps go dark (idle) at once.
+    void onConnectionEnded();
 
 private:
     void buildLamps(QWidget *host);
