@@ -176,7 +176,9 @@ QString cliUsage()
         "Exit status: 0 done, 1 no valid answer from the controller, a write it refused or\n"
         "a setting that did not read back as written (or the data log could not be saved\n"
         "at the end, or a history download was given up), 2 usage error, bad setting or\n"
-        "value (nothing sent), or unusable output folder or file.\n");
+        "value (nothing sent), or unusable output folder or file; a file named to write\n"
+        "that exists already is 2 for every command, and nothing is written (no file is\n"
+        "ever overwritten).\n");
     return usage;
 }
 

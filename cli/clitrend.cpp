@@ -95,6 +95,10 @@ bool parseTrendArgs(const QStringList &args, CliArgs &out, QString &error)
             if (!value.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
                 && !value.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
                 return fail(error, QStringLiteral("%1: --out takes a .csv or .xlsx file").arg(where));
+            // As every command that writes a file: one that exists is refused before anything
+            // is read or written (exit status 2).
+            if (QFileInfo::exists(value) || QFileInfo(value).isSymLink())
+                return fail(error, QStringLiteral("%1: '%2' exists already; no file is overwritten").arg(where, value));
             out.trend.out = value;
             break;
         }

@@ -293,7 +293,7 @@ class ExportTest(unittest.TestCase):
             f.write("hello\n")
         cases = [
             (["trend", "export", "--db", self.db, "--out", out], 0, None),
-            (["trend", "export", "--db", self.db, "--out", out], 1, "not replaced"),
+            (["trend", "export", "--db", self.db, "--out", out], 2, "no file is overwritten"),
             (["trend", "list", "--db", other], 1, "not a trend recording"),
             (["trend", "list", "--db", os.path.join(self.folder.name, "missing.sqlite")], 1, "no such file"),
             (["trend", "export", "--db", self.db, "--step", "5x"], 2, "bad step"),
