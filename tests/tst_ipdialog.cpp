@@ -434,7 +434,10 @@ void TestIpDialog::refusalsSendNothing()
         click(d, "bbtnOK");
         QMessageBox *box = nullptr;
         QTRY_VERIFY2((box = refusalBox(d)) && box->isVisible(), c.what);
-        QVERIFY2(!box->text().isEmpty(), c.what);
+        QVERIFY2(box->text().contains(QLatin1String("Nothing was sent")), qPrintable(box->text()));
+        // The box of the refused value is marked (the whole block too long marks none).
+        QCOMPARE(child<QWidget>(d, c.field)->styleSheet().contains(QLatin1String("background")),
+                 c.value.size() < 200);
         box->accept();
         QTRY_VERIFY(!refusalBox(d));
         QVERIFY2(child<QCheckBox>(d, c.box)->isChecked(), c.what);
@@ -442,6 +445,27 @@ void TestIpDialog::refusalsSendNothing()
         child<QCheckBox>(d, c.box)->setChecked(false);
         setText(d, c.field, before);
     }
+    // Three bad values at once: every one is named and marked, the good parts are not.
+    const std::pair<const char *, QString> bad[] = {
+        {"edtIP1", QStringLiteral("256")}, {"edtIP3", QStringLiteral("300")}, {"edtMAC3", QStringLiteral("GG")}};
+    for (const auto &[field, value] : bad)
+        setText(d, field, value);
+    for (const char *box : {"cbIP_SET_EN", "cbMAC_SET_EN"})
+        child<QCheckBox>(d, box)->setChecked(true);
+    click(d, "bbtnOK");
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = refusalBox(d)) && box->isVisible());
+    for (const auto &[field, value] : bad) {
+        QVERIFY2(box->text().contains(value), qPrintable(box->text()));
+        QVERIFY2(child<QWidget>(d, field)->styleSheet().contains(QLatin1String("background")), field);
+    }
+    QVERIFY(child<QWidget>(d, "edtIP2")->styleSheet().isEmpty());
+    box->accept();
+    QTRY_VERIFY(!refusalBox(d));
+    for (const char *box : {"cbIP_SET_EN", "cbMAC_SET_EN"})
+        child<QCheckBox>(d, box)->setChecked(false);
+    QCOMPARE(rig.ipWrites, 0);
+
     // Nothing selected: nothing sent and nothing said.
     click(d, "bbtnOK");
     QTRY_VERIFY(rig.linkIdle());

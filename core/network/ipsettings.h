@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QFlags>
 #include <QString>
 #include <QStringList>
@@ -165,7 +166,9 @@ IpSettingsForm formFromReadBack(const IpSettingsReadBack &readBack);
 // The write block, or the reason it was refused (never a partial block).
 struct IpWriteBlock {
     QByteArray payload;
-    QString error;
+    QString error; // every value refused, one per line
+    // The values refused: the field, and for an address the part (0-based; -1 the whole field).
+    QList<std::pair<IpField, int>> refused;
     bool ok() const { return error.isEmpty(); }
 };
 

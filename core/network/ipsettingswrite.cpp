@@ -54,33 +54,47 @@ std::optional<quint64> hexValue(const QString &raw, int maxDigits, const QString
     return v;
 }
 
+// Every part is checked: the parts refused go to `badParts`, their messages to `error`, one
+// per line.
 template <std::size_t N>
 bool octets(const std::array<QString, N> &texts, const QString &label, std::array<std::uint8_t, N> &out,
-            QString &error)
+            QString &error, QList<int> &badParts)
 {
+    QStringList problems;
     for (std::size_t i = 0; i < N; ++i) {
-        const auto v = octet(texts[i], label, error);
-        if (!v)
-            return false;
-        out[i] = *v;
+        QString problem;
+        const auto v = octet(texts[i], label, problem);
+        if (v) {
+            out[i] = *v;
+            continue;
+        }
+        problems << problem;
+        badParts << int(i);
     }
-    return true;
+    error = problems.join(QLatin1Char('\n'));
+    return problems.isEmpty();
 }
 
-bool macOctets(const std::array<QString, 6> &texts, Octets6 &out, QString &error)
+bool macOctets(const std::array<QString, 6> &texts, Octets6 &out, QString &error, QList<int> &badParts)
 {
     const QString label = QStringLiteral("Mac 주소");
+    QStringList problems;
     for (std::size_t i = 0; i < 6; ++i) {
-        const auto v = hexValue(texts[i], 8, label, error);
-        if (!v)
-            return false;
-        if (*v > 0xFF) {
-            error = QStringLiteral("%1: %2 is above FF").arg(label, texts[i].trimmed());
-            return false;
+        QString problem;
+        auto v = hexValue(texts[i], 8, label, problem);
+        if (v && *v > 0xFF) {
+            problem = QStringLiteral("%1: %2 is above FF").arg(label, texts[i].trimmed());
+            v.reset();
         }
-        out[i] = std::uint8_t(*v);
+        if (v) {
+            out[i] = std::uint8_t(*v);
+            continue;
+        }
+        problems << problem;
+        badParts << int(i);
     }
-    return true;
+    error = problems.join(QLatin1Char('\n'));
+    return problems.isEmpty();
 }
 
 template <std::size_t N>
@@ -231,15 +245,16 @@ bool rectifierIdValue(const QString &text, std::uint32_t &out, QString &error)
     return v.has_value();
 }
 
-// The values of the write, checked item by item in the table's order; the first item that
-// does not convert refuses the write with its message. An item not taken from the form goes
-// out as last read.
+// The values of the write, checked item by item in the table's order: every item that does
+// not convert is named (its message, and the field and part in `refused`). An item not taken
+// from the form goes out as last read.
 //
 // The description and the serial number go out as the boxes hold them whether or not their
 // items are ticked (the flags tell the controller what to take). Text the operator left as it
 // was read goes out as the very bytes that were read, so bytes that do not survive a round
 // trip through text cannot change or shift a later field.
-QString takeValues(const IpSettingsForm &form, const IpSettingsReadBack &last, IpWriteValues &v)
+QString takeValues(const IpSettingsForm &form, const IpSettingsReadBack &last, IpWriteValues &v,
+                   QList<std::pair<IpField, int>> &refused)
 {
     v = IpWriteValues{last.mac,
                       last.ip,
@@ -251,27 +266,39 @@ QString takeValues(const IpSettingsForm &form, const IpSettingsReadBack &last, I
                       last.rectifierId,
                       last.siteBytes};
     QString error;
+    QList<int> parts;
     const struct {
         bool taken;
+        IpField field;
         std::function<bool()> convert;
     } items[] = {
-        {form.macSelected, [&] { return macOctets(form.mac, v.mac, error); }},
-        {form.ipSelected, [&] { return octets(form.ip, QStringLiteral("정류기 IP 주소"), v.ip, error); }},
-        {form.maskSelected, [&] { return octets(form.mask, QStringLiteral("SUBNET MASK"), v.mask, error); }},
-        {form.gatewaySelected, [&] { return octets(form.gateway, QStringLiteral("GATEWAY"), v.gateway, error); }},
-        {form.hwVersionSelected, [&] { return octets(form.hwVersion, QStringLiteral("HW 버전"), v.hwVersion, error); }},
-        {form.hwDescriptionSelected || descriptionEdited(form, last),
+        {form.macSelected, IpField::Mac, [&] { return macOctets(form.mac, v.mac, error, parts); }},
+        {form.ipSelected, IpField::Ip, [&] { return octets(form.ip, QStringLiteral("정류기 IP 주소"), v.ip, error, parts); }},
+        {form.maskSelected, IpField::Mask,
+         [&] { return octets(form.mask, QStringLiteral("SUBNET MASK"), v.mask, error, parts); }},
+        {form.gatewaySelected, IpField::Gateway,
+         [&] { return octets(form.gateway, QStringLiteral("GATEWAY"), v.gateway, error, parts); }},
+        {form.hwVersionSelected, IpField::HwVersion,
+         [&] { return octets(form.hwVersion, QStringLiteral("HW 버전"), v.hwVersion, error, parts); }},
+        {form.hwDescriptionSelected || descriptionEdited(form, last), IpField::HwDescription,
          [&] { return encodeDescription(form.hwDescription, v.description, error); }},
         {form.serialNumberSelected || chopSemicolon(form.serialNumber) != chopSemicolon(last.serialNumberText),
-         [&] { return encodeSerial(form.serialNumber, v.serial, error); }},
-        {form.rectifierIdSelected, [&] { return rectifierIdValue(form.rectifierId, v.rectifierId, error); }},
-        {form.siteSelected, [&] { return encodeSite(form.site, v.site, error); }},
+         IpField::SerialNumber, [&] { return encodeSerial(form.serialNumber, v.serial, error); }},
+        {form.rectifierIdSelected, IpField::RectifierId, [&] { return rectifierIdValue(form.rectifierId, v.rectifierId, error); }},
+        {form.siteSelected, IpField::Site, [&] { return encodeSite(form.site, v.site, error); }},
     };
+    QStringList problems;
     for (const auto &item : items) {
-        if (item.taken && !item.convert())
-            return error;
+        parts.clear();
+        if (!item.taken || item.convert())
+            continue;
+        problems << error;
+        if (parts.isEmpty())
+            refused.append({item.field, -1});
+        for (int part : std::as_const(parts))
+            refused.append({item.field, part});
     }
-    return {};
+    return problems.join(QLatin1Char('\n'));
 }
 
 std::uint8_t selectionFlags(const IpSettingsForm &form)
@@ -330,7 +357,7 @@ IpWriteBlock buildIpSettingsWrite(const IpSettingsForm &form, const std::optiona
     if (!out.error.isEmpty())
         return out;
     IpWriteValues values;
-    out.error = takeValues(form, *lastRead, values);
+    out.error = takeValues(form, *lastRead, values, out.refused);
     if (!out.error.isEmpty())
         return out;
     const qsizetype total = IpWriteFixedBytes + values.description.size() + values.site.size();

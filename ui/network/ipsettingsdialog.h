@@ -91,6 +91,11 @@ private:
     void track(QWidget *box, IpItem item);
     void showReadState(const QString &text, bool problem);
     void refuse(const QString &text);
+    // The boxes of refused values are marked (light red) until they are edited or the next
+    // write is asked for.
+    QWidget *boxOf(IpField field, int part) const;
+    void markRefused(const QList<std::pair<IpField, int>> &refused);
+    void clearMarks();
     IpSettingsForm form() const;
     void setChecks(bool on, bool withMac);
 
@@ -116,6 +121,7 @@ private:
     QPlainTextEdit *mmHWDes_ = nullptr;
     QLineEdit *edtRectID_ = nullptr;
     QPlainTextEdit *mmSiteInfo_ = nullptr;
+    QList<QWidget *> marked_;
     QLineEdit *edtSavedIP_ = nullptr;
     QLineEdit *edtSavedMAC_ = nullptr;
     QLineEdit *edtSavedIPMAC_ = nullptr;

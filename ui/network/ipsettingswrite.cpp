@@ -5,6 +5,8 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <utility>
@@ -83,6 +85,7 @@ void IpSettingsDialog::showResult(const QString &text, bool ok)
 
 void IpSettingsDialog::onOkClicked()
 {
+    clearMarks();
     const IpSettingsForm f = form();
     // Nothing selected: nothing to write, and nothing to say.
     if (!f.anySelected())
@@ -100,7 +103,10 @@ void IpSettingsDialog::onOkClicked()
     // A refusal keeps the selection, so the operator mends the box and presses again.
     const IpWriteBlock block = buildIpSettingsWrite(f, ownRead_);
     if (!block.ok()) {
-        refuse(block.error);
+        markRefused(block.refused);
+        refuse(block.error.contains(QLatin1String("Nothing was sent"), Qt::CaseInsensitive)
+                   ? block.error
+                   : block.error + QStringLiteral("\nNothing was sent."));
         return;
     }
     if (!ipLink_.sendWrite(block.payload)) {
@@ -118,6 +124,51 @@ void IpSettingsDialog::onOkClicked()
     checking_ = true;
     ticket_ = ipLink_.requestRead(readBackWaitMs_);
     showReadState(QStringLiteral("Sent; reading the block back to check it ..."), false);
+}
+
+QWidget *IpSettingsDialog::boxOf(IpField field, int part) const
+{
+    const auto partOf = [part](QLineEdit *const *boxes, int count) -> QWidget * {
+        return part >= 0 && part < count ? boxes[part] : nullptr;
+    };
+    switch (field) {
+    case IpField::Ip: return partOf(edtIP_, 4);
+    case IpField::Gateway: return partOf(edtGW_, 4);
+    case IpField::Mask: return partOf(edtSM_, 4);
+    case IpField::HwVersion: return partOf(edtHW_, 4);
+    case IpField::Mac: return partOf(edtMAC_, 6);
+    case IpField::SerialNumber: return edtSN_;
+    case IpField::HwDescription: return mmHWDes_;
+    case IpField::RectifierId: return edtRectID_;
+    case IpField::Site: return mmSiteInfo_;
+    default: return nullptr;
+    }
+}
+
+void IpSettingsDialog::markRefused(const QList<std::pair<IpField, int>> &refused)
+{
+    for (const auto &[field, part] : refused) {
+        QWidget *box = boxOf(field, part);
+        if (!box || marked_.contains(box))
+            continue;
+        box->setStyleSheet(QStringLiteral("background-color: #ffc8c8;"));
+        marked_ << box;
+        // Edited, the box is the operator's again.
+        const auto unmark = [this, box] {
+            box->setStyleSheet(QString());
+            marked_.removeAll(box);
+        };
+        if (auto *edit = qobject_cast<QLineEdit *>(box))
+            connect(edit, &QLineEdit::textEdited, box, unmark, Qt::SingleShotConnection);
+        else if (auto *memo = qobject_cast<QPlainTextEdit *>(box))
+            connect(memo, &QPlainTextEdit::textChanged, box, unmark, Qt::SingleShotConnection);
+    }
+}
+
+void IpSettingsDialog::clearMarks()
+{
+    for (QWidget *box : std::exchange(marked_, {}))
+        box->setStyleSheet(QString());
 }
 
 void IpSettingsDialog::refuse(const QString &text)
