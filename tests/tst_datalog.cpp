@@ -598,7 +598,8 @@ void TestDataLog::unsavedLinesAndHeader()
 void TestDataLog::automaticSavesWriteEachLineOnce_data()
 {
     // Steps: g start, x stop (a disconnect), t a periodic line, a an alarm line, u the automatic
-    // save (disconnect, exit), s "저장", c "삭제", b the output folder gone, o it back.
+    // save (disconnect, exit), s "저장", c "삭제", b the output folder gone, o it back, r periodic
+    // lines up to the save at 5000 lines.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("autoFiles"); // files the automatic saves write
     QTest::newRow("disconnect, then exit") << "gtttxugtu" << 2;
@@ -615,6 +616,9 @@ void TestDataLog::automaticSavesWriteEachLineOnce_data()
     QTest::newRow("삭제 of the unsaved lines while stopped") << "gtutxcu" << 1;
     QTest::newRow("restarted without a save between") << "gtxgtu" << 1;
     QTest::newRow("started twice, saved between") << "gtxugtxu" << 2;
+    QTest::newRow("disconnect, then the save at 5000 lines") << "gttxugrtu" << 3;
+    QTest::newRow("저장, then the save at 5000 lines") << "gtsrtu" << 2;
+    QTest::newRow("삭제 after a disconnect's save, then 5000 lines") << "gtxugcru" << 2;
 }
 
 void TestDataLog::automaticSavesWriteEachLineOnce()
@@ -632,8 +636,19 @@ void TestDataLog::automaticSavesWriteEachLineOnce()
         rig.log.statusDecoded();
     };
     QStringList unsaved;   // the record lines no file holds yet, in order
+    QStringList unwritten; // the record lines no automatic save has written yet, in order
     QStringList autoSaved; // the record lines of every automatic save's file, in order
     int written = 0;
+    // The header first, then the record lines; a start between them keeps its header as on
+    // the page.
+    const auto recordsOf = [&](const QString &path) {
+        const QStringList lines = splitCrLf(rig.fileBytes(QFileInfo(path).fileName()));
+        if (lines.mid(0, head.size()) != head)
+            return QStringList{QStringLiteral("<no header first>")};
+        QStringList records = lines;
+        records.removeIf([&head](const QString &line) { return head.contains(line); });
+        return records;
+    };
     for (const QChar step : steps) {
         const QString at = QStringLiteral("step %1 of %2").arg(step).arg(steps);
         switch (step.unicode()) {
@@ -647,12 +662,31 @@ void TestDataLog::automaticSavesWriteEachLineOnce()
             nextRecord();
             rig.log.onLogTick();
             unsaved << rig.log.lines().last();
+            unwritten << rig.log.lines().last();
             break;
         case 'a':
             nextRecord();
             rig.log.alarmWordsChanged();
             unsaved << rig.log.lines().last();
+            unwritten << rig.log.lines().last();
             break;
+        case 'r': {
+            QSignalSpy saved(&rig.log, &DataLog::saved);
+            while (saved.isEmpty()) {
+                nextRecord();
+                unsaved << rig.log.record();
+                unwritten << rig.log.record();
+                rig.log.onLogTick();
+            }
+            ++written;
+            // Lines only "저장" wrote go to this file too, a disconnect's lines do not.
+            QCOMPARE(recordsOf(saved.at(0).at(0).toString()), unwritten);
+            QCOMPARE(rig.log.lines(), head);
+            autoSaved += unwritten;
+            unsaved.clear();
+            unwritten.clear();
+            break;
+        }
         case 'b':
             rig.log.setOutputDirectory(QDir(goodDir).filePath(QStringLiteral("gone")));
             break;
@@ -662,6 +696,7 @@ void TestDataLog::automaticSavesWriteEachLineOnce()
         case 'c':
             rig.log.clear();
             unsaved.clear();
+            unwritten.clear();
             break;
         case 's': {
             const QString path = rig.log.save();
@@ -688,18 +723,14 @@ void TestDataLog::automaticSavesWriteEachLineOnce()
             }
             QVERIFY2(!path.isEmpty(), qPrintable(at));
             ++written;
-            // The header first, then each line not yet in a file: as many as the note tells.
-            // A start between them keeps its header as on the page.
-            const QStringList lines = splitCrLf(rig.fileBytes(QFileInfo(path).fileName()));
-            QCOMPARE(lines.mid(0, head.size()), head);
-            QStringList records = lines;
-            records.removeIf([&head](const QString &line) { return head.contains(line); });
-            QCOMPARE(records, unsaved);
+            // Each line not yet in a file, as many as the note tells.
+            QCOMPARE(recordsOf(path), unsaved);
             QCOMPARE(saved.size(), 1);
-            QCOMPARE(saved.at(0).at(1).toInt(), lines.size());
+            QCOMPARE(saved.at(0).at(1).toInt(), splitCrLf(rig.fileBytes(QFileInfo(path).fileName())).size());
             QCOMPARE(rig.log.unsavedLines(), 0);
             autoSaved += unsaved;
             unsaved.clear();
+            unwritten.clear();
             break;
         }
         }

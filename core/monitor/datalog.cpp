@@ -107,6 +107,7 @@ void DataLog::clear()
     lines_.clear();
     unsaved_ = 0;
     savedUpTo_ = 0;
+    autoSavedUpTo_ = 0;
     Q_EMIT memoCleared();
     // The lines that follow go to a file as well, and a file starts with its header.
     if (active_)
@@ -115,7 +116,7 @@ void DataLog::clear()
 
 QString DataLog::saveUnsaved()
 {
-    return unsaved_ > 0 ? writeFile(savedUpTo_) : QString();
+    return unsaved_ > 0 ? writeFile(savedUpTo_, true) : QString();
 }
 
 bool DataLog::pollingHeld() const
@@ -229,10 +230,13 @@ void DataLog::appendHeader()
 
 bool DataLog::saveAndRestart()
 {
-    if (writeFile().isEmpty())
+    // Lines that only "저장" wrote go to this file as well (the operator's copy stands apart);
+    // lines that a disconnect's save wrote do not go to a second file.
+    if (writeFile(autoSavedUpTo_, true).isEmpty())
         return false;
     lines_.clear();
     savedUpTo_ = 0;
+    autoSavedUpTo_ = 0;
     Q_EMIT memoCleared();
     appendHeader();
     return true;
@@ -248,7 +252,7 @@ QString DataLog::failureMessage(const QString &where, const QString &reason) con
              active_ ? QStringLiteral(" and logging goes on") : QString(), remedy);
 }
 
-QString DataLog::writeFile(qsizetype from)
+QString DataLog::writeFile(qsizetype from, bool automatic)
 {
     const QString dirPath = QFileInfo(outputDir_.isEmpty() ? QDir::currentPath() : outputDir_).absoluteFilePath();
     if (const QString problem = newfile::folderProblem(dirPath); !problem.isEmpty()) {
@@ -280,6 +284,8 @@ QString DataLog::writeFile(qsizetype from)
     // nothing new to write.
     unsaved_ = 0;
     savedUpTo_ = end;
+    if (automatic)
+        autoSavedUpTo_ = end;
     Q_EMIT saved(path, int(content.size()));
     return path;
 }

@@ -108,12 +108,14 @@ Q_SIGNALS:
 private:
     void append(const QString &line);
     void appendHeader();
-    // Saves, and on success empties the memo and appends the header.
+    // Saves the lines no automatic save has written yet, and on success empties the memo and
+    // appends the header.
     bool saveAndRestart();
     // Writes the memo's lines from `from` on, after the header when they do not start with it,
     // to a new file in the output folder: its path, or an empty text after reporting the
-    // failure through saveFailed(). On success every line of the memo counts as saved.
-    QString writeFile(qsizetype from = 0);
+    // failure through saveFailed(). On success every line of the memo counts as saved, and with
+    // `automatic` as written by an automatic save as well.
+    QString writeFile(qsizetype from = 0, bool automatic = false);
     QString failureMessage(const QString &where, const QString &reason) const;
 
     // The status poll is held (a dialog or a download has the link).
@@ -124,6 +126,7 @@ private:
     QStringList lines_;
     int unsaved_ = 0;
     qsizetype savedUpTo_ = 0;      // the memo's first lines that a file holds already
+    qsizetype autoSavedUpTo_ = 0;  // the memo's first lines that an automatic save wrote
     quint64 decoded_ = 0;          // status decodes so far
     quint64 decodedAtLine_ = 0;    // decoded_ when the last periodic or alarm line was written
     bool skippingStale_ = false;   // the last tick wrote nothing for want of a new status
