@@ -112,6 +112,10 @@ private Q_SLOTS:
     void staleLines_data();
     void staleLines();
     void unsavedLinesAndHeader();
+    void automaticSavesWriteEachLineOnce_data();
+    void automaticSavesWriteEachLineOnce();
+    void disconnectDuringPeriodicSave_data();
+    void disconnectDuringPeriodicSave();
     void intervals_data();
     void intervals();
     void intervalChangeRestartsPeriod();
@@ -589,6 +593,203 @@ void TestDataLog::unsavedLinesAndHeader()
     QVERIFY(rig.log.lines().isEmpty());
     QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(rig.log.save()).fileName())), head);
     QCOMPARE(rig.files().size(), 3);
+}
+
+void TestDataLog::automaticSavesWriteEachLineOnce_data()
+{
+    // Steps: g start, x stop (a disconnect), t a periodic line, a an alarm line, u the automatic
+    // save (disconnect, exit), s "저장", c "삭제", b the output folder gone, o it back, r periodic
+    // lines up to the save at 5000 lines.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("autoFiles"); // files the automatic saves write
+    QTest::newRow("disconnect, then exit") << "gtttxugtu" << 2;
+    QTest::newRow("exit with nothing new after the disconnect") << "gttxugu" << 1;
+    QTest::newRow("exit twice") << "gttuu" << 1;
+    QTest::newRow("nothing logged") << "gu" << 0;
+    QTest::newRow("stopped before any line") << "u" << 0;
+    QTest::newRow("alarm lines") << "gtatxugau" << 2;
+    QTest::newRow("failed save, the next one has its lines") << "gttbxuogtu" << 1;
+    QTest::newRow("failed save twice, then stopped") << "gtbuxuou" << 1;
+    QTest::newRow("저장 first: only what followed it") << "gttsttu" << 1;
+    QTest::newRow("저장 after the automatic save") << "gttutsu" << 1;
+    QTest::newRow("삭제 after a save") << "gttutcttu" << 2;
+    QTest::newRow("삭제 of the unsaved lines while stopped") << "gtutxcu" << 1;
+    QTest::newRow("restarted without a save between") << "gtxgtu" << 1;
+    QTest::newRow("started twice, saved between") << "gtxugtxu" << 2;
+    QTest::newRow("disconnect, then the save at 5000 lines") << "gttxugrtu" << 3;
+    QTest::newRow("저장, then the save at 5000 lines") << "gtsrtu" << 2;
+    QTest::newRow("삭제 after a disconnect's save, then 5000 lines") << "gtxugcru" << 2;
+}
+
+void TestDataLog::automaticSavesWriteEachLineOnce()
+{
+    QFETCH(QString, steps);
+    QFETCH(int, autoFiles);
+
+    Rig rig;
+    const QString goodDir = rig.dir.path();
+    const QStringList head = DataLog::header();
+    int lineNumber = 0;
+    // Every record differs by its time: a line written twice shows.
+    const auto nextRecord = [&] {
+        rig.state.StatusTimeText = QStringLiteral("[ line %1 ]").arg(++lineNumber);
+        rig.log.statusDecoded();
+    };
+    QStringList unsaved;   // the record lines no file holds yet, in order
+    QStringList unwritten; // the record lines no automatic save has written yet, in order
+    QStringList autoSaved; // the record lines of every automatic save's file, in order
+    int written = 0;
+    // The header first, then the record lines; a start between them keeps its header as on
+    // the page.
+    const auto recordsOf = [&](const QString &path) {
+        const QStringList lines = splitCrLf(rig.fileBytes(QFileInfo(path).fileName()));
+        if (lines.mid(0, head.size()) != head)
+            return QStringList{QStringLiteral("<no header first>")};
+        QStringList records = lines;
+        records.removeIf([&head](const QString &line) { return head.contains(line); });
+        return records;
+    };
+    for (const QChar step : steps) {
+        const QString at = QStringLiteral("step %1 of %2").arg(step).arg(steps);
+        switch (step.unicode()) {
+        case 'g':
+            rig.log.start();
+            break;
+        case 'x':
+            rig.log.stop();
+            break;
+        case 't':
+            nextRecord();
+            rig.log.onLogTick();
+            unsaved << rig.log.lines().last();
+            unwritten << rig.log.lines().last();
+            break;
+        case 'a':
+            nextRecord();
+            rig.log.alarmWordsChanged();
+            unsaved << rig.log.lines().last();
+            unwritten << rig.log.lines().last();
+            break;
+        case 'r': {
+            QSignalSpy saved(&rig.log, &DataLog::saved);
+            while (saved.isEmpty()) {
+                nextRecord();
+                unsaved << rig.log.record();
+                unwritten << rig.log.record();
+                rig.log.onLogTick();
+            }
+            ++written;
+            // Lines only "저장" wrote go to this file too, a disconnect's lines do not.
+            QCOMPARE(recordsOf(saved.at(0).at(0).toString()), unwritten);
+            QCOMPARE(rig.log.lines(), head);
+            autoSaved += unwritten;
+            unsaved.clear();
+            unwritten.clear();
+            break;
+        }
+        case 'b':
+            rig.log.setOutputDirectory(QDir(goodDir).filePath(QStringLiteral("gone")));
+            break;
+        case 'o':
+            rig.log.setOutputDirectory(goodDir);
+            break;
+        case 'c':
+            rig.log.clear();
+            unsaved.clear();
+            unwritten.clear();
+            break;
+        case 's': {
+            const QString path = rig.log.save();
+            QVERIFY2(!path.isEmpty(), qPrintable(at));
+            // "저장" writes the whole memo.
+            QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(path).fileName())), rig.log.lines());
+            unsaved.clear();
+            break;
+        }
+        case 'u': {
+            const QStringList filesBefore = rig.files();
+            const int count = rig.log.unsavedLines();
+            QCOMPARE(count, unsaved.size());
+            QSignalSpy saved(&rig.log, &DataLog::saved);
+            QSignalSpy failed(&rig.log, &DataLog::saveFailed);
+            const QStringList memo = rig.log.lines();
+            const QString path = rig.log.saveUnsaved();
+            QCOMPARE(rig.log.lines(), memo); // the page keeps its lines
+            if (unsaved.isEmpty() || !failed.isEmpty()) {
+                QVERIFY2(path.isEmpty(), qPrintable(at));
+                QCOMPARE(rig.files(), filesBefore);
+                QCOMPARE(rig.log.unsavedLines(), count);
+                break;
+            }
+            QVERIFY2(!path.isEmpty(), qPrintable(at));
+            ++written;
+            // Each line not yet in a file, as many as the note tells.
+            QCOMPARE(recordsOf(path), unsaved);
+            QCOMPARE(saved.size(), 1);
+            QCOMPARE(saved.at(0).at(1).toInt(), splitCrLf(rig.fileBytes(QFileInfo(path).fileName())).size());
+            QCOMPARE(rig.log.unsavedLines(), 0);
+            autoSaved += unsaved;
+            unsaved.clear();
+            unwritten.clear();
+            break;
+        }
+        }
+    }
+    QCOMPARE(written, autoFiles);
+    QCOMPARE(int(autoSaved.size()), int(QSet<QString>(autoSaved.cbegin(), autoSaved.cend()).size()));
+}
+
+void TestDataLog::disconnectDuringPeriodicSave_data()
+{
+    QTest::addColumn<bool>("folderOk");
+    QTest::newRow("the periodic save succeeds") << true;
+    QTest::newRow("the periodic save fails") << false;
+}
+
+void TestDataLog::disconnectDuringPeriodicSave()
+{
+    // The link drops while the save at 5000 lines reports: the disconnect's save runs inside it.
+    QFETCH(bool, folderOk);
+
+    Rig rig;
+    const QString goodDir = rig.dir.path();
+    if (!folderOk)
+        rig.log.setOutputDirectory(QDir(goodDir).filePath(QStringLiteral("gone")));
+    rig.fillTo(DataLog::PeriodicLimit);
+    QStringList inner;
+    const auto disconnect = [&] {
+        if (!rig.log.active())
+            return;
+        rig.log.stop();
+        inner << rig.log.saveUnsaved();
+    };
+    connect(&rig.log, &DataLog::saved, &rig.log, disconnect);
+    connect(&rig.log, &DataLog::saveFailed, &rig.log, disconnect);
+    rig.log.onLogTick();
+    const QStringList memo = rig.log.lines();
+    QCOMPARE(inner, QStringList{QString()}); // nothing new, or the same failure
+    QVERIFY(!rig.log.active());
+    QVERIFY(!rig.log.logTimer()->isActive());
+
+    if (folderOk) {
+        // One file of the whole memo; the memo starts again empty of unsaved lines.
+        QCOMPARE(rig.files().size(), 1);
+        QCOMPARE(splitCrLf(rig.fileBytes(rig.files().first())).size(), DataLog::PeriodicLimit + 1);
+        QCOMPARE(memo, DataLog::header());
+        QCOMPARE(rig.log.unsavedLines(), 0);
+        QCOMPARE(rig.log.saveUnsaved(), QString());
+        QCOMPARE(rig.files().size(), 1);
+        return;
+    }
+    // Nothing written: every line waits for the next save, which writes each of them once.
+    QCOMPARE(rig.files(), QStringList());
+    QCOMPARE(memo.size(), DataLog::PeriodicLimit + 1);
+    QCOMPARE(rig.log.unsavedLines(), DataLog::PeriodicLimit + 1 - DataLog::header().size());
+    rig.log.setOutputDirectory(goodDir);
+    const QString path = rig.log.saveUnsaved();
+    QVERIFY(!path.isEmpty());
+    QCOMPARE(splitCrLf(rig.fileBytes(QFileInfo(path).fileName())), memo);
+    QCOMPARE(rig.log.saveUnsaved(), QString());
 }
 
 QTEST_GUILESS_MAIN(TestDataLog)

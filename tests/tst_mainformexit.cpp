@@ -163,6 +163,10 @@ void TestMainFormExit::disconnectSavesUnsavedLines()
         note = box->isVisible() ? box : note;
     QVERIFY(note);
     QVERIFY2(note->text().contains(QDir::toNativeSeparators(files.first())), qPrintable(note->text()));
+    const qsizetype headerLines = qeln::DataLog::header().size();
+    const qsizetype firstRecords = log.lines().size() - headerLines;
+    QVERIFY2(note->text().contains(QStringLiteral("Its %1 unsaved lines").arg(firstRecords)),
+             qPrintable(note->text()));
 
     // A line after that: the close saves it and says where in a box, which OK closes.
     logLines(rig, 1);
@@ -171,7 +175,13 @@ void TestMainFormExit::disconnectSavesUnsavedLines()
     QCOMPARE(closed.size(), 0);
     QMessageBox *exitNote = window->findChild<QMessageBox *>(QStringLiteral("exitLogSavedBox"));
     QVERIFY(exitNote && exitNote->isVisible());
-    QCOMPARE(filesIn(out.path()).size(), 2);
+    QStringList both = filesIn(out.path());
+    QCOMPARE(both.size(), 2);
+    // The exit's file holds the header and the line since the disconnect, as its note counts;
+    // the disconnect's lines stay in the disconnect's file alone.
+    both.removeOne(files.first());
+    QCOMPARE(savedLines(both.first()), qeln::DataLog::header() + QStringList{log.lines().last()});
+    QVERIFY2(exitNote->text().contains(QStringLiteral("log's 1 unsaved lines")), qPrintable(exitNote->text()));
     QTest::mouseClick(exitNote->button(QMessageBox::Ok), Qt::LeftButton);
     QTRY_COMPARE(closed.size(), 1);
 }

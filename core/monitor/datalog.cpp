@@ -106,6 +106,8 @@ void DataLog::clear()
 {
     lines_.clear();
     unsaved_ = 0;
+    savedUpTo_ = 0;
+    autoSavedUpTo_ = 0;
     Q_EMIT memoCleared();
     // The lines that follow go to a file as well, and a file starts with its header.
     if (active_)
@@ -114,7 +116,7 @@ void DataLog::clear()
 
 QString DataLog::saveUnsaved()
 {
-    return unsaved_ > 0 ? writeFile() : QString();
+    return unsaved_ > 0 ? writeFile(savedUpTo_, true) : QString();
 }
 
 bool DataLog::pollingHeld() const
@@ -228,9 +230,13 @@ void DataLog::appendHeader()
 
 bool DataLog::saveAndRestart()
 {
-    if (writeFile().isEmpty())
+    // Lines that only "저장" wrote go to this file as well (the operator's copy stands apart);
+    // lines that a disconnect's save wrote do not go to a second file.
+    if (writeFile(autoSavedUpTo_, true).isEmpty())
         return false;
     lines_.clear();
+    savedUpTo_ = 0;
+    autoSavedUpTo_ = 0;
     Q_EMIT memoCleared();
     appendHeader();
     return true;
@@ -246,7 +252,7 @@ QString DataLog::failureMessage(const QString &where, const QString &reason) con
              active_ ? QStringLiteral(" and logging goes on") : QString(), remedy);
 }
 
-QString DataLog::writeFile()
+QString DataLog::writeFile(qsizetype from, bool automatic)
 {
     const QString dirPath = QFileInfo(outputDir_.isEmpty() ? QDir::currentPath() : outputDir_).absoluteFilePath();
     if (const QString problem = newfile::folderProblem(dirPath); !problem.isEmpty()) {
@@ -261,7 +267,9 @@ QString DataLog::writeFile()
     // A file starts with the header whatever emptied the memo last (a memo emptied while
     // stopped gets lines again only after a start, but may be saved empty meanwhile).
     const QStringList head = header();
-    const QStringList content = lines_.mid(0, head.size()) == head ? lines_ : head + lines_;
+    const qsizetype end = lines_.size();
+    const QStringList part = lines_.mid(from);
+    const QStringList content = part.mid(0, head.size()) == head ? part : head + part;
     QString reason;
     const QString path = newfile::writeUnderFreeName(QDir(dirPath), newfile::numberedNames(fileName(clock_())),
                                                      MaxNameSuffix, newfile::bytesWriter(fileBytes(content)), &reason);
@@ -272,7 +280,12 @@ QString DataLog::writeFile()
         return QString();
     }
     qCDebug(lcDataLog) << "saved" << content.size() << "lines to" << path;
+    // Marked before the signal: a slot that saves again (a disconnect on the way) finds
+    // nothing new to write.
     unsaved_ = 0;
+    savedUpTo_ = end;
+    if (automatic)
+        autoSavedUpTo_ = end;
     Q_EMIT saved(path, int(content.size()));
     return path;
 }

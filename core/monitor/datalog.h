@@ -69,8 +69,10 @@ public:
     void clear();
     // Record lines added since the memo was last saved or emptied (header lines do not count).
     int unsavedLines() const { return unsaved_; }
-    // Saves the memo when it holds unsaved lines, as "저장" does: the path written; empty
-    // when there was nothing to save or the save failed (saveFailed() says why).
+    // The automatic save (disconnect, exit): writes only the memo's lines that no file holds
+    // yet, after the header, so that the files of a disconnect and of the exit hold each line
+    // once; the memo keeps all its lines. The path written; empty when there was nothing to
+    // save or the save failed (saveFailed() says why; the lines stay unsaved for the next save).
     QString saveUnsaved();
     // The message of the last failed save (empty before any).
     QString lastFailure() const { return lastFailure_; }
@@ -106,11 +108,14 @@ Q_SIGNALS:
 private:
     void append(const QString &line);
     void appendHeader();
-    // Saves, and on success empties the memo and appends the header.
+    // Saves the lines no automatic save has written yet, and on success empties the memo and
+    // appends the header.
     bool saveAndRestart();
-    // Writes the memo to a new file in the output folder: its path, or an empty text after
-    // reporting the failure through saveFailed().
-    QString writeFile();
+    // Writes the memo's lines from `from` on, after the header when they do not start with it,
+    // to a new file in the output folder: its path, or an empty text after reporting the
+    // failure through saveFailed(). On success every line of the memo counts as saved, and with
+    // `automatic` as written by an automatic save as well.
+    QString writeFile(qsizetype from = 0, bool automatic = false);
     QString failureMessage(const QString &where, const QString &reason) const;
 
     // The status poll is held (a dialog or a download has the link).
@@ -120,6 +125,8 @@ private:
     std::function<bool()> holdCheck_;
     QStringList lines_;
     int unsaved_ = 0;
+    qsizetype savedUpTo_ = 0;      // the memo's first lines that a file holds already
+    qsizetype autoSavedUpTo_ = 0;  // the memo's first lines that an automatic save wrote
     quint64 decoded_ = 0;          // status decodes so far
     quint64 decodedAtLine_ = 0;    // decoded_ when the last periodic or alarm line was written
     bool skippingStale_ = false;   // the last tick wrote nothing for want of a new status
