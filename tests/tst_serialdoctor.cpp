@@ -354,7 +354,7 @@ void TestSerialDoctor::pseudoTerminalHolders_data()
 {
     // Each process: pid, comm, then what it has open: "slave", "master:N" (the master of
     // pseudo-terminal N, as fdinfo tells it), "master" (a kernel that does not tell), "other"
-    // (the same device by another node).
+    // (the same device by another node), "session" (the slave, its controlling terminal).
     QTest::addColumn<QStringList>("processes");
     QTest::addColumn<bool>("passes");
     QTest::addColumn<QStringList>("says");
@@ -380,6 +380,11 @@ void TestSerialDoctor::pseudoTerminalHolders_data()
     QTest::newRow("held through another node")
         << QStringList{QStringLiteral("500 qeln-sim master:4"), QStringLiteral("4242 minicom other")} << false
         << QStringList{QStringLiteral("kill 4242")} << QStringList{QStringLiteral("kill 500")};
+    QTest::newRow("terminal of a login session")
+        << QStringList{QStringLiteral("400 sshd master:4"), QStringLiteral("401 bash session"),
+                       QStringLiteral("4242 minicom slave")} << false
+        << QStringList{QStringLiteral("it is the terminal of a login session: bash (pid 401)"), QStringLiteral("kill 4242")}
+        << QStringList{QStringLiteral("kill 401"), QStringLiteral("kill 400"), QStringLiteral("401 4242")};
     QTest::newRow("a master of the multiplexer alone holds nothing")
         << QStringList{QStringLiteral("700 tmux master:9")} << true
         << QStringList{QStringLiteral("no other process has it open")} << QStringList{QStringLiteral("tmux")};
@@ -405,8 +410,11 @@ void TestSerialDoctor::pseudoTerminalHolders()
         for (int fd = 2; fd < fields.size(); ++fd) {
             const QString &open = fields.at(fd);
             const QString link = QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd);
-            if (open == QLatin1String("slave")) {
+            if (open == QLatin1String("slave") || open == QLatin1String("session")) {
                 sys.link(link, sys.path(pts));
+                // tty_nr of 136:4; the comm in parentheses may hold spaces.
+                if (open == QLatin1String("session"))
+                    sys.file(QStringLiteral("/proc/%1/stat").arg(pid), QByteArray::number(pid) + " (ba sh) S 1 401 401 34820 401 4194560\n");
             } else if (open == QLatin1String("other")) {
                 sys.link(link, sys.path(QStringLiteral("/dev/other/pts4")));
             } else {

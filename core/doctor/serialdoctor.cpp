@@ -342,6 +342,7 @@ Check SerialDoctor::holderCheck(const QString &device, dev_t rdev, int ptyIndex)
     int unreadable = 0;
     const QList<ProcessInfo> holders = view_.holders(rdev, ptyIndex, int(getpid()), unreadable);
     QStringList makers;
+    QStringList sessions;
     QStringList others;
     QStringList kills;
     for (const ProcessInfo &holder : holders) {
@@ -350,18 +351,28 @@ Check SerialDoctor::holderCheck(const QString &device, dev_t rdev, int ptyIndex)
         // other end of the link, not in its way.
         if (holder.holdsMaster) {
             makers << name;
+        } else if (holder.controlling) {
+            // A login's terminal: its shell is no program to end for a link.
+            sessions << name;
         } else if (holder.holdsDevice) {
             others << name;
             kills << QString::number(holder.pid);
         }
     }
     QStringList text;
-    if (others.isEmpty()) {
-        text << QStringLiteral("no other process has it open");
-    } else {
+    if (!sessions.isEmpty()) {
+        check.passed = false;
+        text << QStringLiteral("it is the terminal of a login session: %1").arg(sessions.join(QLatin1String(", ")));
+        check.fix = QStringLiteral("give the port the controller is on, or the pseudo-terminal the simulator printed, "
+                                   "not a terminal someone works in");
+    }
+    if (!others.isEmpty()) {
         check.passed = false;
         text << QStringLiteral("held open by %1").arg(others.join(QLatin1String(", ")));
-        check.fix = QStringLiteral("close that program, or: kill %1").arg(kills.join(QLatin1Char(' ')));
+        check.fix += (check.fix.isEmpty() ? QString() : QStringLiteral("\n"))
+                     + QStringLiteral("close that program, or: kill %1").arg(kills.join(QLatin1Char(' ')));
+    } else if (sessions.isEmpty()) {
+        text << QStringLiteral("no other process has it open");
     }
     if (unreadable > 0)
         text.last() += QStringLiteral(" (%1 processes of other users could not be examined: sudo qeln-cli doctor %2)")

@@ -157,7 +157,11 @@ QList<ProcessInfo> SystemView::holders(dev_t rdev, int ptyIndex, int ownPid, int
         }
         for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
             // The descriptor's link leads to the open file itself: the device is known by its
-            // number, not by the name it was opened through.
+            // number, not by the name it was opened through. Only device nodes are looked at,
+            // so a file on a hung network share cannot stall the doctor.
+            const QString target = fd.symLinkTarget();
+            if (!target.startsWith(QLatin1String("/dev/")) && (root_ == QLatin1String("/") || !target.startsWith(root_ + QLatin1Char('/'))))
+                continue;
             struct ::stat open = {};
             if (::stat(QFile::encodeName(fd.absoluteFilePath()).constData(), &open) != 0 || !S_ISCHR(open.st_mode))
                 continue;
@@ -171,6 +175,13 @@ QList<ProcessInfo> SystemView::holders(dev_t rdev, int ptyIndex, int ownPid, int
                 const auto match = index.match(info);
                 process.holdsMaster = !match.hasMatch() || match.captured(1).toInt() == ptyIndex;
             }
+        }
+        if (process.holdsDevice) {
+            // tty_nr, the 7th field of stat, after the comm in parentheses.
+            const QString stat = readText(QStringLiteral("/proc/%1/stat").arg(process.pid));
+            const QStringList fields = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const uint tty = fields.size() > 4 ? fields.at(4).toUInt() : 0;
+            process.controlling = tty != 0 && makedev((tty >> 8) & 0xfff, (tty & 0xff) | ((tty >> 12) & 0xfff00)) == rdev;
         }
         if (process.holdsDevice || process.holdsMaster)
             found << process;

@@ -15,10 +15,13 @@ namespace qeln::doctor {
 struct ProcessInfo {
     int pid = 0;
     QString name; // its comm
-    // Filled by holders(): whether it has the device itself open, and whether it has the
-    // master side of that pseudo-terminal open (/dev/ptmx): the program that made it.
+    // Filled by holders(): whether it has the device itself open, whether it has the master
+    // side of that pseudo-terminal open (/dev/ptmx): the program that made it, and whether
+    // the device is the terminal of its session.
     bool holdsDevice = false;
     bool holdsMaster = false;
+    bool controlling = false; // the device is its controlling terminal: a login session's
+
 };
 
 // A user or group account from /etc/passwd or /etc/group.
