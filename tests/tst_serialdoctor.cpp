@@ -78,6 +78,12 @@ struct FakeSystem {
         return ::mknod(QFile::encodeName(device()).constData(), S_IFCHR | 0660, makedev(188, 0)) == 0;
     }
     QString device() const { return path(QStringLiteral("/dev/ttyUSB0")); }
+    // Any device node below the fake /dev.
+    bool node(const QString &p, unsigned major, unsigned minor) const
+    {
+        QDir().mkpath(QFileInfo(path(p)).path());
+        return ::mknod(QFile::encodeName(path(p)).constData(), S_IFCHR | 0660, makedev(major, minor)) == 0;
+    }
     void process(int pid, const QByteArray &name) const
     {
         file(QStringLiteral("/proc/%1/comm").arg(pid), name + '\n');
@@ -115,6 +121,10 @@ private Q_SLOTS:
     void rulesClaim_data();
     void rulesClaim();
     void missingDeviceClaimedAdapter();
+    void whatItIs_data();
+    void whatItIs();
+    void pseudoTerminalHolders_data();
+    void pseudoTerminalHolders();
     void tcpOutcomes();
     void connectionDialogButton();
 };
@@ -260,6 +270,172 @@ void TestSerialDoctor::missingDeviceClaimedAdapter()
     QCOMPARE(failed(SerialDoctor(quiet.dir.path()).examineDevice(quiet.device())), QStringList{QStringLiteral("exists")});
 }
 
+void TestSerialDoctor::whatItIs_data()
+{
+    QTest::addColumn<QString>("node");     // made below the fake /dev; empty: none
+    QTest::addColumn<int>("major");        // -1: a regular file
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<QString>("examined"); // the path given, below the fake root
+    QTest::addColumn<QStringList>("failures");
+    QTest::addColumn<QString>("says");     // %1 is the fake root
+    QTest::addColumn<bool>("portChecks"); // the modem manager's, for a real port
+
+    const QString byId = QStringLiteral("/dev/serial/by-id/usb-1a86_USB_Serial_A10K3XQ-if00-port0");
+    const QString what = QStringLiteral("what it is");
+    QTest::newRow("USB adapter by its by-id link")
+        << QStringLiteral("/dev/ttyUSB0") << 188 << 0 << byId << QStringList{}
+        << QStringLiteral("%1%2 is a link to %1/dev/ttyUSB0: a USB serial adapter 1a86:7523 (USB Serial), serial A10K3XQ, "
+                          "driver ch341-uart").arg(QStringLiteral("%1"), byId)
+        << true;
+    QTest::newRow("USB adapter, its by-id name told")
+        << QStringLiteral("/dev/ttyUSB0") << 188 << 0 << QStringLiteral("/dev/ttyUSB0") << QStringList{}
+        << QStringLiteral("driver ch341-uart, also /dev/serial/by-id/usb-1a86_USB_Serial_A10K3XQ-if00-port0") << true;
+    QTest::newRow("by-id link to an unplugged adapter")
+        << QString() << 0 << 0 << byId << QStringList{QStringLiteral("exists")}
+        << QStringLiteral("%1%2 is a link to %1/dev/ttyUSB0, which does not exist").arg(QStringLiteral("%1"), byId) << false;
+    QTest::newRow("built-in UART")
+        << QStringLiteral("/dev/ttyS1") << 4 << 65 << QStringLiteral("/dev/ttyS1") << QStringList{}
+        << QStringLiteral("is a built-in UART (ttyS1)") << true;
+    QTest::newRow("UART the probe found no chip for")
+        << QStringLiteral("/dev/ttyS0") << 4 << 64 << QStringLiteral("/dev/ttyS0") << QStringList{what}
+        << QStringLiteral("but the kernel found no chip there") << false;
+    QTest::newRow("pseudo-terminal")
+        << QStringLiteral("/dev/pts/7") << 136 << 7 << QStringLiteral("/dev/pts/7") << QStringList{}
+        << QStringLiteral("is a pseudo-terminal") << false;
+    QTest::newRow("pseudo-terminal multiplexer")
+        << QStringLiteral("/dev/ptmx") << 5 << 2 << QStringLiteral("/dev/ptmx") << QStringList{what}
+        << QStringLiteral("the pseudo-terminal multiplexer") << false;
+    QTest::newRow("console")
+        << QStringLiteral("/dev/tty1") << 4 << 1 << QStringLiteral("/dev/tty1") << QStringList{what}
+        << QStringLiteral("a terminal with no port behind it (tty1") << false;
+    // Every process holds /dev/null: none of them is to be named, let alone killed.
+    QTest::newRow("no terminal at all")
+        << QStringLiteral("/dev/null") << 1 << 3 << QStringLiteral("/dev/null") << QStringList{what}
+        << QStringLiteral("is character device 1:3, not a terminal at all: no serial port") << false;
+    QTest::newRow("regular file")
+        << QStringLiteral("/dev/ttyUSB0") << -1 << 0 << QStringLiteral("/dev/ttyUSB0") << QStringList{QStringLiteral("exists")}
+        << QStringLiteral("is a regular file, not a serial device") << false;
+}
+
+void TestSerialDoctor::whatItIs()
+{
+    QFETCH(QString, node);
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(QString, examined);
+    QFETCH(QStringList, failures);
+    QFETCH(QString, says);
+    QFETCH(bool, portChecks);
+
+    FakeSystem sys;
+    if (major < 0)
+        sys.file(node, "not a device\n");
+    else if (!node.isEmpty() && !sys.node(node, unsigned(major), unsigned(minor)))
+        QSKIP("making a device node needs root");
+    // Processes holding the null device, as every shell and daemon does.
+    sys.process(1, "systemd");
+    sys.link(QStringLiteral("/proc/1/fd/0"), QStringLiteral("/dev/null"));
+    sys.process(4242, "bash");
+    sys.link(QStringLiteral("/proc/4242/fd/0"), QStringLiteral("/dev/null"));
+
+    const Report report = SerialDoctor(sys.dir.path()).examineDevice(sys.path(examined));
+    const QString text = report.text();
+    QCOMPARE(failed(report), failures);
+    QVERIFY2(text.contains(QString(says).replace(QStringLiteral("%1"), sys.dir.path())), qPrintable(text));
+    QCOMPARE(bool(find(report, QStringLiteral("no modem manager probes it"))), portChecks);
+    // A path that is no serial port is judged no further: no holder is named, none killed.
+    if (!failures.isEmpty()) {
+        QVERIFY2(!find(report, QStringLiteral("not held by another program")), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("kill")), qPrintable(text));
+    }
+}
+
+void TestSerialDoctor::pseudoTerminalHolders_data()
+{
+    // Each process: pid, comm, then what it has open: "slave", "master:N" (the master of
+    // pseudo-terminal N, as fdinfo tells it), "master" (a kernel that does not tell), "other"
+    // (the same device by another node), "session" (the slave, its controlling terminal).
+    QTest::addColumn<QStringList>("processes");
+    QTest::addColumn<bool>("passes");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QStringList>("neverSays");
+
+    const QString maker = QStringLiteral("made by qeln-sim (pid 500), which holds its master side");
+    QTest::newRow("maker holds master and slave")
+        << QStringList{QStringLiteral("500 qeln-sim master:4 slave")} << true << QStringList{maker}
+        << QStringList{QStringLiteral("kill")};
+    QTest::newRow("maker holds the master only")
+        << QStringList{QStringLiteral("500 qeln-sim master:4")} << true << QStringList{maker}
+        << QStringList{QStringLiteral("kill")};
+    QTest::newRow("kernel does not tell the master's index")
+        << QStringList{QStringLiteral("500 qeln-sim master slave")} << true << QStringList{maker}
+        << QStringList{QStringLiteral("kill")};
+    QTest::newRow("second reader beside the maker")
+        << QStringList{QStringLiteral("500 qeln-sim master:4"), QStringLiteral("4242 minicom slave")} << false
+        << QStringList{maker, QStringLiteral("held open by minicom (pid 4242)"), QStringLiteral("kill 4242")}
+        << QStringList{QStringLiteral("kill 500"), QStringLiteral("500 4242")};
+    QTest::newRow("master of another pseudo-terminal is no maker")
+        << QStringList{QStringLiteral("600 xterm master:9 slave")} << false
+        << QStringList{QStringLiteral("kill 600"), QStringLiteral("may have ended")} << QStringList{};
+    QTest::newRow("held through another node")
+        << QStringList{QStringLiteral("500 qeln-sim master:4"), QStringLiteral("4242 minicom other")} << false
+        << QStringList{QStringLiteral("kill 4242")} << QStringList{QStringLiteral("kill 500")};
+    QTest::newRow("terminal of a login session")
+        << QStringList{QStringLiteral("400 sshd master:4"), QStringLiteral("401 bash session"),
+                       QStringLiteral("4242 minicom slave")} << false
+        << QStringList{QStringLiteral("it is the terminal of a login session: bash (pid 401)"), QStringLiteral("kill 4242")}
+        << QStringList{QStringLiteral("kill 401"), QStringLiteral("kill 400"), QStringLiteral("401 4242")};
+    QTest::newRow("a master of the multiplexer alone holds nothing")
+        << QStringList{QStringLiteral("700 tmux master:9")} << true
+        << QStringList{QStringLiteral("no other process has it open")} << QStringList{QStringLiteral("tmux")};
+}
+
+void TestSerialDoctor::pseudoTerminalHolders()
+{
+    QFETCH(QStringList, processes);
+    QFETCH(bool, passes);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, neverSays);
+
+    FakeSystem sys;
+    const QString pts = QStringLiteral("/dev/pts/4");
+    if (!sys.node(pts, 136, 4) || !sys.node(QStringLiteral("/dev/other/pts4"), 136, 4))
+        QSKIP("making a device node needs root");
+    if (!QFileInfo(QStringLiteral("/dev/ptmx")).exists())
+        QSKIP("no /dev/ptmx here");
+    for (const QString &line : processes) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        const int pid = fields.at(0).toInt();
+        sys.process(pid, fields.at(1).toUtf8());
+        for (int fd = 2; fd < fields.size(); ++fd) {
+            const QString &open = fields.at(fd);
+            const QString link = QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd);
+            if (open == QLatin1String("slave") || open == QLatin1String("session")) {
+                sys.link(link, sys.path(pts));
+                // tty_nr of 136:4; the comm in parentheses may hold spaces.
+                if (open == QLatin1String("session"))
+                    sys.file(QStringLiteral("/proc/%1/stat").arg(pid), QByteArray::number(pid) + " (ba sh) S 1 401 401 34820 401 4194560\n");
+            } else if (open == QLatin1String("other")) {
+                sys.link(link, sys.path(QStringLiteral("/dev/other/pts4")));
+            } else {
+                sys.link(link, QStringLiteral("/dev/ptmx"));
+                const QString index = open.section(QLatin1Char(':'), 1);
+                sys.file(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(fd),
+                         "pos:\t0\nflags:\t02\n" + (index.isEmpty() ? QByteArray() : "tty-index:\t" + index.toUtf8() + '\n'));
+            }
+        }
+    }
+    const Report report = SerialDoctor(sys.dir.path()).examineDevice(sys.path(pts));
+    const Check *holder = find(report, QStringLiteral("not held by another program"));
+    QVERIFY2(holder, qPrintable(report.text()));
+    QCOMPARE(holder->passed, passes);
+    const QString text = report.text();
+    for (const QString &part : says)
+        QVERIFY2(text.contains(part), qPrintable(text));
+    for (const QString &part : neverSays)
+        QVERIFY2(!text.contains(part), qPrintable(text));
+}
+
 void TestSerialDoctor::tcpOutcomes()
 {
     QTcpServer server;
@@ -268,6 +444,8 @@ void TestSerialDoctor::tcpOutcomes()
     Report report = SerialDoctor().examineTcp(QStringLiteral("127.0.0.1"), port, 5000);
     QCOMPARE(failed(report), QStringList{});
     QCOMPARE(report.target, QStringLiteral("tcp:127.0.0.1:%1").arg(port));
+    // A controller on the network has nothing to do with this machine's serial ports.
+    QVERIFY2(report.text().startsWith(QStringLiteral("tcp:127.0.0.1:")), qPrintable(report.text()));
     report = SerialDoctor().examineTcp(QStringLiteral("localhost"), port, 5000);
     QVERIFY2(find(report, QStringLiteral("name resolves")) && find(report, QStringLiteral("name resolves"))->passed,
              qPrintable(report.text()));

@@ -35,18 +35,23 @@ QString indented(const QString &text, const QString &first, const QString &next)
 
 QString Report::text() const
 {
-    QString out = QStringLiteral("Serial ports:\n");
-    if (ports.isEmpty())
-        out += QStringLiteral("  none found\n");
-    for (const PortInfo &port : ports) {
-        const QString usb = port.vendorId.isEmpty() ? QStringLiteral("-")
-                                                    : port.vendorId + QLatin1Char(':') + port.productId;
-        out += QStringLiteral("  %1  by-id: %2  usb: %3  serial: %4  driver: %5%6\n")
-                   .arg(port.device, orDash(port.byId), usb, orDash(port.serial), orDash(port.driver),
-                        port.product.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(port.product));
+    QString out;
+    if (listsPorts) {
+        out += QStringLiteral("Serial ports:\n");
+        if (ports.isEmpty())
+            out += QStringLiteral("  none found\n");
+        for (const PortInfo &port : ports) {
+            const QString usb = port.vendorId.isEmpty() ? QStringLiteral("-")
+                                                        : port.vendorId + QLatin1Char(':') + port.productId;
+            out += QStringLiteral("  %1  by-id: %2  usb: %3  serial: %4  driver: %5%6\n")
+                       .arg(port.device, orDash(port.byId), usb, orDash(port.serial), orDash(port.driver),
+                            port.product.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(port.product));
+        }
+        if (!target.isEmpty())
+            out += QLatin1Char('\n');
     }
     if (!target.isEmpty())
-        out += QStringLiteral("\n%1:\n").arg(target);
+        out += QStringLiteral("%1:\n").arg(target);
     for (const Check &check : checks) {
         const QString mark = check.passed ? QStringLiteral("  [ok]   ") : QStringLiteral("  [FAIL] ");
         out += indented(check.name + QStringLiteral(": ") + check.text, mark, QStringLiteral("         "));

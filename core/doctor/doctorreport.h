@@ -30,6 +30,7 @@ struct Report {
     QString target;         // the device or tcp:HOST:PORT examined; empty: only the listing
     QList<PortInfo> ports;  // every serial port found
     QList<Check> checks;
+    bool listsPorts = true; // false for a TCP target: the serial ports are beside the point
 
     bool allPassed() const;
     int problems() const;

@@ -27,6 +27,29 @@ bool isPseudoTerminal(unsigned major)
     return major >= 136 && major <= 143;
 }
 
+// The fixed majors of terminals, for a device sysfs does not describe: legacy ptys (2, 3),
+// ttyS and the virtual consoles (4), /dev/tty, console and ptmx (5), ttyACM (166), ttyUSB
+// (188), ttyAMA and other built-in UARTs (204).
+bool isTerminalMajor(unsigned major)
+{
+    return (major >= 2 && major <= 5) || isPseudoTerminal(major) || major == 166 || major == 188 || major == 204;
+}
+
+QString fileKind(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return QStringLiteral("a folder");
+    if (S_ISREG(mode))
+        return QStringLiteral("a regular file");
+    if (S_ISBLK(mode))
+        return QStringLiteral("a block device");
+    if (S_ISFIFO(mode))
+        return QStringLiteral("a pipe");
+    if (S_ISSOCK(mode))
+        return QStringLiteral("a socket");
+    return QStringLiteral("no device");
+}
+
 QString modeText(mode_t mode)
 {
     QString text = QStringLiteral("%1 (").arg(mode & 07777, 4, 8, QLatin1Char('0'));
@@ -126,35 +149,114 @@ void SerialDoctor::checkDevice(const QString &device, QList<Check> &checks) cons
         missingDeviceChecks(checks);
         return;
     }
+    const QFileInfo given(device);
     struct ::stat node = {};
     if (::stat(QFile::encodeName(device).constData(), &node) != 0) {
-        checks.append({QStringLiteral("exists"), false,
-                       QStringLiteral("%1 does not exist (%2)").arg(device, QString::fromLocal8Bit(strerror(errno))),
+        const QString error = QString::fromLocal8Bit(strerror(errno));
+        // A by-id link outlives nothing: udev removes it with the port. One left behind, or
+        // one typed by hand, names a port that is gone.
+        const QString text = given.isSymLink()
+            ? QStringLiteral("%1 is a link to %2, which does not exist (%3)").arg(device, given.symLinkTarget(), error)
+            : QStringLiteral("%1 does not exist (%2)").arg(device, error);
+        checks.append({QStringLiteral("exists"), false, text,
                        QStringLiteral("plug in the adapter and choose one of the ports listed above\n"
                                       "ls -l /dev/serial/by-id")});
         missingDeviceChecks(checks);
         return;
     }
     if (!S_ISCHR(node.st_mode)) {
-        checks.append({QStringLiteral("exists"), false, QStringLiteral("%1 is not a serial device").arg(device),
+        checks.append({QStringLiteral("exists"), false,
+                       QStringLiteral("%1 is %2, not a serial device").arg(device, fileKind(node.st_mode)),
                        QStringLiteral("choose one of the ports listed above")});
         return;
     }
     const unsigned major = ::major(node.st_rdev);
     const unsigned minor = ::minor(node.st_rdev);
-    const QString canonical = QFileInfo(device).canonicalFilePath();
+    const QString canonical = given.canonicalFilePath();
     checks.append({QStringLiteral("exists"), true,
                    QStringLiteral("character device %1:%2%3").arg(major).arg(minor)
                        .arg(canonical != device ? QStringLiteral(", ") + canonical : QString()), {}});
-    checks << accessCheck(device, node) << holderCheck(device, canonical);
+    int ptyIndex = -1;
+    if (!identify(device, canonical, node, ptyIndex, checks))
+        return;
+    checks << accessCheck(device, node) << holderCheck(device, node.st_rdev, ptyIndex);
     const QString ttyName = QFileInfo(canonical).fileName();
     checks << lockCheck(canonical.startsWith(QLatin1String("/dev/pts/")) ? QStringLiteral("pts_") + ttyName : ttyName);
-    if (isPseudoTerminal(major))
+    if (ptyIndex >= 0)
         return;
     const PortInfo port = view_.port(ttyName);
     if (!port.vendorId.isEmpty())
         adapterChecks(port, checks);
     checks << modemManagerCheck(device, major, minor);
+}
+
+bool SerialDoctor::identify(const QString &device, const QString &canonical, const struct ::stat &node, int &ptyIndex,
+                            QList<Check> &checks) const
+{
+    Check check{QStringLiteral("what it is"), true, {}, {}};
+    const unsigned major = ::major(node.st_rdev);
+    const unsigned minor = ::minor(node.st_rdev);
+    QString sysName;
+    const QString sysClass = view_.charDeviceClass(major, minor, sysName);
+    const bool terminal = sysClass.isEmpty() ? isTerminalMajor(major) : sysClass == QLatin1String("tty");
+    const QString ttyName = sysName.isEmpty() ? QFileInfo(canonical).fileName() : sysName;
+    // A link (a /dev/serial/by-id name) is named with what it leads to.
+    QString what = canonical != device ? QStringLiteral("%1 is a link to %2: ").arg(device, canonical)
+                                       : QStringLiteral("%1 is ").arg(device);
+    const QString choose = QStringLiteral("choose one of the serial ports listed above");
+    bool further = true;
+
+    if (major == 5 && minor == 2) {
+        check.passed = false;
+        what += QStringLiteral("the pseudo-terminal multiplexer: opening it makes a new pseudo-terminal, it is no port");
+        check.fix = QStringLiteral("give the pseudo-terminal the other program made (/dev/pts/N, as it printed it)");
+        further = false;
+    } else if (isPseudoTerminal(major)) {
+        ptyIndex = int((major - 136) * 256 + minor);
+        what += QStringLiteral("a pseudo-terminal: the program that made it is at the other end, no cable or adapter "
+                               "is involved");
+    } else if (!terminal) {
+        check.passed = false;
+        what += QStringLiteral("character device %1:%2%3, not a terminal at all: no serial port")
+                    .arg(major).arg(minor)
+                    .arg(sysName.isEmpty() ? QString() : QStringLiteral(" (%1 %2)").arg(sysClass, sysName));
+        check.fix = choose;
+        further = false;
+    } else if (QFileInfo(view_.at(QStringLiteral("/sys/class/tty/") + ttyName)).isDir()
+               && !view_.ttyHasDevice(ttyName)) {
+        check.passed = false;
+        what += QStringLiteral("a terminal with no port behind it (%1: a console or the controlling terminal), "
+                               "not a serial port").arg(ttyName);
+        check.fix = choose;
+        further = false;
+    } else {
+        const PortInfo port = view_.port(ttyName);
+        if (!port.vendorId.isEmpty()) {
+            what += QStringLiteral("a USB serial adapter %1:%2").arg(port.vendorId, port.productId);
+            if (!port.product.isEmpty())
+                what += QStringLiteral(" (%1)").arg(port.product);
+            if (!port.serial.isEmpty())
+                what += QStringLiteral(", serial %1").arg(port.serial);
+        } else if (view_.ttyHasDevice(ttyName)) {
+            what += QStringLiteral("a built-in UART (%1)").arg(ttyName);
+            // The 8250 driver makes its ttyS nodes whether a chip answered or not.
+            if (ttyName.startsWith(QLatin1String("ttyS")) && view_.ttyType(ttyName) == QLatin1String("0")) {
+                check.passed = false;
+                what += QStringLiteral(", but the kernel found no chip there: it does not open");
+                check.fix = choose;
+                further = false;
+            }
+        } else {
+            what += QStringLiteral("a terminal (%1)").arg(ttyName);
+        }
+        if (!port.driver.isEmpty())
+            what += QStringLiteral(", driver %1").arg(port.driver);
+        if (!port.byId.isEmpty() && canonical == device)
+            what += QStringLiteral(", also /dev/serial/by-id/%1").arg(port.byId);
+    }
+    check.text = what;
+    checks << check;
+    return further;
 }
 
 Check SerialDoctor::accessCheck(const QString &device, const struct ::stat &node) const
@@ -234,27 +336,54 @@ Check SerialDoctor::accessCheck(const QString &device, const struct ::stat &node
     return check;
 }
 
-Check SerialDoctor::holderCheck(const QString &device, const QString &canonical) const
+Check SerialDoctor::holderCheck(const QString &device, dev_t rdev, int ptyIndex) const
 {
     Check check{QStringLiteral("not held by another program"), true, {}, {}};
     int unreadable = 0;
-    const QList<ProcessInfo> holders = view_.holders({device, canonical}, int(getpid()), unreadable);
-    if (holders.isEmpty()) {
-        check.text = QStringLiteral("no other process has it open");
-        if (unreadable > 0)
-            check.text += QStringLiteral(" (%1 processes of other users could not be examined: sudo qeln-cli doctor %2)")
-                              .arg(unreadable).arg(device);
-        return check;
-    }
-    check.passed = false;
-    QStringList names;
+    const QList<ProcessInfo> holders = view_.holders(rdev, ptyIndex, int(getpid()), unreadable);
+    QStringList makers;
+    QStringList sessions;
+    QStringList others;
     QStringList kills;
     for (const ProcessInfo &holder : holders) {
-        names << QStringLiteral("%1 (pid %2)").arg(holder.name).arg(holder.pid);
-        kills << QString::number(holder.pid);
+        const QString name = QStringLiteral("%1 (pid %2)").arg(holder.name).arg(holder.pid);
+        // The maker of a pseudo-terminal keeps its master, and often the slave too: it is the
+        // other end of the link, not in its way.
+        if (holder.holdsMaster) {
+            makers << name;
+        } else if (holder.controlling) {
+            // A login's terminal: its shell is no program to end for a link.
+            sessions << name;
+        } else if (holder.holdsDevice) {
+            others << name;
+            kills << QString::number(holder.pid);
+        }
     }
-    check.text = QStringLiteral("held open by %1").arg(names.join(QLatin1String(", ")));
-    check.fix = QStringLiteral("close that program, or: kill %1").arg(kills.join(QLatin1Char(' ')));
+    QStringList text;
+    if (!sessions.isEmpty()) {
+        check.passed = false;
+        text << QStringLiteral("it is the terminal of a login session: %1").arg(sessions.join(QLatin1String(", ")));
+        check.fix = QStringLiteral("give the port the controller is on, or the pseudo-terminal the simulator printed, "
+                                   "not a terminal someone works in");
+    }
+    if (!others.isEmpty()) {
+        check.passed = false;
+        text << QStringLiteral("held open by %1").arg(others.join(QLatin1String(", ")));
+        check.fix += (check.fix.isEmpty() ? QString() : QStringLiteral("\n"))
+                     + QStringLiteral("close that program, or: kill %1").arg(kills.join(QLatin1Char(' ')));
+    } else if (sessions.isEmpty()) {
+        text << QStringLiteral("no other process has it open");
+    }
+    if (unreadable > 0)
+        text.last() += QStringLiteral(" (%1 processes of other users could not be examined: sudo qeln-cli doctor %2)")
+                           .arg(unreadable).arg(device);
+    if (ptyIndex >= 0) {
+        text << (makers.isEmpty()
+                     ? QStringLiteral("no process seen holds its master side: the program that made it may have ended")
+                     : QStringLiteral("made by %1, which holds its master side: the program at the other end, "
+                                      "leave it running").arg(makers.join(QLatin1String(", "))));
+    }
+    check.text = text.join(QLatin1Char('\n'));
     return check;
 }
 
@@ -360,6 +489,7 @@ Report SerialDoctor::examineTcp(const QString &host, quint16 port, int timeoutMs
 {
     Report report;
     report.target = QStringLiteral("tcp:%1:%2").arg(host).arg(port);
+    report.listsPorts = false;
     QHostAddress address;
     if (!address.setAddress(host)) {
         const QHostInfo info = QHostInfo::fromName(host);

@@ -28,7 +28,11 @@ public:
 private:
     void checkDevice(const QString &device, QList<Check> &checks) const;
     Check accessCheck(const QString &device, const struct ::stat &node) const;
-    Check holderCheck(const QString &device, const QString &canonical) const;
+    // What the node is: a USB adapter, a built-in UART, a pseudo-terminal (ptyIndex set), a
+    // console, or no terminal at all. False when it is nothing to examine further.
+    bool identify(const QString &device, const QString &canonical, const struct ::stat &node, int &ptyIndex,
+                  QList<Check> &checks) const;
+    Check holderCheck(const QString &device, dev_t rdev, int ptyIndex) const;
     Check lockCheck(const QString &ttyName) const;
     void adapterChecks(const PortInfo &port, QList<Check> &checks) const;
     Check modemManagerCheck(const QString &device, unsigned major, unsigned minor) const;

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 
 #include <cstdlib>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace qeln::doctor {
 
@@ -140,11 +142,12 @@ QString SystemView::processName(int pid) const
     return trimmedLine(readText(QStringLiteral("/proc/%1/comm").arg(pid)));
 }
 
-QList<ProcessInfo> SystemView::holders(const QStringList &devicePaths, int ownPid, int &unreadable) const
+QList<ProcessInfo> SystemView::holders(dev_t rdev, int ptyIndex, int ownPid, int &unreadable) const
 {
+    static const dev_t ptmx = makedev(5, 2);
     QList<ProcessInfo> found;
     unreadable = 0;
-    for (const ProcessInfo &process : processes()) {
+    for (ProcessInfo process : processes()) {
         if (process.pid == ownPid)
             continue;
         const QDir fds(at(QStringLiteral("/proc/%1/fd").arg(process.pid)));
@@ -153,13 +156,60 @@ QList<ProcessInfo> SystemView::holders(const QStringList &devicePaths, int ownPi
             continue;
         }
         for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-            if (devicePaths.contains(fd.symLinkTarget())) {
-                found << process;
-                break;
+            // The descriptor's link leads to the open file itself: the device is known by its
+            // number, not by the name it was opened through. Only device nodes are looked at,
+            // so a file on a hung network share cannot stall the doctor.
+            const QString target = fd.symLinkTarget();
+            if (!target.startsWith(QLatin1String("/dev/")) && (root_ == QLatin1String("/") || !target.startsWith(root_ + QLatin1Char('/'))))
+                continue;
+            struct ::stat open = {};
+            if (::stat(QFile::encodeName(fd.absoluteFilePath()).constData(), &open) != 0 || !S_ISCHR(open.st_mode))
+                continue;
+            if (open.st_rdev == rdev) {
+                process.holdsDevice = true;
+            } else if (ptyIndex >= 0 && open.st_rdev == ptmx && !process.holdsMaster) {
+                // fdinfo names the pseudo-terminal a master belongs to; a kernel that does
+                // not tell leaves every master holder a possible maker.
+                const QString info = readText(QStringLiteral("/proc/%1/fdinfo/%2").arg(process.pid).arg(fd.fileName()));
+                static const QRegularExpression index(QStringLiteral("(?:^|\\n)tty-index:\\s*(\\d+)"));
+                const auto match = index.match(info);
+                process.holdsMaster = !match.hasMatch() || match.captured(1).toInt() == ptyIndex;
             }
         }
+        if (process.holdsDevice) {
+            // tty_nr, the 7th field of stat, after the comm in parentheses.
+            const QString stat = readText(QStringLiteral("/proc/%1/stat").arg(process.pid));
+            const QStringList fields = stat.mid(stat.lastIndexOf(QLatin1Char(')')) + 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            const uint tty = fields.size() > 4 ? fields.at(4).toUInt() : 0;
+            process.controlling = tty != 0 && makedev((tty >> 8) & 0xfff, (tty & 0xff) | ((tty >> 12) & 0xfff00)) == rdev;
+        }
+        if (process.holdsDevice || process.holdsMaster)
+            found << process;
     }
     return found;
+}
+
+QString SystemView::charDeviceClass(unsigned major, unsigned minor, QString &name) const
+{
+    const QString entry = QFileInfo(at(QStringLiteral("/sys/dev/char/%1:%2").arg(major).arg(minor))).canonicalFilePath();
+    if (entry.isEmpty()) {
+        name.clear();
+        return {};
+    }
+    // .../virtual/mem/null, .../tty/ttyS0: the folder above the device's own is its class.
+    const QFileInfo info(entry);
+    name = info.fileName();
+    return QFileInfo(info.path()).fileName();
+}
+
+bool SystemView::ttyHasDevice(const QString &ttyName) const
+{
+    return QFileInfo::exists(at(QStringLiteral("/sys/class/tty/%1/device").arg(ttyName)));
+}
+
+QString SystemView::ttyType(const QString &ttyName) const
+{
+    return trimmedLine(readText(QStringLiteral("/sys/class/tty/%1/type").arg(ttyName)));
 }
 
 QList<Account> SystemView::accounts(const QString &path, bool group) const

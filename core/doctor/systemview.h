@@ -15,6 +15,13 @@ namespace qeln::doctor {
 struct ProcessInfo {
     int pid = 0;
     QString name; // its comm
+    // Filled by holders(): whether it has the device itself open, whether it has the master
+    // side of that pseudo-terminal open (/dev/ptmx): the program that made it, and whether
+    // the device is the terminal of its session.
+    bool holdsDevice = false;
+    bool holdsMaster = false;
+    bool controlling = false; // the device is its controlling terminal: a login session's
+
 };
 
 // A user or group account from /etc/passwd or /etc/group.
@@ -48,14 +55,22 @@ public:
     QMap<QString, QString> usbDevices() const;
 
     QList<ProcessInfo> processes() const;
-    // The processes with `device` open; paths are compared as the fd links name them.
-    // `unreadable` counts the processes whose descriptors could not be read.
-    QList<ProcessInfo> holders(const QStringList &devicePaths, int ownPid, int &unreadable) const;
+    // The processes with the character device `rdev` open, whatever node they opened it by,
+    // and, for the pseudo-terminal of that index (ptyIndex >= 0), those with its master side
+    // open. `unreadable` counts the processes whose descriptors could not be read.
+    QList<ProcessInfo> holders(dev_t rdev, int ptyIndex, int ownPid, int &unreadable) const;
     bool processExists(int pid) const;
     QString processName(int pid) const;
 
     QList<Account> groups() const;
     QList<Account> users() const;
+
+    // What sysfs says of the character device major:minor: its class ("tty", "mem") and its
+    // name there (ttyS0, null); both empty when sysfs has no entry for it (pseudo-terminals).
+    QString charDeviceClass(unsigned major, unsigned minor, QString &name) const;
+    // Whether the tty of that name has a device behind it (a port), and the 8250 type of it.
+    bool ttyHasDevice(const QString &ttyName) const;
+    QString ttyType(const QString &ttyName) const;
 
     // The udev properties of the character device major:minor (ID_MM_DEVICE_IGNORE=1, ...).
     QMap<QString, QString> udevProperties(unsigned major, unsigned minor) const;

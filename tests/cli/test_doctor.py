@@ -34,6 +34,27 @@ class PseudoTerminal:
         test.addCleanup(os.close, self.master)
 
 
+MAKER = """
+import os, pty, sys
+master, slave = pty.openpty()
+print(os.ttyname(slave), flush=True)
+sys.stdin.read()
+"""
+
+
+class MadePseudoTerminal:
+    """A pty made by another process that keeps both its sides open, as a simulator does."""
+
+    def __init__(self, test):
+        self.process = subprocess.Popen([sys.executable, "-c", MAKER], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+        test.addCleanup(self.process.wait)
+        test.addCleanup(self.process.stdout.close)
+        test.addCleanup(self.process.stdin.close)
+        self.path = self.process.stdout.readline().strip()
+        test.assertTrue(self.path.startswith("/dev/pts/"), self.path)
+
+
 def fake_etc(test):
     """A root whose /etc lists nobody in dialout, and a user op (uid 1000)."""
     root = tempfile.TemporaryDirectory()
@@ -81,6 +102,27 @@ class DoctorTest(unittest.TestCase):
         self.assertIn("[FAIL] not held by another program: held open by sleep (pid %d)" % holder.pid, proc.stdout)
         self.assertIn("kill %d" % holder.pid, proc.stdout)
         self.assertIn("1 problem found.", proc.stdout)
+        # This process holds the master: it made the pty and is not in the way.
+        self.assertIn("(pid %d), which holds its master side" % os.getpid(), proc.stdout)
+        self.assertNotIn("kill %d" % os.getpid(), proc.stdout)
+
+    def test_no_kill_for_what_is_no_serial_port_in_use(self):
+        made = MadePseudoTerminal(self)
+        missing = os.path.join(tempfile.gettempdir(), "qeln-no-such-port-%d" % os.getpid())
+        cases = [
+            (made.path, 0, ["is a pseudo-terminal",
+                            "(pid %d), which holds its master side" % made.process.pid]),
+            ("/dev/null", 1, ["[FAIL] what it is: /dev/null is character device 1:3", "not a terminal at all"]),
+            (missing, 1, ["does not exist"]),
+        ]
+        for path, code, texts in cases:
+            with self.subTest(path=path):
+                proc = doctor("doctor", path)
+                self.assertEqual(proc.returncode, code, proc.stdout + proc.stderr)
+                for text in texts:
+                    self.assertIn(text, proc.stdout)
+                self.assertNotIn("kill", proc.stdout)
+                self.assertNotIn("held open by", proc.stdout)
 
     @unittest.skipUnless(os.geteuid() == 0 and shutil.which("setpriv"), "needs root and setpriv (util-linux)")
     def test_unprivileged_user(self):
@@ -153,6 +195,7 @@ class DoctorTest(unittest.TestCase):
         proc = doctor("doctor", "tcp:127.0.0.1:%d" % port)
         self.assertEqual(proc.returncode, 0, proc.stdout)
         self.assertIn("[ok]   port answers: 127.0.0.1 port %d accepts connections" % port, proc.stdout)
+        self.assertNotIn("Serial ports", proc.stdout)
         proc = doctor("doctor", "tcp:localhost:%d" % port)
         self.assertEqual(proc.returncode, 0, proc.stdout)
         self.assertIn("[ok]   name resolves: localhost is", proc.stdout)
