@@ -492,7 +492,12 @@ void TestDeviceConfig::nothingSent_data()
     QTest::newRow("clock: hour not a number") << clk(clock("2023", "5", 7, "abc", "5", "3"))
                                               << u8("시 (hour): 'abc' is not a valid integer value");
     QTest::newRow("clock: minute not a number, seconds empty")
-        << clk(clock("2023", "5", 7, "9", "x", "")) << u8("분 (minute): 'x' is not a valid integer value");
+        << clk(clock("2023", "5", 7, "9", "x", ""))
+        << u8("분 (minute): 'x' is not a valid integer value; 초 (second): the box is empty; nothing was sent.");
+    QTest::newRow("clock: three bad boxes, each named")
+        << clk(clock("", "13", 7, "25", "5", "3"))
+        << u8("년 (year): the box is empty; 월 (month): 13 is outside 1..12; 시 (hour): 25 is outside 0..23; "
+              "nothing was sent.");
     QTest::newRow("clock: month with a point") << clk(clock("2023", "1.", 7, "9", "5", "3"))
                                                << u8("'1.' is not a valid integer value");
     // Clock: out of range, refused with the field and its range.

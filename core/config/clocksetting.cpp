@@ -122,19 +122,24 @@ WritePlan plan(const Fields &fields)
     const std::pair<Field, const QString *> boxes[] = {
         {Field::Year, &fields.year}, {Field::Month, &fields.month}, {Field::Hour, &fields.hour},
         {Field::Minute, &fields.minute}, {Field::Second, &fields.second}};
-    // Every box in the dialog's order; the first that cannot be written names itself.
+    // Every box in the dialog's order; every one that cannot be written names itself.
+    QStringList problems;
     for (const auto &[which, text] : boxes) {
         const QString problem = fieldProblem(which, *text);
-        if (!problem.isEmpty())
-            return WritePlan::refuse(problem + nothingSent);
+        if (!problem.isEmpty()) {
+            problems << problem;
+            continue;
+        }
         if (which != Field::Month)
             continue;
         const int days = daysInMonth(fields.year.toInt(), fields.month.toInt());
         if (fields.day <= 0)
-            return WritePlan::refuse(fieldName(Field::Day) + QStringLiteral(": no day is selected") + nothingSent);
-        if (fields.day > days)
-            return WritePlan::refuse(outOfRange(Field::Day, fields.day, days) + nothingSent);
+            problems << fieldName(Field::Day) + QStringLiteral(": no day is selected");
+        else if (fields.day > days)
+            problems << outOfRange(Field::Day, fields.day, days);
     }
+    if (!problems.isEmpty())
+        return WritePlan::refuse(problems.join(QStringLiteral("; ")) + nothingSent);
     WritePlan out;
     out.writes = {
         {SecondRegister, fields.second.toInt()}, {YearRegister, fields.year.toInt()},
