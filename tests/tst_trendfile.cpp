@@ -43,6 +43,14 @@ bool record(TrendStore &store, qint64 from, qint64 to, qint64 stepMs, bool allCh
     return store.flush(error);
 }
 
+// A new recording of [from, to) at 1 Hz, closed again.
+bool makeRecording(const QString &path, qint64 from, qint64 to)
+{
+    TrendStore store;
+    QString error;
+    return store.open(path, TrendStore::Mode::Record, error) && record(store, from, to, 1000);
+}
+
 QByteArray fileHash(const QString &path)
 {
     QFile f(path);
@@ -146,12 +154,7 @@ void TestTrendFile::oneRecorderPerFile()
     // Another process records the file: a second recorder is refused with its name and process,
     // readers still read, and the file cannot be folded into another meanwhile.
     const QString path = file(QStringLiteral("held.trend.sqlite"));
-    {
-        TrendStore store;
-        QString error;
-        QVERIFY(store.open(path, TrendStore::Mode::Record, error));
-        QVERIFY(record(store, Start, Start + 10'000, 1000));
-    }
+    QVERIFY(makeRecording(path, Start, Start + 10'000));
     auto holder = std::make_unique<Holder>();
     QVERIFY(holder->start(path, false));
     const QString pid = QString::number(holder->process.processId());
@@ -193,12 +196,7 @@ void TestTrendFile::newerFormat()
 {
     // Written by a later version: never written into, read where its tables are readable.
     const QString path = file(QStringLiteral("newer.trend.sqlite"));
-    {
-        TrendStore store;
-        QString error;
-        QVERIFY(store.open(path, TrendStore::Mode::Record, error));
-        QVERIFY(record(store, Start, Start + 90'000, 1000));
-    }
+    QVERIFY(makeRecording(path, Start, Start + 90'000));
     QCOMPARE(sqlOn(path, "PRAGMA wal_checkpoint(TRUNCATE); UPDATE meta SET value = '7' WHERE key = 'version'; PRAGMA wal_checkpoint(TRUNCATE)"),
              QStringLiteral("0"));
     const QByteArray before = fileHash(path);

@@ -58,7 +58,7 @@ ChannelValues channelValues(const PlantStatus &plant, qint64 timeMs)
     return values;
 }
 
-ChannelValues decodeChannels(const Registers &registers, qint64 timeMs)
+PlantStatus decodeRecorded(const Registers &registers)
 {
     // A recorded status is decoded as a console that has just started would: its own name
     // tables, no model known before it.
@@ -66,7 +66,12 @@ ChannelValues decodeChannels(const Registers &registers, qint64 timeMs)
     RegisterBlock block;
     for (int i = 0; i < StatusRegisterSlots; ++i)
         block[size_t(i)] = registers[size_t(i)];
-    return channelValues(decodePlantStatus(block, fresh, fresh.ModelText), timeMs);
+    return decodePlantStatus(block, fresh, fresh.ModelText);
+}
+
+ChannelValues decodeChannels(const Registers &registers, qint64 timeMs)
+{
+    return channelValues(decodeRecorded(registers), timeMs);
 }
 
 } // namespace qeln::trend

@@ -37,6 +37,8 @@ ChannelValues channelValues(const PlantStatus &plant, qint64 timeMs);
 // The status block of one status response, register n at index n-1.
 using Registers = std::array<quint16, StatusRegisterSlots>;
 
+// A recorded status block decoded as a console that has just started would decode it.
+PlantStatus decodeRecorded(const Registers &registers);
 // Decodes a status block recorded at `timeMs` and gives its channels.
 ChannelValues decodeChannels(const Registers &registers, qint64 timeMs);
 

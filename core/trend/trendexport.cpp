@@ -1,6 +1,5 @@
 #include "trendexport.h"
 
-#include "app/consolestate.h"
 #include "app/newfile.h"
 #include "plant/plantstatus.h"
 
@@ -182,11 +181,7 @@ QStringList trendHeaders(const QList<int> &channels, bool stepped)
 
 std::vector<int> channelDecimals(const Registers &registers)
 {
-    static const ConsoleState fresh;
-    RegisterBlock block;
-    for (int i = 0; i < StatusRegisterSlots; ++i)
-        block[size_t(i)] = registers[size_t(i)];
-    const PlantStatus plant = decodePlantStatus(block, fresh, fresh.ModelText);
+    const PlantStatus plant = decodeRecorded(registers);
     std::vector<int> out;
     // The clock offset is whole seconds: the controller's clock shows no finer.
     for (const Channel &c : channels())
