@@ -153,6 +153,7 @@ private:
     LogPage *logPage_ = nullptr;
     TrendPage *trendPage_ = nullptr;
     trend::Recorder *recorder_ = nullptr;
+    quint64 identityRead_ = 0; // the connection's read of the network block (its number)
     QLabel *image1_ = nullptr;
     QLineEdit *edtFwCnt_ = nullptr;
     history::HistoryDownload *historyDownload_ = nullptr;

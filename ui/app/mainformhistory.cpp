@@ -16,8 +16,6 @@
 
 #include <QAction>
 
-#include <memory>
-
 namespace qeln {
 
 // ---- Histories ------------------------------------------------------------------------
@@ -45,21 +43,20 @@ void MainForm::buildHistory()
     // Each connection asks the controller once who it is: a read of its network block, which
     // changes nothing there. Its serial number names the trend recording, whatever the link;
     // until it comes the statuses wait in memory, and without it the link names the file.
-    auto identityRead = std::make_shared<quint64>(0);
-    connect(&session_, &ConsoleSession::statusArrived, this, [this, ipLink, identityRead] {
+    connect(&session_, &ConsoleSession::statusArrived, this, [this, ipLink] {
         recorder_->beginConnection(session_.linkId(), true);
-        *identityRead = ipLink->readInPollSlot();
+        identityRead_ = ipLink->readInPollSlot();
     });
     connect(ipLink, &IpSettingsLink::readBackDecoded, this,
-            [this, identityRead](const IpSettingsReadBack &readBack, quint64 generation) {
+            [this](const IpSettingsReadBack &readBack, quint64 generation) {
                 if (readBack.has(IpField::SerialNumber) && !readBack.serialNumberText.trimmed().isEmpty())
                     recorder_->setSerialNumber(readBack.serialNumberText.trimmed(),
                                                 readBack.has(IpField::Mac) ? readBack.macText : QString());
-                else if (generation >= *identityRead)
+                else if (generation >= identityRead_)
                     recorder_->identityUnknown();
             });
-    connect(ipLink, &IpSettingsLink::readFailed, this, [this, identityRead](quint64 generation, const RequestFailure &) {
-        if (generation == *identityRead)
+    connect(ipLink, &IpSettingsLink::readFailed, this, [this](quint64 generation, const RequestFailure &) {
+        if (generation == identityRead_)
             recorder_->identityUnknown();
     });
     connect(items_.value(QStringLiteral("mIPSet")), &QAction::triggered, this, [this, ipLink] {
